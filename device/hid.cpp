@@ -1,0 +1,180 @@
+#include "device/hid.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ui/trace.h"
+#include "ui/wide_string.h"
+#include "ui/window_system.h"
+
+uint8_t g_OutReport[kReportLength];
+uint8_t g_InReport[kPayloadLength];
+std::atomic<int> g_bBootMode{0};
+
+namespace {
+
+const ControllerIdentity* MatchIdentity(uint16_t vendorId, uint16_t productId) {
+  for (const ControllerIdentity& identity : kControllerIdentities) {
+    if (identity.vendorId == vendorId && identity.productId == productId)
+      return &identity;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+CHid::CHid() = default;
+
+CHid::~CHid() {
+  if (m_hDevNotify) {
+    if (m_hNotifyWnd)
+      m_hNotifyWnd->UnwatchDeviceMonitor(m_hDevNotify.get());
+    m_hDevNotify.reset();
+  }
+  CloseHandles();
+}
+
+void CHid::CloseHandles() {
+  IHidPlatform* platform = GetHidPlatform();
+  if (m_hWriteHandle != INVALID_HANDLE_VALUE) {
+    if (platform)
+      platform->Close(m_hWriteHandle);
+    m_hWriteHandle = INVALID_HANDLE_VALUE;
+  }
+  if (m_hReadHandle != INVALID_HANDLE_VALUE) {
+    if (platform)
+      platform->Close(m_hReadHandle);
+    m_hReadHandle = INVALID_HANDLE_VALUE;
+  }
+}
+
+int CHid::FindDevice(HidHandle* handle) {
+  *handle = INVALID_HANDLE_VALUE;
+  IHidPlatform* platform = GetHidPlatform();
+  if (!platform)
+    return 0;
+
+  for (const HidInterfaceInfo& info : platform->Enumerate()) {
+    HidOpenResult openResult = HidOpenResult::kFailed;
+    HidHandle candidate = platform->Open(info.path, &openResult);
+    if (candidate == kNoHidHandle) {
+      // Keyboards and mice cannot be opened and are passed over silently. A controller that we
+      // may not open is worth one line: it is the usual reason why nothing is found.
+      if (openResult == HidOpenResult::kAccessDenied &&
+          MatchIdentity(info.vendorId, info.productId)) {
+        Trace("%s: access denied; install the udev rule to use the controller without root\n",
+              info.path.c_str());
+      }
+      continue;
+    }
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+    const ControllerIdentity* identity = nullptr;
+    if (platform->GetAttributes(candidate, &vendorId, &productId)) {
+      identity = MatchIdentity(vendorId, productId);
+    }
+    if (!identity) {
+      platform->Close(candidate);
+      continue;
+    }
+    *handle = candidate;
+    m_DevicePath = Utf8ToUtf16(info.path);
+    Trace("m_DevicePath:%s\n", info.path.c_str());
+    g_bBootMode = identity->bootMode;
+    return 1;
+  }
+  return 0;
+}
+
+int CHid::DetectDevice() {
+  HidHandle handle = INVALID_HANDLE_VALUE;
+  int found = FindDevice(&handle);
+  if (m_bNotifyRegistered == 0) {
+    RegisterDeviceNotify();
+    m_bNotifyRegistered = 1;
+  }
+  if (found) {
+    m_bDeviceFound = 1;
+    GetHidPlatform()->Close(handle);
+    return 1;
+  }
+  m_bDeviceFound = 0;
+  return 0;
+}
+
+int CHid::RegisterDeviceNotify() {
+  IHidPlatform* platform = GetHidPlatform();
+  if (!platform)
+    return 0;
+  m_hDevNotify = platform->CreateMonitor();
+  if (!m_hDevNotify)
+    return 0;
+  if (m_hNotifyWnd)
+    m_hNotifyWnd->WatchDeviceMonitor(m_hDevNotify.get());
+  return 1;
+}
+
+int CHid::OpenHid() {
+  CloseHandles();
+  IHidPlatform* platform = GetHidPlatform();
+  if (!platform)
+    return 0;
+  std::string path = Utf16ToUtf8(m_DevicePath);
+  HidOpenResult result = HidOpenResult::kFailed;
+  m_hWriteHandle = platform->Open(path, &result);
+  if (m_hWriteHandle == INVALID_HANDLE_VALUE)
+    return 0;
+  m_hReadHandle = platform->Open(path, &result);
+  if (m_hReadHandle == INVALID_HANDLE_VALUE)
+    return 0;
+  m_nReadTimeout = 200;
+  return 1;
+}
+
+void CHid::SetReadTimeout(uint32_t milliseconds) {
+  m_nReadTimeout = milliseconds;
+}
+
+int CHid::WriteHid(const uint8_t* source, uint8_t count) {
+  size_t n = std::min<size_t>(count, kPayloadLength);
+  g_OutReport[0] = 0;
+  if (n > 0)
+    std::memcpy(g_OutReport + 1, source, n);
+  if (m_hWriteHandle == INVALID_HANDLE_VALUE)
+    return 0;
+  IHidPlatform* platform = GetHidPlatform();
+  if (!platform)
+    return 0;
+  return platform->Write(m_hWriteHandle, g_OutReport, kReportLength) ? 1 : 0;
+}
+
+uint32_t CHid::ReadHid(uint8_t* destination, uint8_t count) {
+  if (m_hReadHandle == INVALID_HANDLE_VALUE)
+    return WAIT_ABANDONED;
+  IHidPlatform* platform = GetHidPlatform();
+  if (!platform)
+    return WAIT_FAILED;
+  uint8_t payload[kPayloadLength] = {};
+  switch (platform->Read(m_hReadHandle, payload, m_nReadTimeout)) {
+    case HidReadResult::kReport:
+      if (count > 0)
+        std::memcpy(destination, payload, std::min<size_t>(count, kPayloadLength));
+      return WAIT_OBJECT_0;
+    case HidReadResult::kTimeout:
+      return WAIT_TIMEOUT;
+    case HidReadResult::kError:
+      break;
+  }
+  return WAIT_FAILED;
+}
+
+namespace {
+std::atomic<IHidPlatform*> g_pHidPlatform{nullptr};
+}
+
+IHidPlatform* GetHidPlatform() {
+  return g_pHidPlatform.load();
+}
+void SetHidPlatform(IHidPlatform* platform) {
+  g_pHidPlatform.store(platform);
+}

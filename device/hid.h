@@ -1,0 +1,83 @@
+// The device link: finds the controller among the HID interfaces, opens it, watches for arrival and
+// removal, and moves single 65-byte reports with a read time-out. There is exactly one CHid, the
+// dialog's m_Hid.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "device/hid_platform.h"
+
+class IWindowSystem;
+
+constexpr HidHandle INVALID_HANDLE_VALUE = kNoHidHandle;
+
+// Wait codes that ReadHid answers.
+constexpr uint32_t WAIT_OBJECT_0 = 0;         // a report arrived
+constexpr uint32_t WAIT_ABANDONED = 0x80;     // no read handle
+constexpr uint32_t WAIT_TIMEOUT = 0x102;      // nothing arrived within the time-out
+constexpr uint32_t WAIT_FAILED = 0xFFFFFFFF;  // the read failed (the controller is gone)
+
+constexpr int kReportLength = 65;  // report id + 64 payload bytes, both directions
+constexpr int kPayloadLength = 64;
+
+// Controller identities, tested in this order.
+struct ControllerIdentity {
+  uint16_t vendorId;
+  uint16_t productId;
+  int bootMode;  // the value discovery gives g_bBootMode
+};
+constexpr ControllerIdentity kControllerIdentities[] = {
+    {0x0483, 0x5750, 0}, {0x7A3D, 0x5750, 0}, {0x7A3D, 0x3208, 1},  // the boot loader
+};
+
+// The output report of both protocols. Never cleared: a write of n payload bytes replaces
+// positions 0..n only, later positions go out again with what the previous report left there.
+extern uint8_t g_OutReport[kReportLength];
+// The payload of the last input report a protocol read: byte i is input report position i + 1.
+extern uint8_t g_InReport[kPayloadLength];
+// 1 when the last successful discovery found the boot loader, 0 for the running firmware.
+extern std::atomic<int> g_bBootMode;
+
+class CHid {
+ public:
+  CHid();
+  virtual ~CHid();
+  CHid(const CHid&) = delete;
+  CHid& operator=(const CHid&) = delete;
+
+  // Searches the HID interfaces for the first controller in enumeration order. Answers 1 and
+  // leaves an open handle to it in *handle (the caller closes it), or 0.
+  int FindDevice(HidHandle* handle);
+  // Refreshes m_DevicePath, g_bBootMode and m_bDeviceFound; registers for notices on first call.
+  // Never leaves the device open. Answers 1 when a controller was found.
+  int DetectDevice();
+  // Starts the arrival and removal notices for m_hNotifyWnd. Answers 1 when a monitor came back.
+  int RegisterDeviceNotify();
+  // Opens the write and the read handle on m_DevicePath (closing earlier ones first) and sets the
+  // read time-out to 200 ms. Answers 1 on success.
+  int OpenHid();
+  void SetReadTimeout(uint32_t milliseconds);
+
+  // Builds the report in g_OutReport (id 0, then count payload bytes) and writes all 65 bytes.
+  // Answers nonzero when the platform took the report, 0 otherwise (also without a write handle).
+  int WriteHid(const uint8_t* source, uint8_t count);
+  // Waits up to m_nReadTimeout ms for one report and copies its positions 1..count to the
+  // destination. Answers WAIT_OBJECT_0 with a report, else WAIT_TIMEOUT, WAIT_ABANDONED (no read
+  // handle, at once) or WAIT_FAILED (the read failed), leaving the destination untouched.
+  uint32_t ReadHid(uint8_t* destination, uint8_t count);
+
+  IWindowSystem* m_hNotifyWnd = nullptr;  // receives the arrival and removal notices
+  std::atomic<int> m_bDeviceFound{0};
+  HidHandle m_hWriteHandle = INVALID_HANDLE_VALUE;
+  HidHandle m_hReadHandle = INVALID_HANDLE_VALUE;
+  std::u16string m_DevicePath;
+  std::atomic<uint32_t> m_nReadTimeout{10};
+  int m_bNotifyRegistered = 0;
+  std::unique_ptr<IDeviceMonitor> m_hDevNotify;
+
+ private:
+  void CloseHandles();
+};

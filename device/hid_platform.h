@@ -1,0 +1,65 @@
+// The HID seam: everything the device link needs of the operating system's HID stack.
+// The real implementation sits on hidapi (device/hidapi_platform.h); the virtual controller
+// (emulator/) implements it for tests and the demo. The device link knows only this interface.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// An open HID interface. Values are chosen by the platform; kNoHidHandle means "not open".
+using HidHandle = intptr_t;
+constexpr HidHandle kNoHidHandle = -1;
+
+// One HID interface as the enumeration lists it.
+struct HidInterfaceInfo {
+  std::string path;       // platform path, e.g. "/dev/hidraw3"
+  uint16_t vendorId = 0;  // as enumerated (used only to explain an access-denied open)
+  uint16_t productId = 0;
+};
+
+enum class HidOpenResult { kOk, kAccessDenied, kFailed };
+
+enum class HidReadResult { kReport, kTimeout, kError };
+
+// Arrival and removal notices of HID interfaces. The monitor owns a file descriptor that becomes
+// readable when a notice is pending, so an event loop can watch it without polling.
+class IDeviceMonitor {
+ public:
+  static constexpr int kArrival = 0x8000;         // an interface arrived
+  static constexpr int kRemoveComplete = 0x8004;  // an interface is gone
+  static constexpr int kNone = 0;  // nothing (more) pending, or an event of no interest
+
+  virtual ~IDeviceMonitor() = default;
+  // Descriptor to watch for readability; -1 when the monitor has none.
+  virtual int Fd() const = 0;
+  // Takes one pending notice and answers its event code (kArrival, kRemoveComplete), or kNone.
+  // Never blocks.
+  virtual int ReceiveEvent() = 0;
+};
+
+class IHidPlatform {
+ public:
+  virtual ~IHidPlatform() = default;
+
+  // The present HID interfaces, in the platform's enumeration order.
+  virtual std::vector<HidInterfaceInfo> Enumerate() = 0;
+  // Opens an interface path for reading and writing. *result says why an open failed.
+  virtual HidHandle Open(const std::string& path, HidOpenResult* result) = 0;
+  // Reads vendor and product of an open interface; false when the attributes cannot be read.
+  virtual bool GetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId) = 0;
+  // Writes one whole report (report id first). Answers true when the platform took all of it.
+  virtual bool Write(HidHandle handle, const uint8_t* report, size_t length) = 0;
+  // Waits up to timeoutMs for one input report and copies its payload (the bytes after the report
+  // id, at most 64) to payload64. The payload's unused tail is zero.
+  virtual HidReadResult Read(HidHandle handle, uint8_t* payload64, uint32_t timeoutMs) = 0;
+  virtual void Close(HidHandle handle) = 0;
+  // Starts watching HID arrival and removal; nullptr when the platform cannot.
+  virtual std::unique_ptr<IDeviceMonitor> CreateMonitor() = 0;
+};
+
+// The process's HID platform. Starts as nullptr: main() installs the hidapi platform, tests and the
+// demo install the virtual controller. The caller keeps ownership.
+IHidPlatform* GetHidPlatform();
+void SetHidPlatform(IHidPlatform* platform);

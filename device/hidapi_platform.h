@@ -1,0 +1,18 @@
+// The HID seam over the system's hidapi (hidraw backend) and a libudev monitor.
+#pragma once
+
+#include "device/hid_platform.h"
+
+class HidapiPlatform : public IHidPlatform {
+ public:
+  HidapiPlatform();
+  ~HidapiPlatform() override;
+
+  std::vector<HidInterfaceInfo> Enumerate() override;
+  HidHandle Open(const std::string& path, HidOpenResult* result) override;
+  bool GetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId) override;
+  bool Write(HidHandle handle, const uint8_t* report, size_t length) override;
+  HidReadResult Read(HidHandle handle, uint8_t* payload64, uint32_t timeoutMs) override;
+  void Close(HidHandle handle) override;
+  std::unique_ptr<IDeviceMonitor> CreateMonitor() override;
+};

@@ -1,0 +1,68 @@
+#include "firmware/firmware_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "ui/wide_string.h"
+
+CFirmwareFile::~CFirmwareFile() {
+  Close();
+}
+
+int CFirmwareFile::Open(const std::u16string& path) {
+  Close();
+  int fd = ::open(Utf16ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    return 0;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return 0;
+  }
+  m_fd = fd;
+  return 1;
+}
+
+void CFirmwareFile::Close() {
+  if (m_fd < 0)
+    return;
+  ::close(m_fd);  // releases the lock too
+  m_fd = -1;
+}
+
+int CFirmwareFile::GetLength(uint64_t* length) const {
+  struct stat info {};
+  if (m_fd < 0 || ::fstat(m_fd, &info) != 0)
+    return 0;
+  *length = static_cast<uint64_t>(info.st_size);
+  return 1;
+}
+
+int CFirmwareFile::Seek(uint64_t offset) {
+  if (m_fd < 0)
+    return 0;
+  return ::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset) ? 1 : 0;
+}
+
+int CFirmwareFile::Read(void* buffer, uint32_t count, uint32_t* got) {
+  *got = 0;
+  if (m_fd < 0)
+    return 0;
+  auto* bytes = static_cast<uint8_t*>(buffer);
+  // A plain file may hand over fewer bytes than asked; keep reading until count or the end.
+  while (*got < count) {
+    ssize_t n = ::read(m_fd, bytes + *got, count - *got);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      return 0;
+    if (n == 0)
+      break;
+    *got += static_cast<uint32_t>(n);
+  }
+  return 1;
+}

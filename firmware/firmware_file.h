@@ -1,0 +1,30 @@
+// A firmware file opened for reading only and shared with nobody: every open takes an exclusive
+// advisory lock (flock LOCK_EX | LOCK_NB) and fails while another holder has one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class CFirmwareFile {
+ public:
+  CFirmwareFile() = default;
+  ~CFirmwareFile();
+  CFirmwareFile(const CFirmwareFile&) = delete;
+  CFirmwareFile& operator=(const CFirmwareFile&) = delete;
+
+  // Opens an existing file read-only with the exclusive lock. Answers 1 or 0. Closes an earlier
+  // file first.
+  int Open(const std::u16string& path);
+  // Closing a file that is not open does nothing.
+  void Close();
+  int IsOpen() const { return m_fd >= 0; }
+  // Answers 1 and the length, or 0 (not open, or the system could not tell).
+  int GetLength(uint64_t* length) const;
+  // Moves to offset from the start. Answers 1 or 0.
+  int Seek(uint64_t offset);
+  // Reads up to count bytes; *got is the number read, 0 at the end of the file. Answers 1, or 0
+  // when the file is not open or the system reported an error.
+  int Read(void* buffer, uint32_t count, uint32_t* got);
+
+  int m_fd = -1;
+};

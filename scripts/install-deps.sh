@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing the updater need.
+# Idempotent: packages already present are left alone, and apt-get runs only when something is missing.
+set -euo pipefail
+
+PACKAGES=(
+  qt6-base-dev
+  libhidapi-dev
+  libudev-dev
+  libgtest-dev
+  libgmock-dev
+  libbenchmark-dev
+  cmake
+  ninja-build
+  g++
+  pkg-config
+  xvfb
+  xauth
+  fonts-wqy-zenhei
+)
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
+  if [[ "$status" != "install ok installed" ]]; then
+    missing+=("$pkg")
+  fi
+done
+
+if [[ ${#missing[@]} -eq 0 ]]; then
+  echo "install-deps: all packages present"
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+if [[ $(id -u) -eq 0 ]]; then
+  SUDO=()
+elif command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
+  SUDO=(sudo -n)
+else
+  echo "install-deps: these packages are missing: ${missing[*]}" >&2
+  echo "install-deps: run this script as root, or as a user who may use sudo without a password," >&2
+  echo "install-deps: or install them yourself: apt-get install ${missing[*]}" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+"${SUDO[@]}" apt-get update -q
+"${SUDO[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

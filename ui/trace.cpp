@@ -1,0 +1,41 @@
+#include "ui/trace.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+namespace {
+std::mutex g_traceMutex;
+std::function<void(const std::string&)> g_traceSink;
+}  // namespace
+
+void Trace(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  int needed = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string line;
+  if (needed > 0) {
+    std::vector<char> buffer(static_cast<size_t>(needed) + 1);
+    std::vsnprintf(buffer.data(), buffer.size(), format, args);
+    line.assign(buffer.data(), static_cast<size_t>(needed));
+  }
+  va_end(args);
+  if (line.empty() || line.back() != '\n')
+    line.push_back('\n');
+
+  std::lock_guard<std::mutex> lock(g_traceMutex);
+  if (g_traceSink) {
+    g_traceSink(line);
+  } else {
+    std::fwrite(line.data(), 1, line.size(), stderr);
+  }
+}
+
+void SetTraceSink(std::function<void(const std::string&)> sink) {
+  std::lock_guard<std::mutex> lock(g_traceMutex);
+  g_traceSink = std::move(sink);
+}
