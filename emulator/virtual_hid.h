@@ -1,0 +1,76 @@
+// The virtual HID stack: any number of virtual interfaces behind the HID seam, each optionally
+// backed by a model of the controller's firmware. Replies are scheduled in the clock seam's time, so
+// with a VirtualClock a read time-out costs a test nothing, and with the system clock (the demo) a
+// reply latency of 1 ms moves the progress bar as a real controller would.
+//
+// Thread-safe: the demo plugs and unplugs from the dialog's thread while an update thread reads.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "device/hid_platform.h"
+
+// A model of what sits behind a virtual interface: it takes the host's output reports and answers
+// with input reports.
+class VirtualController {
+ public:
+  using ReplyFn = std::function<void(const uint8_t* payload64)>;
+  virtual ~VirtualController() = default;
+  // One output report from the host: 65 bytes, report id first. Each call of reply queues one input
+  // report (64 payload bytes, the positions after the report id).
+  virtual void OnReport(const uint8_t* report65, const ReplyFn& reply) = 0;
+};
+
+// One report on the wire, as the transcript keeps it.
+struct TranscriptEntry {
+  uint64_t timeMs;            // clock-seam time when it was written (host) or became readable
+  bool fromHost;              // true: output report (65 bytes); false: input payload (64 bytes)
+  std::string path;           // the interface
+  std::vector<uint8_t> bytes;
+};
+
+// Faults of the wire, per interface. Counters count down as they fire.
+struct WireFaults {
+  int dropNextReplies = 0;        // the next N replies are lost
+  int dropEveryKthReply = 0;      // 0: never; k: the k-th, 2k-th ... reply is lost
+  int corruptNextReplies = 0;     // the next N replies arrive with every byte inverted
+  int unplugAfterReports = -1;    // -1: never; N: unplugged right after the N-th host report
+  uint32_t latencyMs = 0;         // each reply becomes readable this long after the host's report
+};
+
+class VirtualHidPlatform : public IHidPlatform {
+ public:
+  VirtualHidPlatform();
+  ~VirtualHidPlatform() override;
+
+  // Adds an interface at the end of the enumeration order (plugged in). A null model answers
+  // nothing. Sends an arrival notice to every monitor.
+  void Plug(const std::string& path, uint16_t vendorId, uint16_t productId,
+            std::shared_ptr<VirtualController> model, bool openable = true);
+  // Removes it: its open handles fail from now on. Sends a removal notice.
+  void Unplug(const std::string& path);
+  bool IsPlugged(const std::string& path);
+  WireFaults& Faults(const std::string& path);  // lock-free access: set before traffic starts
+
+  std::vector<TranscriptEntry> Transcript();
+  void ClearTranscript();
+  // Number of input reports still waiting to be read on the interface.
+  size_t PendingReplies(const std::string& path);
+
+  // IHidPlatform
+  std::vector<HidInterfaceInfo> Enumerate() override;
+  HidHandle Open(const std::string& path, HidOpenResult* result) override;
+  bool GetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId) override;
+  bool Write(HidHandle handle, const uint8_t* report, size_t length) override;
+  HidReadResult Read(HidHandle handle, uint8_t* payload64, uint32_t timeoutMs) override;
+  void Close(HidHandle handle) override;
+  std::unique_ptr<IDeviceMonitor> CreateMonitor() override;
+  // (Implementation details are private to the emulator.)
+};
