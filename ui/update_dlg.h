@@ -73,6 +73,8 @@ class CUpdateDlg {
   // worker's end notice there): joins the thread and runs the device change held back meanwhile.
   void OnWorkerEnded();
   int IsUpdateRunning() const { return m_nLinkOwner.load() == LINK_UPDATE; }
+  // The handling of one device-change event code (7, 0x8000 or 0x8004) with the link free.
+  void HandleDeviceChange(int code);
 
   // ---- Shared update state (ui/update_dlg.cpp) ----
   // Closes the firmware file and raises the stop flag.
@@ -164,6 +166,8 @@ class CUpdateDlg {
   std::thread m_worker;
   // A device-change event that arrived while an update held the link; handled when it ends.
   std::atomic<int> m_bDeviceChangePending{0};
+  // The user confirmed closing while an update ran: the window closes once the worker has ended.
+  std::atomic<int> m_bClosePending{0};
   // Application mode: this update's transfer has completed (the last chunk went out).
   int m_bTransferComplete = 0;
   // The controller's image may no longer be whole: the erase was sent (boot mode) or a data chunk
