@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "appmode/serial_mask.h"
 #include "emulator/virtual_boot_loader.h"
 #include "emulator/virtual_hid.h"
 #include "emulator/virtual_running_firmware.h"
