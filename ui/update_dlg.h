@@ -173,4 +173,7 @@ class CUpdateDlg {
   // The controller's image may no longer be whole: the erase was sent (boot mode) or a data chunk
   // went out (application mode). A failure from then on tells the user.
   int m_bImageTouched = 0;
+  // Boot mode: 1 while BootUpdateFirmware runs. The boot-loader commands give up when the stop flag
+  // rises only then: the flag is 1 whenever no update runs (the identification, for one).
+  int m_bBootUpdateRunning = 0;
 };

@@ -1,0 +1,165 @@
+// The boot loader's request packet and its six commands. Each command builds its request afresh,
+// sends it through the dialog's device link and reads the replies into g_InReport.
+#include <algorithm>
+#include <cstring>
+
+#include "boot/boot_protocol.h"
+#include "device/clock.h"
+#include "ui/update_dlg.h"
+
+namespace {
+
+// Command codes.
+constexpr uint16_t BOOT_CMD_WRITE = 2;
+constexpr uint16_t BOOT_CMD_WRITE_IMAGE = 3;
+constexpr uint16_t BOOT_CMD_ERASE = 4;
+constexpr uint16_t BOOT_CMD_READ = 5;
+constexpr uint16_t BOOT_CMD_FINISH = 7;
+constexpr uint16_t BOOT_CMD_DEVICE_ID = 8;
+
+constexpr uint8_t kPacketType = 5;
+constexpr uint32_t kMaxData = 46;     // data bytes one packet carries
+constexpr uint32_t kHeaderSize = 17;  // packet bytes before the data
+constexpr uint32_t kReplyDataOffset = 18;
+
+// Attempts and pauses of the commands.
+constexpr int kReadAttempts = 5;
+constexpr int kEraseReads = 20;
+constexpr uint32_t kEraseFirstPauseMs = 1000;
+constexpr uint32_t kErasePauseMs = 500;
+constexpr int kWriteReads = 20;
+constexpr uint32_t kVersionAreaSize = 32;
+
+const uint16_t kCrcTable[2] = {0x0000, 0xA001};
+
+void PutU16(uint8_t* at, uint32_t value) {
+  at[0] = static_cast<uint8_t>(value);
+  at[1] = static_cast<uint8_t>(value >> 8);
+}
+
+void PutU32(uint8_t* at, uint32_t value) {
+  for (int i = 0; i < 4; ++i)
+    at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// Answers 1 when g_InReport holds the boot loader's answer to command: a leading 0, then type 5,
+// command field 0 and the answered command.
+int IsBootReply(uint16_t command) {
+  return g_InReport[0] == 0 && g_InReport[1] == kPacketType && g_InReport[2] == 0 &&
+         g_InReport[3] == 0 && g_InReport[4] == static_cast<uint8_t>(command) &&
+         g_InReport[5] == static_cast<uint8_t>(command >> 8);
+}
+
+// Reads one report into g_InReport and answers 1 when it is the answer to command.
+int ReadBootReply(CHid& hid, uint16_t command) {
+  return hid.ReadHid(g_InReport, kPayloadLength) == WAIT_OBJECT_0 && IsBootReply(command);
+}
+
+// Commands 5 and 8: a read that brought no report sends the request again; a report that is not
+// the answer only uses up the attempt.
+int ReadCommand(CUpdateDlg& dlg, uint16_t command, uint8_t* destination, uint32_t length,
+                uint32_t address) {
+  dlg.SendBootPacket(nullptr, length, address, length, command, 0);
+  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+    if (BootStopRequested(dlg))
+      return 0;
+    if (dlg.m_Hid.ReadHid(g_InReport, kPayloadLength) != WAIT_OBJECT_0) {
+      dlg.SendBootPacket(nullptr, length, address, length, command, 0);
+      continue;
+    }
+    if (IsBootReply(command)) {
+      if (destination)
+        std::memcpy(destination, g_InReport + kReplyDataOffset, std::min(length, kMaxData));
+      return 1;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int BootStopRequested(const CUpdateDlg& dlg) {
+  return dlg.m_bBootUpdateRunning && g_bStop.load() ? 1 : 0;
+}
+
+uint16_t BootCrc16(const uint8_t* bytes, size_t count) {
+  uint16_t crc = 0xFFFF;
+  for (size_t i = 0; i < count; ++i) {
+    uint8_t byte = bytes[i];
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = static_cast<uint16_t>((crc >> 1) ^ kCrcTable[(crc ^ byte) & 1]);
+      byte >>= 1;
+    }
+  }
+  return crc;
+}
+
+int CUpdateDlg::SendBootPacket(const uint8_t* data, uint32_t length, uint32_t address,
+                               uint32_t size, uint16_t command, int withCrc) {
+  uint8_t packet[kPayloadLength] = {};
+  uint32_t dataLength = length > kMaxData ? kMaxData : length;
+  packet[0] = kPacketType;
+  PutU16(packet + 1, command);
+  PutU16(packet + 3, 0);
+  PutU16(packet + 5, dataLength);
+  PutU32(packet + 9, size);
+  PutU32(packet + 13, address);
+  // The CRC covers the data bytes only. A command without data carries 0, never the CRC of nothing.
+  uint16_t crc = withCrc && data ? BootCrc16(data, dataLength) : 0;
+  PutU16(packet + 7, crc);
+  uint32_t sendLength = kHeaderSize;
+  if (data) {
+    std::memcpy(packet + kHeaderSize, data, dataLength);
+    sendLength += dataLength;
+  }
+  return m_Hid.WriteHid(packet, static_cast<uint8_t>(sendLength));
+}
+
+int CUpdateDlg::BootReadMemory(uint8_t* destination, uint32_t length, uint32_t address) {
+  return ReadCommand(*this, BOOT_CMD_READ, destination, length, address);
+}
+
+int CUpdateDlg::BootReadDeviceId(uint8_t* destination, uint32_t length) {
+  return ReadCommand(*this, BOOT_CMD_DEVICE_ID, destination, length, 0);
+}
+
+int CUpdateDlg::BootErase(uint32_t address, uint32_t length) {
+  SendBootPacket(nullptr, 0, address, length, BOOT_CMD_ERASE, 0);
+  Sleep(kEraseFirstPauseMs);
+  for (int attempt = 0; attempt < kEraseReads; ++attempt) {
+    if (BootStopRequested(*this))
+      return 0;
+    if (ReadBootReply(m_Hid, BOOT_CMD_ERASE))
+      return 1;
+    Sleep(kErasePauseMs);
+  }
+  return 0;
+}
+
+int CUpdateDlg::BootWrite(const uint8_t* data, uint32_t address, uint32_t length, uint32_t size,
+                          int image) {
+  uint16_t command = image ? BOOT_CMD_WRITE_IMAGE : BOOT_CMD_WRITE;
+  SendBootPacket(data, length, address, size, command, 1);
+  for (int attempt = 0; attempt < kWriteReads; ++attempt) {
+    if (BootStopRequested(*this))
+      return 0;
+    if (ReadBootReply(m_Hid, command))
+      return 1;
+  }
+  return 0;
+}
+
+int CUpdateDlg::BootFinish() {
+  if (BootStopRequested(*this))
+    return 0;
+  SendBootPacket(nullptr, 0, 0, 0, BOOT_CMD_FINISH, 0);
+  return ReadBootReply(m_Hid, BOOT_CMD_FINISH);
+}
+
+int CUpdateDlg::BootWriteVersion() {
+  if (!BootErase(m_nBootVersionAddress, kVersionAreaSize))
+    return 0;
+  uint8_t word[4];
+  PutU32(word, m_desVersion);
+  return BootWrite(word, m_nBootVersionAddress, 4, 4, 0);
+}

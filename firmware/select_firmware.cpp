@@ -1,0 +1,154 @@
+// Firmware selection: the user picks a .dat file, the record for the connected controller is found
+// and checked, the user confirms the new version against the controller's, and the record's values
+// are left in the dialog for the transfer.
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "firmware/firmware_file.h"
+#include "firmware/firmware_record.h"
+#include "ui/local_text.h"
+#include "ui/trace.h"
+#include "ui/update_dlg.h"
+#include "ui/wide_string.h"
+
+namespace {
+
+constexpr uint16_t kFloorProductId = 0x105;
+constexpr uint32_t kTransferReadTimeoutMs = 10;
+
+// The folder the process runs in, whatever its length; empty when the system cannot tell.
+std::u16string CurrentFolder() {
+  std::error_code error;
+  std::filesystem::path folder = std::filesystem::current_path(error);
+  if (error)
+    return {};
+  return Utf8ToUtf16(folder.string());
+}
+
+std::u16string Hundredths(uint32_t value) {
+  return Utf8ToUtf16(FormatHundredths(value));
+}
+
+std::u16string Decimal(uint32_t value) {
+  return Utf8ToUtf16(std::to_string(value));
+}
+
+// The lowest version the application-mode update accepts for a product variant, or 0 for none.
+uint16_t VersionFloor(uint8_t productVariant) {
+  if (productVariant == 0 || productVariant == 1)
+    return 137;
+  if (productVariant == 2)
+    return 502;
+  return 0;
+}
+
+// At the floor itself only the release passes; above it any beta does.
+int BelowFloor(const FirmwareRecordHeader& header, uint16_t floor) {
+  if (floor == 0)
+    return 0;
+  return header.version < floor || (header.version == floor && header.beta != 0) ? 1 : 0;
+}
+
+// "<new firmware> 1.38[ beta2] <and current is> 1.30[ beta1]\n": a beta is shown only when it is
+// not 0, and the figures have a '.' whatever the locale.
+std::u16string ConfirmationText(const FirmwareRecordHeader& header, uint32_t deviceVersion) {
+  uint32_t currentVersion = deviceVersion & 0xFFFF;
+  uint32_t currentBeta = deviceVersion >> 16;
+  std::u16string text = LoadLocalText(TXT_NEW_FIRMWARE) + u" " + Hundredths(header.version);
+  if (header.beta != 0)
+    text += u" beta" + Decimal(header.beta);
+  text += u" " + LoadLocalText(TXT_CURRENT_IS) + u" " + Hundredths(currentVersion);
+  if (currentBeta != 0)
+    text += u" beta" + Decimal(currentBeta);
+  return text + u"\n";
+}
+
+enum class RecordRead { kCannotOpen, kShort, kRead };
+
+// Reads the 28-byte header at offset and the file's length. The file is closed again.
+RecordRead ReadRecordHeader(const std::u16string& path, uint32_t offset,
+                            uint8_t bytes[kRecordHeaderSize], uint64_t* fileLength) {
+  CFirmwareFile file;
+  if (!file.Open(path))
+    return RecordRead::kCannotOpen;
+  uint32_t got = 0;
+  if (!file.GetLength(fileLength) || !file.Seek(offset) ||
+      !file.Read(bytes, kRecordHeaderSize, &got) || got != kRecordHeaderSize)
+    return RecordRead::kShort;
+  return RecordRead::kRead;
+}
+
+int CanOpen(const std::u16string& path) {
+  CFirmwareFile file;
+  return file.Open(path);
+}
+
+}  // namespace
+
+int CUpdateDlg::SelectFirmwareFile() {
+  if (!m_pWnd)
+    return 0;
+  std::u16string filter = LoadLocalText(TXT_FILE_TYPE) + u"(*.dat)|*.dat||";
+  std::u16string path;
+  if (!m_pWnd->OpenFileDialog(filter, CurrentFolder(), &path))
+    return 0;
+  m_strFirmwarePath = path;
+
+  // A file that cannot be opened (missing, or held by another program) ends the selection
+  // silently; a file that opens but does not fit is refused with a message.
+  auto refuse = [this] {
+    ShowMessageBox(LoadLocalText(TXT_NOT_RECOGNIZED), MB_OK);
+    return 0;
+  };
+
+  const int bootMode = g_bBootMode.load();
+  // The boot loader takes the record for its device type. The running firmware is sent the
+  // first record's image, so its file information describes the first record too.
+  int32_t offset = 0;
+  if (bootMode) {
+    offset = FindFirmwareRecord(m_strFirmwarePath, m_deviceType);
+    if (offset < 0)
+      return CanOpen(m_strFirmwarePath) ? refuse() : 0;
+  }
+
+  uint8_t bytes[kRecordHeaderSize] = {};
+  uint64_t fileLength = 0;
+  switch (ReadRecordHeader(m_strFirmwarePath, static_cast<uint32_t>(offset), bytes, &fileLength)) {
+    case RecordRead::kCannotOpen:
+      return 0;
+    case RecordRead::kShort:
+      return refuse();
+    case RecordRead::kRead:
+      break;
+  }
+  m_recordHeader = DecodeRecordHeader(bytes);
+  m_desVersion = m_recordHeader.version;
+  m_imageSize = m_recordHeader.imageSize;
+  m_targetAddress = m_recordHeader.targetAddress;
+  m_bytesDone = 0;
+  m_recordOffset = offset;
+
+  // The image must be there: not empty, and wholly inside the file.
+  uint64_t imageEnd = uint64_t{static_cast<uint32_t>(offset)} + kRecordHeaderSize + m_imageSize;
+  if (m_imageSize == 0 || imageEnd > fileLength)
+    return refuse();
+  if (!bootMode && m_productId == kFloorProductId &&
+      BelowFloor(m_recordHeader, VersionFloor(m_productVariant)))
+    return refuse();
+
+  if (ShowMessageBox(ConfirmationText(m_recordHeader, cur_devVersion.load()), MB_OKCANCEL) ==
+      IDCANCEL) {
+    Trace("MessageBox == IDCANCEL\n");
+    return 0;
+  }
+
+  m_Hid.SetReadTimeout(kTransferReadTimeoutMs);
+  m_desVersion = m_recordHeader.VersionWord();
+  if (!bootMode) {
+    g_nUpdateState = STATE_FILE_CHOSEN;
+    SendFileInfo();
+    Trace("desVersion is %d\n", static_cast<int32_t>(m_desVersion));
+  }
+  return 1;
+}
