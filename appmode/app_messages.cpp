@@ -1,0 +1,116 @@
+// Messages to and from the controller's running firmware, and the masking of its serial words.
+#include "appmode/app_messages.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <vector>
+
+#include "appmode/serial_mask.h"
+#include "ui/trace.h"
+#include "ui/update_dlg.h"
+
+uint8_t g_OutMessage[64];
+std::atomic<uint32_t> g_nFirmwareType{0};
+
+namespace {
+
+// The largest payload whose packet length still fits the u16 body-length field.
+constexpr int kMaxPayloadLength = 0xFFFF - kFirmwarePayloadOffset;
+
+// Builds a firmware packet: 0x00, MSG_FIRMWARE, body length, command, [payload length, payload].
+std::vector<uint8_t> BuildFirmwarePacket(uint8_t command, const uint8_t* payload, int length) {
+  std::vector<uint8_t> message;
+  if (length > 0) {
+    uint32_t bodyLength = static_cast<uint32_t>(length) + kFirmwarePayloadOffset;
+    message = {0x00,
+               MSG_FIRMWARE,
+               static_cast<uint8_t>(bodyLength),
+               static_cast<uint8_t>(bodyLength >> 8),
+               command,
+               static_cast<uint8_t>(length),
+               static_cast<uint8_t>(length >> 8)};
+    message.insert(message.end(), payload, payload + length);
+  } else {
+    message = {0x00, MSG_FIRMWARE, 0x01, 0x00, command};
+  }
+  return message;
+}
+
+// Writes one piece: its length into g_OutMessage[0], the bytes after it, and length + 1 bytes out.
+int WritePiece(CHid& hid, const uint8_t* piece, size_t length) {
+  g_OutMessage[0] = static_cast<uint8_t>(length);
+  std::memcpy(g_OutMessage + 1, piece, length);
+  return hid.WriteHid(g_OutMessage, static_cast<uint8_t>(length + 1));
+}
+
+}  // namespace
+
+int CUpdateDlg::SendCommand(uint8_t type, uint8_t argument) {
+  const uint8_t message[kShortCommandLength] = {0x00, type, 0x01, 0x00, argument};
+  return WritePiece(m_Hid, message, sizeof message) ? 1 : 0;
+}
+
+void CUpdateDlg::SendFirmwarePacket(uint8_t command, const uint8_t* payload, int length) {
+  if (length > 0 && (payload == nullptr || length > kMaxPayloadLength))
+    return;  // nothing sensible to send
+  std::vector<uint8_t> message = BuildFirmwarePacket(command, payload, length);
+
+  if (command != FW_DATA) {
+    Trace("SendFirmwarePacket cmd %d\n", command);
+    if (message.size() > static_cast<size_t>(kMaxMessageLength))
+      return;  // a report cannot carry it; only data packets are split
+    WritePiece(m_Hid, message.data(), message.size());
+    return;
+  }
+
+  // Data packets travel in pieces of at most 39 bytes; a chunk of 32 bytes is exactly one piece.
+  for (size_t start = 0; start < message.size(); start += kDataPieceLength) {
+    size_t pieceLength = std::min<size_t>(kDataPieceLength, message.size() - start);
+    if (!WritePiece(m_Hid, message.data() + start, pieceLength)) {
+      Trace("WriteHid error\n");
+      return;
+    }
+    Trace("WriteHid %d btye sucessful\n", static_cast<int>(pieceLength));
+  }
+}
+
+void CUpdateDlg::SendFirmwareData(const uint8_t* chunk, uint32_t count) {
+  SendFirmwarePacket(FW_DATA, chunk, static_cast<int>(std::min(count, kChunkSize)));
+}
+
+void CUpdateDlg::SendFileInfo() {
+  uint8_t payload[kFileInfoPayloadLength] = {};  // bytes 12..27 are reserved and stay zero
+  PutMessageU32(payload + 0, m_desVersion);
+  PutMessageU32(payload + 4, m_targetAddress);
+  PutMessageU32(payload + 8, m_imageSize);
+  SendFirmwarePacket(FW_FILE_INFO, payload, kFileInfoPayloadLength);
+}
+
+void CUpdateDlg::SendAppSerial() {
+  uint8_t payload[kAppSerialPayloadLength];
+  for (int i = 0; i < 3; ++i) {
+    m_appSerial[i] = MaskSerialWord(m_serial[i], g_SerialMaskTable);
+    PutMessageU32(payload + 4 * i, m_appSerial[i]);
+  }
+  SendFirmwarePacket(FW_APP_SERIAL, payload, kAppSerialPayloadLength);
+  Trace("App_Serial 0x%x 0x%x 0x%x\n", m_appSerial[0], m_appSerial[1], m_appSerial[2]);
+}
+
+void CUpdateDlg::ParseDeviceId(const uint8_t* body) {
+  for (int i = 0; i < 3; ++i)
+    m_serial[i] = MessageU32(body + 4 * i);
+  g_nFirmwareType = body[36];
+  m_productVariant = body[37];
+  m_productId = static_cast<uint16_t>(body[38] | (body[39] << 8));
+  Trace("firmware type %d\n", static_cast<int>(g_nFirmwareType.load()));
+  Trace("serial %x %x %x\n", m_serial[0], m_serial[1], m_serial[2]);
+  Trace("serial %x %x %x\n", MessageU32(body + 12), MessageU32(body + 16), MessageU32(body + 20));
+}
+
+void CUpdateDlg::PrepareSerialMask() {
+  if (m_pFirstMaskTable)
+    std::copy(std::begin(kMaskWordsLow), std::end(kMaskWordsLow), m_pFirstMaskTable);
+  if (m_pSecondMaskTable)
+    std::copy(std::begin(kMaskWordsHigh), std::end(kMaskWordsHigh), m_pSecondMaskTable + 4);
+}

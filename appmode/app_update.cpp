@@ -1,0 +1,257 @@
+// The application-mode update service: the version query, the update thread, the dispatcher of
+// the controller's messages and the data requests it serves from the firmware file.
+//
+// The controller leads: after MSG_START_UPDATE it sends its identity, then asks for the image one
+// chunk at a time. g_nUpdateState follows the transfer: STATE_FILE_CHOSEN once a file is accepted,
+// STATE_SENDING from the first chunk, STATE_IDLE after the last one (and when no update runs).
+#include <algorithm>
+#include <cerrno>
+
+#include "appmode/app_messages.h"
+#include "device/clock.h"
+#include "firmware/firmware_record.h"
+#include "ui/local_text.h"
+#include "ui/trace.h"
+#include "ui/update_dlg.h"
+#include "ui/wide_string.h"
+
+namespace {
+
+// The version query gives up after this much waiting without a version reply.
+constexpr uint64_t kVersionQueryLimitMs = 2000;
+// The update thread gives up after the controller has been silent this long.
+constexpr uint64_t kControllerSilenceLimitMs = 5000;
+
+// How long one read waited, by the clock seam; a read that timed out counts at least its time-out,
+// so that a clock standing still cannot keep a loop alive.
+uint64_t ReadWaitMs(uint64_t startMs, uint32_t result, uint32_t timeoutMs) {
+  uint64_t elapsed = GetClock().NowMs() - startMs;
+  if (result == WAIT_TIMEOUT)
+    elapsed = std::max<uint64_t>(elapsed, std::max<uint32_t>(timeoutMs, 1));
+  return elapsed;
+}
+
+// The controller is gone or the link is not open: no later read can bring anything.
+bool LinkLost(uint32_t result) {
+  return result == WAIT_FAILED || result == WAIT_ABANDONED;
+}
+
+// One pass of either loop: read a report; dispatch it, or tell the controller the read failed.
+// Answers the wait code of the read and adds the time the read waited to *waitedMs.
+uint32_t ReadStep(CUpdateDlg& dlg, uint64_t* waitedMs) {
+  uint64_t start = GetClock().NowMs();
+  uint32_t timeout = dlg.m_Hid.m_nReadTimeout.load();
+  uint32_t result = dlg.m_Hid.ReadHid(g_InReport, kPayloadLength);
+  *waitedMs += ReadWaitMs(start, result, timeout);
+  if (result != WAIT_OBJECT_0) {
+    Trace("recv() failed with error code 0x%x\n", result);
+    dlg.SendCommand(MSG_READ_FAILED, 0);
+    return result;
+  }
+  Trace(" %d Bytes received from sender\n", g_InReport[0]);
+  dlg.DispatchReport(g_InReport + 1);
+  return result;
+}
+
+// A box owned by the dialog with a text of the table in the format "%s\n", also traced.
+void ShowTextBox(CUpdateDlg& dlg, int textIndex) {
+  std::u16string text = LoadLocalText(textIndex) + u"\n";
+  Trace("%s", Utf16ToUtf8(text).c_str());
+  dlg.ShowMessageBox(text, MB_OK);
+}
+
+// The transfer cannot go on (the controller is gone or silent, or the file failed). Tells the user
+// when the controller's image may no longer be whole.
+void AbandonTransfer(CUpdateDlg& dlg) {
+  dlg.StopUpdate();
+  if (dlg.m_bImageTouched)
+    ShowTextBox(dlg, TXT_UPDATE_FAILED);
+}
+
+void ShowProgress(const CUpdateDlg& dlg) {
+  uint64_t percent = dlg.m_imageSize == 0 ? 100 : uint64_t{dlg.m_bytesDone} * 100 / dlg.m_imageSize;
+  if (const CControl* progress = g_pProgress.load())
+    progress->SetPos(static_cast<int>(std::min<uint64_t>(percent, 100)));
+}
+
+void SendNextChunk(CUpdateDlg& dlg, int first) {
+  uint32_t remaining = dlg.m_imageSize > dlg.m_bytesDone ? dlg.m_imageSize - dlg.m_bytesDone : 0;
+  uint32_t wanted = std::min(remaining, kChunkSize);
+  uint32_t got = 0;
+  if (wanted > 0 && (!dlg.m_firmwareFile.Read(dlg.m_DataBuf, wanted, &got) || got != wanted)) {
+    // The file ends before the image does, or cannot be read: the image cannot be completed.
+    Trace("firmware file read failed\n");
+    AbandonTransfer(dlg);
+    return;
+  }
+  dlg.SendFirmwareData(dlg.m_DataBuf, got);
+  if (got > 0)
+    dlg.m_bImageTouched = 1;
+  dlg.m_bytesDone += got;
+  if (first) {
+    Trace("Application serial 0x%x 0x%x 0x%x\n", dlg.m_appSerial[0], dlg.m_appSerial[1],
+          dlg.m_appSerial[2]);
+    Trace("update file is 0x%x\n", dlg.m_imageSize);
+  } else {
+    Trace("\nSET_FIRMWARE_DATA read_pos %d offset 0x%x\n\n", static_cast<int>(got),
+          dlg.m_bytesDone);
+  }
+  ShowProgress(dlg);
+  if (dlg.m_bytesDone < dlg.m_imageSize)
+    return;
+
+  // The image is complete. The button comes back when the update thread ends.
+  dlg.m_firmwareFile.Close();
+  dlg.SendAppSerial();
+  Trace("update successful\n");
+  g_nUpdateState = STATE_IDLE;
+  dlg.m_bTransferComplete = 1;
+}
+
+void ServeDataRequest(CUpdateDlg& dlg) {
+  switch (g_nUpdateState.load()) {
+    case STATE_FILE_CHOSEN: {
+      if (!dlg.m_firmwareFile.Open(dlg.m_strFirmwarePath))
+        return;  // the next request tries again
+      g_nUpdateState = STATE_SENDING;
+      if (dlg.m_recordOffset < 0 ||
+          !dlg.m_firmwareFile.Seek(static_cast<uint64_t>(dlg.m_recordOffset) + kRecordHeaderSize)) {
+        Trace("seek to the image failed\n");
+        AbandonTransfer(dlg);
+        return;
+      }
+      SendNextChunk(dlg, 1);
+      break;
+    }
+    case STATE_SENDING:
+      if (!dlg.m_firmwareFile.IsOpen())
+        return;  // the update has stopped; the file is closed
+      SendNextChunk(dlg, 0);
+      break;
+    case STATE_IDLE:
+      // Only the request that follows this update's last chunk finishes it.
+      if (!dlg.m_bTransferComplete)
+        return;
+      dlg.m_bTransferComplete = 0;
+      dlg.SendFirmwarePacket(FW_FINISH, nullptr, 0);
+      dlg.ReportUpdateSuccess();
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+void Usb_UpdateThread(void* /*parameter*/) {
+  if (CUpdateDlg* dlg = g_pUpdateDlg.load())
+    dlg->UsbUpdateLoop();
+}
+
+void CUpdateDlg::UsbUpdateLoop() {
+  // Nothing of an earlier update carries over into this one.
+  g_nUpdateState = STATE_IDLE;
+  m_bTransferComplete = 0;
+  m_bImageTouched = 0;
+
+  if (!SendCommand(MSG_START_UPDATE, 0)) {
+    Trace("send() failed with error code %d\n", errno);
+    RefreshUpdateButton();
+    return;
+  }
+  Trace("send() is OK!\n");
+  Trace("Bytes Sent: %d\n", 1);
+  PrepareSerialMask();
+
+  uint64_t silentMs = 0;  // time the reads waited since the controller last sent something
+  do {
+    uint32_t result = ReadStep(*this, &silentMs);
+    if (result == WAIT_OBJECT_0) {
+      silentMs = 0;  // also leaves out the time spent in our own boxes and dialogs
+      continue;
+    }
+    if (LinkLost(result) || silentMs >= kControllerSilenceLimitMs) {
+      Trace("controller lost or silent, update abandoned\n");
+      if (!g_bStop)
+        AbandonTransfer(*this);
+      break;
+    }
+  } while (!g_bStop);
+
+  // A transfer that has not finished by now is abandoned: no later message may continue it.
+  m_firmwareFile.Close();
+  g_nUpdateState = STATE_IDLE;
+  m_bTransferComplete = 0;
+  RefreshUpdateButton();
+  Trace("Exit Usb_UpdateThread\n");
+}
+
+void CUpdateDlg::QueryDeviceVersion() {
+  // One conversation at a time: while an update holds the link, the query stays out of it.
+  if (!AcquireLink(LINK_VERSION_QUERY))
+    return;
+  cur_devVersion = VERSION_UNKNOWN;
+  if (m_Hid.OpenHid()) {
+    if (g_bBootMode) {
+      IdentifyBootDevice();
+    } else {
+      SendFirmwarePacket(FW_VERSION, nullptr, 0);
+      uint64_t waitedMs = 0;
+      while (cur_devVersion == VERSION_UNKNOWN) {
+        uint32_t result = ReadStep(*this, &waitedMs);
+        if (LinkLost(result) || waitedMs >= kVersionQueryLimitMs)
+          break;
+      }
+    }
+  }
+  ReleaseLink(LINK_VERSION_QUERY);
+}
+
+void CUpdateDlg::DispatchReport(const uint8_t* message) {
+  if (message[0] != 0)
+    return;
+  const uint8_t* body = message + kMessageHeaderSize;
+  switch (message[1]) {
+    case MSG_DEVICE_ID: {
+      ParseDeviceId(body);
+      Trace("verification id OK\n");
+      uint32_t type = g_nFirmwareType.load();
+      if (type == 1 || type == 200) {
+        // On acceptance the selection has set STATE_FILE_CHOSEN and sent the file information;
+        // the controller asks for data next.
+        if (!SelectFirmwareFile())
+          g_bStop = 1;
+      } else {
+        StopUpdate();
+        ShowTextBox(*this, TXT_NEED_BOOT_MODE);
+      }
+      break;
+    }
+    case MSG_FIRMWARE:
+      OnFirmwareMessage(body);
+      break;
+    default:
+      break;
+  }
+}
+
+void CUpdateDlg::OnFirmwareMessage(const uint8_t* body) {
+  switch (body[0]) {
+    case FW_VERSION: {
+      uint32_t version = MessageU32(body + kFirmwarePayloadOffset);
+      cur_devVersion = version;
+      Trace("cur_devVersion 0x%x\n", version);
+      ShowDeviceVersion(version);
+      break;
+    }
+    case FW_DATA_REQUEST:
+      ServeDataRequest(*this);
+      break;
+    case FW_FAILED:
+    case FW_FAILED_ALT:
+      ReportUpdateFailure();
+      break;
+    default:
+      break;
+  }
+}
