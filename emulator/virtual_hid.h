@@ -1,7 +1,7 @@
 // The virtual HID stack: any number of virtual interfaces behind the HID seam, each optionally
-// backed by a model of the controller's firmware. Replies are scheduled in the clock seam's time, so
-// with a VirtualClock a read time-out costs a test nothing, and with the system clock (the demo) a
-// reply latency of 1 ms moves the progress bar as a real controller would.
+// backed by a model of the controller's firmware. Replies are scheduled in the clock seam's time,
+// so with a VirtualClock a read time-out costs a test nothing, and with the system clock (the demo)
+// a reply latency of 1 ms moves the progress bar as a real controller would.
 //
 // Thread-safe: the demo plugs and unplugs from the dialog's thread while an update thread reads.
 #pragma once
@@ -30,19 +30,19 @@ class VirtualController {
 
 // One report on the wire, as the transcript keeps it.
 struct TranscriptEntry {
-  uint64_t timeMs;            // clock-seam time when it was written (host) or became readable
-  bool fromHost;              // true: output report (65 bytes); false: input payload (64 bytes)
-  std::string path;           // the interface
+  uint64_t timeMs;   // clock-seam time when it was written (host) or became readable
+  bool fromHost;     // true: output report (65 bytes); false: input payload (64 bytes)
+  std::string path;  // the interface
   std::vector<uint8_t> bytes;
 };
 
 // Faults of the wire, per interface. Counters count down as they fire.
 struct WireFaults {
-  int dropNextReplies = 0;        // the next N replies are lost
-  int dropEveryKthReply = 0;      // 0: never; k: the k-th, 2k-th ... reply is lost
-  int corruptNextReplies = 0;     // the next N replies arrive with every byte inverted
-  int unplugAfterReports = -1;    // -1: never; N: unplugged right after the N-th host report
-  uint32_t latencyMs = 0;         // each reply becomes readable this long after the host's report
+  int dropNextReplies = 0;      // the next N replies are lost
+  int dropEveryKthReply = 0;    // 0: never; k: the k-th, 2k-th ... reply is lost
+  int corruptNextReplies = 0;   // the next N replies arrive with every byte inverted
+  int unplugAfterReports = -1;  // -1: never; N: unplugged right after the N-th host report
+  uint32_t latencyMs = 0;       // each reply becomes readable this long after the host's report
 };
 
 class VirtualHidPlatform : public IHidPlatform {
@@ -72,5 +72,51 @@ class VirtualHidPlatform : public IHidPlatform {
   HidReadResult Read(HidHandle handle, uint8_t* payload64, uint32_t timeoutMs) override;
   void Close(HidHandle handle) override;
   std::unique_ptr<IDeviceMonitor> CreateMonitor() override;
-  // (Implementation details are private to the emulator.)
+
+  // What the wire did to the replies of an interface (by path, kept across unplugging).
+  struct WireCounters {
+    int hostReports = 0;       // output reports the interface took
+    int replies = 0;           // replies the model produced
+    int droppedReplies = 0;    // ... of which the wire lost
+    int corruptedReplies = 0;  // ... of which arrived inverted
+  };
+  WireCounters Counters(const std::string& path);
+
+  // A reply waiting on an interface, readable from readyAtMs on.
+  struct PendingReply {
+    uint64_t readyAtMs;
+    std::vector<uint8_t> payload;  // 64 bytes
+  };
+  // One plugged interface. A later Plug of the same path makes a new one, so handles opened on the
+  // old one keep failing.
+  struct Interface {
+    std::string path;
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+    bool openable = true;
+    bool plugged = true;
+    std::shared_ptr<VirtualController> model;
+    std::deque<PendingReply> replies;
+  };
+  // One monitor's pipe; both ends live as long as the monitor or a notice being posted.
+  struct MonitorChannel {
+    int readFd = -1;
+    int writeFd = -1;
+    ~MonitorChannel();
+  };
+
+ private:
+  std::shared_ptr<Interface> FindPlugged(const std::string& path);  // under m_mutex
+  void UnplugLocked(const std::string& path);
+  void PostNotice(char notice);                                  // under m_mutex
+  void ScheduleReply(Interface& itf, const uint8_t* payload64);  // under m_mutex
+
+  std::mutex m_mutex;
+  std::vector<std::shared_ptr<Interface>> m_interfaces;  // plugged, in enumeration order
+  std::map<HidHandle, std::shared_ptr<Interface>> m_handles;
+  HidHandle m_nextHandle = 1000;
+  std::map<std::string, WireFaults> m_faults;
+  std::map<std::string, WireCounters> m_counters;
+  std::vector<TranscriptEntry> m_transcript;
+  std::vector<std::weak_ptr<MonitorChannel>> m_monitors;
 };
