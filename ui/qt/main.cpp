@@ -1,0 +1,19 @@
+// tarvix-update: the updater for real controllers over USB HID (hidapi, hidraw backend).
+#include <QApplication>
+
+#include "device/hidapi_platform.h"
+#include "ui/qt/update_app.h"
+
+CUpdateApp theApp;
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("tarvix-update"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("tarvix-update"));
+
+  HidapiPlatform platform;
+  SetHidPlatform(&platform);
+  theApp.InitInstance();
+  SetHidPlatform(nullptr);
+  return 0;
+}

@@ -1,0 +1,318 @@
+#include "ui/qt/qt_window_system.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QIcon>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSocketNotifier>
+#include <QThread>
+#include <algorithm>
+
+#include "ui/qt/update_window.h"
+#include "ui/update_dlg.h"
+
+// The icon lives in a resource compiled into this static library: register it explicitly, since
+// nothing else would pull the resource's object file into the program.
+static void InitIconResource() {
+  Q_INIT_RESOURCE(tarvix_update);
+}
+
+namespace {
+
+// Notices taken from a monitor per wake-up; the notifier fires again while more are pending.
+constexpr int kMaxEventsPerWake = 64;
+
+QString ToQString(const std::u16string& text) {
+  return QString::fromStdU16String(text);
+}
+
+}  // namespace
+
+QString QtFilterFromDialogFilter(const std::u16string& filter) {
+  const QStringList fields = ToQString(filter).split(QLatin1Char('|'));
+  QStringList filters;
+  // Fields come in pairs (name, pattern); an empty name ends the list ("||").
+  for (qsizetype i = 0; i + 1 < fields.size(); i += 2) {
+    const QString& name = fields[i];
+    if (name.isEmpty())
+      break;
+    QString pattern = fields[i + 1];
+    pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
+    filters << QStringLiteral("%1 (%2)").arg(name, pattern.trimmed());
+  }
+  return filters.join(QStringLiteral(";;"));
+}
+
+QString DisplayText(const std::u16string& text) {
+  QString display = ToQString(text);
+  display.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  return display;
+}
+
+QtWindowSystem::QtWindowSystem() {
+  InitIconResource();
+}
+
+QtWindowSystem::~QtWindowSystem() {
+  Detach();
+}
+
+void QtWindowSystem::Attach(CUpdateWindow* window, CUpdateDlg* dlg) {
+  m_pWindow = window;
+  m_pDlg = dlg;
+}
+
+void QtWindowSystem::Detach() {
+  for (auto& [monitor, notifier] : m_notifiers)
+    delete notifier;
+  m_notifiers.clear();
+  m_pDlg = nullptr;
+}
+
+template <class F>
+void QtWindowSystem::RunOnUiThread(F&& fn) {
+  if (QThread::currentThread() == thread()) {
+    fn();
+    return;
+  }
+  QMetaObject::invokeMethod(this, std::forward<F>(fn), Qt::BlockingQueuedConnection);
+}
+
+QWidget* QtWindowSystem::Control(int controlId) const {
+  return m_pWindow ? m_pWindow->Control(controlId) : nullptr;
+}
+
+void QtWindowSystem::SetTitle(const std::u16string& title) {
+  RunOnUiThread([&] {
+    if (m_pWindow)
+      m_pWindow->setWindowTitle(ToQString(title));
+  });
+}
+
+void QtWindowSystem::SetControlText(int controlId, const std::u16string& text) {
+  RunOnUiThread([&] {
+    QWidget* control = Control(controlId);
+    if (auto* label = qobject_cast<QLabel*>(control))
+      label->setText(DisplayText(text));
+    else if (auto* button = qobject_cast<QPushButton*>(control))
+      button->setText(DisplayText(text));
+  });
+}
+
+void QtWindowSystem::ShowControl(int controlId, bool show) {
+  RunOnUiThread([&] {
+    if (QWidget* control = Control(controlId))
+      control->setVisible(show);
+  });
+}
+
+void QtWindowSystem::EnableControl(int controlId, bool enable) {
+  RunOnUiThread([&] {
+    if (QWidget* control = Control(controlId))
+      control->setEnabled(enable);
+  });
+}
+
+void QtWindowSystem::SetProgressRange(int minimum, int maximum) {
+  RunOnUiThread([&] {
+    if (m_pWindow && minimum <= maximum)
+      m_pWindow->Progress()->setRange(minimum, maximum);
+  });
+}
+
+void QtWindowSystem::SetProgressPos(int position) {
+  RunOnUiThread([&] {
+    if (!m_pWindow)
+      return;
+    // A position outside the range is clamped to it, as a progress control does.
+    QProgressBar* bar = m_pWindow->Progress();
+    bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
+  });
+}
+
+void QtWindowSystem::SetIcon(int iconId) {
+  RunOnUiThread([&] {
+    if (!m_pWindow || iconId != IDI_APP)
+      return;
+    m_nIconId = iconId;
+    m_pWindow->setWindowIcon(QIcon(QStringLiteral(":/tarvix/tarvix-update.png")));
+  });
+}
+
+int QtWindowSystem::MessageBox(const std::u16string& text, const std::u16string& caption,
+                               unsigned type) {
+  bool fromWorker = QThread::currentThread() != thread();
+  int answer = IDCANCEL;
+  RunOnUiThread([&] { answer = ShowBox(text, caption, type, fromWorker); });
+  return answer;
+}
+
+int QtWindowSystem::ShowBox(const std::u16string& text, const std::u16string& caption,
+                            unsigned type, bool fromWorker) {
+  const bool okCancel = type == MB_OKCANCEL;
+  // Closing the box without a button (Escape, close box, abort) answers what Escape answers.
+  const int escapeAnswer = okCancel ? IDCANCEL : IDOK;
+  int answer = 0;
+  if (fromWorker && m_bAborting)
+    answer = escapeAnswer;
+  else if (m_pAnswers)
+    answer = m_pAnswers->AnswerBox(text, caption, type);
+
+  if (answer != IDOK && answer != IDCANCEL) {
+    QMessageBox box(m_pWindow);
+    box.setIcon(QMessageBox::NoIcon);
+    box.setWindowTitle(ToQString(caption));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(DisplayText(text));
+    if (m_pWindow)
+      box.setFont(m_pWindow->font());
+    QPushButton* ok = box.addButton(QMessageBox::Ok);
+    QPushButton* cancel = okCancel ? box.addButton(QMessageBox::Cancel) : nullptr;
+    box.setDefaultButton(ok);
+    box.setEscapeButton(okCancel ? cancel : ok);
+    QPointer<QDialog> tracked(&box);
+    if (fromWorker)
+      m_workerDialogs.push_back(tracked);
+    box.exec();
+    std::erase(m_workerDialogs, tracked);
+    answer = box.clickedButton() == ok ? IDOK : escapeAnswer;
+  }
+  m_boxes.push_back({text, caption, type, answer, fromWorker});
+  return answer;
+}
+
+bool QtWindowSystem::OpenFileDialog(const std::u16string& filter,
+                                    const std::u16string& initialFolder, std::u16string* path) {
+  bool fromWorker = QThread::currentThread() != thread();
+  bool chosen = false;
+  std::u16string result;
+  RunOnUiThread([&] { chosen = ShowFileDialog(filter, initialFolder, &result, fromWorker); });
+  if (chosen && path != nullptr)
+    *path = result;
+  return chosen;
+}
+
+bool QtWindowSystem::ShowFileDialog(const std::u16string& filter,
+                                    const std::u16string& initialFolder, std::u16string* path,
+                                    bool fromWorker) {
+  const QString qtFilter = QtFilterFromDialogFilter(filter);
+  m_fileDialogs.push_back({qtFilter, initialFolder});
+  if (fromWorker && m_bAborting)
+    return false;
+  if (m_pAnswers) {
+    int scripted = m_pAnswers->AnswerFileDialog(qtFilter, initialFolder, path);
+    if (scripted >= 0)
+      return scripted == 1 && !path->empty();
+  }
+
+  QFileDialog dialog(m_pWindow, QString(), ToQString(initialFolder));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  // The filter's name already shows its pattern ("File type(*.dat)"): do not show it twice.
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
+  dialog.setNameFilter(qtFilter);
+  if (m_pWindow)
+    dialog.setFont(m_pWindow->font());
+  QPointer<QDialog> tracked(&dialog);
+  if (fromWorker)
+    m_workerDialogs.push_back(tracked);
+  int result = dialog.exec();
+  std::erase(m_workerDialogs, tracked);
+  const QStringList files = dialog.selectedFiles();
+  if (result != QDialog::Accepted || files.isEmpty())
+    return false;
+  *path = QFileInfo(files.first()).absoluteFilePath().toStdU16String();
+  return true;
+}
+
+void QtWindowSystem::WatchDeviceMonitor(IDeviceMonitor* monitor) {
+  RunOnUiThread([&] {
+    if (monitor == nullptr || m_notifiers.count(monitor) != 0)
+      return;
+    int fd = monitor->Fd();
+    if (fd < 0)
+      return;  // no descriptor to watch: no notices (never a polling timer)
+    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this,
+            [this, monitor] { DrainMonitor(monitor); });
+    m_notifiers[monitor] = notifier;
+  });
+}
+
+void QtWindowSystem::UnwatchDeviceMonitor(IDeviceMonitor* monitor) {
+  RunOnUiThread([&] {
+    auto it = m_notifiers.find(monitor);
+    if (it == m_notifiers.end())
+      return;
+    // The notifier may be the one whose signal is being handled: let the event loop delete it.
+    it->second->setEnabled(false);
+    it->second->deleteLater();
+    m_notifiers.erase(it);
+  });
+}
+
+void QtWindowSystem::DrainMonitor(IDeviceMonitor* monitor) {
+  auto it = m_notifiers.find(monitor);
+  if (it == m_notifiers.end())
+    return;
+  QPointer<QSocketNotifier> notifier = it->second;
+  // The handler may show a box (a nested event loop): no second handling starts meanwhile.
+  notifier->setEnabled(false);
+  for (int i = 0; i < kMaxEventsPerWake; ++i) {
+    int code = monitor->ReceiveEvent();
+    if (code == IDeviceMonitor::kNone)
+      break;
+    m_deliveredEvents.push_back(code);
+    if (m_pDlg)
+      m_pDlg->OnDeviceChange(static_cast<uint32_t>(code), 0);
+    if (m_notifiers.count(monitor) == 0)
+      return;  // unwatched by the handling; the monitor may be gone
+  }
+  if (notifier)
+    notifier->setEnabled(true);
+}
+
+void QtWindowSystem::NotifyWorkerEnded() {
+  m_nPendingWorkerEnds.fetch_add(1);
+  QMetaObject::invokeMethod(
+      this, [this] { OnWorkerEndedNotice(); }, Qt::QueuedConnection);
+}
+
+void QtWindowSystem::OnWorkerEndedNotice() {
+  m_nPendingWorkerEnds.fetch_sub(1);
+  if (m_pDlg)
+    m_pDlg->OnWorkerEnded();
+  if (m_pDlg && m_pWindow)
+    m_pWindow->AfterWorkerEnded();
+}
+
+void QtWindowSystem::AbortWorkerDialogs() {
+  m_bAborting = true;
+  // Copies: rejecting a dialog returns from its exec further up the stack, which edits the list.
+  const std::vector<QPointer<QDialog>> open = m_workerDialogs;
+  for (const QPointer<QDialog>& dialog : open) {
+    if (dialog)
+      dialog->reject();
+  }
+}
+
+void QtWindowSystem::FinishWorker() {
+  if (m_pDlg == nullptr)
+    return;
+  if (m_pDlg->IsUpdateRunning()) {
+    g_bStop = 1;
+    AbortWorkerDialogs();
+  }
+  // The worker may be waiting for this thread (a progress position, a box): keep serving it.
+  while (m_pDlg->IsUpdateRunning())
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  // After the link is released the worker only posts its end notice: joining cannot block long.
+  if (m_pDlg->m_worker.joinable())
+    m_pDlg->OnWorkerEnded();
+  QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}

@@ -1,0 +1,20 @@
+// The application object and the modal run of the updater's dialog on Qt.
+#pragma once
+
+#include <functional>
+
+class CUpdateDlg;
+class CUpdateWindow;
+
+class CUpdateApp {
+ public:
+  virtual ~CUpdateApp() = default;
+  // Runs the whole program: constructs the dialog and runs it modally. Answers 0 (FALSE): nothing
+  // runs after it. A QApplication must exist.
+  virtual int InitInstance();
+};
+
+// Runs a dialog modally: creates its window, hands the dialog its window system, runs
+// OnInitDialog, shows the window and processes events until it closes; then lets a running update
+// thread end and detaches the dialog. prepare, when given, may add to the window before it shows.
+int DoModal(CUpdateDlg& dlg, const std::function<void(CUpdateWindow&)>& prepare = {});
