@@ -1,0 +1,229 @@
+// The messages the updater sends to the running firmware, byte by byte, and what it takes out of
+// the controller's identity.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "appmode/app_messages.h"
+#include "appmode/serial_mask.h"
+#include "device/hid.h"
+#include "tests/support/scripted_hid.h"
+#include "ui/trace.h"
+#include "ui/update_dlg.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Head(const Bytes& report, size_t n) {
+  return Bytes(report.begin(), report.begin() + static_cast<long>(std::min(n, report.size())));
+}
+
+class AppMessagesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetHidPlatform(&m_platform);
+    SetTraceSink([this](const std::string& line) { m_traces.push_back(line); });
+    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SerialMaskTable);
+    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SpareMaskTable);
+    g_bBootMode = 0;
+    m_platform.Add({"/dev/hidraw0", 0x0483, 0x5750});
+  }
+  void TearDown() override {
+    SetTraceSink({});
+    SetHidPlatform(nullptr);
+  }
+  // Opens the link to the scripted controller so that writes go out.
+  void Open() {
+    ASSERT_EQ(m_dlg.m_Hid.DetectDevice(), 1);
+    ASSERT_EQ(m_dlg.m_Hid.OpenHid(), 1);
+    m_traces.clear();
+  }
+  int Count(const std::string& line) {
+    return static_cast<int>(std::count(m_traces.begin(), m_traces.end(), line));
+  }
+
+  ScriptedHidPlatform m_platform;
+  std::vector<std::string> m_traces;
+  CUpdateDlg m_dlg;
+};
+
+TEST_F(AppMessagesTest, ShortCommandsAreFiveMessageBytesAfterTheLengthByte) {
+  Open();
+  EXPECT_EQ(m_dlg.SendCommand(MSG_START_UPDATE, 0), 1);
+  EXPECT_EQ(m_dlg.SendCommand(MSG_READ_FAILED, 0), 1);
+  ASSERT_EQ(m_platform.m_writes.size(), 2u);
+  EXPECT_EQ(m_platform.m_writes[0].size(), 65u);
+  EXPECT_EQ(Head(m_platform.m_writes[0], 7), (Bytes{0x00, 0x05, 0x00, 0x1A, 0x01, 0x00, 0x00}));
+  EXPECT_EQ(Head(m_platform.m_writes[1], 7), (Bytes{0x00, 0x05, 0x00, 0x1D, 0x01, 0x00, 0x00}));
+}
+
+TEST_F(AppMessagesTest, ShortCommandAnswersZeroWhenTheLinkIsNotOpen) {
+  EXPECT_EQ(m_dlg.SendCommand(MSG_START_UPDATE, 0), 0);
+  EXPECT_TRUE(m_platform.m_writes.empty());
+}
+
+TEST_F(AppMessagesTest, DataPacketsCarryTheChunkInOneReport) {
+  Open();
+  uint8_t chunk[32];
+  for (int i = 0; i < 32; ++i)
+    chunk[i] = static_cast<uint8_t>(0xA0 + i);
+  m_dlg.SendFirmwareData(chunk, 32);
+  m_dlg.SendFirmwareData(chunk, 0);  // the file is at its end
+  ASSERT_EQ(m_platform.m_writes.size(), 2u);
+
+  const Bytes& full = m_platform.m_writes[0];
+  EXPECT_EQ(Head(full, 9), (Bytes{0x00, 0x27, 0x00, 0x16, 0x23, 0x00, 0x00, 0x20, 0x00}));
+  EXPECT_EQ(Bytes(full.begin() + 9, full.begin() + 41), Bytes(chunk, chunk + 32));
+  // The empty packet has no payload-length field.
+  EXPECT_EQ(Head(m_platform.m_writes[1], 7), (Bytes{0x00, 0x05, 0x00, 0x16, 0x01, 0x00, 0x00}));
+
+  // Data packets trace each piece written, not the command.
+  EXPECT_EQ(m_traces, (std::vector<std::string>{"WriteHid 39 btye sucessful\n",
+                                                "WriteHid 5 btye sucessful\n"}));
+}
+
+TEST_F(AppMessagesTest, LongDataPacketsAreSplitIntoPiecesOf39Bytes) {
+  Open();
+  Bytes payload(40);
+  for (size_t i = 0; i < payload.size(); ++i)
+    payload[i] = static_cast<uint8_t>(i + 1);
+  m_dlg.SendFirmwarePacket(FW_DATA, payload.data(), static_cast<int>(payload.size()));
+  // 47 message bytes: one piece of 39, one of 8 without a header of its own.
+  ASSERT_EQ(m_platform.m_writes.size(), 2u);
+  EXPECT_EQ(Head(m_platform.m_writes[0], 9),
+            (Bytes{0x00, 0x27, 0x00, 0x16, 0x2B, 0x00, 0x00, 0x28, 0x00}));
+  const Bytes& second = m_platform.m_writes[1];
+  EXPECT_EQ(second[1], 8);
+  // The 40th message byte is payload byte 33 (the payload starts at message byte 7).
+  EXPECT_EQ(Bytes(second.begin() + 2, second.begin() + 10),
+            Bytes(payload.begin() + 32, payload.end()));
+  EXPECT_EQ(Count("WriteHid 39 btye sucessful\n"), 1);
+  EXPECT_EQ(Count("WriteHid 8 btye sucessful\n"), 1);
+}
+
+TEST_F(AppMessagesTest, AFailedPieceEndsThePacketWithOneErrorTrace) {
+  // No write handle: every write fails.
+  Bytes payload(40, 0x55);
+  m_dlg.SendFirmwarePacket(FW_DATA, payload.data(), static_cast<int>(payload.size()));
+  EXPECT_TRUE(m_platform.m_writes.empty());
+  EXPECT_EQ(m_traces, std::vector<std::string>{"WriteHid error\n"});
+}
+
+TEST_F(AppMessagesTest, CommandsWithoutPayloadAreFiveBytesAndTraced) {
+  Open();
+  m_dlg.SendFirmwarePacket(FW_VERSION, nullptr, 0);
+  m_dlg.SendFirmwarePacket(FW_FINISH, nullptr, -3);  // a negative length also means no payload
+  ASSERT_EQ(m_platform.m_writes.size(), 2u);
+  EXPECT_EQ(Head(m_platform.m_writes[0], 7), (Bytes{0x00, 0x05, 0x00, 0x16, 0x01, 0x00, 0x04}));
+  EXPECT_EQ(Head(m_platform.m_writes[1], 7), (Bytes{0x00, 0x05, 0x00, 0x16, 0x01, 0x00, 0x02}));
+  EXPECT_EQ(m_traces,
+            (std::vector<std::string>{"SendFirmwarePacket cmd 4\n", "SendFirmwarePacket cmd 2\n"}));
+}
+
+TEST_F(AppMessagesTest, AnOtherPacketThatCannotFitOneReportIsNotWritten) {
+  Open();
+  Bytes payload(57, 0x11);  // 64 message bytes: one more than a report carries
+  m_dlg.SendFirmwarePacket(FW_FILE_INFO, payload.data(), 57);
+  EXPECT_TRUE(m_platform.m_writes.empty());
+  payload.resize(56);  // 63 bytes fit exactly
+  m_dlg.SendFirmwarePacket(FW_FILE_INFO, payload.data(), 56);
+  ASSERT_EQ(m_platform.m_writes.size(), 1u);
+  EXPECT_EQ(m_platform.m_writes[0][1], 63);
+  EXPECT_EQ(m_platform.m_writes[0][64], 0x11);
+}
+
+TEST_F(AppMessagesTest, FileInformationCarriesVersionAddressSizeAndZeroReservedBytes) {
+  Open();
+  // An earlier, longer report leaves its bytes in the output buffer.
+  Bytes filler(56, 0xEE);
+  m_dlg.SendFirmwarePacket(FW_FILE_INFO, filler.data(), 56);
+  m_dlg.m_desVersion = 0x0002008A;  // 1.38 beta 2
+  m_dlg.m_targetAddress = 0x08003400;
+  m_dlg.m_imageSize = 0x00012345;
+  m_dlg.SendFileInfo();
+  ASSERT_EQ(m_platform.m_writes.size(), 2u);
+  const Bytes& report = m_platform.m_writes[1];
+  EXPECT_EQ(Head(report, 9), (Bytes{0x00, 0x23, 0x00, 0x16, 0x1F, 0x00, 0x01, 0x1C, 0x00}));
+  EXPECT_EQ(Bytes(report.begin() + 9, report.begin() + 21),
+            (Bytes{0x8A, 0x00, 0x02, 0x00, 0x00, 0x34, 0x00, 0x08, 0x45, 0x23, 0x01, 0x00}));
+  EXPECT_EQ(Bytes(report.begin() + 21, report.begin() + 37), Bytes(16, 0x00));
+}
+
+TEST_F(AppMessagesTest, AppSerialMasksEachWordWithTheTableEntryOfItsLowNibble) {
+  Open();
+  // As after start-up: the second reference names the serial mask table.
+  std::swap(m_dlg.m_pFirstMaskTable, m_dlg.m_pSecondMaskTable);
+  m_dlg.PrepareSerialMask();
+  m_dlg.m_serial[0] = 0x12345675;  // nibble 5: a word that PrepareSerialMask replaced
+  m_dlg.m_serial[1] = 0xABCDEF00;  // nibble 0: the stored word
+  m_dlg.m_serial[2] = 0x0000000F;  // nibble 15
+  m_dlg.SendAppSerial();
+
+  const uint32_t expected[3] = {0x12345675u ^ kMaskWordsHigh[1], 0xABCDEF00u ^ kStoredMaskTable[0],
+                                0x0000000Fu ^ kStoredMaskTable[15]};
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(m_dlg.m_appSerial[i], expected[i]) << "word " << i;
+
+  ASSERT_EQ(m_platform.m_writes.size(), 1u);
+  const Bytes& report = m_platform.m_writes[0];
+  EXPECT_EQ(Head(report, 9), (Bytes{0x00, 0x13, 0x00, 0x16, 0x0F, 0x00, 0x06, 0x0C, 0x00}));
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(MessageU32(report.data() + 9 + 4 * i), expected[i]);
+
+  char line[96];
+  std::snprintf(line, sizeof line, "App_Serial 0x%x 0x%x 0x%x\n", expected[0], expected[1],
+                expected[2]);
+  EXPECT_EQ(m_traces, (std::vector<std::string>{"SendFirmwarePacket cmd 6\n", line}));
+}
+
+TEST_F(AppMessagesTest, PrepareSerialMaskWritesThroughBothReferences) {
+  // Before start-up's exchange the first reference names the serial mask table.
+  m_dlg.PrepareSerialMask();
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(g_SerialMaskTable[i], kMaskWordsLow[i]);
+    EXPECT_EQ(g_SerialMaskTable[4 + i], kStoredMaskTable[4 + i]);
+    EXPECT_EQ(g_SpareMaskTable[4 + i], kMaskWordsHigh[i]);
+  }
+  // After it, words 4..7 of the serial mask table are replaced and the spare table takes 0..3.
+  std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SerialMaskTable);
+  std::swap(m_dlg.m_pFirstMaskTable, m_dlg.m_pSecondMaskTable);
+  m_dlg.PrepareSerialMask();
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(g_SerialMaskTable[i], kStoredMaskTable[i]);
+    EXPECT_EQ(g_SerialMaskTable[4 + i], kMaskWordsHigh[i]);
+    EXPECT_EQ(g_SpareMaskTable[i], kMaskWordsLow[i]);
+  }
+  for (int i = 8; i < kMaskTableWords; ++i)
+    EXPECT_EQ(g_SerialMaskTable[i], kStoredMaskTable[i]);
+}
+
+TEST_F(AppMessagesTest, DeviceIdentityIsReadAtItsFixedOffsets) {
+  uint8_t body[40] = {};
+  PutMessageU32(body + 0, 0x11111111);
+  PutMessageU32(body + 4, 0x2222AAAA);
+  PutMessageU32(body + 8, 0x3333);
+  PutMessageU32(body + 12, 0x4);
+  PutMessageU32(body + 16, 0x5);
+  PutMessageU32(body + 20, 0xDEADBEEF);
+  std::fill(body + 24, body + 36, 0x77);  // not read
+  body[36] = 200;
+  body[37] = 2;
+  body[38] = 0x05;
+  body[39] = 0x01;
+  m_dlg.ParseDeviceId(body);
+  EXPECT_EQ(m_dlg.m_serial[0], 0x11111111u);
+  EXPECT_EQ(m_dlg.m_serial[1], 0x2222AAAAu);
+  EXPECT_EQ(m_dlg.m_serial[2], 0x3333u);
+  EXPECT_EQ(g_nFirmwareType.load(), 200u);
+  EXPECT_EQ(m_dlg.m_productVariant, 2);
+  EXPECT_EQ(m_dlg.m_productId, 0x0105);
+  EXPECT_EQ(m_traces,
+            (std::vector<std::string>{"firmware type 200\n", "serial 11111111 2222aaaa 3333\n",
+                                      "serial 4 5 deadbeef\n"}));
+}
+
+}  // namespace
