@@ -1,0 +1,86 @@
+// The record chain of a firmware file: the search for a device type, and its end on malformed
+// files.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "firmware/firmware_record.h"
+#include "tests/firmware/dat_bytes.h"
+
+namespace {
+
+TEST(FirmwareRecordTest, DecodesTheLittleEndianHeader) {
+  uint8_t bytes[28] = {0x8A, 0x00, 0x02, 0x00, 0x00, 0x34, 0x00, 0x08, 0x10, 0x27,
+                       0x00, 0x00, 0x09, 0x30, 0x01, 0x00, 9,    8,    7,    6,
+                       5,    4,    3,    2,    1,    0,    0xFF, 0xFE};
+  FirmwareRecordHeader header = DecodeRecordHeader(bytes);
+  EXPECT_EQ(header.version, 138);
+  EXPECT_EQ(header.beta, 2);
+  EXPECT_EQ(header.VersionWord(), 131210u);
+  EXPECT_EQ(header.targetAddress, 0x08003400u);
+  EXPECT_EQ(header.imageSize, 10000u);
+  EXPECT_EQ(header.deviceType, 0x00013009u);
+  EXPECT_EQ(header.reserved[0], 9);
+  EXPECT_EQ(header.reserved[11], 0xFE);
+}
+
+TEST(FirmwareRecordTest, FindsTheFirstRecordOfTheDeviceType) {
+  TempFolder folder;
+  std::u16string single = folder.Write("single.dat", DatBytes({{.deviceType = 0x3009}}));
+  EXPECT_EQ(FindFirmwareRecord(single, 0x3009), 0);
+
+  std::u16string two = folder.Write(
+      "two.dat", DatBytes({{.deviceType = 0xA, .imageLength = 1000}, {.deviceType = 0xB}}));
+  EXPECT_EQ(FindFirmwareRecord(two, 0xB), 1028);
+  EXPECT_EQ(FindFirmwareRecord(two, 0xC), -1);
+
+  std::u16string twice =
+      folder.Write("twice.dat", DatBytes({{.deviceType = 0xA, .imageLength = 10},
+                                          {.version = 200, .deviceType = 0xB, .imageLength = 20},
+                                          {.version = 300, .deviceType = 0xB}}));
+  EXPECT_EQ(FindFirmwareRecord(twice, 0xB), 38);
+  // All 32 bits count.
+  EXPECT_EQ(FindFirmwareRecord(twice, 0x1000B), -1);
+}
+
+TEST(FirmwareRecordTest, EmptyMissingAndLockedFilesHaveNoRecord) {
+  TempFolder folder;
+  EXPECT_EQ(FindFirmwareRecord(folder.Write("empty.dat", {}), 0), -1);
+  EXPECT_EQ(FindFirmwareRecord(folder.PathOf("missing.dat"), 0x3009), -1);
+  std::u16string held = folder.Write("held.dat", DatBytes({{}}));
+  int fd = ::open((folder.m_path / "held.dat").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(FindFirmwareRecord(held, 0x3009), -1);
+  ::close(fd);
+  EXPECT_EQ(FindFirmwareRecord(held, 0x3009), 0);
+}
+
+TEST(FirmwareRecordTest, MalformedChainsEndTheScanWithoutAMatch) {
+  TempFolder folder;
+  // A header cut short by the end of the file, even when its first bytes are there.
+  std::vector<uint8_t> cut = DatBytes({{.deviceType = 0xA, .imageLength = 4}, {.deviceType = 0xB}});
+  cut.resize(32 + 20);
+  EXPECT_EQ(FindFirmwareRecord(folder.Write("cut.dat", cut), 0xB), -1);
+  std::vector<uint8_t> tiny = DatBytes({{.deviceType = 0xB}});
+  tiny.resize(27);
+  EXPECT_EQ(FindFirmwareRecord(folder.Write("tiny.dat", tiny), 0xB), -1);
+
+  // imageSize 0xFFFFFFE4: offset + 28 + imageSize is exactly 2^32 and would wrap to 0, which in
+  // 32 bits would scan the first record for ever.
+  std::vector<uint8_t> wraps = DatBytes(
+      {{.deviceType = 0xA, .imageLength = 8, .imageSizeField = 0xFFFFFFE4}, {.deviceType = 0xB}});
+  EXPECT_EQ(FindFirmwareRecord(folder.Write("wraps.dat", wraps), 0xB), -1);
+  std::vector<uint8_t> large = DatBytes(
+      {{.deviceType = 0xA, .imageLength = 8, .imageSizeField = 0xFFFFFFFF}, {.deviceType = 0xB}});
+  EXPECT_EQ(FindFirmwareRecord(folder.Write("large.dat", large), 0xB), -1);
+
+  // An image that runs past the end: the scan just stops at the end of the file.
+  std::vector<uint8_t> past =
+      DatBytes({{.deviceType = 0xA, .imageLength = 8, .imageSizeField = 5000}});
+  EXPECT_EQ(FindFirmwareRecord(folder.Write("past.dat", past), 0xB), -1);
+  EXPECT_EQ(FindFirmwareRecord(folder.Write("past2.dat", past), 0xA), 0);
+}
+
+}  // namespace
