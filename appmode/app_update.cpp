@@ -150,6 +150,7 @@ void Usb_UpdateThread(void* /*parameter*/) {
 
 void CUpdateDlg::UsbUpdateLoop() {
   // Nothing of an earlier update carries over into this one.
+  m_firmwareFile.Close();
   g_nUpdateState = STATE_IDLE;
   m_bTransferComplete = 0;
   m_bImageTouched = 0;

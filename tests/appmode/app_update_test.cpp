@@ -83,6 +83,9 @@ class AppUpdateTest : public ::testing::Test {
     m_dlg->AttachWindow(m_fake.get());
   }
   void TearDown() override {
+    g_pBtnUpdate = nullptr;
+    g_pProgress = nullptr;
+    g_pDoneLabel = nullptr;
     m_dlg.reset();
     SetTraceSink({});
     SetUiLanguageOverride(std::nullopt);
@@ -640,10 +643,16 @@ class AppReadStepTest : public ::testing::Test {
     m_platform.Add({"/dev/hidraw3", 0x0483, 0x5750});
     m_dlg = std::make_unique<CUpdateDlg>();
     m_dlg->AttachWindow(&m_fake);
+    g_pBtnUpdate = &m_dlg->m_btnUpdate;
+    g_pProgress = &m_dlg->m_progress;
+    g_pDoneLabel = &m_dlg->m_doneLabel;
     ASSERT_EQ(m_dlg->m_Hid.DetectDevice(), 1);
     m_traces.clear();
   }
   void TearDown() override {
+    g_pBtnUpdate = nullptr;
+    g_pProgress = nullptr;
+    g_pDoneLabel = nullptr;
     m_dlg.reset();
     SetTraceSink({});
     SetHidPlatform(nullptr);
@@ -712,6 +721,7 @@ TEST_F(AppReadStepTest, AFailedReadEndsBothLoopsAtOnce) {
 TEST_F(AppReadStepTest, AnUpdateWhoseOpeningCommandFailsEndsAtOnce) {
   // The link is not open: the opening command cannot be written.
   g_bStop = 0;
+  m_dlg->m_btnUpdate.EnableWindow(false);
   Usb_UpdateThread(nullptr);
   EXPECT_TRUE(m_platform.m_readTimeouts.empty());
   ASSERT_FALSE(m_traces.empty());
