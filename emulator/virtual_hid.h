@@ -36,7 +36,10 @@ struct TranscriptEntry {
   std::vector<uint8_t> bytes;
 };
 
-// Faults of the wire, per interface. Counters count down as they fire.
+// Faults of the wire, per interface path (kept when the path is unplugged and plugged again).
+// Counters count down as they fire. A lost reply never reaches the transcript; a corrupted one is
+// recorded as it arrives. unplugAfterReports 0 acts like 1. The model still takes the report that
+// triggers the unplug; its replies are lost with the cable.
 struct WireFaults {
   int dropNextReplies = 0;      // the next N replies are lost
   int dropEveryKthReply = 0;    // 0: never; k: the k-th, 2k-th ... reply is lost

@@ -54,10 +54,13 @@ std::vector<uint8_t> Message(uint8_t type, const std::vector<uint8_t>& body) {
 VirtualRunningFirmware::VirtualRunningFirmware(RunningFirmwareConfig config) : m_config(config) {}
 
 void VirtualRunningFirmware::MaskTable(bool lowWordsReplaced, uint32_t table[16]) {
-  std::copy(kStoredMaskTable, kStoredMaskTable + kMaskTableWords, table);
-  std::copy(kMaskWordsHigh, kMaskWordsHigh + 4, table + 4);
-  if (lowWordsReplaced)
-    std::copy(kMaskWordsLow, kMaskWordsLow + 4, table);
+  for (int i = 0; i < kMaskTableWords; ++i)
+    table[i] = kStoredMaskTable[i];
+  for (int i = 0; i < 4; ++i) {
+    table[4 + i] = kMaskWordsHigh[i];
+    if (lowWordsReplaced)
+      table[i] = kMaskWordsLow[i];
+  }
 }
 
 void VirtualRunningFirmware::ExpectedAppSerial(uint32_t out[3]) const {
