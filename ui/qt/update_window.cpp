@@ -4,8 +4,10 @@
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTextLayout>
 
 #include "ui/update_dlg.h"
 
@@ -73,6 +75,36 @@ QRect MapDialogRect(const QSize& baseUnits, int x, int y, int width, int height)
                MulDiv(width, baseUnits.width(), 4), MulDiv(height, baseUnits.height(), 8));
 }
 
+void CWrappedText::paintEvent(QPaintEvent* /*event*/) {
+  QPainter painter(this);
+  painter.setPen(
+      palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+  const int pitch = QFontMetrics(font()).height();
+  QTextOption option(Qt::AlignLeft);
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  int y = 0;
+  // Each paragraph is laid out on its own; the loop ends at the bottom edge (clipped like the
+  // control) or after the last paragraph.
+  for (const QString& paragraph : text().split(QLatin1Char('\n'))) {
+    if (y >= height())
+      break;
+    QTextLayout layout(paragraph, font());
+    layout.setTextOption(option);
+    layout.beginLayout();
+    int lines = 0;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+      line.setLineWidth(width());
+      line.setPosition(QPointF(0, y));
+      y += pitch;
+      ++lines;
+    }
+    layout.endLayout();
+    if (lines == 0)
+      y += pitch;  // an empty paragraph is one empty line
+    layout.draw(&painter, QPointF(0, 0));
+  }
+}
+
 CUpdateWindow::CUpdateWindow(CUpdateDlg* dlg) : QDialog(nullptr), m_pDlg(dlg) {
   // An application window of its own (taskbar entry) with a caption and a close box only.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -112,7 +144,7 @@ void CUpdateWindow::CreateControls() {
   m_pDoneLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   place(m_pDoneLabel, kDoneLabelRect);
 
-  m_pHint = new QLabel(QString::fromUtf8("静态"), this);
+  m_pHint = new CWrappedText(QString::fromUtf8("静态"), this);
   m_pHint->setTextFormat(Qt::PlainText);
   m_pHint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   m_pHint->setWordWrap(true);

@@ -5,11 +5,11 @@
 
 #include <QDialog>
 #include <QFont>
+#include <QLabel>
 #include <QRect>
 
 #include "ui/qt/qt_window_system.h"
 
-class QLabel;
 class QProgressBar;
 class QPushButton;
 class QFontMetrics;
@@ -24,6 +24,16 @@ QSize DialogBaseUnits(const QFontMetrics& metrics);
 
 // A template rectangle (x, y, width, height in dialog units) in pixels for the given base units.
 QRect MapDialogRect(const QSize& baseUnits, int x, int y, int width, int height);
+
+// A static text that wraps at word boundaries and advances one character height per line, as the
+// dialog manager draws a multi-line static control (no extra leading between lines).
+class CWrappedText : public QLabel {
+ public:
+  using QLabel::QLabel;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
 
 class CUpdateWindow : public QDialog {
   Q_OBJECT
