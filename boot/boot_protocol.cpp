@@ -79,7 +79,7 @@ int ReadCommand(CUpdateDlg& dlg, uint16_t command, uint8_t* destination, uint32_
 }  // namespace
 
 int BootStopRequested(const CUpdateDlg& dlg) {
-  return dlg.m_bBootUpdateRunning && g_bStop.load() ? 1 : 0;
+  return dlg.m_bBootUpdateRunning.load() && g_bStop.load() ? 1 : 0;
 }
 
 uint16_t BootCrc16(const uint8_t* bytes, size_t count) {

@@ -175,5 +175,5 @@ class CUpdateDlg {
   int m_bImageTouched = 0;
   // Boot mode: 1 while BootUpdateFirmware runs. The boot-loader commands give up when the stop flag
   // rises only then: the flag is 1 whenever no update runs (the identification, for one).
-  int m_bBootUpdateRunning = 0;
+  std::atomic<int> m_bBootUpdateRunning{0};
 };

@@ -448,7 +448,7 @@ TEST_F(BootUpdateTest, StopFlagEndsTheUpdateWithoutABox) {
   EXPECT_FALSE(m_loader->m_bFinished);
   EXPECT_EQ(m_window.Boxes().size(), 1u);  // the confirmation only
   EXPECT_FALSE(m_dlg->m_firmwareFile.IsOpen());
-  EXPECT_EQ(m_dlg->m_bBootUpdateRunning, 0);
+  EXPECT_EQ(m_dlg->m_bBootUpdateRunning.load(), 0);
 }
 
 TEST_F(BootUpdateTest, UnansweredFinishStillCountsAsSuccess) {
