@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "appmode/serial_mask.h"
+#include "device/clock.h"
 #include "emulator/virtual_boot_loader.h"
 #include "emulator/virtual_hid.h"
 #include "emulator/virtual_running_firmware.h"
