@@ -1,0 +1,148 @@
+// Benchmarks of whole updates against the virtual controller.
+//
+// Updates run in virtual time with a reply latency of 1 ms (a USB full-speed frame), so each
+// benchmark reports two figures: the CPU time the updater spends per update (the benchmark's own
+// time), and "virtual_s", how long the update would take a user on a real controller with that
+// latency. Run with `make bench`.
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "boot/boot_protocol.h"
+#include "device/clock.h"
+#include "emulator/dat_writer.h"
+#include "emulator/virtual_boot_loader.h"
+#include "emulator/virtual_hid.h"
+#include "emulator/virtual_running_firmware.h"
+#include "tests/support/fake_window_system.h"
+#include "ui/trace.h"
+#include "ui/update_dlg.h"
+#include "ui/wide_string.h"
+
+namespace {
+
+constexpr char kPath[] = "/dev/hidraw-bench";
+
+std::string WriteBenchFile(const std::string& name, const std::vector<DatRecord>& records) {
+  std::string path = (std::filesystem::temp_directory_path() / name).string();
+  WriteFile(path, BuildDat(records));
+  return path;
+}
+
+struct BenchRig {
+  BenchRig() {
+    SetClock(&clock);
+    SetHidPlatform(&platform);
+    SetTraceSink([](const std::string&) {});
+  }
+  ~BenchRig() {
+    SetTraceSink({});
+    SetHidPlatform(nullptr);
+    SetClock(nullptr);
+  }
+  VirtualClock clock;
+  VirtualHidPlatform platform;
+  FakeWindowSystem window;
+};
+
+void BM_BootModeUpdate(benchmark::State& state) {
+  const uint32_t imageSize = static_cast<uint32_t>(state.range(0));
+  DatRecord record;
+  record.image = MakeImage(imageSize);
+  std::string file = WriteBenchFile("tarvix-bench-boot.dat", {record});
+  double virtualMs = 0;
+  bool finished = true;
+  for (auto _ : state) {
+    state.PauseTiming();
+    BenchRig rig;
+    auto loader = std::make_shared<VirtualBootLoader>();
+    rig.platform.Plug(kPath, 0x7A3D, 0x3208, loader);
+    rig.platform.Faults(kPath).latencyMs = 1;
+    CUpdateDlg dlg;
+    dlg.AttachWindow(&rig.window);
+    dlg.OnInitDialog();  // detection and identification, as at start-up
+    dlg.m_Hid.OpenHid();
+    rig.window.QueueFilePath(Utf8ToUtf16(file));
+    g_bStop = 0;
+    uint64_t start = rig.clock.NowMs();
+    state.ResumeTiming();
+
+    dlg.BootUpdateFirmware();
+
+    state.PauseTiming();
+    virtualMs += static_cast<double>(rig.clock.NowMs() - start);
+    finished = finished && loader->m_bFinished;
+    state.ResumeTiming();
+  }
+  if (!finished)
+    state.SkipWithError("an update did not finish");
+  state.counters["virtual_s"] =
+      benchmark::Counter(virtualMs / 1000.0, benchmark::Counter::kAvgIterations);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * imageSize);
+}
+BENCHMARK(BM_BootModeUpdate)->Arg(4 * 1024)->Arg(64 * 1024)->Unit(benchmark::kMillisecond);
+
+void BM_ApplicationModeUpdate(benchmark::State& state) {
+  const uint32_t imageSize = static_cast<uint32_t>(state.range(0));
+  DatRecord record;
+  record.image = MakeImage(imageSize);
+  std::string file = WriteBenchFile("tarvix-bench-app.dat", {record});
+  double virtualMs = 0;
+  bool finished = true;
+  for (auto _ : state) {
+    state.PauseTiming();
+    BenchRig rig;
+    auto firmware = std::make_shared<VirtualRunningFirmware>();
+    rig.platform.Plug(kPath, 0x0483, 0x5750, firmware);
+    rig.platform.Faults(kPath).latencyMs = 1;
+    CUpdateDlg dlg;
+    dlg.AttachWindow(&rig.window);
+    dlg.OnInitDialog();  // detection and version query, as at start-up
+    dlg.m_Hid.OpenHid();
+    rig.window.QueueFilePath(Utf8ToUtf16(file));
+    g_bStop = 0;
+    uint64_t start = rig.clock.NowMs();
+    state.ResumeTiming();
+
+    Usb_UpdateThread(nullptr);
+
+    state.PauseTiming();
+    virtualMs += static_cast<double>(rig.clock.NowMs() - start);
+    finished = finished && firmware->m_bFinished;
+    state.ResumeTiming();
+  }
+  if (!finished)
+    state.SkipWithError("an update did not finish");
+  state.counters["virtual_s"] =
+      benchmark::Counter(virtualMs / 1000.0, benchmark::Counter::kAvgIterations);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * imageSize);
+}
+BENCHMARK(BM_ApplicationModeUpdate)->Arg(4 * 1024)->Arg(64 * 1024)->Unit(benchmark::kMillisecond);
+
+void BM_FindFirmwareRecord(benchmark::State& state) {
+  // Many records before the one that fits: the scan reads headers only.
+  std::vector<DatRecord> records(static_cast<size_t>(state.range(0)));
+  for (size_t i = 0; i < records.size(); ++i) {
+    records[i].deviceType = 0x1000 + static_cast<uint32_t>(i);
+    records[i].image = MakeImage(4096, static_cast<uint32_t>(i));
+  }
+  records.back().deviceType = 0x3009;
+  std::u16string file = Utf8ToUtf16(WriteBenchFile("tarvix-bench-scan.dat", records));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(FindFirmwareRecord(file, 0x3009));
+}
+BENCHMARK(BM_FindFirmwareRecord)->Arg(16)->Arg(256);
+
+void BM_BootCrc16(benchmark::State& state) {
+  std::vector<uint8_t> chunk = MakeImage(46);
+  for (auto _ : state)
+    benchmark::DoNotOptimize(BootCrc16(chunk.data(), 46));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 46);
+}
+BENCHMARK(BM_BootCrc16);
+
+}  // namespace
+
+BENCHMARK_MAIN();
