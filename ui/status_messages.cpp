@@ -82,7 +82,9 @@ void CUpdateDlg::ReportUpdateSuccess() {
 void CUpdateDlg::ReportUpdateFailure() {
   StopUpdate();
   ShowMessageBox(LoadLocalText(TXT_UPDATE_FAILED) + u"\n", MB_OK);
-  if (m_Hid.m_bDeviceFound.load()) {
+  // During an update the button stays disabled until the update thread ends and refreshes it, so
+  // that no second update can start beside the first.
+  if (m_Hid.m_bDeviceFound.load() && !IsUpdateRunning()) {
     if (const CControl* button = g_pBtnUpdate.load())
       button->EnableWindow(true);
   }

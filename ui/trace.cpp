@@ -11,21 +11,24 @@ std::function<void(const std::string&)> g_traceSink;
 }  // namespace
 
 void Trace(const char* format, ...) {
+  // Most lines fit the stack buffer; a longer one is formatted again into one of its own size.
+  char shortLine[256];
   va_list args;
   va_start(args, format);
   va_list copy;
   va_copy(copy, args);
-  int needed = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
+  int needed = std::vsnprintf(shortLine, sizeof shortLine, format, args);
   std::string line;
-  if (needed > 0) {
+  if (needed > 0 && static_cast<size_t>(needed) < sizeof shortLine) {
+    line.assign(shortLine, static_cast<size_t>(needed));
+  } else if (needed > 0) {
     std::vector<char> buffer(static_cast<size_t>(needed) + 1);
-    std::vsnprintf(buffer.data(), buffer.size(), format, args);
+    std::vsnprintf(buffer.data(), buffer.size(), format, copy);
     line.assign(buffer.data(), static_cast<size_t>(needed));
   }
+  va_end(copy);
   va_end(args);
-  if (line.empty() || line.back() != '\n')
-    line.push_back('\n');
+  if (line.empty() || line.back() != '\n') line.push_back('\n');
 
   std::lock_guard<std::mutex> lock(g_traceMutex);
   if (g_traceSink) {

@@ -301,7 +301,13 @@ TEST_F(AppUpdateTest, AFailureReportEnablesTheButtonOnlyWhileTheControllerIsFoun
     Dispatch({0x00, MSG_FIRMWARE, 0x01, 0x00, FW_FAILED});
     EXPECT_EQ(m_fake->IsEnabled(IDC_USB_UPDATE), found == 1);
   }
-  EXPECT_EQ(BoxTexts(), (std::vector<std::u16string>{Failure(), Failure()}));
+  // While an update thread holds the link the button waits for the thread's end.
+  ASSERT_EQ(m_dlg->AcquireLink(LINK_UPDATE), 1);
+  m_dlg->m_btnUpdate.EnableWindow(false);
+  Dispatch({0x00, MSG_FIRMWARE, 0x01, 0x00, FW_FAILED});
+  EXPECT_FALSE(m_fake->IsEnabled(IDC_USB_UPDATE));
+  m_dlg->ReleaseLink(LINK_UPDATE);
+  EXPECT_EQ(BoxTexts(), (std::vector<std::u16string>{Failure(), Failure(), Failure()}));
 }
 
 TEST_F(AppUpdateTest, CancelEndsTheUpdateSilently) {
