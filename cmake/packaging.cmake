@@ -45,8 +45,15 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # The shared libraries (Qt, hidapi-hidraw, udev) are found by dpkg-shlibdeps; Qt also needs a
 # platform plugin to open a window, and Chinese needs a font that has it.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# Without dpkg-shlibdeps (package dpkg-dev) the list is given by hand.
+find_program(TARVIX_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(TARVIX_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS
+      "libqt6widgets6 (>= 6.2), libqt6gui6 (>= 6.2), libqt6core6 (>= 6.2), qt6-qpa-plugins, libhidapi-hidraw0, libudev1, libstdc++6, libc6")
+endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev, fonts-wqy-zenhei | fonts-noto-cjk")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     "${PROJECT_SOURCE_DIR}/cmake/debian/postinst;${PROJECT_SOURCE_DIR}/cmake/debian/postrm")
