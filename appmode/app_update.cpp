@@ -21,6 +21,10 @@ namespace {
 constexpr uint64_t kVersionQueryLimitMs = 2000;
 // The update thread gives up after the controller has been silent this long.
 constexpr uint64_t kControllerSilenceLimitMs = 5000;
+// Data requests at which the chosen file may fail to open before the update gives up. A controller
+// repeats its request after every failed read, so without a bound a file that was removed or
+// locked after the confirmation would keep the update going for ever without a word.
+constexpr int kMaxFileOpenFailures = 3;
 
 // How long one read waited, by the clock seam; a read that timed out counts at least its time-out,
 // so that a clock standing still cannot keep a loop alive.
@@ -111,8 +115,16 @@ void SendNextChunk(CUpdateDlg& dlg, int first) {
 void ServeDataRequest(CUpdateDlg& dlg) {
   switch (g_nUpdateState.load()) {
     case STATE_FILE_CHOSEN: {
-      if (!dlg.m_firmwareFile.Open(dlg.m_strFirmwarePath))
-        return;  // the next request tries again
+      if (!dlg.m_firmwareFile.Open(dlg.m_strFirmwarePath)) {
+        // The next request tries again, a few times; then the update fails.
+        if (++dlg.m_nFileOpenFailures >= kMaxFileOpenFailures) {
+          Trace("firmware file cannot be opened, update abandoned\n");
+          dlg.StopUpdate();
+          ShowTextBox(dlg, TXT_UPDATE_FAILED);
+        }
+        return;
+      }
+      dlg.m_nFileOpenFailures = 0;
       g_nUpdateState = STATE_SENDING;
       if (dlg.m_recordOffset < 0 ||
           !dlg.m_firmwareFile.Seek(static_cast<uint64_t>(dlg.m_recordOffset) + kRecordHeaderSize)) {
@@ -154,6 +166,7 @@ void CUpdateDlg::UsbUpdateLoop() {
   g_nUpdateState = STATE_IDLE;
   m_bTransferComplete = 0;
   m_bImageTouched = 0;
+  m_nFileOpenFailures = 0;
 
   if (!SendCommand(MSG_START_UPDATE, 0)) {
     Trace("send() failed with error code %d\n", errno);

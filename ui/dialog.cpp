@@ -128,6 +128,10 @@ int CUpdateDlg::OnCloseRequested() {
 }
 
 void CUpdateDlg::OnWorkerEnded() {
+  // The notice may arrive after a click has already started the next update (the ended thread was
+  // joined then): that update's own end notice does the rest. Joining here would wait for it.
+  if (IsUpdateRunning())
+    return;
   if (m_worker.joinable())
     m_worker.join();
   // Whatever happened to the controllers during the update, one handling brings the button and

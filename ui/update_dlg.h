@@ -173,6 +173,8 @@ class CUpdateDlg {
   // The controller's image may no longer be whole: the erase was sent (boot mode) or a data chunk
   // went out (application mode). A failure from then on tells the user.
   int m_bImageTouched = 0;
+  // Application mode: data requests in a row at which the chosen firmware file did not open.
+  int m_nFileOpenFailures = 0;
   // Boot mode: 1 while BootUpdateFirmware runs. The boot-loader commands give up when the stop flag
   // rises only then: the flag is 1 whenever no update runs (the identification, for one).
   std::atomic<int> m_bBootUpdateRunning{0};

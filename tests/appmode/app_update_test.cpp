@@ -539,6 +539,26 @@ TEST_F(AppUpdateTest, TheFirstRequestWaitsForAFileThatDoesNotOpen) {
   Dispatch(request);
   EXPECT_EQ(ChunkSizes(), std::vector<int>{32});
   EXPECT_EQ(g_nUpdateState.load(), STATE_SENDING);
+  EXPECT_TRUE(BoxTexts().empty());
+}
+
+TEST_F(AppUpdateTest, AFileThatStaysLockedFailsTheUpdateAfterAFewRequests) {
+  Start();
+  std::u16string path = WriteImage(100);
+  CFirmwareFile holder;  // another program takes the file while the confirmation box is open
+  m_fake->m_onBox = [&](const std::u16string&) {
+    if (!holder.IsOpen())
+      holder.Open(path);
+  };
+  m_fake->QueueFilePath(path);
+  RunUpdate();
+  EXPECT_EQ(BoxTexts(), (std::vector<std::u16string>{Confirmation(), Failure()}));
+  EXPECT_TRUE(ChunkSizes().empty());
+  EXPECT_EQ(m_fw->m_nChunks, 0);
+  EXPECT_EQ(g_bStop.load(), 1);
+  // Well inside the silence bound: the controller kept asking, the file never opened.
+  EXPECT_LT(m_clock.NowMs() - m_startMs, 1000u);
+  EXPECT_TRUE(m_fake->IsEnabled(IDC_USB_UPDATE));
 }
 
 TEST_F(AppUpdateTest, AFileCutShortEndsTheTransferWithoutSendingBeyondIt) {

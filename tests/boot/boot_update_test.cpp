@@ -25,6 +25,7 @@
 namespace {
 
 const char kPath[] = "/dev/hidraw-boot";
+constexpr uint32_t kOldFirmwareSize = 48;  // ends before the version area at base + 0x34
 
 // A window that lets a test act at a chosen moment of the update.
 class HookedWindow : public FakeWindowSystem {
@@ -77,6 +78,8 @@ class BootUpdateTest : public ::testing::Test {
   // detection, opening, identification, stop flag cleared, button disabled.
   void Attach(BootLoaderConfig config = {}) {
     m_loader = std::make_shared<VirtualBootLoader>(config);
+    // The controller holds an old firmware, so a missing or misplaced erase shows as write faults.
+    m_loader->Preload(m_loader->Layout().imageBase, MakeImage(kOldFirmwareSize, 77));
     m_hid.Plug(kPath, 0x7A3D, 0x3208, m_loader);
     m_dlg = std::make_unique<CUpdateDlg>();
     m_dlg->AttachWindow(&m_window);

@@ -1,7 +1,9 @@
 // The dialog's logic through the recording window system, against the virtual controller.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include "appmode/serial_mask.h"
 #include "device/clock.h"
@@ -42,7 +44,8 @@ class DialogTest : public ::testing::Test {
   }
   size_t ReportsFromHost() {
     size_t n = 0;
-    for (const TranscriptEntry& entry : m_platform.Transcript()) n += entry.fromHost ? 1 : 0;
+    for (const TranscriptEntry& entry : m_platform.Transcript())
+      n += entry.fromHost ? 1 : 0;
     return n;
   }
 
@@ -150,6 +153,39 @@ TEST_F(DialogTest, DeviceChangesDuringAnUpdateWaitForItsEnd) {
   EXPECT_TRUE(m_window.IsEnabled(IDC_USB_UPDATE));
   EXPECT_EQ(m_window.Title(), u"Tarvix Update v2.60(GamePad V1.50)");
   EXPECT_EQ(m_firmware->m_nVersionQueries, 1);  // one handling for both events
+}
+
+std::atomic<int> g_releaseWorker{0};
+void WaitingWorker(void*) {
+  while (!g_releaseWorker.load())
+    std::this_thread::yield();
+}
+void ShortWorker(void*) {}
+
+TEST_F(DialogTest, ALateEndNoticeLeavesTheNextUpdateAlone) {
+  ASSERT_EQ(m_dlg->OnInitDialog(), 1);
+  PlugRunningFirmware(150);
+  // Update A ends; before its notice is handled the user starts update B.
+  ASSERT_EQ(m_dlg->AcquireLink(LINK_UPDATE), 1);
+  m_dlg->StartUpdateThread(ShortWorker);
+  m_window.WaitForWorkerEnd();
+  m_dlg->m_bDeviceChangePending = 1;
+  g_releaseWorker = 0;
+  ASSERT_EQ(m_dlg->AcquireLink(LINK_UPDATE), 1);
+  m_dlg->StartUpdateThread(WaitingWorker);
+  size_t before = ReportsFromHost();
+
+  m_dlg->OnWorkerEnded();  // A's notice: must neither wait for B nor talk to the controller
+  EXPECT_EQ(m_dlg->IsUpdateRunning(), 1);
+  EXPECT_EQ(m_dlg->m_bDeviceChangePending.load(), 1);
+  EXPECT_EQ(ReportsFromHost(), before);
+
+  g_releaseWorker = 1;
+  m_window.WaitForWorkerEnd();
+  m_dlg->OnWorkerEnded();  // B's notice handles what was held back
+  EXPECT_FALSE(m_dlg->m_worker.joinable());
+  EXPECT_EQ(m_dlg->m_bDeviceChangePending.load(), 0);
+  EXPECT_EQ(m_window.Title(), u"Tarvix Update v2.60(GamePad V1.50)");
 }
 
 TEST_F(DialogTest, AClickThatCannotOpenTheControllerOnlyHidesTheLabel) {
