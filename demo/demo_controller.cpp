@@ -20,13 +20,13 @@ DemoController MakeDemoController(bool appMode) {
 }
 
 std::vector<uint8_t> DemoSampleDat() {
-  DatRecord boot;
-  boot.version = kSampleVersion;
-  boot.deviceType = kDeviceType3009;
-  boot.image = MakeImage(kSampleImageSize, 7);
-  DatRecord app = boot;
-  app.deviceType = 0;
-  return BuildDat({boot, app});
+  // One record for the virtual boot loader's device type; the running firmware is sent the file's
+  // first record, so the same file serves both modes.
+  DatRecord record;
+  record.version = kSampleVersion;
+  record.deviceType = kDeviceType3009;
+  record.image = MakeImage(kSampleImageSize, 7);
+  return BuildDat({record});
 }
 
 void AddPlugActions(CUpdateWindow& window, VirtualHidPlatform& platform,
