@@ -1,5 +1,6 @@
 // Messages to and from the controller's running firmware, and the masking of its serial words.
 #include "appmode/app_messages.h"
+#include "device/byte_order.h"
 
 #include <algorithm>
 #include <cstring>
@@ -81,9 +82,9 @@ void CUpdateDlg::SendFirmwareData(const uint8_t* chunk, uint32_t count) {
 
 void CUpdateDlg::SendFileInfo() {
   uint8_t payload[kFileInfoPayloadLength] = {};  // bytes 12..27 are reserved and stay zero
-  PutMessageU32(payload + 0, m_desVersion);
-  PutMessageU32(payload + 4, m_targetAddress);
-  PutMessageU32(payload + 8, m_imageSize);
+  WriteLe32(payload + 0, m_desVersion);
+  WriteLe32(payload + 4, m_targetAddress);
+  WriteLe32(payload + 8, m_imageSize);
   SendFirmwarePacket(FW_FILE_INFO, payload, kFileInfoPayloadLength);
 }
 
@@ -91,7 +92,7 @@ void CUpdateDlg::SendAppSerial() {
   uint8_t payload[kAppSerialPayloadLength];
   for (int i = 0; i < 3; ++i) {
     m_appSerial[i] = MaskSerialWord(m_serial[i], g_SerialMaskTable);
-    PutMessageU32(payload + 4 * i, m_appSerial[i]);
+    WriteLe32(payload + 4 * i, m_appSerial[i]);
   }
   SendFirmwarePacket(FW_APP_SERIAL, payload, kAppSerialPayloadLength);
   Trace("App_Serial 0x%x 0x%x 0x%x\n", m_appSerial[0], m_appSerial[1], m_appSerial[2]);
@@ -99,13 +100,13 @@ void CUpdateDlg::SendAppSerial() {
 
 void CUpdateDlg::ParseDeviceId(const uint8_t* body) {
   for (int i = 0; i < 3; ++i)
-    m_serial[i] = MessageU32(body + 4 * i);
+    m_serial[i] = ReadLe32(body + 4 * i);
   g_nFirmwareType = body[36];
   m_productVariant = body[37];
-  m_productId = static_cast<uint16_t>(body[38] | (body[39] << 8));
+  m_productId = ReadLe16(body + 38);
   Trace("firmware type %d\n", static_cast<int>(g_nFirmwareType.load()));
   Trace("serial %x %x %x\n", m_serial[0], m_serial[1], m_serial[2]);
-  Trace("serial %x %x %x\n", MessageU32(body + 12), MessageU32(body + 16), MessageU32(body + 20));
+  Trace("serial %x %x %x\n", ReadLe32(body + 12), ReadLe32(body + 16), ReadLe32(body + 20));
 }
 
 void CUpdateDlg::PrepareSerialMask() {

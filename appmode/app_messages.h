@@ -39,14 +39,3 @@ constexpr int kDeviceIdBodyLength = 40;  // the identity bytes that are read
 extern uint8_t g_OutMessage[64];
 // The firmware type of the last identity message (0..255); 1 and 200 are updated here.
 extern std::atomic<uint32_t> g_nFirmwareType;
-
-// Little-endian helpers for the message fields.
-inline uint32_t MessageU32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-inline void PutMessageU32(uint8_t* p, uint32_t value) {
-  p[0] = static_cast<uint8_t>(value);
-  p[1] = static_cast<uint8_t>(value >> 8);
-  p[2] = static_cast<uint8_t>(value >> 16);
-  p[3] = static_cast<uint8_t>(value >> 24);
-}

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "appmode/app_messages.h"
+#include "device/byte_order.h"
 #include "device/clock.h"
 #include "firmware/firmware_record.h"
 #include "ui/local_text.h"
@@ -252,7 +253,7 @@ void CUpdateDlg::DispatchReport(const uint8_t* message) {
 void CUpdateDlg::OnFirmwareMessage(const uint8_t* body) {
   switch (body[0]) {
     case FW_VERSION: {
-      uint32_t version = MessageU32(body + kFirmwarePayloadOffset);
+      uint32_t version = ReadLe32(body + kFirmwarePayloadOffset);
       cur_devVersion = version;
       Trace("cur_devVersion 0x%x\n", version);
       ShowDeviceVersion(version);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "boot/boot_protocol.h"
+#include "device/byte_order.h"
 #include "device/clock.h"
 #include "ui/update_dlg.h"
 
@@ -31,16 +32,6 @@ constexpr int kWriteReads = 20;
 constexpr uint32_t kVersionAreaSize = 32;
 
 const uint16_t kCrcTable[2] = {0x0000, 0xA001};
-
-void PutU16(uint8_t* at, uint32_t value) {
-  at[0] = static_cast<uint8_t>(value);
-  at[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void PutU32(uint8_t* at, uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
 
 // Answers 1 when g_InReport holds the boot loader's answer to command: a leading 0, then type 5,
 // command field 0 and the answered command.
@@ -99,14 +90,14 @@ int CUpdateDlg::SendBootPacket(const uint8_t* data, uint32_t length, uint32_t ad
   uint8_t packet[kPayloadLength] = {};
   uint32_t dataLength = length > kMaxData ? kMaxData : length;
   packet[0] = kPacketType;
-  PutU16(packet + 1, command);
-  PutU16(packet + 3, 0);
-  PutU16(packet + 5, dataLength);
-  PutU32(packet + 9, size);
-  PutU32(packet + 13, address);
+  WriteLe16(packet + 1, command);
+  WriteLe16(packet + 3, 0);
+  WriteLe16(packet + 5, dataLength);
+  WriteLe32(packet + 9, size);
+  WriteLe32(packet + 13, address);
   // The CRC covers the data bytes only. A command without data carries 0, never the CRC of nothing.
   uint16_t crc = withCrc && data ? BootCrc16(data, dataLength) : 0;
-  PutU16(packet + 7, crc);
+  WriteLe16(packet + 7, crc);
   uint32_t sendLength = kHeaderSize;
   if (data) {
     std::memcpy(packet + kHeaderSize, data, dataLength);
@@ -160,6 +151,6 @@ int CUpdateDlg::BootWriteVersion() {
   if (!BootErase(m_nBootVersionAddress, kVersionAreaSize))
     return 0;
   uint8_t word[4];
-  PutU32(word, m_desVersion);
+  WriteLe32(word, m_desVersion);
   return BootWrite(word, m_nBootVersionAddress, 4, 4, 0);
 }

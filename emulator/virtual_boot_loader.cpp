@@ -1,4 +1,5 @@
 #include "emulator/virtual_boot_loader.h"
+#include "device/byte_order.h"
 
 #include <algorithm>
 #include <cstring>
@@ -27,21 +28,6 @@ constexpr uint16_t kCmdReadMemory = 5;
 constexpr uint16_t kCmdFinish = 7;
 constexpr uint16_t kCmdDeviceType = 8;
 
-uint16_t GetU16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t GetU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void PutU16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void PutU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i)
-    p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 // True when [address, address + length) stays inside the 32-bit address space.
 bool RangeFits(uint32_t address, uint32_t length) {
   return length == 0 || static_cast<uint64_t>(address) + length <= 0x100000000ull;
@@ -63,7 +49,7 @@ uint16_t Crc16Modbus(const uint8_t* data, size_t count) {
 VirtualBootLoader::VirtualBootLoader(BootLoaderConfig config) : m_config(config) {
   BootMemoryLayout layout = Layout();
   uint8_t version[4];
-  PutU32(version, m_config.versionWord);
+  WriteLe32(version, m_config.versionWord);
   for (uint32_t i = 0; i < 4; ++i)
     ProgramByte(layout.versionArea + i, version[i]);
   for (uint32_t i = 0; i < 12; ++i)
@@ -132,7 +118,7 @@ std::vector<uint8_t> VirtualBootLoader::ReadFlash(uint32_t address, uint32_t len
 
 uint32_t VirtualBootLoader::VersionWord() {
   std::vector<uint8_t> bytes = ReadFlash(Layout().versionArea, 4);
-  return GetU32(bytes.data());
+  return ReadLe32(bytes.data());
 }
 
 void VirtualBootLoader::SendReply(uint16_t answered, const uint8_t* request, const uint8_t* data,
@@ -145,10 +131,10 @@ void VirtualBootLoader::SendReply(uint16_t answered, const uint8_t* request, con
     answered = static_cast<uint16_t>(answered + 1);
   }
   packet[kType] = kPacketType;
-  PutU16(packet + kCommand, 0);
-  PutU16(packet + kAnswered, answered);
-  PutU16(packet + kDataLength, count);
-  PutU16(packet + kDataCrc, count > 0 ? Crc16Modbus(data, count) : 0);
+  WriteLe16(packet + kCommand, 0);
+  WriteLe16(packet + kAnswered, answered);
+  WriteLe16(packet + kDataLength, count);
+  WriteLe16(packet + kDataCrc, count > 0 ? Crc16Modbus(data, count) : 0);
   std::memcpy(packet + kSize, request + kSize, 4);
   std::memcpy(packet + kAddress, request + kAddress, 4);
   if (count > 0)
@@ -157,10 +143,10 @@ void VirtualBootLoader::SendReply(uint16_t answered, const uint8_t* request, con
 }
 
 void VirtualBootLoader::HandleWrite(uint16_t command, const uint8_t* packet, const ReplyFn& reply) {
-  uint16_t length = GetU16(packet + kDataLength);
-  uint32_t address = GetU32(packet + kAddress);
+  uint16_t length = ReadLe16(packet + kDataLength);
+  uint32_t address = ReadLe32(packet + kAddress);
   const uint8_t* data = packet + kData;
-  if (Crc16Modbus(data, length) != GetU16(packet + kDataCrc)) {
+  if (Crc16Modbus(data, length) != ReadLe16(packet + kDataCrc)) {
     ++m_nCrcMismatches;
     return;
   }
@@ -190,8 +176,8 @@ void VirtualBootLoader::HandleWrite(uint16_t command, const uint8_t* packet, con
 }
 
 void VirtualBootLoader::HandleErase(const uint8_t* packet, const ReplyFn& reply) {
-  uint32_t address = GetU32(packet + kAddress);
-  uint32_t size = GetU32(packet + kSize);
+  uint32_t address = ReadLe32(packet + kAddress);
+  uint32_t size = ReadLe32(packet + kSize);
   if (!RangeFits(address, size)) {
     ++m_nMalformedPackets;
     return;
@@ -203,8 +189,8 @@ void VirtualBootLoader::HandleErase(const uint8_t* packet, const ReplyFn& reply)
 }
 
 void VirtualBootLoader::HandleReadMemory(const uint8_t* packet, const ReplyFn& reply) {
-  uint32_t address = GetU32(packet + kAddress);
-  uint32_t count = std::min<uint32_t>(GetU32(packet + kSize), kMaxData);
+  uint32_t address = ReadLe32(packet + kAddress);
+  uint32_t count = std::min<uint32_t>(ReadLe32(packet + kSize), kMaxData);
   if (!RangeFits(address, count)) {
     ++m_nMalformedPackets;
     return;
@@ -223,19 +209,19 @@ void VirtualBootLoader::HandleDeviceType(const uint8_t* packet, const ReplyFn& r
   if (!m_config.deviceType)
     return;  // this boot loader does not know command 8
   uint8_t data[4];
-  PutU32(data, *m_config.deviceType);
+  WriteLe32(data, *m_config.deviceType);
   SendReply(kCmdDeviceType, packet, data, 4, reply);
 }
 
 void VirtualBootLoader::OnReport(const uint8_t* report65, const ReplyFn& reply) {
   std::lock_guard<std::mutex> lock(m_mutex);
   const uint8_t* packet = report65 + 1;
-  if (report65[0] != 0 || packet[kType] != kPacketType || GetU16(packet + kAnswered) != 0 ||
-      GetU16(packet + kDataLength) > kMaxData) {
+  if (report65[0] != 0 || packet[kType] != kPacketType || ReadLe16(packet + kAnswered) != 0 ||
+      ReadLe16(packet + kDataLength) > kMaxData) {
     ++m_nMalformedPackets;
     return;
   }
-  uint16_t command = GetU16(packet + kCommand);
+  uint16_t command = ReadLe16(packet + kCommand);
   if (m_ignoreCommand && *m_ignoreCommand == command) {
     ++m_nIgnored;
     return;

@@ -1,4 +1,5 @@
 #include "emulator/virtual_running_firmware.h"
+#include "device/byte_order.h"
 
 #include <algorithm>
 #include <cstring>
@@ -26,13 +27,6 @@ constexpr uint16_t kMaxChunk = 32;  // the firmware asks for 32 bytes at a time
 constexpr int kDeviceIdBody = 40;
 constexpr int kPayload = 64;
 
-uint16_t GetU16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t GetU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 void PutU32(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 0; i < 4; ++i)
     out.push_back(static_cast<uint8_t>(v >> (8 * i)));
@@ -125,9 +119,9 @@ void VirtualRunningFirmware::OnFileInfo(const uint8_t* payload, uint16_t length,
     ++m_nUnexpected;
     return;
   }
-  m_fileVersion = GetU32(payload);
-  m_fileAddress = GetU32(payload + 4);
-  m_fileSize = GetU32(payload + 8);
+  m_fileVersion = ReadLe32(payload);
+  m_fileAddress = ReadLe32(payload + 4);
+  m_fileSize = ReadLe32(payload + 8);
   m_bFileInfo = 1;
   m_image.clear();
   m_nChunks = 0;
@@ -169,7 +163,7 @@ void VirtualRunningFirmware::OnAppSerial(const uint8_t* payload, uint16_t length
     MaskTable(table == 2, words);
     bool match = true;
     for (int i = 0; i < 3; ++i)
-      match = match && GetU32(payload + 4 * i) == MaskSerialWord(m_config.serial[i], words);
+      match = match && ReadLe32(payload + 4 * i) == MaskSerialWord(m_config.serial[i], words);
     if (match) {
       m_bSerialAccepted = 1;
       m_nSerialTable = table;
@@ -188,11 +182,11 @@ void VirtualRunningFirmware::OnFirmwarePacket(const uint8_t* body, uint16_t body
   const uint8_t* payload = nullptr;
   uint16_t length = 0;
   if (bodyLength != 1) {
-    if (bodyLength < 3 || GetU16(body + 1) + 3 != bodyLength) {
+    if (bodyLength < 3 || ReadLe16(body + 1) + 3 != bodyLength) {
       ++m_nUnexpected;
       return;
     }
-    length = GetU16(body + 1);
+    length = ReadLe16(body + 1);
     payload = body + 3;
   }
   switch (command) {
@@ -229,7 +223,7 @@ void VirtualRunningFirmware::OnReport(const uint8_t* report65, const ReplyFn& re
   const int length = report65[1];
   const uint8_t* message = report65 + 2;
   bool framed = report65[0] == 0 && length >= kMessageHeader + 1 && length <= kMaxMessage &&
-                message[0] == 0 && kMessageHeader + GetU16(message + 2) == length;
+                message[0] == 0 && kMessageHeader + ReadLe16(message + 2) == length;
   bool readFailed = framed && message[1] == kTypeReadFailed && length == kMessageHeader + 1;
   if (!readFailed)
     m_outstanding.clear();  // the host has moved on
@@ -238,7 +232,7 @@ void VirtualRunningFirmware::OnReport(const uint8_t* report65, const ReplyFn& re
     return;
   }
   const uint8_t type = message[1];
-  const uint16_t bodyLength = GetU16(message + 2);
+  const uint16_t bodyLength = ReadLe16(message + 2);
   const uint8_t* body = message + kMessageHeader;
   if (readFailed) {
     ++m_nReadFailed;

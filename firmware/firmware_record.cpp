@@ -1,20 +1,12 @@
 // The record chain of a .dat firmware file.
 #include "firmware/firmware_record.h"
+#include "device/byte_order.h"
 
 #include <cstring>
 
 #include "firmware/firmware_file.h"
 
 namespace {
-
-uint16_t GetU16(const uint8_t* at) {
-  return static_cast<uint16_t>(at[0] | (at[1] << 8));
-}
-
-uint32_t GetU32(const uint8_t* at) {
-  return static_cast<uint32_t>(at[0]) | (static_cast<uint32_t>(at[1]) << 8) |
-         (static_cast<uint32_t>(at[2]) << 16) | (static_cast<uint32_t>(at[3]) << 24);
-}
 
 // Offsets are 32-bit in the format and the search answers them as a signed 32-bit value: a file of
 // 2 GiB or more lies outside the format.
@@ -24,11 +16,11 @@ constexpr uint64_t kMaxFileLength = 0x7FFFFFFF;
 
 FirmwareRecordHeader DecodeRecordHeader(const uint8_t bytes[kRecordHeaderSize]) {
   FirmwareRecordHeader header;
-  header.version = GetU16(bytes);
-  header.beta = GetU16(bytes + 2);
-  header.targetAddress = GetU32(bytes + 4);
-  header.imageSize = GetU32(bytes + 8);
-  header.deviceType = GetU32(bytes + 12);
+  header.version = ReadLe16(bytes);
+  header.beta = ReadLe16(bytes + 2);
+  header.targetAddress = ReadLe32(bytes + 4);
+  header.imageSize = ReadLe32(bytes + 8);
+  header.deviceType = ReadLe32(bytes + 12);
   std::memcpy(header.reserved, bytes + 16, sizeof header.reserved);
   return header;
 }

@@ -2,6 +2,7 @@
 // update's end.
 #include <string>
 
+#include "device/byte_order.h"
 #include "ui/local_text.h"
 #include "ui/update_dlg.h"
 #include "ui/wide_string.h"
@@ -20,11 +21,6 @@ struct BootLayout {
 constexpr BootLayout kLayoutUnknown{0x08014000, 0x08014034, 0x0800001C};
 constexpr BootLayout kLayout3009{0x08003400, 0x08003434, 0x0800001C};
 constexpr BootLayout kLayoutOther{0x01018000, 0x01017040, 0x01017000};
-
-uint32_t GetU32(const uint8_t* at) {
-  return static_cast<uint32_t>(at[0]) | (static_cast<uint32_t>(at[1]) << 8) |
-         (static_cast<uint32_t>(at[2]) << 16) | (static_cast<uint32_t>(at[3]) << 24);
-}
 
 void SetLayout(CUpdateDlg& dlg, const BootLayout& layout) {
   dlg.m_nBootBaseAddress = layout.base;
@@ -55,12 +51,12 @@ void CUpdateDlg::IdentifyBootDevice() {
   SetLayout(*this, kLayoutUnknown);
   uint8_t bytes[12] = {};
   if (BootReadDeviceId(bytes, 4)) {
-    m_deviceType = GetU32(bytes);
+    m_deviceType = ReadLe32(bytes);
     SetLayout(*this, m_deviceType == kDeviceType3009 ? kLayout3009 : kLayoutOther);
   }
   if (!BootReadMemory(bytes, 4, m_nBootVersionAddress))
     return;
-  cur_devVersion = GetU32(bytes);
+  cur_devVersion = ReadLe32(bytes);
   ShowDeviceVersion(cur_devVersion.load());
   // The identity words are not kept: the read only has to be answered before the serial mask
   // is prepared.

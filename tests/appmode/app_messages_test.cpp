@@ -9,6 +9,7 @@
 
 #include "appmode/app_messages.h"
 #include "appmode/serial_mask.h"
+#include "device/byte_order.h"
 #include "device/hid.h"
 #include "tests/support/scripted_hid.h"
 #include "ui/trace.h"
@@ -172,7 +173,7 @@ TEST_F(AppMessagesTest, AppSerialMasksEachWordWithTheTableEntryOfItsLowNibble) {
   const Bytes& report = m_platform.m_writes[0];
   EXPECT_EQ(Head(report, 9), (Bytes{0x00, 0x13, 0x00, 0x16, 0x0F, 0x00, 0x06, 0x0C, 0x00}));
   for (int i = 0; i < 3; ++i)
-    EXPECT_EQ(MessageU32(report.data() + 9 + 4 * i), expected[i]);
+    EXPECT_EQ(ReadLe32(report.data() + 9 + 4 * i), expected[i]);
 
   char line[96];
   std::snprintf(line, sizeof line, "App_Serial 0x%x 0x%x 0x%x\n", expected[0], expected[1],
@@ -203,12 +204,12 @@ TEST_F(AppMessagesTest, PrepareSerialMaskWritesThroughBothReferences) {
 
 TEST_F(AppMessagesTest, DeviceIdentityIsReadAtItsFixedOffsets) {
   uint8_t body[40] = {};
-  PutMessageU32(body + 0, 0x11111111);
-  PutMessageU32(body + 4, 0x2222AAAA);
-  PutMessageU32(body + 8, 0x3333);
-  PutMessageU32(body + 12, 0x4);
-  PutMessageU32(body + 16, 0x5);
-  PutMessageU32(body + 20, 0xDEADBEEF);
+  WriteLe32(body + 0, 0x11111111);
+  WriteLe32(body + 4, 0x2222AAAA);
+  WriteLe32(body + 8, 0x3333);
+  WriteLe32(body + 12, 0x4);
+  WriteLe32(body + 16, 0x5);
+  WriteLe32(body + 20, 0xDEADBEEF);
   std::fill(body + 24, body + 36, 0x77);  // not read
   body[36] = 200;
   body[37] = 2;
