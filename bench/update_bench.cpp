@@ -47,33 +47,37 @@ struct BenchRig {
   FakeWindowSystem window;
 };
 
-void BM_BootModeUpdate(benchmark::State& state) {
+// One whole update per iteration on a freshly plugged controller: the dialog starts up (detection
+// and version query or identification), the link opens, the user picks the file and confirms.
+template <typename Model>
+void RunUpdateBenchmark(benchmark::State& state, uint16_t vendorId, uint16_t productId,
+                        void (*entry)(void*)) {
   const uint32_t imageSize = static_cast<uint32_t>(state.range(0));
   DatRecord record;
   record.image = MakeImage(imageSize);
-  std::string file = WriteBenchFile("tarvix-bench-boot.dat", {record});
+  std::string file = WriteBenchFile("tarvix-bench.dat", {record});
   double virtualMs = 0;
   bool finished = true;
   for (auto _ : state) {
     state.PauseTiming();
     BenchRig rig;
-    auto loader = std::make_shared<VirtualBootLoader>();
-    rig.platform.Plug(kPath, 0x7A3D, 0x3208, loader);
+    auto model = std::make_shared<Model>();
+    rig.platform.Plug(kPath, vendorId, productId, model);
     rig.platform.Faults(kPath).latencyMs = 1;
     CUpdateDlg dlg;
     dlg.AttachWindow(&rig.window);
-    dlg.OnInitDialog();  // detection and identification, as at start-up
+    dlg.OnInitDialog();
     dlg.m_Hid.OpenHid();
     rig.window.QueueFilePath(Utf8ToUtf16(file));
     g_bStop = 0;
     uint64_t start = rig.clock.NowMs();
     state.ResumeTiming();
 
-    dlg.BootUpdateFirmware();
+    entry(nullptr);
 
     state.PauseTiming();
     virtualMs += static_cast<double>(rig.clock.NowMs() - start);
-    finished = finished && loader->m_bFinished;
+    finished = finished && model->m_bFinished;
     state.ResumeTiming();
   }
   if (!finished)
@@ -82,42 +86,14 @@ void BM_BootModeUpdate(benchmark::State& state) {
       benchmark::Counter(virtualMs / 1000.0, benchmark::Counter::kAvgIterations);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * imageSize);
 }
+
+void BM_BootModeUpdate(benchmark::State& state) {
+  RunUpdateBenchmark<VirtualBootLoader>(state, 0x7A3D, 0x3208, Boot_UpdateThread);
+}
 BENCHMARK(BM_BootModeUpdate)->Arg(4 * 1024)->Arg(64 * 1024)->Unit(benchmark::kMillisecond);
 
 void BM_ApplicationModeUpdate(benchmark::State& state) {
-  const uint32_t imageSize = static_cast<uint32_t>(state.range(0));
-  DatRecord record;
-  record.image = MakeImage(imageSize);
-  std::string file = WriteBenchFile("tarvix-bench-app.dat", {record});
-  double virtualMs = 0;
-  bool finished = true;
-  for (auto _ : state) {
-    state.PauseTiming();
-    BenchRig rig;
-    auto firmware = std::make_shared<VirtualRunningFirmware>();
-    rig.platform.Plug(kPath, 0x0483, 0x5750, firmware);
-    rig.platform.Faults(kPath).latencyMs = 1;
-    CUpdateDlg dlg;
-    dlg.AttachWindow(&rig.window);
-    dlg.OnInitDialog();  // detection and version query, as at start-up
-    dlg.m_Hid.OpenHid();
-    rig.window.QueueFilePath(Utf8ToUtf16(file));
-    g_bStop = 0;
-    uint64_t start = rig.clock.NowMs();
-    state.ResumeTiming();
-
-    Usb_UpdateThread(nullptr);
-
-    state.PauseTiming();
-    virtualMs += static_cast<double>(rig.clock.NowMs() - start);
-    finished = finished && firmware->m_bFinished;
-    state.ResumeTiming();
-  }
-  if (!finished)
-    state.SkipWithError("an update did not finish");
-  state.counters["virtual_s"] =
-      benchmark::Counter(virtualMs / 1000.0, benchmark::Counter::kAvgIterations);
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * imageSize);
+  RunUpdateBenchmark<VirtualRunningFirmware>(state, 0x0483, 0x5750, Usb_UpdateThread);
 }
 BENCHMARK(BM_ApplicationModeUpdate)->Arg(4 * 1024)->Arg(64 * 1024)->Unit(benchmark::kMillisecond);
 
