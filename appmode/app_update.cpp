@@ -12,6 +12,7 @@
 #include "device/clock.h"
 #include "firmware/firmware_record.h"
 #include "ui/local_text.h"
+#include "ui/progress.h"
 #include "ui/trace.h"
 #include "ui/update_dlg.h"
 #include "ui/wide_string.h"
@@ -74,9 +75,8 @@ void AbandonTransfer(CUpdateDlg& dlg) {
 }
 
 void ShowProgress(const CUpdateDlg& dlg) {
-  uint64_t percent = dlg.m_imageSize == 0 ? 100 : uint64_t{dlg.m_bytesDone} * 100 / dlg.m_imageSize;
   if (const CControl* progress = g_pProgress.load())
-    progress->SetPos(static_cast<int>(std::min<uint64_t>(percent, 100)));
+    progress->SetPos(ProgressPercent(dlg.m_bytesDone, dlg.m_imageSize));
 }
 
 void SendNextChunk(CUpdateDlg& dlg, int first) {

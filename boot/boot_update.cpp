@@ -5,6 +5,7 @@
 
 #include "boot/boot_protocol.h"
 #include "ui/local_text.h"
+#include "ui/progress.h"
 #include "ui/update_dlg.h"
 
 namespace {
@@ -13,12 +14,10 @@ constexpr uint32_t kChunkSize = 46;
 // How often one chunk is sent again in a row without an acknowledgement before the update fails.
 constexpr int kMaxChunkResends = 10;
 
-// Bytes acknowledged as a percentage of the image, in 64 bits so that no product overflows.
+// Bytes acknowledged as a percentage of the image.
 void ShowProgress(uint32_t bytesDone, uint32_t imageSize) {
-  const CControl* progress = g_pProgress.load();
-  if (!progress || imageSize == 0)
-    return;
-  progress->SetPos(static_cast<int>(uint64_t{bytesDone} * 100 / imageSize));
+  if (const CControl* progress = g_pProgress.load())
+    progress->SetPos(ProgressPercent(bytesDone, imageSize));
 }
 
 // Reads the image bytes [position, position + count) of the chosen record into m_DataBuf. Fails on
