@@ -1,48 +1,28 @@
 // The version in the title, the boot loader's identification and the end-of-update reports.
 #include <gtest/gtest.h>
 
-#include <clocale>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "appmode/serial_mask.h"
 #include "tests/boot/scripted_boot.h"
 #include "tests/support/fake_window_system.h"
+#include "tests/support/german_locale.h"
 #include "ui/local_text.h"
 
 namespace {
 
-// Switches the C locale to German (decimal comma) for the scope; builds the locale in a temporary
-// folder when the system has none. active is false when neither works.
-class GermanLocale {
+// The recording window, with a hook that runs as a box opens.
+class HookedWindow : public FakeWindowSystem {
  public:
-  GermanLocale() {
-    m_saved = std::setlocale(LC_ALL, nullptr);
-    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) {
-      std::filesystem::path folder = std::filesystem::temp_directory_path() / "tarvix-locale";
-      std::filesystem::create_directories(folder);
-      std::string command =
-          "localedef -i de_DE -f UTF-8 '" + (folder / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
-      std::error_code error;
-      bool built = std::filesystem::exists(folder / "de_DE.UTF-8", error) ||
-                   std::system(command.c_str()) == 0;
-      if (built) {
-        setenv("LOCPATH", folder.c_str(), 1);
-        std::setlocale(LC_ALL, "de_DE.UTF-8");
-      }
-    }
-    char figure[16];
-    std::snprintf(figure, sizeof figure, "%.2f", 1.5);
-    active = std::string(figure) == "1,50";
+  int MessageBox(const std::u16string& text, const std::u16string& caption,
+                 unsigned type) override {
+    if (onBox)
+      onBox();
+    return FakeWindowSystem::MessageBox(text, caption, type);
   }
-  ~GermanLocale() { std::setlocale(LC_ALL, m_saved.c_str()); }
-
-  bool active = false;
-
- private:
-  std::string m_saved;
+  std::function<void()> onBox;
 };
 
 class StatusMessagesTest : public ScriptedBootTest {
@@ -75,7 +55,7 @@ class StatusMessagesTest : public ScriptedBootTest {
     return addresses;
   }
 
-  FakeWindowSystem m_window;
+  HookedWindow m_window;
   uint32_t m_firstTable[kMaskTableWords] = {};
   uint32_t m_secondTable[kMaskTableWords] = {};
 };
@@ -98,7 +78,7 @@ TEST_F(StatusMessagesTest, TitleShowsVersionAndBetaWithAPointWhateverTheLocale) 
   EXPECT_EQ(titles(), expected);
   {
     GermanLocale german;
-    if (!german.active)
+    if (!german.active())
       GTEST_SKIP() << "no German locale available on this machine";
     EXPECT_EQ(titles(), expected);
   }
@@ -185,7 +165,11 @@ TEST_F(StatusMessagesTest, SuccessReportRaisesTheStopFlagThenShowsBoxLabelAndRes
     m_window.ClearRecords();
     m_window.ShowControl(IDC_DONE_LABEL, false);
     g_bStop = 0;
+    int stopAtBox = -1;
+    m_window.onBox = [&stopAtBox] { stopAtBox = g_bStop.load(); };
     m_dlg.ReportUpdateSuccess();
+    m_window.onBox = nullptr;
+    EXPECT_EQ(stopAtBox, 1);  // raised before the box, which the user may leave open a long time
     EXPECT_EQ(g_bStop.load(), 1);
     ASSERT_EQ(m_window.Boxes().size(), 1u);
     EXPECT_EQ(m_window.Boxes()[0].text, language == LANG_ZH_CN
