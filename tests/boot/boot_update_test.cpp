@@ -222,9 +222,11 @@ TEST_F(BootUpdateTest, TwoRecordFileFlashesTheRecordOfTheDeviceType) {
   EXPECT_TRUE(m_window.IsVisible(IDC_DONE_LABEL));
   EXPECT_TRUE(m_window.IsEnabled(IDC_USB_UPDATE));
   EXPECT_EQ(m_window.ProgressPos(), 0);
-  std::vector<int> progress = m_window.ProgressPositions();
-  ASSERT_EQ(progress.size(), 24u);  // 0, one per chunk, then 0 after the success box
-  EXPECT_EQ(progress[22], 100);
+  // 0, then acknowledged bytes * 100 / 1000 rounded down after each of the 22 chunks of 46 bytes
+  // (the last one holds 34), then 0 after the success box.
+  EXPECT_EQ(m_window.ProgressPositions(),
+            (std::vector<int>{0,  4,  9,  13, 18, 23, 27, 32, 36, 41, 46,  50,
+                              55, 59, 64, 69, 73, 78, 82, 87, 92, 96, 100, 0}));
 }
 
 TEST_F(BootUpdateTest, HundredByteImageGoesOutInThreeChunksWithExactProgress) {
@@ -451,6 +453,21 @@ TEST_F(BootUpdateTest, StopFlagEndsTheUpdateWithoutABox) {
   EXPECT_FALSE(m_loader->m_bFinished);
   EXPECT_EQ(m_window.Boxes().size(), 1u);  // the confirmation only
   EXPECT_FALSE(m_dlg->m_firmwareFile.IsOpen());
+  EXPECT_EQ(m_dlg->m_bBootUpdateRunning.load(), 0);
+}
+
+TEST_F(BootUpdateTest, StopDuringTheConfirmationSendsNoErase) {
+  Attach();
+  m_window.onBox = [](unsigned type) {
+    if (type == MB_OKCANCEL)  // the user closes the window while the confirmation is open...
+      g_bStop = 1;
+  };
+  RunUpdate(TwoRecordFile(MakeImage(100)));  // ...and the confirmation is answered OK
+  EXPECT_TRUE(m_loader->m_erases.empty());
+  EXPECT_TRUE(Requests(4).empty());
+  EXPECT_TRUE(Requests(3).empty());
+  ASSERT_EQ(m_window.Boxes().size(), 1u);  // the confirmation only
+  EXPECT_EQ(m_window.Boxes()[0].type, MB_OKCANCEL);
   EXPECT_EQ(m_dlg->m_bBootUpdateRunning.load(), 0);
 }
 
