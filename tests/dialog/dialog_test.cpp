@@ -1,7 +1,9 @@
 // The dialog's logic through the recording window system, against the virtual controller.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <memory>
 #include <thread>
 
@@ -31,6 +33,10 @@ class DialogTest : public ::testing::Test {
   }
   void TearDown() override {
     m_dlg.reset();
+    // The mask tables are process globals: the next test starts from the stored words again.
+    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SerialMaskTable);
+    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SpareMaskTable);
+    g_bBootMode = 0;
     SetTraceSink({});
     SetUiLanguageOverride(std::nullopt);
     SetHidPlatform(nullptr);
@@ -90,6 +96,26 @@ TEST_F(DialogTest, StartUpWithAControllerQueriesItButOpensWithThePlainTitle) {
   EXPECT_EQ(titles[0], u"Tarvix Update v2.60(GamePad V1.40)");
   EXPECT_EQ(titles[1], u"Tarvix Update v2.60");
   EXPECT_EQ(m_firmware->m_nVersionQueries, 1);
+}
+
+TEST_F(DialogTest, StartUpWithABootLoaderPreparesTheMaskBeforeTheExchange) {
+  std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SerialMaskTable);
+  std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SpareMaskTable);
+  auto loader = std::make_shared<VirtualBootLoader>();
+  m_platform.Plug(kPath, 0x7A3D, 0x3208, loader);
+  ASSERT_EQ(m_dlg->OnInitDialog(), 1);
+  ASSERT_EQ(g_bBootMode.load(), 1);
+  EXPECT_EQ(cur_devVersion.load(), 0x89u);  // the identification ran
+  // The identification wrote through the references as constructed (first: the serial mask
+  // table), and only then were the references exchanged.
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(g_SerialMaskTable[i], kMaskWordsLow[i]) << "serial word " << i;
+    EXPECT_EQ(g_SerialMaskTable[4 + i], kStoredMaskTable[4 + i]) << "serial word " << 4 + i;
+    EXPECT_EQ(g_SpareMaskTable[i], kStoredMaskTable[i]) << "spare word " << i;
+    EXPECT_EQ(g_SpareMaskTable[4 + i], kMaskWordsHigh[i]) << "spare word " << 4 + i;
+  }
+  EXPECT_EQ(m_dlg->m_pFirstMaskTable, g_SpareMaskTable);
+  EXPECT_EQ(m_dlg->m_pSecondMaskTable, g_SerialMaskTable);
 }
 
 TEST_F(DialogTest, ArrivalShowsTheVersionAndRemovalResetsTheTitle) {
@@ -168,7 +194,7 @@ TEST_F(DialogTest, ALateEndNoticeLeavesTheNextUpdateAlone) {
   // Update A ends; before its notice is handled the user starts update B.
   ASSERT_EQ(m_dlg->AcquireLink(LINK_UPDATE), 1);
   m_dlg->StartUpdateThread(ShortWorker);
-  m_window.WaitForWorkerEnd();
+  ASSERT_TRUE(m_window.WaitForWorkerEnd()) << "update A did not end";
   m_dlg->m_bDeviceChangePending = 1;
   g_releaseWorker = 0;
   ASSERT_EQ(m_dlg->AcquireLink(LINK_UPDATE), 1);
@@ -181,11 +207,25 @@ TEST_F(DialogTest, ALateEndNoticeLeavesTheNextUpdateAlone) {
   EXPECT_EQ(ReportsFromHost(), before);
 
   g_releaseWorker = 1;
-  m_window.WaitForWorkerEnd();
+  ASSERT_TRUE(m_window.WaitForWorkerEnd()) << "update B did not end";
   m_dlg->OnWorkerEnded();  // B's notice handles what was held back
   EXPECT_FALSE(m_dlg->m_worker.joinable());
   EXPECT_EQ(m_dlg->m_bDeviceChangePending.load(), 0);
   EXPECT_EQ(m_window.Title(), u"Tarvix Update v2.60(GamePad V1.50)");
+}
+
+TEST_F(DialogTest, AnEndNoticeWhileTheWindowClosesLeavesTheControllerAlone) {
+  PlugRunningFirmware(150);
+  ASSERT_EQ(m_dlg->OnInitDialog(), 1);
+  size_t before = ReportsFromHost();
+  m_window.ClearRecords();
+  m_dlg->m_bClosePending = 1;  // the user chose to close while the update ran
+  m_dlg->m_bDeviceChangePending = 1;
+  m_dlg->OnWorkerEnded();
+  EXPECT_EQ(ReportsFromHost(), before);  // no version query for a window that is going away
+  EXPECT_EQ(m_firmware->m_nVersionQueries, 1);
+  EXPECT_TRUE(m_window.Titles().empty());
+  m_dlg->m_bClosePending = 0;
 }
 
 TEST_F(DialogTest, AClickThatCannotOpenTheControllerOnlyHidesTheLabel) {

@@ -72,10 +72,12 @@ void FakeWindowSystem::ClearRecords() {
   m_progress.clear();
 }
 
-void FakeWindowSystem::WaitForWorkerEnd() {
+bool FakeWindowSystem::WaitForWorkerEnd() {
   std::unique_lock lock(m_mutex);
-  m_workerEnded.wait(lock, [this] { return m_pendingWorkerEnds > 0; });
+  if (!m_workerEnded.wait_for(lock, kWorkerEndLimit, [this] { return m_pendingWorkerEnds > 0; }))
+    return false;
   --m_pendingWorkerEnds;
+  return true;
 }
 
 int FakeWindowSystem::WorkerEndNotices() {

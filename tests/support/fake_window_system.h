@@ -2,6 +2,7 @@
 // dialogs from a script, and is safe to call from an update thread.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -43,8 +44,11 @@ class FakeWindowSystem : public IWindowSystem {
   int ProgressPos();
   int IconId();
   void ClearRecords();
-  // Blocks until an update thread has said it ended (NotifyWorkerEnded), then forgets that it did.
-  void WaitForWorkerEnd();
+  // Waits until an update thread has said it ended (NotifyWorkerEnded), then forgets that it did.
+  // Gives up after kWorkerEndLimit and answers false, so that a worker that never ends fails the
+  // test (the caller asserts the answer) instead of hanging it.
+  [[nodiscard]] bool WaitForWorkerEnd();
+  static constexpr std::chrono::seconds kWorkerEndLimit{10};
   int WorkerEndNotices();
   std::vector<IDeviceMonitor*> WatchedMonitors();
 
