@@ -181,6 +181,40 @@ TEST_F(AppMessagesTest, AppSerialMasksEachWordWithTheTableEntryOfItsLowNibble) {
   EXPECT_EQ(m_traces, (std::vector<std::string>{"SendFirmwarePacket cmd 6\n", line}));
 }
 
+// The table the controller's firmware checks against, pinned word by word: a serial of each low
+// nibble, masked after start-up's exchange and the preparation, with the results worked out by
+// hand from the stored words (0..3, 8..15) and the words prepared into 4..7.
+TEST_F(AppMessagesTest, AppSerialOfEachNibbleMatchesTheControllersTable) {
+  Open();
+  std::swap(m_dlg.m_pFirstMaskTable, m_dlg.m_pSecondMaskTable);
+  m_dlg.PrepareSerialMask();
+  struct Case {
+    uint32_t serial, masked;
+  };
+  // The nibble above the low one differs from it, so that only the low nibble can pick the word.
+  const Case cases[16] = {
+      {0xC0FFEEF0, 0x9AE82D19}, {0xC0FFEEE1, 0xCC72A593}, {0xC0FFEED2, 0x7319F7FD},
+      {0xC0FFEEC3, 0xA10F469E}, {0xC0FFEEB4, 0xBBB174B6}, {0xC0FFEEA5, 0xD62C2B2A},
+      {0xC0FFEE96, 0x285F9FAA}, {0xC0FFEE87, 0x8F6A5866}, {0xC0FFEE78, 0x09A1CA60},
+      {0xC0FFEE69, 0xDB8C03FF}, {0xC0FFEE5A, 0x205BB7D6}, {0xC0FFEE4B, 0xB6B0FD9C},
+      {0xC0FFEE3C, 0x62C72E52}, {0xC0FFEE2D, 0x8D169508}, {0xC0FFEE1E, 0x58494A5F},
+      {0xC0FFEE0F, 0xC3AAC1F5}};
+  // Three serial words per report: six reports cover the sixteen nibbles.
+  for (int report = 0; report < 6; ++report) {
+    int first = std::min(3 * report, 13);
+    for (int i = 0; i < 3; ++i)
+      m_dlg.m_serial[i] = cases[first + i].serial;
+    m_dlg.SendAppSerial();
+    ASSERT_EQ(m_platform.m_writes.size(), static_cast<size_t>(report + 1));
+    const Bytes& sent = m_platform.m_writes.back();
+    for (int i = 0; i < 3; ++i) {
+      SCOPED_TRACE(::testing::Message() << "nibble " << first + i);
+      EXPECT_EQ(m_dlg.m_appSerial[i], cases[first + i].masked);
+      EXPECT_EQ(ReadLe32(sent.data() + 9 + 4 * i), cases[first + i].masked);
+    }
+  }
+}
+
 TEST_F(AppMessagesTest, PrepareSerialMaskWritesThroughBothReferences) {
   // Before start-up's exchange the first reference names the serial mask table.
   m_dlg.PrepareSerialMask();

@@ -542,6 +542,35 @@ TEST_F(AppUpdateTest, TheFirstRequestWaitsForAFileThatDoesNotOpen) {
   EXPECT_TRUE(BoxTexts().empty());
 }
 
+TEST_F(AppUpdateTest, ALockedFileFailsTheUpdateAtTheThirdRequest) {
+  Start();
+  std::u16string path = WriteImage(40);
+  CFirmwareFile holder;  // another holder of the file's lock, for the whole test
+  ASSERT_EQ(holder.Open(path), 1);
+  m_dlg->m_strFirmwarePath = path;
+  m_dlg->m_imageSize = 40;
+  m_dlg->m_bytesDone = 0;
+  g_nUpdateState = STATE_FILE_CHOSEN;
+  g_bStop = 0;
+  m_platform->ClearTranscript();
+  m_traces.clear();
+  const Bytes request = {0x00, MSG_FIRMWARE, 0x01, 0x00, FW_DATA_REQUEST};
+  const std::string abandoned = "firmware file cannot be opened, update abandoned\n";
+  for (int i = 1; i <= 2; ++i) {
+    Dispatch(request);
+    EXPECT_TRUE(BoxTexts().empty()) << "request " << i;
+    EXPECT_EQ(Traced(abandoned), 0) << "request " << i;
+    EXPECT_EQ(g_bStop.load(), 0) << "request " << i;
+    EXPECT_EQ(g_nUpdateState.load(), STATE_FILE_CHOSEN) << "request " << i;
+  }
+  Dispatch(request);
+  EXPECT_EQ(BoxTexts(), std::vector<std::u16string>{u"Firmware update failure\n"});
+  EXPECT_EQ(Traced(abandoned), 1);
+  EXPECT_EQ(g_bStop.load(), 1);
+  EXPECT_TRUE(ChunkSizes().empty());
+  EXPECT_FALSE(m_dlg->m_firmwareFile.IsOpen());
+}
+
 TEST_F(AppUpdateTest, AFileThatStaysLockedFailsTheUpdateAfterAFewRequests) {
   Start();
   std::u16string path = WriteImage(100);
