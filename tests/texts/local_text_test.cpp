@@ -1,6 +1,10 @@
 // The two text sets, the block rule and the choice of language.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <optional>
+#include <string>
+
 #include "res/string_table.h"
 #include "ui/local_text.h"
 #include "ui/wide_string.h"
@@ -127,11 +131,67 @@ TEST(UiLanguageFromLocale, FirstSetVariableDecides) {
   EXPECT_EQ(UiLanguageFromLocale("zh_CN.UTF-8", "en_US", "de_DE"), LANG_ZH_CN);
   EXPECT_EQ(UiLanguageFromLocale("", "zh_CN", "en_US"), LANG_ZH_CN);
   EXPECT_EQ(UiLanguageFromLocale(nullptr, nullptr, "zh_CN.GB18030@stroke"), LANG_ZH_CN);
+  EXPECT_EQ(UiLanguageFromLocale(nullptr, nullptr, "zh_CN@pinyin"), LANG_ZH_CN);
   EXPECT_EQ(UiLanguageFromLocale("en_US.UTF-8", "zh_CN.UTF-8", "zh_CN.UTF-8"), LANG_EN_US);
   EXPECT_EQ(UiLanguageFromLocale(nullptr, nullptr, "zh_TW.UTF-8"), LANG_EN_US);
   EXPECT_EQ(UiLanguageFromLocale(nullptr, nullptr, "zh_CNX"), LANG_EN_US);
   EXPECT_EQ(UiLanguageFromLocale(nullptr, nullptr, "C"), LANG_EN_US);
   EXPECT_EQ(UiLanguageFromLocale(nullptr, nullptr, nullptr), LANG_EN_US);
+}
+
+// Sets the three locale variables for a test and puts back what the process had.
+class LocaleEnvironment : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (size_t i = 0; i < 3; ++i) {
+      const char* value = std::getenv(kNames[i]);
+      m_saved[i] = value ? std::optional<std::string>(value) : std::nullopt;
+    }
+    SetUiLanguageOverride(std::nullopt);
+  }
+  void TearDown() override {
+    for (size_t i = 0; i < 3; ++i)
+      Set(kNames[i], m_saved[i] ? m_saved[i]->c_str() : nullptr);
+    SetUiLanguageOverride(std::nullopt);
+  }
+  // nullptr removes the variable.
+  static void Set(const char* name, const char* value) {
+    if (value)
+      ::setenv(name, value, 1);
+    else
+      ::unsetenv(name);
+  }
+  static void SetAll(const char* lcAll, const char* lcMessages, const char* lang) {
+    Set("LC_ALL", lcAll);
+    Set("LC_MESSAGES", lcMessages);
+    Set("LANG", lang);
+  }
+
+  static constexpr const char* kNames[3] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+  std::optional<std::string> m_saved[3];
+};
+
+TEST_F(LocaleEnvironment, UserLanguageComesFromTheLocaleVariables) {
+  SetAll(nullptr, nullptr, "zh_CN.UTF-8");
+  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_ZH_CN);
+  EXPECT_EQ(LoadLocalText(TXT_USB_UPDATE), u"USB 升级");
+  SetAll("en_US.UTF-8", nullptr, "zh_CN.UTF-8");  // LC_ALL wins over LANG
+  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_EN_US);
+  SetAll("zh_CN", nullptr, "en_US.UTF-8");
+  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_ZH_CN);
+  SetAll("", nullptr, "zh_CN.UTF-8");  // an empty LC_ALL falls through
+  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_ZH_CN);
+  SetAll("", "en_US.UTF-8", "zh_CN.UTF-8");  // to LC_MESSAGES before LANG
+  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_EN_US);
+  SetAll(nullptr, nullptr, nullptr);
+  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_EN_US);
+  EXPECT_EQ(LoadLocalText(TXT_USB_UPDATE), u"USB Update");
+  // An installed override is answered instead of the variables.
+  SetAll("zh_CN.UTF-8", nullptr, nullptr);
+  SetUiLanguageOverride(LANG_EN_US);
+  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_EN_US);
+  SetUiLanguageOverride(std::nullopt);
+  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_ZH_CN);
 }
 
 }  // namespace
