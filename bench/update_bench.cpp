@@ -5,6 +5,7 @@
 // time), and "virtual_s", how long the update would take a user on a real controller with that
 // latency. Run with `make bench`.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -25,11 +26,30 @@ namespace {
 
 constexpr char kPath[] = "/dev/hidraw-bench";
 
-std::string WriteBenchFile(const std::string& name, const std::vector<DatRecord>& records) {
-  std::string path = (std::filesystem::temp_directory_path() / name).string();
-  WriteFile(path, BuildDat(records));
-  return path;
-}
+// A folder of this process for one benchmark's files, removed with everything in it at the end.
+class BenchFolder {
+ public:
+  BenchFolder()
+      : m_path(std::filesystem::temp_directory_path() /
+               ("tarvix-bench-" + std::to_string(::getpid()))) {
+    std::filesystem::create_directories(m_path);
+  }
+  ~BenchFolder() {
+    std::error_code error;
+    std::filesystem::remove_all(m_path, error);
+  }
+  BenchFolder(const BenchFolder&) = delete;
+  BenchFolder& operator=(const BenchFolder&) = delete;
+
+  // Writes a firmware file of the records; answers its path, or "" when it could not be written.
+  std::string Write(const std::string& name, const std::vector<DatRecord>& records) const {
+    std::string path = (m_path / name).string();
+    return WriteFile(path, BuildDat(records)) ? path : std::string();
+  }
+
+ private:
+  std::filesystem::path m_path;
+};
 
 struct BenchRig {
   BenchRig() {
@@ -55,7 +75,12 @@ void RunUpdateBenchmark(benchmark::State& state, uint16_t vendorId, uint16_t pro
   const uint32_t imageSize = static_cast<uint32_t>(state.range(0));
   DatRecord record;
   record.image = MakeImage(imageSize);
-  std::string file = WriteBenchFile("tarvix-bench.dat", {record});
+  BenchFolder folder;
+  std::string file = folder.Write("update.dat", {record});
+  if (file.empty()) {
+    state.SkipWithError("the firmware file could not be written");
+    return;
+  }
   double virtualMs = 0;
   bool finished = true;
   for (auto _ : state) {
@@ -105,7 +130,15 @@ void BM_FindFirmwareRecord(benchmark::State& state) {
     records[i].image = MakeImage(4096, static_cast<uint32_t>(i));
   }
   records.back().deviceType = 0x3009;
-  std::u16string file = Utf8ToUtf16(WriteBenchFile("tarvix-bench-scan.dat", records));
+  BenchFolder folder;
+  std::u16string file = Utf8ToUtf16(folder.Write("scan.dat", records));
+  // The record that fits follows all the others, each a 28-byte header and 4096 image bytes: a
+  // scan that answers anything else is not worth timing.
+  const int32_t expected = static_cast<int32_t>((records.size() - 1) * (28 + 4096));
+  if (FindFirmwareRecord(file, 0x3009) != expected) {
+    state.SkipWithError("the scan did not find the record at its offset");
+    return;
+  }
   for (auto _ : state)
     benchmark::DoNotOptimize(FindFirmwareRecord(file, 0x3009));
 }

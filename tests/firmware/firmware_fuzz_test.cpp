@@ -3,7 +3,9 @@
 // chain; built with the sanitizers this also catches any read out of bounds.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
+#include <string>
 
 #include "firmware/firmware_record.h"
 #include "tests/firmware/dat_bytes.h"
@@ -80,7 +82,21 @@ std::vector<uint8_t> RandomFile(std::mt19937& random) {
   return bytes;
 }
 
-TEST(FirmwareFuzzTest, RandomAndMutatedFilesEndAndAgreeWithTheModel) {
+// The selection test changes process globals; they are put back whatever way a test ends.
+class FirmwareFuzzTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetTraceSink([](const std::string&) {});
+    SetUiLanguageOverride(LANG_EN_US);
+  }
+  void TearDown() override {
+    g_bBootMode = 0;
+    SetUiLanguageOverride(std::nullopt);
+    SetTraceSink({});
+  }
+};
+
+TEST_F(FirmwareFuzzTest, RandomAndMutatedFilesEndAndAgreeWithTheModel) {
   TempFolder folder;
   std::mt19937 random(20240611);
   int found = 0;
@@ -96,13 +112,11 @@ TEST(FirmwareFuzzTest, RandomAndMutatedFilesEndAndAgreeWithTheModel) {
   EXPECT_GT(found, 300);  // the generator does reach records
 }
 
-TEST(FirmwareFuzzTest, SelectionAcceptsOnlyWholeImages) {
+TEST_F(FirmwareFuzzTest, SelectionAcceptsOnlyWholeImages) {
   TempFolder folder;
   FakeWindowSystem window;
   CUpdateDlg dlg;
   dlg.AttachWindow(&window);
-  SetTraceSink([](const std::string&) {});
-  SetUiLanguageOverride(LANG_EN_US);
   std::mt19937 random(7);
   int accepted = 0;
   for (int i = 0; i < 1500; ++i) {
@@ -127,9 +141,6 @@ TEST(FirmwareFuzzTest, SelectionAcceptsOnlyWholeImages) {
     ASSERT_EQ(dlg.m_imageSize, U32At(bytes, offset + 8));
   }
   EXPECT_GT(accepted, 100);
-  g_bBootMode = 0;
-  SetUiLanguageOverride(std::nullopt);
-  SetTraceSink({});
 }
 
 }  // namespace
