@@ -52,17 +52,16 @@ int CUpdateDlg::SendCommand(uint8_t type, uint8_t argument) {
   return WritePiece(m_Hid, message, sizeof message) ? 1 : 0;
 }
 
-void CUpdateDlg::SendFirmwarePacket(uint8_t command, const uint8_t* payload, int length) {
+int CUpdateDlg::SendFirmwarePacket(uint8_t command, const uint8_t* payload, int length) {
   if (length > 0 && (payload == nullptr || length > kMaxPayloadLength))
-    return;  // nothing sensible to send
+    return 0;  // nothing sensible to send
   std::vector<uint8_t> message = BuildFirmwarePacket(command, payload, length);
 
   if (command != FW_DATA) {
     Trace("SendFirmwarePacket cmd %d\n", command);
     if (message.size() > static_cast<size_t>(kMaxMessageLength))
-      return;  // a report cannot carry it; only data packets are split
-    WritePiece(m_Hid, message.data(), message.size());
-    return;
+      return 0;  // a report cannot carry it; only data packets are split
+    return WritePiece(m_Hid, message.data(), message.size()) ? 1 : 0;
   }
 
   // Data packets travel in pieces of at most 39 bytes; a chunk of 32 bytes is exactly one piece.
@@ -70,14 +69,15 @@ void CUpdateDlg::SendFirmwarePacket(uint8_t command, const uint8_t* payload, int
     size_t pieceLength = std::min<size_t>(kDataPieceLength, message.size() - start);
     if (!WritePiece(m_Hid, message.data() + start, pieceLength)) {
       Trace("WriteHid error\n");
-      return;
+      return 0;
     }
     Trace("WriteHid %d btye sucessful\n", static_cast<int>(pieceLength));
   }
+  return 1;
 }
 
-void CUpdateDlg::SendFirmwareData(const uint8_t* chunk, uint32_t count) {
-  SendFirmwarePacket(FW_DATA, chunk, static_cast<int>(std::min(count, kChunkSize)));
+int CUpdateDlg::SendFirmwareData(const uint8_t* chunk, uint32_t count) {
+  return SendFirmwarePacket(FW_DATA, chunk, static_cast<int>(std::min(count, kChunkSize)));
 }
 
 void CUpdateDlg::SendFileInfo() {
@@ -114,4 +114,22 @@ void CUpdateDlg::PrepareSerialMask() {
     std::copy(std::begin(kMaskWordsLow), std::end(kMaskWordsLow), m_pFirstMaskTable);
   if (m_pSecondMaskTable)
     std::copy(std::begin(kMaskWordsHigh), std::end(kMaskWordsHigh), m_pSecondMaskTable + 4);
+}
+
+int IsUpdateMessage(const uint8_t* message) {
+  if (message[0] != 0)
+    return 0;
+  if (message[1] == MSG_DEVICE_ID)
+    return 1;
+  if (message[1] != MSG_FIRMWARE)
+    return 0;
+  switch (message[kMessageHeaderSize]) {
+    case FW_VERSION:
+    case FW_DATA_REQUEST:
+    case FW_FAILED:
+    case FW_FAILED_ALT:
+      return 1;
+    default:
+      return 0;
+  }
 }

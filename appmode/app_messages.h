@@ -39,3 +39,8 @@ constexpr int kDeviceIdBodyLength = 40;  // the identity bytes that are read
 extern uint8_t g_OutMessage[64];
 // The firmware type of the last identity message (0..255); 1 and 200 are updated here.
 extern std::atomic<uint32_t> g_nFirmwareType;
+
+// Answers 1 when message (g_InReport from byte 1, 63 readable bytes) is one of the update's own
+// messages from the controller: an identity, or a firmware packet with a version reply, a data
+// request or a failure code. Anything else (ordinary input reports) answers 0.
+int IsUpdateMessage(const uint8_t* message);

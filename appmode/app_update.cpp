@@ -30,11 +30,11 @@ constexpr int kMaxFileOpenFailures = 3;
 
 // How long one read waited, by the clock seam; a read that timed out counts at least its time-out,
 // so that a clock standing still cannot keep a loop alive.
+// Any read counts at least 1 ms: input reports come at most once per USB frame.
 uint64_t ReadWaitMs(uint64_t startMs, uint32_t result, uint32_t timeoutMs) {
   uint64_t elapsed = GetClock().NowMs() - startMs;
-  if (result == WAIT_TIMEOUT)
-    elapsed = std::max<uint64_t>(elapsed, std::max<uint32_t>(timeoutMs, 1));
-  return elapsed;
+  uint64_t least = result == WAIT_TIMEOUT ? std::max<uint32_t>(timeoutMs, 1) : 1;
+  return std::max(elapsed, least);
 }
 
 // The controller is gone or the link is not open: no later read can bring anything.
@@ -89,9 +89,14 @@ void SendNextChunk(CUpdateDlg& dlg, int first) {
     AbandonTransfer(dlg);
     return;
   }
-  dlg.SendFirmwareData(dlg.m_DataBuf, got);
-  if (got > 0)
-    dlg.m_bImageTouched = 1;
+  // From the first data packet on, the controller's image is no longer whole.
+  dlg.m_bImageTouched = 1;
+  if (!dlg.SendFirmwareData(dlg.m_DataBuf, got)) {
+    // A chunk the controller never got cannot be counted: every later one would land shifted.
+    Trace("data packet could not be written, update abandoned\n");
+    AbandonTransfer(dlg);
+    return;
+  }
   dlg.m_bytesDone += got;
   if (first) {
     Trace("Application serial 0x%x 0x%x 0x%x\n", dlg.m_appSerial[0], dlg.m_appSerial[1],
@@ -181,8 +186,11 @@ void CUpdateDlg::UsbUpdateLoop() {
   uint64_t silentMs = 0;  // time the reads waited since the controller last sent something
   do {
     uint32_t result = ReadStep(*this, &silentMs);
-    if (result == WAIT_OBJECT_0) {
-      silentMs = 0;  // also leaves out the time spent in our own boxes and dialogs
+    // Only the update's own messages are signs of life: a controller that keeps sending its
+    // ordinary input reports is still silent as far as the update goes. Restarting the count here
+    // also leaves out the time spent in our own boxes and dialogs.
+    if (result == WAIT_OBJECT_0 && IsUpdateMessage(g_InReport + 1)) {
+      silentMs = 0;
       continue;
     }
     if (LinkLost(result) || silentMs >= kControllerSilenceLimitMs) {
@@ -222,12 +230,23 @@ void CUpdateDlg::QueryDeviceVersion() {
   ReleaseLink(LINK_VERSION_QUERY);
 }
 
+int CUpdateDlg::IsTransferUnderWay() const {
+  int state = g_nUpdateState.load();
+  return state == STATE_FILE_CHOSEN || state == STATE_SENDING || m_bTransferComplete ? 1 : 0;
+}
+
 void CUpdateDlg::DispatchReport(const uint8_t* message) {
   if (message[0] != 0)
     return;
   const uint8_t* body = message + kMessageHeaderSize;
   switch (message[1]) {
     case MSG_DEVICE_ID: {
+      // A transfer under way goes on: a second identity must not start another selection (its
+      // Cancel would stop the update and leave the controller half-written).
+      if (IsTransferUnderWay()) {
+        Trace("identity message during the transfer ignored\n");
+        break;
+      }
       ParseDeviceId(body);
       Trace("verification id OK\n");
       uint32_t type = g_nFirmwareType.load();

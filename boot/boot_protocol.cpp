@@ -41,27 +41,42 @@ int IsBootReply(uint16_t command) {
          g_InReport[5] == static_cast<uint8_t>(command >> 8);
 }
 
-// Reads one report into g_InReport and answers 1 when it is the answer to command.
-int ReadBootReply(CHid& hid, uint16_t command) {
-  return hid.ReadHid(g_InReport, kPayloadLength) == WAIT_OBJECT_0 && IsBootReply(command);
+// What one read brought while a command waits for its answer.
+enum class BootRead { kAnswer, kOther, kNothing, kGone };
+
+// Reads one report into g_InReport: the answer to command, another report, nothing within the
+// read time-out, or no link at all (the controller is gone or the link is not open).
+BootRead ReadBootReply(CHid& hid, uint16_t command) {
+  uint32_t result = hid.ReadHid(g_InReport, kPayloadLength);
+  if (result == WAIT_FAILED || result == WAIT_ABANDONED)
+    return BootRead::kGone;
+  if (result != WAIT_OBJECT_0)
+    return BootRead::kNothing;
+  return IsBootReply(command) ? BootRead::kAnswer : BootRead::kOther;
 }
 
 // Commands 5 and 8: a read that brought no report sends the request again; a report that is not
-// the answer only uses up the attempt.
+// the answer only uses up the attempt. A controller that is gone ends the command at once.
 int ReadCommand(CUpdateDlg& dlg, uint16_t command, uint8_t* destination, uint32_t length,
                 uint32_t address) {
-  dlg.SendBootPacket(nullptr, length, address, length, command, 0);
+  if (!dlg.SendBootPacket(nullptr, length, address, length, command, 0))
+    return 0;
   for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
     if (BootStopRequested(dlg))
       return 0;
-    if (dlg.m_Hid.ReadHid(g_InReport, kPayloadLength) != WAIT_OBJECT_0) {
-      dlg.SendBootPacket(nullptr, length, address, length, command, 0);
-      continue;
-    }
-    if (IsBootReply(command)) {
-      if (destination)
-        std::memcpy(destination, g_InReport + kReplyDataOffset, std::min(length, kMaxData));
-      return 1;
+    switch (ReadBootReply(dlg.m_Hid, command)) {
+      case BootRead::kAnswer:
+        if (destination)
+          std::memcpy(destination, g_InReport + kReplyDataOffset, std::min(length, kMaxData));
+        return 1;
+      case BootRead::kGone:
+        return 0;
+      case BootRead::kNothing:
+        if (!dlg.SendBootPacket(nullptr, length, address, length, command, 0))
+          return 0;
+        break;
+      case BootRead::kOther:
+        break;
     }
   }
   return 0;
@@ -115,14 +130,24 @@ int CUpdateDlg::BootReadDeviceId(uint8_t* destination, uint32_t length) {
 }
 
 int CUpdateDlg::BootErase(uint32_t address, uint32_t length) {
-  SendBootPacket(nullptr, 0, address, length, BOOT_CMD_ERASE, 0);
+  if (!SendBootPacket(nullptr, 0, address, length, BOOT_CMD_ERASE, 0))
+    return 0;
+  // From here on the controller may be erasing: what it held there may no longer be whole.
+  m_bImageTouched = 1;
   Sleep(kEraseFirstPauseMs);
   for (int attempt = 0; attempt < kEraseReads; ++attempt) {
     if (BootStopRequested(*this))
       return 0;
-    if (ReadBootReply(m_Hid, BOOT_CMD_ERASE))
-      return 1;
-    Sleep(kErasePauseMs);
+    switch (ReadBootReply(m_Hid, BOOT_CMD_ERASE)) {
+      case BootRead::kAnswer:
+        return 1;
+      case BootRead::kGone:
+        return 0;
+      case BootRead::kNothing:
+      case BootRead::kOther:
+        Sleep(kErasePauseMs);
+        break;
+    }
   }
   return 0;
 }
@@ -130,12 +155,16 @@ int CUpdateDlg::BootErase(uint32_t address, uint32_t length) {
 int CUpdateDlg::BootWrite(const uint8_t* data, uint32_t address, uint32_t length, uint32_t size,
                           int image) {
   uint16_t command = image ? BOOT_CMD_WRITE_IMAGE : BOOT_CMD_WRITE;
-  SendBootPacket(data, length, address, size, command, 1);
+  if (!SendBootPacket(data, length, address, size, command, 1))
+    return 0;
   for (int attempt = 0; attempt < kWriteReads; ++attempt) {
     if (BootStopRequested(*this))
       return 0;
-    if (ReadBootReply(m_Hid, command))
+    BootRead read = ReadBootReply(m_Hid, command);
+    if (read == BootRead::kAnswer)
       return 1;
+    if (read == BootRead::kGone)
+      return 0;
   }
   return 0;
 }
@@ -143,8 +172,9 @@ int CUpdateDlg::BootWrite(const uint8_t* data, uint32_t address, uint32_t length
 int CUpdateDlg::BootFinish() {
   if (BootStopRequested(*this))
     return 0;
-  SendBootPacket(nullptr, 0, 0, 0, BOOT_CMD_FINISH, 0);
-  return ReadBootReply(m_Hid, BOOT_CMD_FINISH);
+  if (!SendBootPacket(nullptr, 0, 0, 0, BOOT_CMD_FINISH, 0))
+    return 0;
+  return ReadBootReply(m_Hid, BOOT_CMD_FINISH) == BootRead::kAnswer ? 1 : 0;
 }
 
 int CUpdateDlg::BootWriteVersion() {

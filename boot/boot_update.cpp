@@ -75,14 +75,18 @@ int RunBootUpdate(CUpdateDlg& dlg) {
   // The selection refuses an empty image; the progress divides by the size.
   if (dlg.m_imageSize == 0 || BootStopRequested(dlg))
     return 0;
-  // From the erase request on, the controller's image may no longer be whole.
-  dlg.m_bImageTouched = 1;
+  // Once the erase request has gone out, BootErase marks the image as touched: a failure from then
+  // on tells the user.
   if (!dlg.BootErase(dlg.m_targetAddress, dlg.m_imageSize))
     return 0;
   if (!WriteImage(dlg))
     return 0;
   if (!dlg.BootWriteVersion())
     return 0;
+  // A controller that stays in its boot loader does not announce itself again: the title shows
+  // the version now in it.
+  cur_devVersion = dlg.m_desVersion;
+  dlg.ShowDeviceVersion(dlg.m_desVersion);
   // A finish that is not answered still counts as success: the image and version are in place.
   dlg.BootFinish();
   return 1;

@@ -15,11 +15,15 @@ CFirmwareFile::~CFirmwareFile() {
 
 int CFirmwareFile::Open(const std::u16string& path) {
   Close();
-  int fd = ::open(Utf16ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+  // Opened without blocking: a named pipe or a device node given a .dat name would otherwise hold
+  // the update thread in open() until some other program acts. Only a regular file is kept, and
+  // its reads block again as usual.
+  int fd = ::open(Utf16ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0)
     return 0;
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
     ::close(fd);
     return 0;
   }

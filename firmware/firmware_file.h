@@ -12,7 +12,8 @@ class CFirmwareFile {
   CFirmwareFile(const CFirmwareFile&) = delete;
   CFirmwareFile& operator=(const CFirmwareFile&) = delete;
 
-  // Opens an existing file read-only with the exclusive lock. Answers 1 or 0. Closes an earlier
+  // Opens an existing regular file read-only with the exclusive lock, without ever blocking (a
+  // named pipe, a device node or a folder is refused at once). Answers 1 or 0. Closes an earlier
   // file first.
   int Open(const std::u16string& path);
   // Closing a file that is not open does nothing.

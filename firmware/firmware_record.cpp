@@ -11,6 +11,9 @@ namespace {
 // Offsets are 32-bit in the format and the search answers them as a signed 32-bit value: a file of
 // 2 GiB or more lies outside the format.
 constexpr uint64_t kMaxFileLength = 0x7FFFFFFF;
+// A firmware file holds one record per kind of controller. A chain longer than this is not one
+// (a large file of zeros is a chain of empty records, one read per 28 bytes).
+constexpr int kMaxRecords = 1024;
 
 }  // namespace
 
@@ -32,10 +35,12 @@ int32_t FindFirmwareRecord(const std::u16string& path, uint32_t deviceType) {
   uint64_t length = 0;
   if (!file.GetLength(&length) || length == 0 || length > kMaxFileLength)
     return -1;
-  // Every pass moves the offset forward by at least one header, and the offset stays below the
-  // file length, so the scan ends.
+  // Every pass moves the offset forward by at least one header, and at most kMaxRecords headers
+  // are read.
   uint64_t offset = 0;
-  while (offset < length) {
+  for (int record = 0; offset < length; ++record) {
+    if (record == kMaxRecords)
+      return -1;
     uint8_t bytes[kRecordHeaderSize];
     uint32_t got = 0;
     if (!file.Seek(offset) || !file.Read(bytes, kRecordHeaderSize, &got) ||

@@ -25,5 +25,5 @@ FirmwareRecordHeader DecodeRecordHeader(const uint8_t bytes[kRecordHeaderSize]);
 
 // The byte offset of the first record whose deviceType equals deviceType, or -1 when there is none,
 // the file cannot be opened or read, or its record chain is malformed (a header cut short, or a
-// next offset that does not advance or does not fit 32 bits).
+// next offset that does not advance or does not fit 32 bits, or more than 1024 records).
 int32_t FindFirmwareRecord(const std::u16string& path, uint32_t deviceType);

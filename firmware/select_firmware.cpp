@@ -16,6 +16,8 @@ namespace {
 
 constexpr uint16_t kFloorProductId = 0x105;
 constexpr uint32_t kTransferReadTimeoutMs = 10;
+// The version word of a controller whose version area is erased.
+constexpr uint32_t kErasedVersionWord = 0xFFFFFFFF;
 
 // The folder the process runs in, whatever its length; empty when the system cannot tell.
 std::u16string CurrentFolder() {
@@ -52,12 +54,16 @@ int BelowFloor(const FirmwareRecordHeader& header, uint16_t floor) {
 
 // "<new firmware> 1.38[ beta2] <and current is> 1.30[ beta1]\n": a beta is shown only when it is
 // not 0, and the figures have a '.' whatever the locale.
+// When the controller gave no version (the query gave up) or an erased version area, only the new
+// version is shown: "<new firmware> 1.38[ beta2]\n".
 std::u16string ConfirmationText(const FirmwareRecordHeader& header, uint32_t deviceVersion) {
   uint32_t currentVersion = deviceVersion & 0xFFFF;
   uint32_t currentBeta = deviceVersion >> 16;
   std::u16string text = LoadLocalText(TXT_NEW_FIRMWARE) + u" " + Hundredths(header.version);
   if (header.beta != 0)
     text += u" beta" + Decimal(header.beta);
+  if (deviceVersion == VERSION_UNKNOWN || deviceVersion == kErasedVersionWord)
+    return text + u"\n";
   text += u" " + LoadLocalText(TXT_CURRENT_IS) + u" " + Hundredths(currentVersion);
   if (currentBeta != 0)
     text += u" beta" + Decimal(currentBeta);
@@ -132,6 +138,10 @@ int CUpdateDlg::SelectFirmwareFile() {
   // The image must be there: not empty, and wholly inside the file.
   uint64_t imageEnd = uint64_t{static_cast<uint32_t>(offset)} + kRecordHeaderSize + m_imageSize;
   if (m_imageSize == 0 || imageEnd > fileLength)
+    return refuse();
+  // The boot loader writes the image at the base of its identified layout; a record meant for
+  // another address would be erased in one place and written in another.
+  if (bootMode && m_targetAddress != m_nBootBaseAddress)
     return refuse();
   if (!bootMode && m_productId == kFloorProductId &&
       BelowFloor(m_recordHeader, VersionFloor(m_productVariant)))

@@ -1,6 +1,7 @@
 // The main dialog: start-up, the update button and device arrival and removal.
 #include <cstring>
 
+#include "device/clock.h"
 #include "ui/local_text.h"
 #include "ui/trace.h"
 #include "ui/update_dlg.h"
@@ -123,8 +124,21 @@ int CUpdateDlg::OnCloseRequested() {
   g_bStop = 1;
   if (!IsUpdateRunning())
     return 1;  // the update ended while the box was open
+  m_nCloseDeadlineMs = GetClock().NowMs() + kCloseGraceMs;
   m_bClosePending = 1;
   return 0;
+}
+
+int CUpdateDlg::MayClose() {
+  if (!IsUpdateRunning())
+    return 1;
+  if (!m_bClosePending || GetClock().NowMs() < m_nCloseDeadlineMs)
+    return 0;
+  // The worker has not seen the stop flag in time: it is stuck in a system call (a read or an
+  // open that does not return). The user has confirmed the stop, so the window goes without it.
+  if (!m_bWorkerAbandoned.exchange(1))
+    Trace("update thread did not end, closing without it\n");
+  return 1;
 }
 
 void CUpdateDlg::OnWorkerEnded() {

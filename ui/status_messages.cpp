@@ -48,6 +48,9 @@ void CUpdateDlg::ShowDeviceVersion(uint32_t version) {
 }
 
 void CUpdateDlg::IdentifyBootDevice() {
+  // Nothing of a controller identified earlier carries over: without an answer to the device-type
+  // read this one counts as the unknown type, as at start-up.
+  m_deviceType = 0;
   SetLayout(*this, kLayoutUnknown);
   uint8_t bytes[12] = {};
   if (BootReadDeviceId(bytes, 4)) {

@@ -72,6 +72,13 @@ class CUpdateDlg {
   // Runs on the dialog's thread once the update thread has ended (the window system carries the
   // worker's end notice there): joins the thread and runs the device change held back meanwhile.
   void OnWorkerEnded();
+  // Asked by the window system while a confirmed close waits for the worker. Answers 1 when the
+  // window may go: the worker has ended, or kCloseGraceMs have passed since the confirmation and
+  // the worker is still stuck (then it is abandoned: IsWorkerAbandoned answers 1, and the program
+  // must end without destroying the dialog, which the worker still points to).
+  int MayClose();
+  int IsWorkerAbandoned() const { return m_bWorkerAbandoned.load(); }
+  static constexpr uint64_t kCloseGraceMs = 3000;
   int IsUpdateRunning() const { return m_nLinkOwner.load() == LINK_UPDATE; }
   // The handling of one device-change event code (7, 0x8000 or 0x8004) with the link free.
   void HandleDeviceChange(int code);
@@ -112,8 +119,9 @@ class CUpdateDlg {
 
   // ---- Application-mode messages (appmode/app_messages.cpp) ----
   int SendCommand(uint8_t type, uint8_t argument);
-  void SendFirmwarePacket(uint8_t command, const uint8_t* payload, int length);
-  void SendFirmwareData(const uint8_t* chunk, uint32_t count);
+  // Both answer 1 when every piece of the packet was written, 0 otherwise.
+  int SendFirmwarePacket(uint8_t command, const uint8_t* payload, int length);
+  int SendFirmwareData(const uint8_t* chunk, uint32_t count);
   void SendFileInfo();
   void SendAppSerial();
   // body: the identity body, at least 40 readable bytes.
@@ -127,6 +135,8 @@ class CUpdateDlg {
   // body: a type-22 body (message + 4, 59 readable bytes).
   void OnFirmwareMessage(const uint8_t* body);
   void UsbUpdateLoop();  // the body of Usb_UpdateThread
+  // Answers 1 from the accepted file selection until the request after the last chunk.
+  int IsTransferUnderWay() const;
 
   // ---- Firmware selection (firmware/select_firmware.cpp) ----
   int SelectFirmwareFile();
@@ -168,6 +178,8 @@ class CUpdateDlg {
   std::atomic<int> m_bDeviceChangePending{0};
   // The user confirmed closing while an update ran: the window closes once the worker has ended.
   std::atomic<int> m_bClosePending{0};
+  uint64_t m_nCloseDeadlineMs = 0;  // clock-seam time after which a stuck worker is abandoned
+  std::atomic<int> m_bWorkerAbandoned{0};
   // Application mode: this update's transfer has completed (the last chunk went out).
   int m_bTransferComplete = 0;
   // The controller's image may no longer be whole: the erase was sent (boot mode) or a data chunk

@@ -676,6 +676,15 @@ TEST_F(AppUpdateTest, RandomMessagesKeepTheStateMachineSound) {
     Dispatch(message);
     int s = g_nUpdateState.load();
     ASSERT_TRUE(s >= STATE_FILE_CHOSEN && s <= STATE_IDLE) << "round " << round;
+    if (g_bStop) {
+      // The update thread ends here; the next click starts from a clean transfer.
+      ASSERT_FALSE(m_dlg->m_firmwareFile.IsOpen() && s != STATE_SENDING) << "round " << round;
+      m_dlg->m_firmwareFile.Close();
+      g_nUpdateState = STATE_IDLE;
+      m_dlg->m_bTransferComplete = 0;
+      g_bStop = 0;
+      continue;
+    }
     ASSERT_LE(m_dlg->m_bytesDone, m_dlg->m_imageSize) << "round " << round;
     if (s == STATE_SENDING && m_dlg->m_firmwareFile.IsOpen()) {
       ASSERT_LT(m_dlg->m_bytesDone, m_dlg->m_imageSize) << "round " << round;

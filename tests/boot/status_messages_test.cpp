@@ -124,13 +124,13 @@ TEST_F(StatusMessagesTest, IdentificationPicksTheLayoutByDeviceType) {
   }
 }
 
-TEST_F(StatusMessagesTest, NoDeviceTypeAnswerKeepsTheTypeAndUsesTheDefaultLayout) {
-  m_dlg.m_deviceType = 0x777;
+TEST_F(StatusMessagesTest, NoDeviceTypeAnswerForgetsAnEarlierTypeAndUsesTheDefaultLayout) {
+  m_dlg.m_deviceType = 0x3009;  // an earlier controller's
   QueueTimeouts(5);
   QueueReply(5, {0x89, 0, 2, 0});
   QueueReply(5, std::vector<uint8_t>(12, 0x42));
   m_dlg.IdentifyBootDevice();
-  EXPECT_EQ(m_dlg.m_deviceType, 0x777u);
+  EXPECT_EQ(m_dlg.m_deviceType, 0u);
   EXPECT_EQ(m_dlg.m_nBootBaseAddress, 0x08014000u);
   EXPECT_EQ(m_dlg.m_nBootVersionAddress, 0x08014034u);
   EXPECT_EQ(m_dlg.m_nBootIdAddress, 0x0800001Cu);

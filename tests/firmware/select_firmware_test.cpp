@@ -5,7 +5,9 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,7 @@ class SelectFirmwareTest : public ::testing::Test {
     m_dlg.m_Hid.SetReadTimeout(200);
     g_bBootMode = 1;
     m_dlg.m_deviceType = 0x3009;
+    m_dlg.m_nBootBaseAddress = 0x08003400;  // the layout of device type 0x3009
     cur_devVersion = 130;
     g_nUpdateState = STATE_IDLE;
   }
@@ -100,7 +103,7 @@ TEST_F(SelectFirmwareTest, ConfirmedRecordLeavesItsValuesAndLowersTheReadTimeout
       "two.dat", DatBytes({{.version = 100, .deviceType = 0x1234, .imageLength = 100},
                            {.version = 138,
                             .beta = 2,
-                            .targetAddress = 0x08003000,
+                            .targetAddress = 0x08003400,
                             .deviceType = 0x3009,
                             .imageLength = 500}}));
   ASSERT_EQ(Select(path), 1);
@@ -108,7 +111,7 @@ TEST_F(SelectFirmwareTest, ConfirmedRecordLeavesItsValuesAndLowersTheReadTimeout
   EXPECT_EQ(m_dlg.m_recordOffset, 128);
   EXPECT_EQ(m_dlg.m_desVersion, 131210u);  // the whole word, beta included
   EXPECT_EQ(m_dlg.m_imageSize, 500u);
-  EXPECT_EQ(m_dlg.m_targetAddress, 0x08003000u);
+  EXPECT_EQ(m_dlg.m_targetAddress, 0x08003400u);
   EXPECT_EQ(m_dlg.m_bytesDone, 0u);
   EXPECT_EQ(m_dlg.m_recordHeader.deviceType, 0x3009u);
   EXPECT_EQ(m_dlg.m_Hid.m_nReadTimeout.load(), 10u);
@@ -145,9 +148,9 @@ TEST_F(SelectFirmwareTest, FourConfirmationFormatsInBothLanguages) {
        u"升级新固件 0.05 当前版本为 1.30 beta3\n"},
       {65535, 0, 130, u"New firmware 655.35 and current is 1.30\n",
        u"升级新固件 655.35 当前版本为 1.30\n"},
-      // A boot loader whose version read failed: the unknown word shows as it is.
-      {138, 0, VERSION_UNKNOWN, u"New firmware 1.38 and current is 231.30 beta23130\n",
-       u"升级新固件 1.38 当前版本为 231.30 beta23130\n"},
+      // No version read, or an erased version area: only the new version.
+      {138, 0, VERSION_UNKNOWN, u"New firmware 1.38\n", u"升级新固件 1.38\n"},
+      {138, 2, 0xFFFFFFFF, u"New firmware 1.38 beta2\n", u"升级新固件 1.38 beta2\n"},
   };
   for (const Case& c : cases) {
     std::u16string path =
@@ -180,6 +183,8 @@ TEST_F(SelectFirmwareTest, FilesThatDoNotFitAreRefusedWithOneBox) {
        DatBytes({{.deviceType = 0x3009, .imageLength = 64, .imageSizeField = 65}})},
       {"size wraps", DatBytes({{.deviceType = 0x1, .imageLength = 4, .imageSizeField = 0xFFFFFFFF},
                                {.deviceType = 0x3009}})},
+      // Erased in one place and written in another: the boot loader writes at its layout's base.
+      {"target is not the base", DatBytes({{.targetAddress = 0x08014000, .deviceType = 0x3009}})},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -189,17 +194,49 @@ TEST_F(SelectFirmwareTest, FilesThatDoNotFitAreRefusedWithOneBox) {
   }
 }
 
-TEST_F(SelectFirmwareTest, FilesThatCannotBeOpenedEndSilently) {
-  EXPECT_EQ(Select(m_folder.PathOf("typed-but-missing.dat")), 0);
-  EXPECT_TRUE(m_window.Boxes().empty());
+TEST_F(SelectFirmwareTest, FilesThatCannotBeOpenedEndSilentlyWithoutBlocking) {
+  std::u16string held = m_folder.Write("held.dat", DatBytes({{}}));
+  int lockFd = ::open((m_folder.m_path / "held.dat").c_str(), O_RDONLY);
+  ASSERT_GE(lockFd, 0);
+  ASSERT_EQ(::flock(lockFd, LOCK_EX | LOCK_NB), 0);
+  ASSERT_EQ(::mkfifo((m_folder.m_path / "pipe.dat").c_str(), 0600), 0);
+  std::filesystem::create_directory(m_folder.m_path / "folder.dat");
+  std::u16string unreadable = m_folder.Write("unreadable.dat", DatBytes({{}}));
+  std::filesystem::permissions(m_folder.m_path / "unreadable.dat", std::filesystem::perms::none);
+  struct Case {
+    const char* name;
+    std::u16string path;
+  };
+  std::vector<Case> cases = {
+      {"typed but missing", m_folder.PathOf("typed-but-missing.dat")},
+      {"held by another program", held},
+      // A named pipe would block an ordinary open until a writer comes.
+      {"named pipe", m_folder.PathOf("pipe.dat")},
+      {"folder", m_folder.PathOf("folder.dat")},
+      {"device node", u"/dev/null"},
+  };
+  if (::geteuid() != 0)  // the superuser reads it all the same
+    cases.push_back({"no read permission", unreadable});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_window.ClearRecords();
+    EXPECT_EQ(Select(c.path), 0);
+    EXPECT_TRUE(m_window.Boxes().empty());
+  }
+  ::close(lockFd);
+}
 
-  std::u16string path = m_folder.Write("held.dat", DatBytes({{}}));
-  int fd = ::open((m_folder.m_path / "held.dat").c_str(), O_RDONLY);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-  EXPECT_EQ(Select(path), 0);
-  EXPECT_TRUE(m_window.Boxes().empty());
-  ::close(fd);
+TEST_F(SelectFirmwareTest, LargeSparseFilesAreRefusedAtOnce) {
+  // 4 GiB lies outside the format; 1 GiB of zeros is a chain of empty records that would cost one
+  // read per 28 bytes.
+  for (uint64_t size : {uint64_t{4} << 30, uint64_t{1} << 30}) {
+    SCOPED_TRACE(size);
+    std::u16string path = m_folder.Write("huge.dat", {});
+    std::filesystem::resize_file(m_folder.m_path / "huge.dat", size);
+    m_window.ClearRecords();
+    EXPECT_EQ(Select(path), 0);
+    ExpectRefusedWithBox();
+  }
 }
 
 TEST_F(SelectFirmwareTest, VersionFloorOfProduct0x105InApplicationMode) {

@@ -82,7 +82,8 @@ TEST_F(UpdateTest, ABootModeUpdateClickedThrough) {
   EXPECT_EQ(Progress()->value(), 0);
   EXPECT_FALSE(DoneLabel()->isHidden());
   EXPECT_TRUE(Button()->isEnabled());
-  EXPECT_EQ(Title(), QString::fromStdU16String(kTitle));
+  // The boot loader stays as it is: the title shows the version just written.
+  EXPECT_EQ(Title(), QString::fromStdU16String(std::u16string(kTitle) + u"(GamePad V2.00)"));
 }
 
 TEST_F(UpdateTest, AnApplicationModeUpdateClickedThrough) {

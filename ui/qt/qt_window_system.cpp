@@ -309,7 +309,8 @@ void QtWindowSystem::FinishWorker() {
     AbortWorkerDialogs();
   }
   // The worker may be waiting for this thread (a progress position, a box): keep serving it.
-  while (m_pDlg->IsUpdateRunning())
+  // A worker abandoned by a confirmed close is stuck for good: nothing more to wait for.
+  while (m_pDlg->IsUpdateRunning() && !m_pDlg->IsWorkerAbandoned())
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   // After the link is released the worker only posts its end notice: joining cannot block long.
   if (m_pDlg->m_worker.joinable())

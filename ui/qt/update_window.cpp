@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTextLayout>
+#include <QTimer>
 
 #include "ui/update_dlg.h"
 
@@ -25,6 +26,8 @@ constexpr TemplateRect kDoneLabelRect{59, 91, 85, 12};
 constexpr TemplateRect kButtonRect{7, 109, 197, 22};
 
 constexpr int kFontPoints = 9;
+// How often a confirmed close asks the dialog whether the window may go.
+constexpr int kClosePollMs = 100;
 
 // Families that show Simplified Chinese well, in order of preference after SimSun.
 const char* const kCjkFamilies[] = {
@@ -208,12 +211,22 @@ bool CUpdateWindow::RequestClose() {
     // it, and the window closes when its end notice has been handled (AfterWorkerEnded).
     m_bClosePending = true;
     m_ws.AbortWorkerDialogs();
+    // A worker stuck in a system call never sends its end notice: the dialog says when the
+    // window may go all the same.
+    auto* poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, [this, poll] {
+      if (!m_pDlg->MayClose())
+        return;
+      poll->stop();
+      AfterWorkerEnded();
+    });
+    poll->start(kClosePollMs);
   }
   return false;
 }
 
 void CUpdateWindow::AfterWorkerEnded() {
-  if (!m_bClosePending)
+  if (!m_bClosePending || m_bCloseApproved)
     return;
   m_bCloseApproved = true;
   QDialog::reject();
