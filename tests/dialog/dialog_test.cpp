@@ -256,11 +256,23 @@ TEST_F(DialogTest, ClosingAsksOnlyWhileAnUpdateRuns) {
   EXPECT_EQ(boxes[0].caption, u"Tarvix Update v2.60");
   EXPECT_EQ(boxes[0].type, MB_OKCANCEL);
 
+  // The worker is stuck in a call that does not return (here: it never looks at the stop flag).
+  g_releaseWorker = 0;
+  m_dlg->StartUpdateThread(WaitingWorker);
   m_window.QueueBoxAnswer(IDOK);
   EXPECT_EQ(m_dlg->OnCloseRequested(), 0);  // closes once the worker has ended
   EXPECT_EQ(g_bStop.load(), 1);
   EXPECT_EQ(m_dlg->m_bClosePending.load(), 1);
-  m_dlg->ReleaseLink(LINK_UPDATE);
+  EXPECT_EQ(m_dlg->MayClose(), 0);
+  m_clock.SleepMs(CUpdateDlg::kCloseGraceMs - 1);
+  EXPECT_EQ(m_dlg->MayClose(), 0);
+  EXPECT_EQ(m_dlg->IsWorkerAbandoned(), 0);
+  m_clock.SleepMs(1);  // the bound: the window goes without the worker
+  EXPECT_EQ(m_dlg->MayClose(), 1);
+  EXPECT_EQ(m_dlg->IsWorkerAbandoned(), 1);
+  g_releaseWorker = 1;
+  ASSERT_TRUE(m_window.WaitForWorkerEnd());
+  m_dlg->OnWorkerEnded();
 }
 
 }  // namespace
