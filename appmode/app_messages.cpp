@@ -1,6 +1,6 @@
 // Messages to and from the controller's running firmware, and the masking of its serial words.
 #include "appmode/app_messages.h"
-#include "device/byte_order.h"
+#include "base/byte_order.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,35 +8,13 @@
 #include <vector>
 
 #include "appmode/serial_mask.h"
-#include "ui/trace.h"
-#include "ui/update_dlg.h"
+#include "base/trace.h"
+#include "update/update_dlg.h"
 
 uint8_t g_OutMessage[64];
 std::atomic<uint32_t> g_nFirmwareType{0};
 
 namespace {
-
-// The largest payload whose packet length still fits the u16 body-length field.
-constexpr int kMaxPayloadLength = 0xFFFF - kFirmwarePayloadOffset;
-
-// Builds a firmware packet: 0x00, MSG_FIRMWARE, body length, command, [payload length, payload].
-std::vector<uint8_t> BuildFirmwarePacket(uint8_t command, const uint8_t* payload, int length) {
-  std::vector<uint8_t> message;
-  if (length > 0) {
-    uint32_t bodyLength = static_cast<uint32_t>(length) + kFirmwarePayloadOffset;
-    message = {0x00,
-               MSG_FIRMWARE,
-               static_cast<uint8_t>(bodyLength),
-               static_cast<uint8_t>(bodyLength >> 8),
-               command,
-               static_cast<uint8_t>(length),
-               static_cast<uint8_t>(length >> 8)};
-    message.insert(message.end(), payload, payload + length);
-  } else {
-    message = {0x00, MSG_FIRMWARE, 0x01, 0x00, command};
-  }
-  return message;
-}
 
 // Writes one piece: its length into g_OutMessage[0], the bytes after it, and length + 1 bytes out.
 int WritePiece(CHid& hid, const uint8_t* piece, size_t length) {
@@ -53,9 +31,9 @@ int CUpdateDlg::SendCommand(uint8_t type, uint8_t argument) {
 }
 
 int CUpdateDlg::SendFirmwarePacket(uint8_t command, const uint8_t* payload, int length) {
-  if (length > 0 && (payload == nullptr || length > kMaxPayloadLength))
-    return 0;  // nothing sensible to send
   std::vector<uint8_t> message = BuildFirmwarePacket(command, payload, length);
+  if (message.empty())
+    return 0;
 
   if (command != FW_DATA) {
     Trace("SendFirmwarePacket cmd %d\n", command);
@@ -77,7 +55,7 @@ int CUpdateDlg::SendFirmwarePacket(uint8_t command, const uint8_t* payload, int 
 }
 
 int CUpdateDlg::SendFirmwareData(const uint8_t* chunk, uint32_t count) {
-  return SendFirmwarePacket(FW_DATA, chunk, static_cast<int>(std::min(count, kChunkSize)));
+  return SendFirmwarePacket(FW_DATA, chunk, static_cast<int>(std::min(count, kAppChunkSize)));
 }
 
 void CUpdateDlg::SendFileInfo() {
@@ -99,14 +77,16 @@ void CUpdateDlg::SendAppSerial() {
 }
 
 void CUpdateDlg::ParseDeviceId(const uint8_t* body) {
+  DeviceIdentity identity = DecodeDeviceId(body);
   for (int i = 0; i < 3; ++i)
-    m_serial[i] = ReadLe32(body + 4 * i);
-  g_nFirmwareType = body[36];
-  m_productVariant = body[37];
-  m_productId = ReadLe16(body + 38);
-  Trace("firmware type %d\n", static_cast<int>(g_nFirmwareType.load()));
+    m_serial[i] = identity.serial[i];
+  g_nFirmwareType = identity.firmwareType;
+  m_productVariant = identity.productVariant;
+  m_productId = identity.productId;
+  Trace("firmware type %d\n", static_cast<int>(identity.firmwareType));
   Trace("serial %x %x %x\n", m_serial[0], m_serial[1], m_serial[2]);
-  Trace("serial %x %x %x\n", ReadLe32(body + 12), ReadLe32(body + 16), ReadLe32(body + 20));
+  Trace("serial %x %x %x\n", identity.secondTriple[0], identity.secondTriple[1],
+        identity.secondTriple[2]);
 }
 
 void CUpdateDlg::PrepareSerialMask() {
@@ -114,22 +94,4 @@ void CUpdateDlg::PrepareSerialMask() {
     std::copy(std::begin(kMaskWordsLow), std::end(kMaskWordsLow), m_pFirstMaskTable);
   if (m_pSecondMaskTable)
     std::copy(std::begin(kMaskWordsHigh), std::end(kMaskWordsHigh), m_pSecondMaskTable + 4);
-}
-
-int IsUpdateMessage(const uint8_t* message) {
-  if (message[0] != 0)
-    return 0;
-  if (message[1] == MSG_DEVICE_ID)
-    return 1;
-  if (message[1] != MSG_FIRMWARE)
-    return 0;
-  switch (message[kMessageHeaderSize]) {
-    case FW_VERSION:
-    case FW_DATA_REQUEST:
-    case FW_FAILED:
-    case FW_FAILED_ALT:
-      return 1;
-    default:
-      return 0;
-  }
 }

@@ -1,46 +1,13 @@
-// The messages exchanged with the controller's running firmware.
-//
-// Each message rides in one report after a length byte: 0x00, type, body length (u16), body.
-// A firmware packet (type MSG_FIRMWARE) has the body: command, payload length (u16), payload; a
-// packet without payload has the command byte alone as its body.
+// The dialog's side of the running firmware's messages: the shared output buffer and the firmware
+// type of the last identity. The wire format itself is in appmode/app_packet.h.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
-// Message types.
-constexpr uint8_t MSG_FIRMWARE = 22;      // both directions: a firmware packet
-constexpr uint8_t MSG_DEVICE_ID = 25;     // controller to host: its identity
-constexpr uint8_t MSG_START_UPDATE = 26;  // host to controller: opens an update
-constexpr uint8_t MSG_READ_FAILED = 29;   // host to controller: a read failed or timed out
-
-// Firmware commands (body byte 0 of a firmware packet).
-constexpr uint8_t FW_DATA = 0;           // host: the next 0..32 image bytes
-constexpr uint8_t FW_FILE_INFO = 1;      // host: version, address and size of the image
-constexpr uint8_t FW_FINISH = 2;         // host: the update is finished
-constexpr uint8_t FW_VERSION = 4;        // host: version query; controller: version reply
-constexpr uint8_t FW_APP_SERIAL = 6;     // host: the three masked serial words
-constexpr uint8_t FW_DATA_REQUEST = 20;  // controller: asks for the next chunk
-constexpr uint8_t FW_FAILED = 21;        // controller: the update failed
-constexpr uint8_t FW_FAILED_ALT = 24;    // controller: the update failed (another cause)
-
-// Layout sizes.
-constexpr int kMessageHeaderSize = 4;      // 0x00, type, body length u16
-constexpr int kFirmwarePayloadOffset = 3;  // command, payload length u16
-constexpr int kShortCommandLength = 5;     // a short command or a firmware packet without payload
-constexpr int kMaxMessageLength = 63;      // what fits one report after the length byte
-constexpr int kDataPieceLength = 39;       // a data packet is written in pieces of this size
-constexpr uint32_t kChunkSize = 32;        // image bytes per data request
-constexpr int kFileInfoPayloadLength = 28;
-constexpr int kAppSerialPayloadLength = 12;
-constexpr int kDeviceIdBodyLength = 40;  // the identity bytes that are read
+#include "appmode/app_packet.h"
 
 // The length byte and the message (or message piece) being written; shared by every send.
 extern uint8_t g_OutMessage[64];
 // The firmware type of the last identity message (0..255); 1 and 200 are updated here.
 extern std::atomic<uint32_t> g_nFirmwareType;
-
-// Answers 1 when message (g_InReport from byte 1, 63 readable bytes) is one of the update's own
-// messages from the controller: an identity, or a firmware packet with a version reply, a data
-// request or a failure code. Anything else (ordinary input reports) answers 0.
-int IsUpdateMessage(const uint8_t* message);

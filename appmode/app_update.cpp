@@ -8,14 +8,13 @@
 #include <cerrno>
 
 #include "appmode/app_messages.h"
-#include "device/byte_order.h"
-#include "device/clock.h"
+#include "base/byte_order.h"
+#include "base/clock.h"
+#include "base/local_text.h"
+#include "base/trace.h"
+#include "base/wide_string.h"
 #include "firmware/firmware_record.h"
-#include "ui/local_text.h"
-#include "ui/progress.h"
-#include "ui/trace.h"
-#include "ui/update_dlg.h"
-#include "ui/wide_string.h"
+#include "update/update_dlg.h"
 
 namespace {
 
@@ -59,29 +58,17 @@ uint32_t ReadStep(CUpdateDlg& dlg, uint64_t* waitedMs) {
   return result;
 }
 
-// A box owned by the dialog with a text of the table in the format "%s\n", also traced.
-void ShowTextBox(CUpdateDlg& dlg, int textIndex) {
-  std::u16string text = LoadLocalText(textIndex) + u"\n";
-  Trace("%s", Utf16ToUtf8(text).c_str());
-  dlg.ShowMessageBox(text, MB_OK);
-}
-
 // The transfer cannot go on (the controller is gone or silent, or the file failed). Tells the user
 // when the controller's image may no longer be whole.
 void AbandonTransfer(CUpdateDlg& dlg) {
   dlg.StopUpdate();
   if (dlg.m_bImageTouched)
-    ShowTextBox(dlg, TXT_UPDATE_FAILED);
-}
-
-void ShowProgress(const CUpdateDlg& dlg) {
-  if (const CControl* progress = g_pProgress.load())
-    progress->SetPos(ProgressPercent(dlg.m_bytesDone, dlg.m_imageSize));
+    dlg.ShowTextMessage(TXT_UPDATE_FAILED);
 }
 
 void SendNextChunk(CUpdateDlg& dlg, int first) {
   uint32_t remaining = dlg.m_imageSize > dlg.m_bytesDone ? dlg.m_imageSize - dlg.m_bytesDone : 0;
-  uint32_t wanted = std::min(remaining, kChunkSize);
+  uint32_t wanted = std::min(remaining, kAppChunkSize);
   uint32_t got = 0;
   if (wanted > 0 && (!dlg.m_firmwareFile.Read(dlg.m_DataBuf, wanted, &got) || got != wanted)) {
     // The file ends before the image does, or cannot be read: the image cannot be completed.
@@ -106,7 +93,7 @@ void SendNextChunk(CUpdateDlg& dlg, int first) {
     Trace("\nSET_FIRMWARE_DATA read_pos %d offset 0x%x\n\n", static_cast<int>(got),
           dlg.m_bytesDone);
   }
-  ShowProgress(dlg);
+  dlg.ShowProgress();
   if (dlg.m_bytesDone < dlg.m_imageSize)
     return;
 
@@ -126,7 +113,7 @@ void ServeDataRequest(CUpdateDlg& dlg) {
         if (++dlg.m_nFileOpenFailures >= kMaxFileOpenFailures) {
           Trace("firmware file cannot be opened, update abandoned\n");
           dlg.StopUpdate();
-          ShowTextBox(dlg, TXT_UPDATE_FAILED);
+          dlg.ShowTextMessage(TXT_UPDATE_FAILED);
         }
         return;
       }
@@ -173,6 +160,7 @@ void CUpdateDlg::UsbUpdateLoop() {
   m_bTransferComplete = 0;
   m_bImageTouched = 0;
   m_nFileOpenFailures = 0;
+  m_nShownProgress = -1;
 
   if (!SendCommand(MSG_START_UPDATE, 0)) {
     Trace("send() failed with error code %d\n", errno);
@@ -257,7 +245,7 @@ void CUpdateDlg::DispatchReport(const uint8_t* message) {
           g_bStop = 1;
       } else {
         StopUpdate();
-        ShowTextBox(*this, TXT_NEED_BOOT_MODE);
+        ShowTextMessage(TXT_NEED_BOOT_MODE);
       }
       break;
     }

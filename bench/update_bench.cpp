@@ -11,16 +11,16 @@
 #include <memory>
 #include <string>
 
-#include "boot/boot_protocol.h"
-#include "device/clock.h"
+#include "base/clock.h"
+#include "base/trace.h"
+#include "base/wide_string.h"
+#include "boot/boot_packet.h"
 #include "emulator/dat_writer.h"
 #include "emulator/virtual_boot_loader.h"
 #include "emulator/virtual_hid.h"
 #include "emulator/virtual_running_firmware.h"
 #include "tests/support/fake_window_system.h"
-#include "ui/trace.h"
-#include "ui/update_dlg.h"
-#include "ui/wide_string.h"
+#include "update/update_dlg.h"
 
 namespace {
 

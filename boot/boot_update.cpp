@@ -3,22 +3,15 @@
 // report. Runs on the update thread.
 #include <cstdint>
 
-#include "boot/boot_protocol.h"
-#include "ui/local_text.h"
-#include "ui/progress.h"
-#include "ui/update_dlg.h"
+#include "base/local_text.h"
+#include "boot/boot_packet.h"
+#include "boot/boot_update.h"
+#include "update/update_dlg.h"
 
 namespace {
 
-constexpr uint32_t kChunkSize = 46;
 // How often one chunk is sent again in a row without an acknowledgement before the update fails.
 constexpr int kMaxChunkResends = 10;
-
-// Bytes acknowledged as a percentage of the image.
-void ShowProgress(uint32_t bytesDone, uint32_t imageSize) {
-  if (const CControl* progress = g_pProgress.load())
-    progress->SetPos(ProgressPercent(bytesDone, imageSize));
-}
 
 // Reads the image bytes [position, position + count) of the chosen record into m_DataBuf. Fails on
 // a seek or read error and when the file ends before the image does.
@@ -51,17 +44,17 @@ int WriteImage(CUpdateDlg& dlg) {
     return 0;
   uint32_t position = 0;
   dlg.m_bytesDone = 0;
-  ShowProgress(0, dlg.m_imageSize);
+  dlg.ShowProgress();
   while (position < dlg.m_imageSize) {
     uint32_t remaining = dlg.m_imageSize - position;
-    uint32_t count = remaining < kChunkSize ? remaining : kChunkSize;
+    uint32_t count = remaining < kBootChunkSize ? remaining : kBootChunkSize;
     if (!ReadChunk(dlg, position, count) || !WriteChunk(dlg, position, count)) {
       dlg.m_firmwareFile.Close();
       return 0;
     }
     position += count;
     dlg.m_bytesDone = position;
-    ShowProgress(dlg.m_bytesDone, dlg.m_imageSize);
+    dlg.ShowProgress();
   }
   dlg.m_firmwareFile.Close();
   return 1;
@@ -97,6 +90,7 @@ int RunBootUpdate(CUpdateDlg& dlg) {
 void CUpdateDlg::BootUpdateFirmware() {
   m_bBootUpdateRunning = 1;
   m_bImageTouched = 0;
+  m_nShownProgress = -1;
   int done = RunBootUpdate(*this);
   // An update the user stopped (closing the window) ends without a box: the window is closing and
   // waits for this thread.
@@ -104,7 +98,7 @@ void CUpdateDlg::BootUpdateFirmware() {
     if (done)
       ReportUpdateSuccess();
     else if (m_bImageTouched)
-      ShowMessageBox(LoadLocalText(TXT_UPDATE_FAILED) + u"\n", MB_OK);
+      ShowTextMessage(TXT_UPDATE_FAILED);
   }
   m_bBootUpdateRunning = 0;
   RefreshUpdateButton();

@@ -9,7 +9,7 @@
 #include "demo/demo_controller.h"
 #include "emulator/dat_writer.h"
 #include "ui/qt/update_app.h"
-#include "ui/update_dlg.h"
+#include "update/update_dlg.h"
 
 namespace {
 

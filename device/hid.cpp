@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ui/trace.h"
-#include "ui/wide_string.h"
-#include "ui/window_system.h"
+#include "base/trace.h"
+#include "base/wide_string.h"
 
 uint8_t g_OutReport[kReportLength];
 uint8_t g_InReport[kPayloadLength];

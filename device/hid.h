@@ -8,9 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "device/device_notify.h"
 #include "device/hid_platform.h"
-
-class IWindowSystem;
 
 constexpr HidHandle INVALID_HANDLE_VALUE = kNoHidHandle;
 
@@ -69,7 +68,7 @@ class CHid {
   // handle, at once) or WAIT_FAILED (the read failed), leaving the destination untouched.
   uint32_t ReadHid(uint8_t* destination, uint8_t count);
 
-  IWindowSystem* m_hNotifyWnd = nullptr;  // receives the arrival and removal notices
+  IDeviceNotifySink* m_hNotifyWnd = nullptr;  // receives the arrival and removal notices
   std::atomic<int> m_bDeviceFound{0};
   HidHandle m_hWriteHandle = INVALID_HANDLE_VALUE;
   HidHandle m_hReadHandle = INVALID_HANDLE_VALUE;

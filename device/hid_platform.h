@@ -1,5 +1,5 @@
 // The HID seam: everything the device link needs of the operating system's HID stack.
-// The real implementation sits on hidapi (device/hidapi_platform.h); the virtual controller
+// The real implementation sits on hidapi (device/hidapi/hidapi_platform.h); the virtual controller
 // (emulator/) implements it for tests and the demo. The device link knows only this interface.
 #pragma once
 
@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "device/device_notify.h"
 
 // An open HID interface. Values are chosen by the platform; kNoHidHandle means "not open".
 using HidHandle = intptr_t;
@@ -22,22 +24,6 @@ struct HidInterfaceInfo {
 enum class HidOpenResult { kOk, kAccessDenied, kFailed };
 
 enum class HidReadResult { kReport, kTimeout, kError };
-
-// Arrival and removal notices of HID interfaces. The monitor owns a file descriptor that becomes
-// readable when a notice is pending, so an event loop can watch it without polling.
-class IDeviceMonitor {
- public:
-  static constexpr int kArrival = 0x8000;         // an interface arrived
-  static constexpr int kRemoveComplete = 0x8004;  // an interface is gone
-  static constexpr int kNone = 0;  // nothing (more) pending, or an event of no interest
-
-  virtual ~IDeviceMonitor() = default;
-  // Descriptor to watch for readability; -1 when the monitor has none.
-  virtual int Fd() const = 0;
-  // Takes one pending notice and answers its event code (kArrival, kRemoveComplete), or kNone.
-  // Never blocks.
-  virtual int ReceiveEvent() = 0;
-};
 
 class IHidPlatform {
  public:

@@ -1,5 +1,5 @@
 #include "emulator/virtual_boot_loader.h"
-#include "device/byte_order.h"
+#include "base/byte_order.h"
 
 #include <algorithm>
 #include <cstring>

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "device/clock.h"
+#include "base/clock.h"
 
 namespace {
 

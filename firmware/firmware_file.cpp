@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "ui/wide_string.h"
+#include "base/wide_string.h"
 
 CFirmwareFile::~CFirmwareFile() {
   Close();

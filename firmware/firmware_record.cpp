@@ -1,6 +1,6 @@
 // The record chain of a .dat firmware file.
 #include "firmware/firmware_record.h"
-#include "device/byte_order.h"
+#include "base/byte_order.h"
 
 #include <cstring>
 
@@ -55,4 +55,24 @@ int32_t FindFirmwareRecord(const std::u16string& path, uint32_t deviceType) {
     offset = next;
   }
   return -1;
+}
+
+int IsImageInFile(const FirmwareRecordHeader& header, uint32_t recordOffset, uint64_t fileLength) {
+  uint64_t imageEnd = uint64_t{recordOffset} + kRecordHeaderSize + header.imageSize;
+  return header.imageSize != 0 && imageEnd <= fileLength ? 1 : 0;
+}
+
+uint16_t VersionFloor(uint8_t productVariant) {
+  if (productVariant == 0 || productVariant == 1)
+    return 137;
+  if (productVariant == 2)
+    return 502;
+  return 0;
+}
+
+int IsBelowVersionFloor(const FirmwareRecordHeader& header, uint8_t productVariant) {
+  uint16_t floor = VersionFloor(productVariant);
+  if (floor == 0)
+    return 0;
+  return header.version < floor || (header.version == floor && header.beta != 0) ? 1 : 0;
 }

@@ -27,3 +27,17 @@ FirmwareRecordHeader DecodeRecordHeader(const uint8_t bytes[kRecordHeaderSize]);
 // the file cannot be opened or read, or its record chain is malformed (a header cut short, or a
 // next offset that does not advance or does not fit 32 bits, or more than 1024 records).
 int32_t FindFirmwareRecord(const std::u16string& path, uint32_t deviceType);
+
+// ---- The checks a chosen record must pass ----
+
+// Answers 1 when the record at recordOffset has an image that is there: not empty, and wholly
+// inside a file of fileLength bytes.
+int IsImageInFile(const FirmwareRecordHeader& header, uint32_t recordOffset, uint64_t fileLength);
+
+// The product whose running firmware refuses versions below a floor.
+constexpr uint16_t kVersionFloorProductId = 0x105;
+// The lowest version that product accepts for a variant, or 0 for none.
+uint16_t VersionFloor(uint8_t productVariant);
+// Answers 1 when the record is below the variant's floor: at the floor itself only the release
+// passes, above it any beta does.
+int IsBelowVersionFloor(const FirmwareRecordHeader& header, uint8_t productVariant);

@@ -9,11 +9,11 @@
 
 #include "appmode/app_messages.h"
 #include "appmode/serial_mask.h"
-#include "device/byte_order.h"
+#include "base/byte_order.h"
+#include "base/trace.h"
 #include "device/hid.h"
 #include "tests/support/scripted_hid.h"
-#include "ui/trace.h"
-#include "ui/update_dlg.h"
+#include "update/update_dlg.h"
 
 namespace {
 

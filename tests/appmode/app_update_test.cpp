@@ -14,7 +14,10 @@
 
 #include "appmode/app_messages.h"
 #include "appmode/serial_mask.h"
-#include "device/clock.h"
+#include "base/clock.h"
+#include "base/local_text.h"
+#include "base/trace.h"
+#include "base/wide_string.h"
 #include "device/hid.h"
 #include "emulator/dat_writer.h"
 #include "emulator/virtual_boot_loader.h"
@@ -23,10 +26,7 @@
 #include "firmware/firmware_file.h"
 #include "tests/support/fake_window_system.h"
 #include "tests/support/scripted_hid.h"
-#include "ui/local_text.h"
-#include "ui/trace.h"
-#include "ui/update_dlg.h"
-#include "ui/wide_string.h"
+#include "update/update_dlg.h"
 
 namespace {
 

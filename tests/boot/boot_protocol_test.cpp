@@ -6,7 +6,7 @@
 #include <numeric>
 #include <vector>
 
-#include "boot/boot_protocol.h"
+#include "boot/boot_packet.h"
 #include "tests/boot/scripted_boot.h"
 
 namespace {

@@ -12,15 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "device/clock.h"
+#include "base/clock.h"
+#include "base/local_text.h"
+#include "base/trace.h"
+#include "base/wide_string.h"
 #include "emulator/dat_writer.h"
 #include "emulator/virtual_boot_loader.h"
 #include "emulator/virtual_hid.h"
 #include "tests/support/fake_window_system.h"
-#include "ui/local_text.h"
-#include "ui/trace.h"
-#include "ui/update_dlg.h"
-#include "ui/wide_string.h"
+#include "update/update_dlg.h"
 
 namespace {
 

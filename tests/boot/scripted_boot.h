@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "device/clock.h"
+#include "base/clock.h"
 #include "tests/support/scripted_hid.h"
-#include "ui/update_dlg.h"
+#include "update/update_dlg.h"
 
 class ScriptedBootTest : public ::testing::Test {
  protected:

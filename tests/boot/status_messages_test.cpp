@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "appmode/serial_mask.h"
+#include "base/local_text.h"
 #include "tests/boot/scripted_boot.h"
 #include "tests/support/fake_window_system.h"
 #include "tests/support/german_locale.h"
-#include "ui/local_text.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "base/trace.h"
 #include "device/hid.h"
 #include "tests/support/fake_window_system.h"
 #include "tests/support/scripted_hid.h"
-#include "ui/trace.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "device/clock.h"
+#include "base/clock.h"
 #include "device/hid.h"
 #include "emulator/virtual_hid.h"
 

@@ -7,12 +7,13 @@
 #include <random>
 #include <string>
 
+#include "base/local_text.h"
+#include "base/trace.h"
+#include "emulator/dat_writer.h"
 #include "firmware/firmware_record.h"
-#include "tests/firmware/dat_bytes.h"
 #include "tests/support/fake_window_system.h"
-#include "ui/local_text.h"
-#include "ui/trace.h"
-#include "ui/update_dlg.h"
+#include "tests/support/temp_folder.h"
+#include "update/update_dlg.h"
 
 namespace {
 
@@ -47,14 +48,14 @@ std::vector<uint8_t> RandomFile(std::mt19937& random) {
       return bytes;
     }
     default: {  // a chain of records, then mutated
-      std::vector<RecordBytes> records(1 + pick(4));
-      for (RecordBytes& r : records) {
+      std::vector<DatRecord> records(1 + pick(4));
+      for (DatRecord& r : records) {
         r.version = static_cast<uint16_t>(random());
         r.beta = static_cast<uint16_t>(pick(3) == 0 ? random() : 0);
         r.deviceType = pick(2) ? 0x3009 : pick(4);
-        r.imageLength = pick(120);
+        r.image = MakeImage(pick(120));
       }
-      bytes = DatBytes(records);
+      bytes = BuildDat(records);
       break;
     }
   }

@@ -5,8 +5,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include "emulator/dat_writer.h"
 #include "firmware/firmware_record.h"
-#include "tests/firmware/dat_bytes.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -27,18 +28,20 @@ TEST(FirmwareRecordTest, DecodesTheLittleEndianHeader) {
 
 TEST(FirmwareRecordTest, FindsTheFirstRecordOfTheDeviceType) {
   TempFolder folder;
-  std::u16string single = folder.Write("single.dat", DatBytes({{.deviceType = 0x3009}}));
+  std::u16string single =
+      folder.Write("single.dat", BuildDat({{.deviceType = 0x3009, .image = MakeImage(64)}}));
   EXPECT_EQ(FindFirmwareRecord(single, 0x3009), 0);
 
-  std::u16string two = folder.Write(
-      "two.dat", DatBytes({{.deviceType = 0xA, .imageLength = 1000}, {.deviceType = 0xB}}));
+  std::u16string two =
+      folder.Write("two.dat", BuildDat({{.deviceType = 0xA, .image = MakeImage(1000)},
+                                        {.deviceType = 0xB, .image = MakeImage(64)}}));
   EXPECT_EQ(FindFirmwareRecord(two, 0xB), 1028);
   EXPECT_EQ(FindFirmwareRecord(two, 0xC), -1);
 
-  std::u16string twice =
-      folder.Write("twice.dat", DatBytes({{.deviceType = 0xA, .imageLength = 10},
-                                          {.version = 200, .deviceType = 0xB, .imageLength = 20},
-                                          {.version = 300, .deviceType = 0xB}}));
+  std::u16string twice = folder.Write(
+      "twice.dat", BuildDat({{.deviceType = 0xA, .image = MakeImage(10)},
+                             {.version = 200, .deviceType = 0xB, .image = MakeImage(20)},
+                             {.version = 300, .deviceType = 0xB, .image = MakeImage(64)}}));
   EXPECT_EQ(FindFirmwareRecord(twice, 0xB), 38);
   // All 32 bits count.
   EXPECT_EQ(FindFirmwareRecord(twice, 0x1000B), -1);
@@ -48,7 +51,7 @@ TEST(FirmwareRecordTest, EmptyMissingAndLockedFilesHaveNoRecord) {
   TempFolder folder;
   EXPECT_EQ(FindFirmwareRecord(folder.Write("empty.dat", {}), 0), -1);
   EXPECT_EQ(FindFirmwareRecord(folder.PathOf("missing.dat"), 0x3009), -1);
-  std::u16string held = folder.Write("held.dat", DatBytes({{}}));
+  std::u16string held = folder.Write("held.dat", BuildDat({{.image = MakeImage(64)}}));
   int fd = ::open((folder.m_path / "held.dat").c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
@@ -60,25 +63,32 @@ TEST(FirmwareRecordTest, EmptyMissingAndLockedFilesHaveNoRecord) {
 TEST(FirmwareRecordTest, MalformedChainsEndTheScanWithoutAMatch) {
   TempFolder folder;
   // A header cut short by the end of the file, even when its first bytes are there.
-  std::vector<uint8_t> cut = DatBytes({{.deviceType = 0xA, .imageLength = 4}, {.deviceType = 0xB}});
+  std::vector<uint8_t> cut = BuildDat(
+      {{.deviceType = 0xA, .image = MakeImage(4)}, {.deviceType = 0xB, .image = MakeImage(64)}});
   cut.resize(32 + 20);
   EXPECT_EQ(FindFirmwareRecord(folder.Write("cut.dat", cut), 0xB), -1);
-  std::vector<uint8_t> tiny = DatBytes({{.deviceType = 0xB}});
+  std::vector<uint8_t> tiny = BuildDat({{.deviceType = 0xB, .image = MakeImage(64)}});
   tiny.resize(27);
   EXPECT_EQ(FindFirmwareRecord(folder.Write("tiny.dat", tiny), 0xB), -1);
 
   // imageSize 0xFFFFFFE4: offset + 28 + imageSize is exactly 2^32 and would wrap to 0, which in
   // 32 bits would scan the first record for ever.
-  std::vector<uint8_t> wraps = DatBytes(
-      {{.deviceType = 0xA, .imageLength = 8, .imageSizeField = 0xFFFFFFE4}, {.deviceType = 0xB}});
+  std::vector<uint8_t> wraps = BuildDat({{.deviceType = 0xA,
+                                          .image = MakeImage(8),
+                                          .overrideSize = true,
+                                          .imageSizeField = 0xFFFFFFE4},
+                                         {.deviceType = 0xB, .image = MakeImage(64)}});
   EXPECT_EQ(FindFirmwareRecord(folder.Write("wraps.dat", wraps), 0xB), -1);
-  std::vector<uint8_t> large = DatBytes(
-      {{.deviceType = 0xA, .imageLength = 8, .imageSizeField = 0xFFFFFFFF}, {.deviceType = 0xB}});
+  std::vector<uint8_t> large = BuildDat({{.deviceType = 0xA,
+                                          .image = MakeImage(8),
+                                          .overrideSize = true,
+                                          .imageSizeField = 0xFFFFFFFF},
+                                         {.deviceType = 0xB, .image = MakeImage(64)}});
   EXPECT_EQ(FindFirmwareRecord(folder.Write("large.dat", large), 0xB), -1);
 
   // An image that runs past the end: the scan just stops at the end of the file.
-  std::vector<uint8_t> past =
-      DatBytes({{.deviceType = 0xA, .imageLength = 8, .imageSizeField = 5000}});
+  std::vector<uint8_t> past = BuildDat(
+      {{.deviceType = 0xA, .image = MakeImage(8), .overrideSize = true, .imageSizeField = 5000}});
   EXPECT_EQ(FindFirmwareRecord(folder.Write("past.dat", past), 0xB), -1);
   EXPECT_EQ(FindFirmwareRecord(folder.Write("past2.dat", past), 0xA), 0);
 }

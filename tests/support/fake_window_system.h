@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/window_system.h"
+#include "update/window_system.h"
 
 class FakeWindowSystem : public IWindowSystem {
  public:

@@ -1,7 +1,7 @@
 // tarvix-update: the updater for real controllers over USB HID (hidapi, hidraw backend).
 #include <QApplication>
 
-#include "device/hidapi_platform.h"
+#include "device/hidapi/hidapi_platform.h"
 #include "ui/qt/update_app.h"
 
 CUpdateApp theApp;

@@ -14,7 +14,7 @@
 #include <algorithm>
 
 #include "ui/qt/update_window.h"
-#include "ui/update_dlg.h"
+#include "update/update_dlg.h"
 
 // The icon lives in a resource compiled into this static library: register it explicitly, since
 // nothing else would pull the resource's object file into the program.

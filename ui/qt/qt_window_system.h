@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/window_system.h"
+#include "update/window_system.h"
 
 class QDialog;
 class QSocketNotifier;

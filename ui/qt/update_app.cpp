@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "ui/qt/update_window.h"
-#include "ui/update_dlg.h"
+#include "update/update_dlg.h"
 
 int DoModal(CUpdateDlg& dlg, const std::function<void(CUpdateWindow&)>& prepare) {
   CUpdateWindow window(&dlg);

@@ -10,7 +10,7 @@
 #include <QTextLayout>
 #include <QTimer>
 
-#include "ui/update_dlg.h"
+#include "update/update_dlg.h"
 
 namespace {
 

@@ -1,0 +1,67 @@
+#include "base/local_text.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#include "res/string_table.h"
+
+namespace {
+// Bit 16 set: an override is installed; the low 16 bits hold it.
+std::atomic<uint32_t> g_languageOverride{0};
+
+constexpr uint32_t kChineseFirstId = 129;
+constexpr uint32_t kEnglishFirstId = 238;
+}  // namespace
+
+uint16_t UiLanguageFromLocale(const char* lcAll, const char* lcMessages, const char* lang) {
+  const char* chosen = nullptr;
+  for (const char* value : {lcAll, lcMessages, lang}) {
+    if (value != nullptr && value[0] != '\0') {
+      chosen = value;
+      break;
+    }
+  }
+  if (chosen == nullptr || std::strncmp(chosen, "zh_CN", 5) != 0)
+    return LANG_EN_US;
+  char after = chosen[5];
+  return (after == '\0' || after == '.' || after == '@') ? LANG_ZH_CN : LANG_EN_US;
+}
+
+uint16_t GetUserDefaultUILanguage() {
+  uint32_t override = g_languageOverride.load();
+  if (override & 0x10000)
+    return static_cast<uint16_t>(override & 0xFFFF);
+  return UiLanguageFromLocale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"),
+                              std::getenv("LANG"));
+}
+
+void SetUiLanguageOverride(std::optional<uint16_t> language) {
+  g_languageOverride.store(language ? (0x10000u | *language) : 0u);
+}
+
+std::u16string LoadLocalText(int index) {
+  std::u16string result;
+  uint32_t firstId = GetUserDefaultUILanguage() == LANG_ZH_CN ? kChineseFirstId : kEnglishFirstId;
+  uint32_t id = firstId + static_cast<uint32_t>(index);
+
+  const char16_t* block = nullptr;
+  size_t blockUnits = 0;
+  if (!FindStringBlock(id / 16 + 1, &block, &blockUnits))
+    return result;
+
+  // Skip the entries before ours; each takes its count plus one unit.
+  size_t pos = 0;
+  for (uint32_t skip = id % 16; skip > 0; --skip) {
+    if (pos >= blockUnits)
+      return result;
+    pos += static_cast<size_t>(block[pos]) + 1;
+  }
+  if (pos >= blockUnits)
+    return result;
+  size_t count = block[pos];
+  if (count == 0 || pos + 1 + count > blockUnits)
+    return result;
+  result.assign(block + pos + 1, count);
+  return result;
+}

@@ -1,0 +1,45 @@
+#include "base/trace.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+namespace {
+std::mutex g_traceMutex;
+std::function<void(const std::string&)> g_traceSink;
+}  // namespace
+
+void Trace(const char* format, ...) {
+  // Most lines fit the stack buffer; a longer one is formatted again into one of its own size.
+  char shortLine[256];
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  int needed = std::vsnprintf(shortLine, sizeof shortLine, format, args);
+  std::string line;
+  if (needed > 0 && static_cast<size_t>(needed) < sizeof shortLine) {
+    line.assign(shortLine, static_cast<size_t>(needed));
+  } else if (needed > 0) {
+    std::vector<char> buffer(static_cast<size_t>(needed) + 1);
+    std::vsnprintf(buffer.data(), buffer.size(), format, copy);
+    line.assign(buffer.data(), static_cast<size_t>(needed));
+  }
+  va_end(copy);
+  va_end(args);
+  if (line.empty() || line.back() != '\n')
+    line.push_back('\n');
+
+  std::lock_guard<std::mutex> lock(g_traceMutex);
+  if (g_traceSink) {
+    g_traceSink(line);
+  } else {
+    std::fwrite(line.data(), 1, line.size(), stderr);
+  }
+}
+
+void SetTraceSink(std::function<void(const std::string&)> sink) {
+  std::lock_guard<std::mutex> lock(g_traceMutex);
+  g_traceSink = std::move(sink);
+}

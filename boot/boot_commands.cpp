@@ -1,0 +1,138 @@
+// The boot loader's six commands. Each command builds its request afresh, sends it through the
+// dialog's device link and reads the replies into g_InReport.
+#include <algorithm>
+#include <cstring>
+
+#include "base/byte_order.h"
+#include "base/clock.h"
+#include "boot/boot_packet.h"
+#include "boot/boot_update.h"
+#include "update/update_dlg.h"
+
+namespace {
+
+// Attempts and pauses of the commands.
+constexpr int kReadAttempts = 5;
+constexpr int kEraseReads = 20;
+constexpr uint32_t kEraseFirstPauseMs = 1000;
+constexpr uint32_t kErasePauseMs = 500;
+constexpr int kWriteReads = 20;
+
+// What one read brought while a command waits for its answer.
+enum class BootRead { kAnswer, kOther, kNothing, kGone };
+
+// Reads one report into g_InReport: the answer to command, another report, nothing within the
+// read time-out, or no link at all (the controller is gone or the link is not open).
+BootRead ReadBootReply(CHid& hid, uint16_t command) {
+  uint32_t result = hid.ReadHid(g_InReport, kPayloadLength);
+  if (result == WAIT_FAILED || result == WAIT_ABANDONED)
+    return BootRead::kGone;
+  if (result != WAIT_OBJECT_0)
+    return BootRead::kNothing;
+  return IsBootReply(g_InReport, command) ? BootRead::kAnswer : BootRead::kOther;
+}
+
+// Commands 5 and 8: a read that brought no report sends the request again; a report that is not
+// the answer only uses up the attempt. A controller that is gone ends the command at once.
+int ReadCommand(CUpdateDlg& dlg, uint16_t command, uint8_t* destination, uint32_t length,
+                uint32_t address) {
+  if (!dlg.SendBootPacket(nullptr, length, address, length, command, 0))
+    return 0;
+  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+    if (BootStopRequested(dlg))
+      return 0;
+    switch (ReadBootReply(dlg.m_Hid, command)) {
+      case BootRead::kAnswer:
+        if (destination)
+          std::memcpy(destination, g_InReport + kBootReplyDataOffset,
+                      std::min(length, kBootChunkSize));
+        return 1;
+      case BootRead::kGone:
+        return 0;
+      case BootRead::kNothing:
+        if (!dlg.SendBootPacket(nullptr, length, address, length, command, 0))
+          return 0;
+        break;
+      case BootRead::kOther:
+        break;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int BootStopRequested(const CUpdateDlg& dlg) {
+  return dlg.m_bBootUpdateRunning.load() && g_bStop.load() ? 1 : 0;
+}
+
+int CUpdateDlg::SendBootPacket(const uint8_t* data, uint32_t length, uint32_t address,
+                               uint32_t size, uint16_t command, int withCrc) {
+  uint8_t packet[kBootRequestSize];
+  uint32_t sendLength = BuildBootRequest(packet, data, length, address, size, command, withCrc);
+  return m_Hid.WriteHid(packet, static_cast<uint8_t>(sendLength));
+}
+
+int CUpdateDlg::BootReadMemory(uint8_t* destination, uint32_t length, uint32_t address) {
+  return ReadCommand(*this, BOOT_CMD_READ, destination, length, address);
+}
+
+int CUpdateDlg::BootReadDeviceId(uint8_t* destination, uint32_t length) {
+  return ReadCommand(*this, BOOT_CMD_DEVICE_ID, destination, length, 0);
+}
+
+int CUpdateDlg::BootErase(uint32_t address, uint32_t length) {
+  if (!SendBootPacket(nullptr, 0, address, length, BOOT_CMD_ERASE, 0))
+    return 0;
+  // From here on the controller may be erasing: what it held there may no longer be whole.
+  m_bImageTouched = 1;
+  Sleep(kEraseFirstPauseMs);
+  for (int attempt = 0; attempt < kEraseReads; ++attempt) {
+    if (BootStopRequested(*this))
+      return 0;
+    switch (ReadBootReply(m_Hid, BOOT_CMD_ERASE)) {
+      case BootRead::kAnswer:
+        return 1;
+      case BootRead::kGone:
+        return 0;
+      case BootRead::kNothing:
+      case BootRead::kOther:
+        Sleep(kErasePauseMs);
+        break;
+    }
+  }
+  return 0;
+}
+
+int CUpdateDlg::BootWrite(const uint8_t* data, uint32_t address, uint32_t length, uint32_t size,
+                          int image) {
+  uint16_t command = image ? BOOT_CMD_WRITE_IMAGE : BOOT_CMD_WRITE;
+  if (!SendBootPacket(data, length, address, size, command, 1))
+    return 0;
+  for (int attempt = 0; attempt < kWriteReads; ++attempt) {
+    if (BootStopRequested(*this))
+      return 0;
+    BootRead read = ReadBootReply(m_Hid, command);
+    if (read == BootRead::kAnswer)
+      return 1;
+    if (read == BootRead::kGone)
+      return 0;
+  }
+  return 0;
+}
+
+int CUpdateDlg::BootFinish() {
+  if (BootStopRequested(*this))
+    return 0;
+  if (!SendBootPacket(nullptr, 0, 0, 0, BOOT_CMD_FINISH, 0))
+    return 0;
+  return ReadBootReply(m_Hid, BOOT_CMD_FINISH) == BootRead::kAnswer ? 1 : 0;
+}
+
+int CUpdateDlg::BootWriteVersion() {
+  if (!BootErase(m_nBootVersionAddress, kBootVersionAreaSize))
+    return 0;
+  uint8_t word[4];
+  WriteLe32(word, m_desVersion);
+  return BootWrite(word, m_nBootVersionAddress, 4, 4, 0);
+}

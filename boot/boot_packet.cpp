@@ -1,0 +1,55 @@
+#include "boot/boot_packet.h"
+
+#include <cstring>
+
+#include "base/byte_order.h"
+
+namespace {
+
+constexpr uint8_t kPacketType = 5;
+const uint16_t kCrcTable[2] = {0x0000, 0xA001};
+
+}  // namespace
+
+uint16_t BootCrc16(const uint8_t* bytes, size_t count) {
+  uint16_t crc = 0xFFFF;
+  for (size_t i = 0; i < count; ++i) {
+    uint8_t byte = bytes[i];
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = static_cast<uint16_t>((crc >> 1) ^ kCrcTable[(crc ^ byte) & 1]);
+      byte >>= 1;
+    }
+  }
+  return crc;
+}
+
+uint32_t BuildBootRequest(uint8_t packet[kBootRequestSize], const uint8_t* data, uint32_t length,
+                          uint32_t address, uint32_t size, uint16_t command, int withCrc) {
+  std::memset(packet, 0, kBootRequestSize);
+  uint32_t dataLength = length > kBootChunkSize ? kBootChunkSize : length;
+  packet[0] = kPacketType;
+  WriteLe16(packet + 1, command);
+  WriteLe16(packet + 3, 0);
+  WriteLe16(packet + 5, static_cast<uint16_t>(dataLength));
+  WriteLe32(packet + 9, size);
+  WriteLe32(packet + 13, address);
+  // The CRC covers the data bytes only. A command without data carries 0, never the CRC of nothing.
+  uint16_t crc = withCrc && data ? BootCrc16(data, dataLength) : 0;
+  WriteLe16(packet + 7, crc);
+  if (!data)
+    return kBootHeaderSize;
+  std::memcpy(packet + kBootHeaderSize, data, dataLength);
+  return kBootHeaderSize + dataLength;
+}
+
+int IsBootReply(const uint8_t* report, uint16_t command) {
+  return report[0] == 0 && report[1] == kPacketType && report[2] == 0 && report[3] == 0 &&
+                 report[4] == static_cast<uint8_t>(command) &&
+                 report[5] == static_cast<uint8_t>(command >> 8)
+             ? 1
+             : 0;
+}
+
+const BootLayout& BootLayoutOf(uint32_t deviceType) {
+  return deviceType == kBootDeviceType3009 ? kBootLayout3009 : kBootLayoutOther;
+}

@@ -1,0 +1,104 @@
+#include "tests/ui/qt/gui_fixture.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QTest>
+
+#include "base/trace.h"
+
+bool WaitUntil(const std::function<bool()>& done, int boundMs) {
+  QDeadlineTimer deadline(boundMs);
+  while (!done()) {
+    if (deadline.hasExpired())
+      return false;
+    QTest::qWait(1);
+  }
+  return true;
+}
+
+int ScriptedAnswers::AnswerBox(const std::u16string& text, const std::u16string& /*caption*/,
+                               unsigned type) {
+  if (m_onBox)
+    m_onBox(text, type);
+  if (m_boxAnswers.empty())
+    return m_defaultBoxAnswer;
+  int answer = m_boxAnswers.front();
+  m_boxAnswers.pop_front();
+  return answer;
+}
+
+int ScriptedAnswers::AnswerFileDialog(const QString& /*qtFilter*/,
+                                      const std::u16string& /*initialFolder*/,
+                                      std::u16string* path) {
+  if (m_filePath.empty())
+    return 0;
+  *path = m_filePath;
+  return 1;
+}
+
+void GuiTest::SetUp() {
+  ASSERT_TRUE(m_dir.isValid());
+  SetClock(&m_clock);
+  SetHidPlatform(&m_platform);
+  SetUiLanguageOverride(LANG_EN_US);
+  SetTraceSink([](const std::string&) {});
+  m_dlg = std::make_unique<CUpdateDlg>();
+}
+
+void GuiTest::TearDown() {
+  if (m_window) {
+    m_window->Shutdown();
+    m_window.reset();
+  }
+  m_dlg.reset();
+  SetTraceSink({});
+  SetUiLanguageOverride(std::nullopt);
+  SetHidPlatform(nullptr);
+  SetClock(nullptr);
+}
+
+void GuiTest::OpenWindow() {
+  m_window = std::make_unique<CUpdateWindow>(m_dlg.get());
+  m_window->WindowSystem().SetAnswerProvider(&m_answers);
+  m_window->Open();
+}
+
+std::shared_ptr<VirtualBootLoader> GuiTest::PlugBootLoader(const char* path) {
+  auto loader = std::make_shared<VirtualBootLoader>();
+  m_platform.Plug(path, 0x7A3D, 0x3208, loader);
+  return loader;
+}
+
+std::shared_ptr<VirtualRunningFirmware> GuiTest::PlugRunningFirmware(uint32_t version,
+                                                                     const char* path) {
+  RunningFirmwareConfig config;
+  config.versionWord = version;
+  auto firmware = std::make_shared<VirtualRunningFirmware>(config);
+  m_platform.Plug(path, 0x0483, 0x5750, firmware);
+  return firmware;
+}
+
+std::u16string GuiTest::ChooseDat(const std::vector<DatRecord>& records) {
+  QString path = QDir(m_dir.path()).filePath(QStringLiteral("firmware.dat"));
+  EXPECT_TRUE(WriteFile(path.toStdString(), BuildDat(records)));
+  m_answers.m_filePath = path.toStdU16String();
+  return m_answers.m_filePath;
+}
+
+void GuiTest::ClickUpdate() {
+  ASSERT_TRUE(Button()->isEnabled());
+  Button()->click();
+}
+
+bool GuiTest::UpdateFinished() {
+  return !m_dlg->IsUpdateRunning() && Ws().PendingWorkerEnds() == 0 && !m_dlg->m_worker.joinable();
+}
+
+DatRecord BootRecord(uint32_t n) {
+  DatRecord record;
+  record.version = 200;
+  record.deviceType = kDeviceType3009;
+  record.image = MakeImage(n, 3);
+  return record;
+}

@@ -1,0 +1,156 @@
+// The main dialog: start-up, the update button and device arrival and removal.
+#include <cstring>
+
+#include "base/clock.h"
+#include "base/local_text.h"
+#include "base/trace.h"
+#include "base/wide_string.h"
+#include "update/update_dlg.h"
+
+namespace {
+constexpr int DBT_DEVNODES_CHANGED = 7;
+constexpr int DBT_DEVICEARRIVAL = 0x8000;
+constexpr int DBT_DEVICEREMOVECOMPLETE = 0x8004;
+}  // namespace
+
+int CUpdateDlg::OnInitDialog() {
+  if (m_pWnd)
+    m_pWnd->SetIcon(m_hIcon);
+
+  g_pBtnUpdate = &m_btnUpdate;
+  g_pProgress = &m_progress;
+  g_pDoneLabel = &m_doneLabel;
+  m_doneLabel.ShowWindow(false);
+  m_doneLabel.SetWindowText(LoadLocalText(TXT_UPGRADED));
+  m_hint.SetWindowText(LoadLocalText(TXT_INSTRUCTIONS));
+  m_progress.SetRange(0, 100);
+  m_progress.SetPos(0);
+
+  std::memset(m_DataBuf, 0, sizeof m_DataBuf);
+  std::memset(m_appSerial, 0, sizeof m_appSerial);
+  std::memset(m_serial, 0, sizeof m_serial);
+  m_desVersion = 0;
+  m_imageSize = 0;
+  m_targetAddress = 0;
+  m_bytesDone = 0;
+  m_recordOffset = 0;
+  m_recordHeader = FirmwareRecordHeader{};
+
+  g_bStop = 1;
+  m_btnUpdate.SetWindowText(LoadLocalText(TXT_USB_UPDATE));
+  m_Hid.m_hNotifyWnd = m_pWnd;
+  cur_devVersion = VERSION_UNKNOWN;
+
+  if (m_Hid.DetectDevice()) {
+    m_btnUpdate.EnableWindow(true);
+    QueryDeviceVersion();
+  } else {
+    m_btnUpdate.EnableWindow(false);
+  }
+
+  std::swap(m_pFirstMaskTable, m_pSecondMaskTable);
+  g_nUpdateState = STATE_IDLE;
+  if (m_pWnd)
+    m_pWnd->SetTitle(LoadLocalText(TXT_TITLE));
+  return 1;
+}
+
+void CUpdateDlg::OnBnClickedUsbUpdate() {
+  m_doneLabel.ShowWindow(false);
+  // One conversation with the controller at a time: the button is disabled while an update runs,
+  // and a click that still gets through changes nothing.
+  if (!AcquireLink(LINK_UPDATE))
+    return;
+  if (!m_Hid.OpenHid()) {
+    ReleaseLink(LINK_UPDATE);
+    return;
+  }
+  g_bStop = 0;
+  m_btnUpdate.EnableWindow(false);
+  m_progress.SetPos(0);
+  m_bImageTouched = 0;
+  m_bTransferComplete = 0;
+  StartUpdateThread(g_bBootMode ? Boot_UpdateThread : Usb_UpdateThread);
+}
+
+int CUpdateDlg::OnDeviceChange(uint32_t event, uintptr_t /*data*/) {
+  int code = static_cast<int>(event & 0xFFFF);
+  if (code != DBT_DEVNODES_CHANGED && code != DBT_DEVICEARRIVAL &&
+      code != DBT_DEVICEREMOVECOMPLETE) {
+    return 1;
+  }
+  // While an update holds the link, discovery and the version query would talk to the controller
+  // in the middle of the update: remember the event and handle it once the update has ended.
+  if (IsUpdateRunning()) {
+    m_bDeviceChangePending = 1;
+    return 1;
+  }
+  HandleDeviceChange(code);
+  return 1;
+}
+
+void CUpdateDlg::HandleDeviceChange(int code) {
+  int found = m_Hid.DetectDevice();
+  switch (code) {
+    case DBT_DEVNODES_CHANGED:
+    case DBT_DEVICEARRIVAL:
+      if (found) {
+        m_btnUpdate.EnableWindow(true);
+        QueryDeviceVersion();
+      } else if (code == DBT_DEVNODES_CHANGED) {
+        m_btnUpdate.EnableWindow(false);
+        if (m_pWnd)
+          m_pWnd->SetTitle(LoadLocalText(TXT_TITLE));
+      }
+      break;
+    case DBT_DEVICEREMOVECOMPLETE:
+      if (!found) {
+        m_btnUpdate.EnableWindow(false);
+        Trace("%s\n", Utf16ToUtf8(LoadLocalText(TXT_TITLE)).c_str());
+        if (m_pWnd)
+          m_pWnd->SetTitle(LoadLocalText(TXT_TITLE));
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+int CUpdateDlg::OnCloseRequested() {
+  if (!IsUpdateRunning())
+    return 1;
+  if (ShowMessageBox(LoadLocalText(TXT_CONFIRM_STOP), MB_OKCANCEL) != IDOK)
+    return 0;
+  g_bStop = 1;
+  if (!IsUpdateRunning())
+    return 1;  // the update ended while the box was open
+  m_nCloseDeadlineMs = GetClock().NowMs() + kCloseGraceMs;
+  m_bClosePending = 1;
+  return 0;
+}
+
+int CUpdateDlg::MayClose() {
+  if (!IsUpdateRunning())
+    return 1;
+  if (!m_bClosePending || GetClock().NowMs() < m_nCloseDeadlineMs)
+    return 0;
+  // The worker has not seen the stop flag in time: it is stuck in a system call (a read or an
+  // open that does not return). The user has confirmed the stop, so the window goes without it.
+  if (!m_bWorkerAbandoned.exchange(1))
+    Trace("update thread did not end, closing without it\n");
+  return 1;
+}
+
+void CUpdateDlg::OnWorkerEnded() {
+  // The notice may arrive after a click has already started the next update (the ended thread was
+  // joined then): that update's own end notice does the rest. Joining here would wait for it.
+  if (IsUpdateRunning())
+    return;
+  if (m_worker.joinable())
+    m_worker.join();
+  // Whatever happened to the controllers during the update, one handling brings the button and
+  // the title up to date: "device nodes changed" covers both a controller found and none.
+  if (m_bDeviceChangePending.exchange(0) && !m_bClosePending) {
+    HandleDeviceChange(DBT_DEVNODES_CHANGED);
+  }
+}

@@ -1,0 +1,144 @@
+// Firmware selection: the user picks a .dat file, the record for the connected controller is found
+// and checked (the checks themselves are in firmware/firmware_record.h), the user confirms the new
+// version against the controller's, and the record's values are left in the dialog for the
+// transfer.
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "base/local_text.h"
+#include "base/trace.h"
+#include "base/wide_string.h"
+#include "firmware/firmware_file.h"
+#include "firmware/firmware_record.h"
+#include "update/update_dlg.h"
+
+namespace {
+
+constexpr uint32_t kTransferReadTimeoutMs = 10;
+// The version word of a controller whose version area is erased.
+constexpr uint32_t kErasedVersionWord = 0xFFFFFFFF;
+
+// The folder the process runs in, whatever its length; empty when the system cannot tell.
+std::u16string CurrentFolder() {
+  std::error_code error;
+  std::filesystem::path folder = std::filesystem::current_path(error);
+  if (error)
+    return {};
+  return Utf8ToUtf16(folder.string());
+}
+
+std::u16string Hundredths(uint32_t value) {
+  return Utf8ToUtf16(FormatHundredths(value));
+}
+
+std::u16string Decimal(uint32_t value) {
+  return Utf8ToUtf16(std::to_string(value));
+}
+
+// When the controller gave no version (the query gave up) or an erased version area, only the new
+// version is shown: "<new firmware> 1.38[ beta2]\n".
+std::u16string ConfirmationText(const FirmwareRecordHeader& header, uint32_t deviceVersion) {
+  uint32_t currentVersion = deviceVersion & 0xFFFF;
+  uint32_t currentBeta = deviceVersion >> 16;
+  std::u16string text = LoadLocalText(TXT_NEW_FIRMWARE) + u" " + Hundredths(header.version);
+  if (header.beta != 0)
+    text += u" beta" + Decimal(header.beta);
+  if (deviceVersion == VERSION_UNKNOWN || deviceVersion == kErasedVersionWord)
+    return text + u"\n";
+  text += u" " + LoadLocalText(TXT_CURRENT_IS) + u" " + Hundredths(currentVersion);
+  if (currentBeta != 0)
+    text += u" beta" + Decimal(currentBeta);
+  return text + u"\n";
+}
+
+enum class RecordRead { kCannotOpen, kShort, kRead };
+
+// Reads the 28-byte header at offset and the file's length. The file is closed again.
+RecordRead ReadRecordHeader(const std::u16string& path, uint32_t offset,
+                            uint8_t bytes[kRecordHeaderSize], uint64_t* fileLength) {
+  CFirmwareFile file;
+  if (!file.Open(path))
+    return RecordRead::kCannotOpen;
+  uint32_t got = 0;
+  if (!file.GetLength(fileLength) || !file.Seek(offset) ||
+      !file.Read(bytes, kRecordHeaderSize, &got) || got != kRecordHeaderSize)
+    return RecordRead::kShort;
+  return RecordRead::kRead;
+}
+
+int CanOpen(const std::u16string& path) {
+  CFirmwareFile file;
+  return file.Open(path);
+}
+
+}  // namespace
+
+int CUpdateDlg::SelectFirmwareFile() {
+  if (!m_pWnd)
+    return 0;
+  std::u16string filter = LoadLocalText(TXT_FILE_TYPE) + u"(*.dat)|*.dat||";
+  std::u16string path;
+  if (!m_pWnd->OpenFileDialog(filter, CurrentFolder(), &path))
+    return 0;
+  m_strFirmwarePath = path;
+
+  // A file that cannot be opened (missing, or held by another program) ends the selection
+  // silently; a file that opens but does not fit is refused with a message.
+  auto refuse = [this] {
+    ShowMessageBox(LoadLocalText(TXT_NOT_RECOGNIZED), MB_OK);
+    return 0;
+  };
+
+  const int bootMode = g_bBootMode.load();
+  // The boot loader takes the record for its device type. The running firmware is sent the
+  // first record's image, so its file information describes the first record too.
+  int32_t offset = 0;
+  if (bootMode) {
+    offset = FindFirmwareRecord(m_strFirmwarePath, m_deviceType);
+    if (offset < 0)
+      return CanOpen(m_strFirmwarePath) ? refuse() : 0;
+  }
+
+  uint8_t bytes[kRecordHeaderSize] = {};
+  uint64_t fileLength = 0;
+  switch (ReadRecordHeader(m_strFirmwarePath, static_cast<uint32_t>(offset), bytes, &fileLength)) {
+    case RecordRead::kCannotOpen:
+      return 0;
+    case RecordRead::kShort:
+      return refuse();
+    case RecordRead::kRead:
+      break;
+  }
+  m_recordHeader = DecodeRecordHeader(bytes);
+  m_desVersion = m_recordHeader.version;
+  m_imageSize = m_recordHeader.imageSize;
+  m_targetAddress = m_recordHeader.targetAddress;
+  m_bytesDone = 0;
+  m_recordOffset = offset;
+
+  if (!IsImageInFile(m_recordHeader, static_cast<uint32_t>(offset), fileLength))
+    return refuse();
+  // The boot loader writes the image at the base of its identified layout; a record meant for
+  // another address would be erased in one place and written in another.
+  if (bootMode && m_targetAddress != m_nBootBaseAddress)
+    return refuse();
+  if (!bootMode && m_productId == kVersionFloorProductId &&
+      IsBelowVersionFloor(m_recordHeader, m_productVariant))
+    return refuse();
+
+  if (ShowMessageBox(ConfirmationText(m_recordHeader, cur_devVersion.load()), MB_OKCANCEL) ==
+      IDCANCEL) {
+    Trace("MessageBox == IDCANCEL\n");
+    return 0;
+  }
+
+  m_Hid.SetReadTimeout(kTransferReadTimeoutMs);
+  m_desVersion = m_recordHeader.VersionWord();
+  if (!bootMode) {
+    g_nUpdateState = STATE_FILE_CHOSEN;
+    SendFileInfo();
+    Trace("desVersion is %d\n", static_cast<int32_t>(m_desVersion));
+  }
+  return 1;
+}

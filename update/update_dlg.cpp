@@ -1,0 +1,80 @@
+#include "update/update_dlg.h"
+
+#include "update/progress.h"
+
+#include "appmode/serial_mask.h"
+#include "base/local_text.h"
+#include "base/trace.h"
+
+std::atomic<CUpdateDlg*> g_pUpdateDlg{nullptr};
+std::atomic<const CControl*> g_pBtnUpdate{nullptr};
+std::atomic<const CControl*> g_pProgress{nullptr};
+std::atomic<const CControl*> g_pDoneLabel{nullptr};
+std::atomic<int> g_bStop{0};
+std::atomic<uint32_t> cur_devVersion{0};
+std::atomic<int> g_nUpdateState{0};
+
+CUpdateDlg::CUpdateDlg() {
+  m_hIcon = IDI_APP;
+  g_pUpdateDlg = this;
+  m_pFirstMaskTable = g_SerialMaskTable;
+  m_pSecondMaskTable = g_SpareMaskTable;
+}
+
+CUpdateDlg::~CUpdateDlg() {
+  // The window closes only after the update thread has ended; this is the last safety net.
+  if (m_worker.joinable()) {
+    g_bStop = 1;
+    m_worker.join();
+  }
+  m_firmwareFile.Close();
+  CUpdateDlg* self = this;
+  g_pUpdateDlg.compare_exchange_strong(self, nullptr);
+}
+
+void CUpdateDlg::StopUpdate() {
+  m_firmwareFile.Close();
+  g_bStop = 1;
+}
+
+void CUpdateDlg::ShowProgress() {
+  int position = ProgressPercent(m_bytesDone, m_imageSize);
+  if (position == m_nShownProgress)
+    return;
+  m_nShownProgress = position;
+  if (const CControl* progress = g_pProgress.load())
+    progress->SetPos(position);
+}
+
+void CUpdateDlg::RefreshUpdateButton() {
+  int found = m_Hid.DetectDevice();
+  if (const CControl* button = g_pBtnUpdate.load())
+    button->EnableWindow(found != 0);
+}
+
+int CUpdateDlg::AcquireLink(int owner) {
+  int expected = LINK_FREE;
+  return m_nLinkOwner.compare_exchange_strong(expected, owner) ? 1 : 0;
+}
+
+void CUpdateDlg::ReleaseLink(int owner) {
+  int expected = owner;
+  m_nLinkOwner.compare_exchange_strong(expected, LINK_FREE);
+}
+
+void CUpdateDlg::StartUpdateThread(void (*entry)(void*)) {
+  if (m_worker.joinable())
+    m_worker.join();  // an earlier worker that has already ended
+  m_worker = std::thread([this, entry] {
+    entry(nullptr);
+    ReleaseLink(LINK_UPDATE);
+    if (m_pWnd)
+      m_pWnd->NotifyWorkerEnded();
+  });
+}
+
+int CUpdateDlg::ShowMessageBox(const std::u16string& text, unsigned type) {
+  if (!m_pWnd)
+    return IDCANCEL;
+  return m_pWnd->MessageBox(text, LoadLocalText(TXT_TITLE), type);
+}

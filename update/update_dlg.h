@@ -1,0 +1,201 @@
+// CUpdateDlg: the updater's one dialog. It owns the device link and every piece of update state;
+// the update threads reach it, its controls and the update flags through the globals below.
+// Plain C++: the window system is reached through IWindowSystem only.
+//
+// The operations are defined in the folder of the subsystem they belong to:
+//   update/update_dlg.cpp      construction, shared state, StopUpdate, RefreshUpdateButton, link
+//   owner update/dialog.cpp          OnInitDialog, OnBnClickedUsbUpdate, OnDeviceChange, closing
+//   update/status_messages.cpp ShowDeviceVersion, IdentifyBootDevice, ReportUpdateSuccess/Failure
+//   boot/boot_protocol.cpp boot-loader packet and commands
+//   boot/boot_update.cpp   BootUpdateFirmware, Boot_UpdateThread
+//   appmode/app_messages.cpp  messages to and from the running firmware, serial masking
+//   appmode/app_update.cpp    QueryDeviceVersion, Usb_UpdateThread, DispatchReport,
+//   OnFirmwareMessage firmware/select_firmware.cpp  SelectFirmwareFile
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "device/hid.h"
+#include "firmware/firmware_file.h"
+#include "firmware/firmware_record.h"
+#include "update/window_system.h"
+
+constexpr uint32_t VERSION_UNKNOWN = 0x5A5A5A5A;
+
+// Transfer states of the application-mode data requests.
+constexpr int STATE_FILE_CHOSEN = 1;
+constexpr int STATE_SENDING = 2;
+constexpr int STATE_IDLE = 3;
+
+// Who holds the conversation with the controller. Exactly one conversation at a time: the version
+// query (dialog thread) and an update thread never use the link together.
+constexpr int LINK_FREE = 0;
+constexpr int LINK_VERSION_QUERY = 1;
+constexpr int LINK_UPDATE = 2;
+
+class CUpdateDlg;
+
+// Shared state of the dialog's thread and the update thread.
+extern std::atomic<CUpdateDlg*> g_pUpdateDlg;      // set by the constructor
+extern std::atomic<const CControl*> g_pBtnUpdate;  // control 1007, set by OnInitDialog
+extern std::atomic<const CControl*> g_pProgress;   // control 1003, range 0..100
+extern std::atomic<const CControl*> g_pDoneLabel;  // control -1, the success label
+extern std::atomic<int> g_bStop;                   // 1 while no update is to go on
+extern std::atomic<uint32_t> cur_devVersion;       // the controller's version word
+extern std::atomic<int> g_nUpdateState;            // STATE_FILE_CHOSEN / SENDING / IDLE
+
+// Thread entries of the two updates; the parameter is not used.
+void Boot_UpdateThread(void* parameter);
+void Usb_UpdateThread(void* parameter);
+
+class CUpdateDlg {
+ public:
+  CUpdateDlg();
+  virtual ~CUpdateDlg();
+  CUpdateDlg(const CUpdateDlg&) = delete;
+  CUpdateDlg& operator=(const CUpdateDlg&) = delete;
+
+  // ---- The dialog (update/dialog.cpp) ----
+  // Gives the dialog its window; called by the window system before OnInitDialog.
+  void AttachWindow(IWindowSystem* window) { m_pWnd = window; }
+  int OnInitDialog();
+  void OnBnClickedUsbUpdate();
+  int OnDeviceChange(uint32_t event, uintptr_t data);
+  // The user asks to close the window. Answers 1 when the dialog may close now. While an update
+  // runs it asks first (TXT_CONFIRM_STOP, OK and Cancel): Cancel answers 0 and the update goes on;
+  // OK raises the stop flag and answers 0 as well: the window closes once the worker has ended
+  // (IsUpdateRunning turns 0 and OnWorkerEnded has run).
+  int OnCloseRequested();
+  // Runs on the dialog's thread once the update thread has ended (the window system carries the
+  // worker's end notice there): joins the thread and runs the device change held back meanwhile.
+  void OnWorkerEnded();
+  // Asked by the window system while a confirmed close waits for the worker. Answers 1 when the
+  // window may go: the worker has ended, or kCloseGraceMs have passed since the confirmation and
+  // the worker is still stuck (then it is abandoned: IsWorkerAbandoned answers 1, and the program
+  // must end without destroying the dialog, which the worker still points to).
+  int MayClose();
+  int IsWorkerAbandoned() const { return m_bWorkerAbandoned.load(); }
+  static constexpr uint64_t kCloseGraceMs = 3000;
+  int IsUpdateRunning() const { return m_nLinkOwner.load() == LINK_UPDATE; }
+  // The handling of one device-change event code (7, 0x8000 or 0x8004) with the link free.
+  void HandleDeviceChange(int code);
+
+  // ---- Shared update state (update/update_dlg.cpp) ----
+  // Closes the firmware file and raises the stop flag.
+  void StopUpdate();
+  // Re-detects the controller and enables the button exactly when it is found.
+  void RefreshUpdateButton();
+  // Shows m_bytesDone as a share of m_imageSize on the progress bar (ProgressPercent). Only a
+  // position that differs from the last one this update showed goes out: at most 101 an update.
+  void ShowProgress();
+  // Takes the link for owner when nobody holds it. Answers 1 on success.
+  int AcquireLink(int owner);
+  void ReleaseLink(int owner);
+  // Starts the update thread (entry = Boot_UpdateThread or Usb_UpdateThread) with the link already
+  // held for LINK_UPDATE; when the entry returns, the link is released and the window system is
+  // told (NotifyWorkerEnded).
+  void StartUpdateThread(void (*entry)(void*));
+
+  // ---- Status and version messages (update/status_messages.cpp) ----
+  void ShowDeviceVersion(uint32_t version);
+  void IdentifyBootDevice();
+  void ReportUpdateSuccess();
+  void ReportUpdateFailure();
+  // A box with the text of textIndex in the format "%s\n", OK only, also traced: the failure and
+  // boot-mode messages.
+  void ShowTextMessage(int textIndex);
+  // A modal box owned by the dialog with caption TXT_TITLE; answers IDOK or IDCANCEL.
+  int ShowMessageBox(const std::u16string& text, unsigned type);
+
+  // ---- Boot-loader packet and commands (boot/boot_protocol.cpp) ----
+  int SendBootPacket(const uint8_t* data, uint32_t length, uint32_t address, uint32_t size,
+                     uint16_t command, int withCrc);
+  int BootReadMemory(uint8_t* destination, uint32_t length, uint32_t address);
+  int BootReadDeviceId(uint8_t* destination, uint32_t length);
+  int BootErase(uint32_t address, uint32_t length);
+  int BootWrite(const uint8_t* data, uint32_t address, uint32_t length, uint32_t size, int image);
+  int BootFinish();
+  int BootWriteVersion();
+
+  // ---- Boot-mode update sequence (boot/boot_update.cpp) ----
+  void BootUpdateFirmware();
+
+  // ---- Application-mode messages (appmode/app_messages.cpp) ----
+  int SendCommand(uint8_t type, uint8_t argument);
+  // Both answer 1 when every piece of the packet was written, 0 otherwise.
+  int SendFirmwarePacket(uint8_t command, const uint8_t* payload, int length);
+  int SendFirmwareData(const uint8_t* chunk, uint32_t count);
+  void SendFileInfo();
+  void SendAppSerial();
+  // body: the identity body, at least 40 readable bytes.
+  void ParseDeviceId(const uint8_t* body);
+  void PrepareSerialMask();
+
+  // ---- Application-mode update service (appmode/app_update.cpp) ----
+  void QueryDeviceVersion();
+  // message: g_InReport from byte 1 (63 readable bytes).
+  void DispatchReport(const uint8_t* message);
+  // body: a type-22 body (message + 4, 59 readable bytes).
+  void OnFirmwareMessage(const uint8_t* body);
+  void UsbUpdateLoop();  // the body of Usb_UpdateThread
+  // Answers 1 from the accepted file selection until the request after the last chunk.
+  int IsTransferUnderWay() const;
+
+  // ---- Firmware selection (firmware/select_firmware.cpp) ----
+  int SelectFirmwareFile();
+
+  // ---- The framework's dialog part ----
+  IWindowSystem* m_pWnd = nullptr;
+  CControl m_btnUpdate{&m_pWnd, IDC_USB_UPDATE};
+  CControl m_progress{&m_pWnd, IDC_PROGRESS};
+  CControl m_doneLabel{&m_pWnd, IDC_DONE_LABEL};
+  CControl m_hint{&m_pWnd, IDC_HINT};
+
+  // ---- Data members, in declaration order ----
+  CHid m_Hid;
+  int m_hIcon = 0;  // icon resource 152
+  uint8_t m_DataBuf[128] = {};
+  uint32_t m_appSerial[3] = {};
+  uint32_t m_serial[3] = {};
+  uint32_t m_desVersion = 0;
+  uint32_t m_imageSize = 0;
+  uint32_t m_targetAddress = 0;
+  uint32_t m_bytesDone = 0;
+  int32_t m_recordOffset = 0;
+  FirmwareRecordHeader m_recordHeader;
+  std::u16string m_strFirmwarePath;
+  uint32_t* m_pFirstMaskTable = nullptr;   // sixteen words
+  uint32_t* m_pSecondMaskTable = nullptr;  // sixteen words
+  CFirmwareFile m_firmwareFile;
+  uint32_t m_nBootBaseAddress = 0;
+  uint32_t m_nBootVersionAddress = 0;
+  uint32_t m_nBootIdAddress = 0;
+  uint16_t m_productId = 0;
+  uint8_t m_productVariant = 0;
+  uint32_t m_deviceType = 0;
+
+  // ---- Bookkeeping of this implementation ----
+  std::atomic<int> m_nLinkOwner{LINK_FREE};
+  std::thread m_worker;
+  // A device-change event that arrived while an update held the link; handled when it ends.
+  std::atomic<int> m_bDeviceChangePending{0};
+  // The user confirmed closing while an update ran: the window closes once the worker has ended.
+  std::atomic<int> m_bClosePending{0};
+  uint64_t m_nCloseDeadlineMs = 0;  // clock-seam time after which a stuck worker is abandoned
+  std::atomic<int> m_bWorkerAbandoned{0};
+  // The progress position this update showed last; -1 before the first.
+  int m_nShownProgress = -1;
+  // Application mode: this update's transfer has completed (the last chunk went out).
+  int m_bTransferComplete = 0;
+  // The controller's image may no longer be whole: the erase was sent (boot mode) or a data chunk
+  // went out (application mode). A failure from then on tells the user.
+  int m_bImageTouched = 0;
+  // Application mode: data requests in a row at which the chosen firmware file did not open.
+  int m_nFileOpenFailures = 0;
+  // Boot mode: 1 while BootUpdateFirmware runs. The boot-loader commands give up when the stop flag
+  // rises only then: the flag is 1 whenever no update runs (the identification, for one).
+  std::atomic<int> m_bBootUpdateRunning{0};
+};
