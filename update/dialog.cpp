@@ -56,6 +56,8 @@ int CUpdateDlg::OnInitDialog() {
 }
 
 void CUpdateDlg::OnBnClickedUsbUpdate() {
+  if (m_bClosePending)
+    return;
   m_doneLabel.ShowWindow(false);
   // One conversation with the controller at a time: the button is disabled while an update runs,
   // and a click that still gets through changes nothing.
@@ -119,26 +121,43 @@ void CUpdateDlg::HandleDeviceChange(int code) {
 int CUpdateDlg::OnCloseRequested() {
   if (!IsUpdateRunning())
     return 1;
-  if (ShowMessageBox(LoadLocalText(TXT_CONFIRM_STOP), MB_OKCANCEL) != IDOK)
+  if (m_bClosePending || m_bAskingToClose)
+    return 0;
+  m_bAskingToClose = 1;
+  int answer = ShowMessageBox(LoadLocalText(TXT_CONFIRM_STOP), MB_OKCANCEL);
+  m_bAskingToClose = 0;
+  if (answer != IDOK)
     return 0;
   g_bStop = 1;
   if (!IsUpdateRunning())
     return 1;  // the update ended while the box was open
   m_nCloseDeadlineMs = GetClock().NowMs() + kCloseGraceMs;
   m_bClosePending = 1;
+  // The worker sees the stop flag once no box of ours holds it.
+  if (m_pWnd) {
+    m_pWnd->CloseWorkerDialogs();
+    m_pWnd->StartTimer(kCloseTimerId, kCloseTimerMs);
+  }
   return 0;
 }
 
-int CUpdateDlg::MayClose() {
-  if (!IsUpdateRunning())
-    return 1;
-  if (!m_bClosePending || GetClock().NowMs() < m_nCloseDeadlineMs)
-    return 0;
+void CUpdateDlg::OnTimer(int id) {
+  if (id != kCloseTimerId || !m_bClosePending || !IsUpdateRunning())
+    return;
+  if (GetClock().NowMs() < m_nCloseDeadlineMs)
+    return;
   // The worker has not seen the stop flag in time: it is stuck in a system call (a read or an
   // open that does not return). The user has confirmed the stop, so the window goes without it.
-  if (!m_bWorkerAbandoned.exchange(1))
-    Trace("update thread did not end, closing without it\n");
-  return 1;
+  Trace("update thread did not end, closing without it\n");
+  m_bWorkerAbandoned = 1;
+  EndClose();
+}
+
+void CUpdateDlg::EndClose() {
+  if (!m_pWnd)
+    return;
+  m_pWnd->StopTimer(kCloseTimerId);
+  m_pWnd->EndDialog();
 }
 
 void CUpdateDlg::OnWorkerEnded() {
@@ -148,9 +167,30 @@ void CUpdateDlg::OnWorkerEnded() {
     return;
   if (m_worker.joinable())
     m_worker.join();
+  if (m_bClosePending) {
+    m_bDeviceChangePending = 0;  // no version query for a window that is going away
+    EndClose();
+    return;
+  }
   // Whatever happened to the controllers during the update, one handling brings the button and
   // the title up to date: "device nodes changed" covers both a controller found and none.
-  if (m_bDeviceChangePending.exchange(0) && !m_bClosePending) {
+  if (m_bDeviceChangePending.exchange(0))
     HandleDeviceChange(DBT_DEVNODES_CHANGED);
+}
+
+int CUpdateDlg::PrepareToClose() {
+  if (IsUpdateRunning() && !m_bWorkerAbandoned) {
+    if (!m_bClosePending) {  // the first call stops the update for good
+      g_bStop = 1;
+      m_bClosePending = 1;
+      if (m_pWnd)
+        m_pWnd->CloseWorkerDialogs();
+    }
+    return 1;
   }
+  if (!IsUpdateRunning() && m_worker.joinable())
+    m_worker.join();
+  m_Hid.m_hNotifyWnd = nullptr;
+  m_pWnd = nullptr;
+  return 0;
 }

@@ -62,24 +62,39 @@ class CUpdateDlg {
   // Gives the dialog its window; called by the window system before OnInitDialog.
   void AttachWindow(IWindowSystem* window) { m_pWnd = window; }
   int OnInitDialog();
+  // The update button. Does nothing while a close waits for the worker.
   void OnBnClickedUsbUpdate();
   int OnDeviceChange(uint32_t event, uintptr_t data);
-  // The user asks to close the window. Answers 1 when the dialog may close now. While an update
+
+  // ---- Closing: the front end reports, processes events, and is told when the window may go ----
+  // The user asks to close the window. Answers 1 when the window may close now. While an update
   // runs it asks first (TXT_CONFIRM_STOP, OK and Cancel): Cancel answers 0 and the update goes on;
-  // OK raises the stop flag and answers 0 as well: the window closes once the worker has ended
-  // (IsUpdateRunning turns 0 and OnWorkerEnded has run).
+  // OK stops the worker (the stop flag, and the boxes it has open are closed) and answers 0 as
+  // well: the dialog calls the window system's EndDialog once the worker has ended, or after
+  // kCloseGraceMs when it is stuck in a system call. A request while one is being asked or while
+  // a confirmed close waits answers 0 and asks nothing.
   int OnCloseRequested();
+  // The window system's timer (StartTimer).
+  void OnTimer(int id);
   // Runs on the dialog's thread once the update thread has ended (the window system carries the
-  // worker's end notice there): joins the thread and runs the device change held back meanwhile.
+  // worker's end notice there): joins the thread and runs the device change held back meanwhile,
+  // or ends the dialog when a close was waiting for it.
   void OnWorkerEnded();
-  // Asked by the window system while a confirmed close waits for the worker. Answers 1 when the
-  // window may go: the worker has ended, or kCloseGraceMs have passed since the confirmation and
-  // the worker is still stuck (then it is abandoned: IsWorkerAbandoned answers 1, and the program
-  // must end without destroying the dialog, which the worker still points to).
-  int MayClose();
+  // For the window's last moments, when it closes whatever the update does: stops a running
+  // update and answers 1 while its worker must still be waited for (the caller processes events
+  // and asks again); answers 0 once the worker has ended (joined) or was abandoned, and the dialog
+  // has let go of its window.
+  int PrepareToClose();
+  int IsUpdateRunning() const { return m_nLinkOwner.load() == LINK_UPDATE; }
+  int IsClosePending() const { return m_bClosePending.load(); }
+  // Answers 1 when a confirmed close gave up waiting for a worker stuck in a system call. That
+  // worker still points to the dialog: the program must end without destroying it.
   int IsWorkerAbandoned() const { return m_bWorkerAbandoned.load(); }
   static constexpr uint64_t kCloseGraceMs = 3000;
-  int IsUpdateRunning() const { return m_nLinkOwner.load() == LINK_UPDATE; }
+  static constexpr int kCloseTimerId = 1;
+  static constexpr unsigned kCloseTimerMs = 100;
+  // The confirmed close is over: the window may go.
+  void EndClose();
   // The handling of one device-change event code (7, 0x8000 or 0x8004) with the link free.
   void HandleDeviceChange(int code);
 
@@ -184,6 +199,7 @@ class CUpdateDlg {
   std::atomic<int> m_bDeviceChangePending{0};
   // The user confirmed closing while an update ran: the window closes once the worker has ended.
   std::atomic<int> m_bClosePending{0};
+  int m_bAskingToClose = 0;         // the confirmation box of a close request is open
   uint64_t m_nCloseDeadlineMs = 0;  // clock-seam time after which a stuck worker is abandoned
   std::atomic<int> m_bWorkerAbandoned{0};
   // The progress position this update showed last; -1 before the first.

@@ -2,8 +2,10 @@
 // system. The Qt window system (ui/qt/) implements it; tests use a recording fake.
 //
 // Calls may come from the dialog's thread or from an update thread. An implementation carries
-// calls from other threads to the dialog's thread and returns only when they are done, so a
-// caller may rely on the effect being visible when the call returns.
+// calls from other threads to the dialog's thread. Those that answer nothing (title, texts,
+// show/enable, progress, icon) are posted in order without waiting, so the worker never waits for
+// a repaint; a message box or the file dialog waits for its answer, and everything posted before
+// it has been applied when it shows.
 #pragma once
 
 #include <string>
@@ -51,6 +53,17 @@ class IWindowSystem : public IDeviceNotifySink {
   // Called by the update thread as its last act: asks the dialog's thread to run the dialog's
   // OnWorkerEnded soon. Never blocks and never runs it on the calling thread.
   virtual void NotifyWorkerEnded() = 0;
+
+  // ---- Closing (dialog's thread) ----
+  // Closes the boxes and the file dialog open on the worker's behalf (a box answers as Escape
+  // would, the file dialog chooses nothing) and answers every later one at once the same way, so
+  // that a worker told to stop is never kept waiting for a user who is closing the window.
+  virtual void CloseWorkerDialogs() = 0;
+  // Starts or stops a timer that calls the dialog's OnTimer(id) every intervalMs on its thread.
+  virtual void StartTimer(int id, unsigned intervalMs) = 0;
+  virtual void StopTimer(int id) = 0;
+  // The dialog may go now: close the window.
+  virtual void EndDialog() = 0;
 };
 
 // A control of the dialog, reached by id: the references the update threads keep to the button,

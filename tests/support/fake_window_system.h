@@ -66,6 +66,15 @@ class FakeWindowSystem : public IWindowSystem {
   void WatchDeviceMonitor(IDeviceMonitor* monitor) override;
   void UnwatchDeviceMonitor(IDeviceMonitor* monitor) override;
   void NotifyWorkerEnded() override;
+  // Closing: the fake records what the dialog asked for; later boxes and file dialogs still answer
+  // from the script.
+  void CloseWorkerDialogs() override { ++m_nCloseWorkerDialogs; }
+  void StartTimer(int id, unsigned intervalMs) override { m_timers[id] = intervalMs; }
+  void StopTimer(int id) override { m_timers.erase(id); }
+  void EndDialog() override { ++m_nEndDialogs; }
+  int m_nCloseWorkerDialogs = 0;
+  int m_nEndDialogs = 0;
+  std::map<int, unsigned> m_timers;  // running timers, by id
 
   int m_progressMin = 0;
   int m_progressMax = 0;

@@ -214,7 +214,7 @@ TEST_F(DialogTest, ALateEndNoticeLeavesTheNextUpdateAlone) {
   EXPECT_EQ(m_window.Title(), u"Tarvix Update v2.60(GamePad V1.50)");
 }
 
-TEST_F(DialogTest, AnEndNoticeWhileTheWindowClosesLeavesTheControllerAlone) {
+TEST_F(DialogTest, AnEndNoticeWhileTheWindowClosesEndsTheDialogAndLeavesTheControllerAlone) {
   PlugRunningFirmware(150);
   ASSERT_EQ(m_dlg->OnInitDialog(), 1);
   size_t before = ReportsFromHost();
@@ -222,9 +222,13 @@ TEST_F(DialogTest, AnEndNoticeWhileTheWindowClosesLeavesTheControllerAlone) {
   m_dlg->m_bClosePending = 1;  // the user chose to close while the update ran
   m_dlg->m_bDeviceChangePending = 1;
   m_dlg->OnWorkerEnded();
+  EXPECT_EQ(m_window.m_nEndDialogs, 1);
   EXPECT_EQ(ReportsFromHost(), before);  // no version query for a window that is going away
   EXPECT_EQ(m_firmware->m_nVersionQueries, 1);
   EXPECT_TRUE(m_window.Titles().empty());
+  // A click that gets through meanwhile starts nothing.
+  m_dlg->OnBnClickedUsbUpdate();
+  EXPECT_EQ(m_dlg->IsUpdateRunning(), 0);
   m_dlg->m_bClosePending = 0;
 }
 
@@ -262,17 +266,22 @@ TEST_F(DialogTest, ClosingAsksOnlyWhileAnUpdateRuns) {
   m_window.QueueBoxAnswer(IDOK);
   EXPECT_EQ(m_dlg->OnCloseRequested(), 0);  // closes once the worker has ended
   EXPECT_EQ(g_bStop.load(), 1);
-  EXPECT_EQ(m_dlg->m_bClosePending.load(), 1);
-  EXPECT_EQ(m_dlg->MayClose(), 0);
+  EXPECT_EQ(m_dlg->IsClosePending(), 1);
+  EXPECT_EQ(m_window.m_nCloseWorkerDialogs, 1);
+  EXPECT_EQ(m_dlg->OnCloseRequested(), 0);  // a second request asks nothing
+  EXPECT_EQ(m_window.Boxes().size(), 2u);
+  ASSERT_EQ(m_window.m_timers.count(CUpdateDlg::kCloseTimerId), 1u);
   m_clock.SleepMs(CUpdateDlg::kCloseGraceMs - 1);
-  EXPECT_EQ(m_dlg->MayClose(), 0);
-  EXPECT_EQ(m_dlg->IsWorkerAbandoned(), 0);
+  m_dlg->OnTimer(CUpdateDlg::kCloseTimerId);
+  EXPECT_EQ(m_window.m_nEndDialogs, 0);
   m_clock.SleepMs(1);  // the bound: the window goes without the worker
-  EXPECT_EQ(m_dlg->MayClose(), 1);
+  m_dlg->OnTimer(CUpdateDlg::kCloseTimerId);
+  EXPECT_EQ(m_window.m_nEndDialogs, 1);
   EXPECT_EQ(m_dlg->IsWorkerAbandoned(), 1);
+  EXPECT_TRUE(m_window.m_timers.empty());
   g_releaseWorker = 1;
   ASSERT_TRUE(m_window.WaitForWorkerEnd());
-  m_dlg->OnWorkerEnded();
+  EXPECT_EQ(m_dlg->PrepareToClose(), 0);
 }
 
 }  // namespace

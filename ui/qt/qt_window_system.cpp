@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
 
 #include "ui/qt/update_window.h"
@@ -75,6 +76,15 @@ void QtWindowSystem::Detach() {
 }
 
 template <class F>
+void QtWindowSystem::PostToUiThread(F&& fn) {
+  if (QThread::currentThread() == thread()) {
+    fn();
+    return;
+  }
+  QMetaObject::invokeMethod(this, std::forward<F>(fn), Qt::QueuedConnection);
+}
+
+template <class F>
 void QtWindowSystem::RunOnUiThread(F&& fn) {
   if (QThread::currentThread() == thread()) {
     fn();
@@ -87,15 +97,17 @@ QWidget* QtWindowSystem::Control(int controlId) const {
   return m_pWindow ? m_pWindow->Control(controlId) : nullptr;
 }
 
+// The control updates carry copies of their arguments: the caller goes on before they run.
+
 void QtWindowSystem::SetTitle(const std::u16string& title) {
-  RunOnUiThread([&] {
+  PostToUiThread([this, title] {
     if (m_pWindow)
       m_pWindow->setWindowTitle(ToQString(title));
   });
 }
 
 void QtWindowSystem::SetControlText(int controlId, const std::u16string& text) {
-  RunOnUiThread([&] {
+  PostToUiThread([this, controlId, text] {
     QWidget* control = Control(controlId);
     if (auto* label = qobject_cast<QLabel*>(control))
       label->setText(DisplayText(text));
@@ -105,28 +117,28 @@ void QtWindowSystem::SetControlText(int controlId, const std::u16string& text) {
 }
 
 void QtWindowSystem::ShowControl(int controlId, bool show) {
-  RunOnUiThread([&] {
+  PostToUiThread([this, controlId, show] {
     if (QWidget* control = Control(controlId))
       control->setVisible(show);
   });
 }
 
 void QtWindowSystem::EnableControl(int controlId, bool enable) {
-  RunOnUiThread([&] {
+  PostToUiThread([this, controlId, enable] {
     if (QWidget* control = Control(controlId))
       control->setEnabled(enable);
   });
 }
 
 void QtWindowSystem::SetProgressRange(int minimum, int maximum) {
-  RunOnUiThread([&] {
+  PostToUiThread([this, minimum, maximum] {
     if (m_pWindow && minimum <= maximum)
       m_pWindow->Progress()->setRange(minimum, maximum);
   });
 }
 
 void QtWindowSystem::SetProgressPos(int position) {
-  RunOnUiThread([&] {
+  PostToUiThread([this, position] {
     if (!m_pWindow)
       return;
     // A position outside the range is clamped to it, as a progress control does.
@@ -136,11 +148,9 @@ void QtWindowSystem::SetProgressPos(int position) {
 }
 
 void QtWindowSystem::SetIcon(int iconId) {
-  RunOnUiThread([&] {
-    if (!m_pWindow || iconId != IDI_APP)
-      return;
-    m_nIconId = iconId;
-    m_pWindow->setWindowIcon(QIcon(QStringLiteral(":/tarvix/tarvix-update.png")));
+  PostToUiThread([this, iconId] {
+    if (m_pWindow && iconId == IDI_APP)
+      m_pWindow->setWindowIcon(QIcon(QStringLiteral(":/tarvix/tarvix-update.png")));
   });
 }
 
@@ -148,42 +158,38 @@ int QtWindowSystem::MessageBox(const std::u16string& text, const std::u16string&
                                unsigned type) {
   bool fromWorker = QThread::currentThread() != thread();
   int answer = IDCANCEL;
-  RunOnUiThread([&] { answer = ShowBox(text, caption, type, fromWorker); });
+  RunOnUiThread([&] {
+    // A worker told to stop is never kept waiting: its boxes answer as Escape would.
+    if (fromWorker && m_bAborting)
+      answer = type == MB_OKCANCEL ? IDCANCEL : IDOK;
+    else
+      answer = ExecBox(text, caption, type, fromWorker);
+  });
   return answer;
 }
 
-int QtWindowSystem::ShowBox(const std::u16string& text, const std::u16string& caption,
+int QtWindowSystem::ExecBox(const std::u16string& text, const std::u16string& caption,
                             unsigned type, bool fromWorker) {
   const bool okCancel = type == MB_OKCANCEL;
   // Closing the box without a button (Escape, close box, abort) answers what Escape answers.
   const int escapeAnswer = okCancel ? IDCANCEL : IDOK;
-  int answer = 0;
-  if (fromWorker && m_bAborting)
-    answer = escapeAnswer;
-  else if (m_pAnswers)
-    answer = m_pAnswers->AnswerBox(text, caption, type);
-
-  if (answer != IDOK && answer != IDCANCEL) {
-    QMessageBox box(m_pWindow);
-    box.setIcon(QMessageBox::NoIcon);
-    box.setWindowTitle(ToQString(caption));
-    box.setTextFormat(Qt::PlainText);
-    box.setText(DisplayText(text));
-    if (m_pWindow)
-      box.setFont(m_pWindow->font());
-    QPushButton* ok = box.addButton(QMessageBox::Ok);
-    QPushButton* cancel = okCancel ? box.addButton(QMessageBox::Cancel) : nullptr;
-    box.setDefaultButton(ok);
-    box.setEscapeButton(okCancel ? cancel : ok);
-    QPointer<QDialog> tracked(&box);
-    if (fromWorker)
-      m_workerDialogs.push_back(tracked);
-    box.exec();
-    std::erase(m_workerDialogs, tracked);
-    answer = box.clickedButton() == ok ? IDOK : escapeAnswer;
-  }
-  m_boxes.push_back({text, caption, type, answer, fromWorker});
-  return answer;
+  QMessageBox box(m_pWindow);
+  box.setIcon(QMessageBox::NoIcon);
+  box.setWindowTitle(ToQString(caption));
+  box.setTextFormat(Qt::PlainText);
+  box.setText(DisplayText(text));
+  if (m_pWindow)
+    box.setFont(m_pWindow->font());
+  QPushButton* ok = box.addButton(QMessageBox::Ok);
+  QPushButton* cancel = okCancel ? box.addButton(QMessageBox::Cancel) : nullptr;
+  box.setDefaultButton(ok);
+  box.setEscapeButton(okCancel ? cancel : ok);
+  QPointer<QDialog> tracked(&box);
+  if (fromWorker)
+    m_workerDialogs.push_back(tracked);
+  box.exec();
+  std::erase(m_workerDialogs, tracked);
+  return box.clickedButton() == ok ? IDOK : escapeAnswer;
 }
 
 bool QtWindowSystem::OpenFileDialog(const std::u16string& filter,
@@ -191,25 +197,18 @@ bool QtWindowSystem::OpenFileDialog(const std::u16string& filter,
   bool fromWorker = QThread::currentThread() != thread();
   bool chosen = false;
   std::u16string result;
-  RunOnUiThread([&] { chosen = ShowFileDialog(filter, initialFolder, &result, fromWorker); });
+  RunOnUiThread([&] {
+    if (!(fromWorker && m_bAborting))
+      chosen = ExecFileDialog(QtFilterFromDialogFilter(filter), initialFolder, &result, fromWorker);
+  });
+  chosen = chosen && !result.empty();
   if (chosen && path != nullptr)
     *path = result;
   return chosen;
 }
 
-bool QtWindowSystem::ShowFileDialog(const std::u16string& filter,
-                                    const std::u16string& initialFolder, std::u16string* path,
-                                    bool fromWorker) {
-  const QString qtFilter = QtFilterFromDialogFilter(filter);
-  m_fileDialogs.push_back({qtFilter, initialFolder});
-  if (fromWorker && m_bAborting)
-    return false;
-  if (m_pAnswers) {
-    int scripted = m_pAnswers->AnswerFileDialog(qtFilter, initialFolder, path);
-    if (scripted >= 0)
-      return scripted == 1 && !path->empty();
-  }
-
+bool QtWindowSystem::ExecFileDialog(const QString& qtFilter, const std::u16string& initialFolder,
+                                    std::u16string* path, bool fromWorker) {
   QFileDialog dialog(m_pWindow, QString(), ToQString(initialFolder));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
@@ -267,14 +266,17 @@ void QtWindowSystem::DrainMonitor(IDeviceMonitor* monitor) {
     int code = monitor->ReceiveEvent();
     if (code == IDeviceMonitor::kNone)
       break;
-    m_deliveredEvents.push_back(code);
-    if (m_pDlg)
-      m_pDlg->OnDeviceChange(static_cast<uint32_t>(code), 0);
+    DeliverDeviceChange(code);
     if (m_notifiers.count(monitor) == 0)
       return;  // unwatched by the handling; the monitor may be gone
   }
   if (notifier)
     notifier->setEnabled(true);
+}
+
+void QtWindowSystem::DeliverDeviceChange(int code) {
+  if (m_pDlg)
+    m_pDlg->OnDeviceChange(static_cast<uint32_t>(code), 0);
 }
 
 void QtWindowSystem::NotifyWorkerEnded() {
@@ -287,11 +289,9 @@ void QtWindowSystem::OnWorkerEndedNotice() {
   m_nPendingWorkerEnds.fetch_sub(1);
   if (m_pDlg)
     m_pDlg->OnWorkerEnded();
-  if (m_pDlg && m_pWindow)
-    m_pWindow->AfterWorkerEnded();
 }
 
-void QtWindowSystem::AbortWorkerDialogs() {
+void QtWindowSystem::CloseWorkerDialogs() {
   m_bAborting = true;
   // Copies: rejecting a dialog returns from its exec further up the stack, which edits the list.
   const std::vector<QPointer<QDialog>> open = m_workerDialogs;
@@ -301,19 +301,28 @@ void QtWindowSystem::AbortWorkerDialogs() {
   }
 }
 
-void QtWindowSystem::FinishWorker() {
-  if (m_pDlg == nullptr)
+void QtWindowSystem::StartTimer(int id, unsigned intervalMs) {
+  StopTimer(id);
+  auto* timer = new QTimer(this);
+  connect(timer, &QTimer::timeout, this, [this, id] {
+    if (m_pDlg)
+      m_pDlg->OnTimer(id);
+  });
+  timer->start(static_cast<int>(intervalMs));
+  m_timers[id] = timer;
+}
+
+void QtWindowSystem::StopTimer(int id) {
+  auto it = m_timers.find(id);
+  if (it == m_timers.end())
     return;
-  if (m_pDlg->IsUpdateRunning()) {
-    g_bStop = 1;
-    AbortWorkerDialogs();
-  }
-  // The worker may be waiting for this thread (a progress position, a box): keep serving it.
-  // A worker abandoned by a confirmed close is stuck for good: nothing more to wait for.
-  while (m_pDlg->IsUpdateRunning() && !m_pDlg->IsWorkerAbandoned())
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  // After the link is released the worker only posts its end notice: joining cannot block long.
-  if (m_pDlg->m_worker.joinable())
-    m_pDlg->OnWorkerEnded();
-  QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+  // The timer may be the one whose signal is being handled: let the event loop delete it.
+  it->second->stop();
+  it->second->deleteLater();
+  m_timers.erase(it);
+}
+
+void QtWindowSystem::EndDialog() {
+  if (m_pWindow)
+    m_pWindow->CloseApproved();
 }

@@ -1,9 +1,10 @@
 // The Qt window system: the dialog's window-system seam on Qt Widgets.
 //
 // Every call may come from the dialog's (UI) thread or from the update thread. Calls from another
-// thread are carried to the UI thread and the caller waits until they are done
-// (Qt::BlockingQueuedConnection), so the worker sees their effect when the call returns. Message
-// boxes and the open-file dialog are shown by the UI thread on the worker's behalf.
+// thread are carried to the UI thread: those that answer nothing are posted in order
+// (Qt::QueuedConnection) and the worker goes on at once; message boxes and the open-file dialog
+// are shown by the UI thread on the worker's behalf while the worker waits for the answer
+// (Qt::BlockingQueuedConnection, behind everything posted before).
 #pragma once
 
 #include <QObject>
@@ -18,6 +19,7 @@
 
 class QDialog;
 class QSocketNotifier;
+class QTimer;
 class QWidget;
 class CUpdateDlg;
 class CUpdateWindow;
@@ -29,18 +31,6 @@ QString QtFilterFromDialogFilter(const std::u16string& filter);
 
 // Display text of the updater's texts: "\r\n" becomes "\n" (Qt breaks lines on "\n" alone).
 QString DisplayText(const std::u16string& text);
-
-// Answers boxes and file dialogs in place of the user (tests). Called on the UI thread.
-class IAnswerProvider {
- public:
-  virtual ~IAnswerProvider() = default;
-  // IDOK or IDCANCEL answers the box without showing it; 0 shows the real box.
-  virtual int AnswerBox(const std::u16string& text, const std::u16string& caption,
-                        unsigned type) = 0;
-  // 1: a file was chosen (*path holds it); 0: cancelled; -1: show the real dialog.
-  virtual int AnswerFileDialog(const QString& qtFilter, const std::u16string& initialFolder,
-                               std::u16string* path) = 0;
-};
 
 class QtWindowSystem : public QObject, public IWindowSystem {
   Q_OBJECT
@@ -68,60 +58,41 @@ class QtWindowSystem : public QObject, public IWindowSystem {
   void WatchDeviceMonitor(IDeviceMonitor* monitor) override;
   void UnwatchDeviceMonitor(IDeviceMonitor* monitor) override;
   void NotifyWorkerEnded() override;
+  void CloseWorkerDialogs() override;
+  void StartTimer(int id, unsigned intervalMs) override;
+  void StopTimer(int id) override;
+  void EndDialog() override;
 
-  // ---- Closing ----
-  // Closes the boxes and the file dialog open on the worker's behalf (they answer IDCANCEL, or no
-  // file) and answers every later one at once the same way, so that a worker told to stop is never
-  // kept waiting for a user who is closing the window. UI thread only.
-  void AbortWorkerDialogs();
   // Worker-end notices posted and not yet handled on the UI thread.
   int PendingWorkerEnds() const { return m_nPendingWorkerEnds.load(); }
-  // Processes events on the UI thread until no update runs and every worker-end notice has been
-  // handled. Used once the window has closed, so that the worker never waits for a UI thread
-  // that has stopped looking at its events. UI thread only.
-  void FinishWorker();
 
-  // ---- Test hooks ----
-  void SetAnswerProvider(IAnswerProvider* provider) { m_pAnswers = provider; }
-  struct BoxRecord {
-    std::u16string text;
-    std::u16string caption;
-    unsigned type;
-    int answer;
-    bool fromWorker;
-  };
-  struct FileDialogRecord {
-    QString qtFilter;
-    std::u16string initialFolder;
-  };
-  // Copies; UI thread only.
-  std::vector<BoxRecord> Boxes() const { return m_boxes; }
-  std::vector<FileDialogRecord> FileDialogs() const { return m_fileDialogs; }
-  int IconId() const { return m_nIconId; }
-  // Device-change codes delivered to the dialog from the monitor.
-  std::vector<int> DeliveredEvents() const { return m_deliveredEvents; }
+ protected:
+  // Shows a modal box on the UI thread and answers IDOK or IDCANCEL (Escape's answer when it is
+  // closed without a button). fromWorker: shown on the update thread's behalf.
+  virtual int ExecBox(const std::u16string& text, const std::u16string& caption, unsigned type,
+                      bool fromWorker);
+  // Shows the open-file dialog on the UI thread; answers true and the chosen path.
+  virtual bool ExecFileDialog(const QString& qtFilter, const std::u16string& initialFolder,
+                              std::u16string* path, bool fromWorker);
+  // Hands one arrival or removal notice to the dialog.
+  virtual void DeliverDeviceChange(int code);
 
  private:
+  // Runs fn on the UI thread: directly when already there, else posted without waiting.
+  template <class F>
+  void PostToUiThread(F&& fn);
   // Runs fn on the UI thread: directly when already there, else queued and waited for.
   template <class F>
   void RunOnUiThread(F&& fn);
   QWidget* Control(int controlId) const;
-  int ShowBox(const std::u16string& text, const std::u16string& caption, unsigned type,
-              bool fromWorker);
-  bool ShowFileDialog(const std::u16string& filter, const std::u16string& initialFolder,
-                      std::u16string* path, bool fromWorker);
   void DrainMonitor(IDeviceMonitor* monitor);
   void OnWorkerEndedNotice();
 
   QPointer<CUpdateWindow> m_pWindow;
   CUpdateDlg* m_pDlg = nullptr;
-  IAnswerProvider* m_pAnswers = nullptr;
   std::map<IDeviceMonitor*, QSocketNotifier*> m_notifiers;
+  std::map<int, QTimer*> m_timers;
   std::vector<QPointer<QDialog>> m_workerDialogs;  // open on the worker's behalf
   bool m_bAborting = false;
   std::atomic<int> m_nPendingWorkerEnds{0};
-  std::vector<BoxRecord> m_boxes;
-  std::vector<FileDialogRecord> m_fileDialogs;
-  std::vector<int> m_deliveredEvents;
-  int m_nIconId = 0;
 };

@@ -1,5 +1,6 @@
 #include "ui/qt/update_window.h"
 
+#include <QCoreApplication>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QKeyEvent>
@@ -8,7 +9,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTextLayout>
-#include <QTimer>
 
 #include "update/update_dlg.h"
 
@@ -26,8 +26,6 @@ constexpr TemplateRect kDoneLabelRect{59, 91, 85, 12};
 constexpr TemplateRect kButtonRect{7, 109, 197, 22};
 
 constexpr int kFontPoints = 9;
-// How often a confirmed close asks the dialog whether the window may go.
-constexpr int kClosePollMs = 100;
 
 // Families that show Simplified Chinese well, in order of preference after SimSun.
 const char* const kCjkFamilies[] = {
@@ -108,14 +106,17 @@ void CWrappedText::paintEvent(QPaintEvent* /*event*/) {
   }
 }
 
-CUpdateWindow::CUpdateWindow(CUpdateDlg* dlg) : QDialog(nullptr), m_pDlg(dlg) {
+CUpdateWindow::CUpdateWindow(CUpdateDlg* dlg, std::unique_ptr<QtWindowSystem> windowSystem)
+    : QDialog(nullptr),
+      m_pDlg(dlg),
+      m_pWs(windowSystem ? std::move(windowSystem) : std::make_unique<QtWindowSystem>()) {
   // An application window of its own (taskbar entry) with a caption and a close box only.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setFont(DialogFont());
   setWindowTitle(QStringLiteral("s"));  // the template's caption; OnInitDialog replaces it
   CreateControls();
-  m_ws.Attach(this, dlg);
+  m_pWs->Attach(this, dlg);
 }
 
 CUpdateWindow::~CUpdateWindow() {
@@ -138,7 +139,7 @@ void CUpdateWindow::CreateControls() {
   m_pButton = new QPushButton(QStringLiteral("USB_Update"), this);
   place(m_pButton, kButtonRect);
   connect(m_pButton, &QPushButton::clicked, this, [this] {
-    if (m_bOpen && !m_bClosePending)
+    if (m_bOpen)
       m_pDlg->OnBnClickedUsbUpdate();
   });
 
@@ -176,7 +177,7 @@ void CUpdateWindow::Open() {
   if (m_bOpen)
     return;
   m_bOpen = true;
-  m_pDlg->AttachWindow(&m_ws);
+  m_pDlg->AttachWindow(m_pWs.get());
   m_pDlg->OnInitDialog();
   show();
   // The first tab stop takes the focus, as a dialog gives it after its initialisation.
@@ -187,46 +188,21 @@ void CUpdateWindow::Open() {
 void CUpdateWindow::Shutdown() {
   if (!m_bOpen)
     return;
-  m_ws.FinishWorker();
-  m_ws.Detach();
-  m_pDlg->AttachWindow(nullptr);
-  m_pDlg->m_Hid.m_hNotifyWnd = nullptr;
+  // The worker may be waiting for this thread (a box, the file dialog): keep serving it until the
+  // dialog has let it end, then let the last notices run.
+  while (m_pDlg->PrepareToClose())
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  QCoreApplication::sendPostedEvents(m_pWs.get(), QEvent::MetaCall);
+  m_pWs->Detach();
   m_bOpen = false;
 }
 
 bool CUpdateWindow::RequestClose() {
-  if (m_bCloseApproved || !m_bOpen)
-    return true;
-  // A close already confirmed waits for the worker; a second request while the first one's box is
-  // open changes nothing.
-  if (m_bClosePending || m_bInCloseRequest)
-    return false;
-  m_bInCloseRequest = true;
-  int closeNow = m_pDlg->OnCloseRequested();
-  m_bInCloseRequest = false;
-  if (closeNow)
-    return true;
-  if (m_pDlg->m_bClosePending.load()) {
-    // The user chose to stop the update: the worker sees the stop flag once no box of ours holds
-    // it, and the window closes when its end notice has been handled (AfterWorkerEnded).
-    m_bClosePending = true;
-    m_ws.AbortWorkerDialogs();
-    // A worker stuck in a system call never sends its end notice: the dialog says when the
-    // window may go all the same.
-    auto* poll = new QTimer(this);
-    connect(poll, &QTimer::timeout, this, [this, poll] {
-      if (!m_pDlg->MayClose())
-        return;
-      poll->stop();
-      AfterWorkerEnded();
-    });
-    poll->start(kClosePollMs);
-  }
-  return false;
+  return m_bCloseApproved || !m_bOpen || m_pDlg->OnCloseRequested();
 }
 
-void CUpdateWindow::AfterWorkerEnded() {
-  if (!m_bClosePending || m_bCloseApproved)
+void CUpdateWindow::CloseApproved() {
+  if (m_bCloseApproved)
     return;
   m_bCloseApproved = true;
   QDialog::reject();

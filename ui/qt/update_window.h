@@ -7,6 +7,7 @@
 #include <QFont>
 #include <QLabel>
 #include <QRect>
+#include <memory>
 
 #include "ui/qt/qt_window_system.h"
 
@@ -39,7 +40,8 @@ class CUpdateWindow : public QDialog {
   Q_OBJECT
 
  public:
-  explicit CUpdateWindow(CUpdateDlg* dlg);
+  // The window system is the Qt one unless another is given (tests answer its boxes).
+  explicit CUpdateWindow(CUpdateDlg* dlg, std::unique_ptr<QtWindowSystem> windowSystem = nullptr);
   ~CUpdateWindow() override;
 
   // Hands the dialog its window system, runs OnInitDialog and shows the window.
@@ -48,7 +50,7 @@ class CUpdateWindow : public QDialog {
   // window system. Safe to call more than once.
   void Shutdown();
 
-  QtWindowSystem& WindowSystem() { return m_ws; }
+  QtWindowSystem& WindowSystem() { return *m_pWs; }
   CUpdateDlg* Dialog() const { return m_pDlg; }
   // The control of a template id, or nullptr.
   QWidget* Control(int controlId) const;
@@ -58,11 +60,8 @@ class CUpdateWindow : public QDialog {
   QPushButton* UpdateButton() const { return m_pButton; }
   // The size of the client area in dialog units times the base units.
   QSize BaseUnits() const { return m_baseUnits; }
-  // Whether a close has been confirmed and waits for the update thread to end.
-  bool IsClosePending() const { return m_bClosePending; }
-
-  // Called by the window system on the UI thread after the dialog's OnWorkerEnded has run.
-  void AfterWorkerEnded();
+  // The dialog lets the window go (its EndDialog): closes it.
+  void CloseApproved();
 
  protected:
   // The close box and Escape come here (QDialog::closeEvent calls reject()).
@@ -75,14 +74,12 @@ class CUpdateWindow : public QDialog {
   bool RequestClose();
 
   CUpdateDlg* m_pDlg;
-  QtWindowSystem m_ws;
+  std::unique_ptr<QtWindowSystem> m_pWs;
   QSize m_baseUnits;
   QProgressBar* m_pProgress = nullptr;
   QLabel* m_pHint = nullptr;
   QLabel* m_pDoneLabel = nullptr;
   QPushButton* m_pButton = nullptr;
-  bool m_bInCloseRequest = false;
-  bool m_bClosePending = false;
   bool m_bCloseApproved = false;
   bool m_bOpen = false;
 };

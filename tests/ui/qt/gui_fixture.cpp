@@ -17,26 +17,6 @@ bool WaitUntil(const std::function<bool()>& done, int boundMs) {
   return true;
 }
 
-int ScriptedAnswers::AnswerBox(const std::u16string& text, const std::u16string& /*caption*/,
-                               unsigned type) {
-  if (m_onBox)
-    m_onBox(text, type);
-  if (m_boxAnswers.empty())
-    return m_defaultBoxAnswer;
-  int answer = m_boxAnswers.front();
-  m_boxAnswers.pop_front();
-  return answer;
-}
-
-int ScriptedAnswers::AnswerFileDialog(const QString& /*qtFilter*/,
-                                      const std::u16string& /*initialFolder*/,
-                                      std::u16string* path) {
-  if (m_filePath.empty())
-    return 0;
-  *path = m_filePath;
-  return 1;
-}
-
 void GuiTest::SetUp() {
   ASSERT_TRUE(m_dir.isValid());
   SetClock(&m_clock);
@@ -59,8 +39,8 @@ void GuiTest::TearDown() {
 }
 
 void GuiTest::OpenWindow() {
-  m_window = std::make_unique<CUpdateWindow>(m_dlg.get());
-  m_window->WindowSystem().SetAnswerProvider(&m_answers);
+  m_window = std::make_unique<CUpdateWindow>(m_dlg.get(),
+                                             std::make_unique<ScriptedQtWindowSystem>(&m_answers));
   m_window->Open();
 }
 

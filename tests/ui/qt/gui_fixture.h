@@ -20,7 +20,7 @@
 #include "emulator/virtual_boot_loader.h"
 #include "emulator/virtual_hid.h"
 #include "emulator/virtual_running_firmware.h"
-#include "ui/qt/qt_window_system.h"
+#include "tests/ui/qt/scripted_window_system.h"
 #include "ui/qt/update_window.h"
 #include "update/update_dlg.h"
 
@@ -30,22 +30,6 @@ constexpr char16_t kTitle[] = u"Tarvix Update v2.60";
 
 // Processes Qt events until done() holds; false when the bound ran out first.
 bool WaitUntil(const std::function<bool()>& done, int boundMs = 60000);
-
-// Answers boxes and file dialogs in place of the user. Every answer runs on the UI thread.
-class ScriptedAnswers : public IAnswerProvider {
- public:
-  // Box answers in order; with none queued a box answers m_defaultBoxAnswer.
-  std::deque<int> m_boxAnswers;
-  int m_defaultBoxAnswer = IDOK;
-  // Called before a box is answered (it may act on the window, e.g. close it).
-  std::function<void(const std::u16string& text, unsigned type)> m_onBox;
-  // The file the next file dialog chooses; empty: the dialog is cancelled.
-  std::u16string m_filePath;
-
-  int AnswerBox(const std::u16string& text, const std::u16string& caption, unsigned type) override;
-  int AnswerFileDialog(const QString& qtFilter, const std::u16string& initialFolder,
-                       std::u16string* path) override;
-};
 
 class GuiTest : public ::testing::Test {
  protected:
@@ -73,7 +57,9 @@ class GuiTest : public ::testing::Test {
   QPushButton* Button() const { return m_window->UpdateButton(); }
   QProgressBar* Progress() const { return m_window->Progress(); }
   QLabel* DoneLabel() const { return m_window->DoneLabel(); }
-  QtWindowSystem& Ws() const { return m_window->WindowSystem(); }
+  ScriptedQtWindowSystem& Ws() const {
+    return static_cast<ScriptedQtWindowSystem&>(m_window->WindowSystem());
+  }
 
   VirtualClock m_clock;
   VirtualHidPlatform m_platform;

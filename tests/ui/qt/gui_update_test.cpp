@@ -118,14 +118,14 @@ TEST_F(UpdateTest, AnApplicationModeUpdateClickedThrough) {
 }
 
 // Closes the window (as the close box does) once the transfer has passed 30 %.
-void CloseMidTransfer(CUpdateWindow* window, QProgressBar* bar) {
+void CloseMidTransfer(ScriptedAnswers& answers, CUpdateWindow* window) {
   auto closed = std::make_shared<bool>(false);
-  QObject::connect(bar, &QProgressBar::valueChanged, window, [window, closed](int value) {
+  answers.m_onProgress = [window, closed](int value) {
     if (value >= 30 && !*closed) {
       *closed = true;
-      QTimer::singleShot(0, window, [window] { window->close(); });
+      window->close();
     }
-  });
+  };
 }
 
 TEST_F(UpdateTest, ClosingDuringAnUpdateAndCancellingKeepsItGoing) {
@@ -134,7 +134,7 @@ TEST_F(UpdateTest, ClosingDuringAnUpdateAndCancellingKeepsItGoing) {
   const DatRecord record = BootRecord(46 * 200);
   ChooseDat({record});
   m_answers.m_boxAnswers = {IDOK, IDCANCEL, IDOK};  // file confirmation, stop?, success
-  CloseMidTransfer(m_window.get(), Progress());
+  CloseMidTransfer(m_answers, m_window.get());
 
   ClickUpdate();
   ASSERT_TRUE(WaitForUpdateEnd());
@@ -147,7 +147,7 @@ TEST_F(UpdateTest, ClosingDuringAnUpdateAndCancellingKeepsItGoing) {
   EXPECT_FALSE(boxes[1].fromWorker);
   EXPECT_EQ(boxes[2].text, u"\n Firmware upgraded! \n");
   EXPECT_TRUE(m_window->isVisible());
-  EXPECT_FALSE(m_window->IsClosePending());
+  EXPECT_FALSE(m_dlg->IsClosePending());
   EXPECT_EQ(loader->m_bFinished, 1);
   EXPECT_EQ(loader->ReadFlash(0x08003400, record.image.size()),
             FlashAfterUpdate(*loader, record.image, 200));
@@ -159,7 +159,7 @@ TEST_F(UpdateTest, ClosingDuringAnUpdateAndConfirmingStopsItThenCloses) {
   ChooseDat({BootRecord(46 * 200)});
   m_answers.m_boxAnswers = {IDOK, IDOK};  // file confirmation, stop? OK
   m_answers.m_defaultBoxAnswer = IDOK;
-  CloseMidTransfer(m_window.get(), Progress());
+  CloseMidTransfer(m_answers, m_window.get());
 
   ClickUpdate();
   ASSERT_TRUE(WaitUntil([this] { return !m_window->isVisible(); }));
@@ -208,13 +208,13 @@ TEST_F(UpdateTest, UnpluggingDuringAnUpdateIsHandledOnceItHasEnded) {
   auto loader = PlugBootLoader();
   OpenWindow();
   ChooseDat({BootRecord(46 * 200)});
-  auto unplugged = std::make_shared<bool>(false);
-  QObject::connect(Progress(), &QProgressBar::valueChanged, [this, unplugged](int value) {
-    if (value >= 30 && !*unplugged) {
-      *unplugged = true;
+  bool unplugged = false;
+  m_answers.m_onProgress = [this, &unplugged](int value) {
+    if (value >= 30 && !unplugged) {
+      unplugged = true;
       m_platform.Unplug(kPath0);
     }
-  });
+  };
 
   ClickUpdate();
   ASSERT_TRUE(WaitForUpdateEnd());

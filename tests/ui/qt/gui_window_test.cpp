@@ -27,7 +27,7 @@ TEST_F(WindowTest, StartsWithoutAControllerAsThePlainIdleDialog) {
   EXPECT_TRUE(DoneLabel()->isHidden());
   EXPECT_EQ(DoneLabel()->text(), QStringLiteral("Firmware upgraded!"));
   EXPECT_TRUE(m_window->isVisible());
-  EXPECT_EQ(Ws().IconId(), IDI_APP);
+  EXPECT_FALSE(m_window->windowIcon().isNull());
   EXPECT_FALSE(m_window->windowIcon().isNull());
   EXPECT_TRUE(Ws().Boxes().empty());
 }
@@ -157,35 +157,39 @@ TEST(DialogFilterTest, TurnsTheOpenFileFilterIntoQtNameFilters) {
   EXPECT_EQ(DisplayText(u"a\r\n\r\nb"), QStringLiteral("a\n\nb"));
 }
 
-// Calls from another thread run on the UI thread, and the caller returns only once they are done.
-TEST_F(WindowTest, CallsFromAnotherThreadRunOnTheUiThreadAndAreWaitedFor) {
+// Calls from another thread run on the UI thread: control updates are posted in order without
+// waiting, and a box or the file dialog shows only after everything posted before it.
+TEST_F(WindowTest, CallsFromAnotherThreadArePostedInOrderAndBoxesComeAfterThem) {
   OpenWindow();
-  std::atomic<bool> returned{false};
   bool ranOnUiThread = false;
-  bool callerWasWaiting = false;
-  QObject::connect(Progress(), &QProgressBar::valueChanged, [&](int) {
-    ranOnUiThread = QThread::currentThread() == qApp->thread();
-    callerWasWaiting = !returned.load();
-  });
+  QObject::connect(Progress(), &QProgressBar::valueChanged,
+                   [&](int) { ranOnUiThread = QThread::currentThread() == qApp->thread(); });
+  std::vector<int> valuesAtBox;
+  QString titleAtBox;
+  m_answers.m_onBox = [&](const std::u16string&, unsigned) {
+    valuesAtBox.push_back(Progress()->value());
+    titleAtBox = Title();
+  };
   m_answers.m_boxAnswers = {IDCANCEL};
   m_answers.m_filePath = u"/tmp/chosen.dat";
   int boxAnswer = 0;
   bool chosen = false;
   std::u16string path;
   std::thread worker([&] {
-    Ws().SetProgressPos(42);
-    returned = true;
+    for (int position = 1; position <= 42; ++position)
+      Ws().SetProgressPos(position);
     Ws().SetTitle(u"from the worker");
     boxAnswer = Ws().MessageBox(u"question", kTitle, MB_OKCANCEL);
+    Ws().SetProgressPos(7);
     chosen = Ws().OpenFileDialog(u"File type(*.dat)|*.dat||", u"/tmp", &path);
   });
   bool done = WaitUntil([&] { return !Ws().FileDialogs().empty(); });
   worker.join();
   ASSERT_TRUE(done);
   EXPECT_TRUE(ranOnUiThread);
-  EXPECT_TRUE(callerWasWaiting);
-  EXPECT_EQ(Progress()->value(), 42);
-  EXPECT_EQ(Title(), QStringLiteral("from the worker"));
+  EXPECT_EQ(valuesAtBox, std::vector<int>{42});
+  EXPECT_EQ(titleAtBox, QStringLiteral("from the worker"));
+  EXPECT_EQ(Progress()->value(), 7);  // posted after the box, before the file dialog
   EXPECT_EQ(boxAnswer, IDCANCEL);
   ASSERT_EQ(Ws().Boxes().size(), 1u);
   EXPECT_TRUE(Ws().Boxes()[0].fromWorker);
