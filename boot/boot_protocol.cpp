@@ -22,6 +22,7 @@ constexpr uint8_t kPacketType = 5;
 constexpr uint32_t kMaxData = 46;     // data bytes one packet carries
 constexpr uint32_t kHeaderSize = 17;  // packet bytes before the data
 constexpr uint32_t kReplyDataOffset = 18;
+constexpr uint32_t kReplyAddressOffset = 14;  // the reply repeats the request after its leading 0
 
 // Attempts and pauses of the commands.
 constexpr int kReadAttempts = 5;
@@ -53,6 +54,15 @@ BootRead ReadBootReply(CHid& hid, uint16_t command) {
   if (result != WAIT_OBJECT_0)
     return BootRead::kNothing;
   return IsBootReply(command) ? BootRead::kAnswer : BootRead::kOther;
+}
+
+// Answers 1 when the image-write answer in g_InReport echoes the address of an earlier chunk of
+// the image: [base, address). Such an answer is left over from a chunk that went out twice (its
+// first answer came late) and says nothing about the chunk at address. An answer that echoes no
+// such address (this chunk's, or none at all) counts as usual.
+int IsEarlierChunkReply(const CUpdateDlg& dlg, uint32_t address) {
+  uint32_t echoed = ReadLe32(g_InReport + kReplyAddressOffset);
+  return echoed >= dlg.m_nBootBaseAddress && echoed < address ? 1 : 0;
 }
 
 // Commands 5 and 8: a read that brought no report sends the request again; a report that is not
@@ -161,6 +171,8 @@ int CUpdateDlg::BootWrite(const uint8_t* data, uint32_t address, uint32_t length
     if (BootStopRequested(*this))
       return 0;
     BootRead read = ReadBootReply(m_Hid, command);
+    if (read == BootRead::kAnswer && image && IsEarlierChunkReply(*this, address))
+      continue;  // a late answer to an earlier chunk sent twice: this chunk is not acknowledged
     if (read == BootRead::kAnswer)
       return 1;
     if (read == BootRead::kGone)
