@@ -32,6 +32,15 @@ BootRead ReadBootReply(CHid& hid, uint16_t command) {
   return IsBootReply(g_InReport, command) ? BootRead::kAnswer : BootRead::kOther;
 }
 
+// Answers 1 when the image-write answer in g_InReport echoes the address of an earlier chunk of
+// the image: [base, address). Such an answer is left over from a chunk that went out twice (its
+// first answer came late) and says nothing about the chunk at address. An answer that echoes no
+// such address (this chunk's, or none at all) counts as usual.
+int IsEarlierChunkReply(const CUpdateDlg& dlg, uint32_t address) {
+  uint32_t echoed = BootReplyAddress(g_InReport);
+  return echoed >= dlg.m_nBootBaseAddress && echoed < address ? 1 : 0;
+}
+
 // Commands 5 and 8: a read that brought no report sends the request again; a report that is not
 // the answer only uses up the attempt. A controller that is gone ends the command at once.
 int ReadCommand(CUpdateDlg& dlg, uint16_t command, uint8_t* destination, uint32_t length,
@@ -113,6 +122,8 @@ int CUpdateDlg::BootWrite(const uint8_t* data, uint32_t address, uint32_t length
     if (BootStopRequested(*this))
       return 0;
     BootRead read = ReadBootReply(m_Hid, command);
+    if (read == BootRead::kAnswer && image && IsEarlierChunkReply(*this, address))
+      continue;  // a late answer to an earlier chunk sent twice: this chunk is not acknowledged
     if (read == BootRead::kAnswer)
       return 1;
     if (read == BootRead::kGone)

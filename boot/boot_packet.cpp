@@ -50,6 +50,10 @@ int IsBootReply(const uint8_t* report, uint16_t command) {
              : 0;
 }
 
+uint32_t BootReplyAddress(const uint8_t* report) {
+  return ReadLe32(report + 1 + 13);  // after the leading 0, the request's address field
+}
+
 const BootLayout& BootLayoutOf(uint32_t deviceType) {
   return deviceType == kBootDeviceType3009 ? kBootLayout3009 : kBootLayoutOther;
 }

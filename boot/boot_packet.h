@@ -39,6 +39,9 @@ uint32_t BuildBootRequest(uint8_t packet[kBootRequestSize], const uint8_t* data,
 // command: a leading 0, then type 5, command field 0 and the answered command.
 int IsBootReply(const uint8_t* report, uint16_t command);
 
+// The address a reply repeats from the request it answers (reply offset 14).
+uint32_t BootReplyAddress(const uint8_t* report);
+
 // Memory layout of a boot loader, by the device type it reports.
 struct BootLayout {
   uint32_t base;      // the image's first byte

@@ -140,6 +140,10 @@ void VirtualBootLoader::SendReply(uint16_t answered, const uint8_t* request, con
   if (count > 0)
     std::memcpy(packet + kData, data, count);
   reply(payload);
+  if (m_nRepeatedReplies > 0) {
+    --m_nRepeatedReplies;
+    reply(payload);
+  }
 }
 
 void VirtualBootLoader::HandleWrite(uint16_t command, const uint8_t* packet, const ReplyFn& reply) {
@@ -230,6 +234,13 @@ void VirtualBootLoader::OnReport(const uint8_t* report65, const ReplyFn& reply) 
     --m_nIgnoreCommandCount;
     ++m_nIgnored;
     return;
+  }
+  uint8_t damaged[kPayload + 1];
+  if ((command == kCmdWriteOther || command == kCmdWriteImage) && m_nDamagedWrites > 0) {
+    --m_nDamagedWrites;
+    std::memcpy(damaged, report65, sizeof damaged);
+    damaged[1 + kData] ^= 0x01;
+    packet = damaged + 1;
   }
   switch (command) {
     case kCmdWriteOther:

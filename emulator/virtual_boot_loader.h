@@ -93,6 +93,9 @@ class VirtualBootLoader : public VirtualController {
   int m_nWrongCommandReplies = 0;           // the next N replies name another answered command (+1)
   int m_nIgnoreCommandCount = 0;            // the next N requests get no reply at all
   std::optional<uint16_t> m_ignoreCommand;  // requests with this command are never answered
+  int m_nDamagedWrites = 0;    // the next N write packets (2, 3) arrive with a data byte changed
+                               // on the way: the CRC check rejects them
+  int m_nRepeatedReplies = 0;  // the next N replies are sent twice
 
   std::mutex m_mutex;
 

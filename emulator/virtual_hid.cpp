@@ -210,6 +210,9 @@ bool VirtualHidPlatform::Write(HidHandle handle, const uint8_t* report, size_t l
   if (it == m_handles.end() || !it->second->plugged)
     return false;
   std::shared_ptr<Interface> itf = it->second;
+  WireFaults& faults = m_faults[itf->path];
+  if (faults.refuseReport > 0 && --faults.refuseReport == 0)
+    return false;  // the write fails; the report never reaches the wire
 
   // A short write is a report whose tail is zero, as a HID driver pads it.
   uint8_t full[kOutReportLength] = {};
@@ -229,7 +232,6 @@ bool VirtualHidPlatform::Write(HidHandle handle, const uint8_t* report, size_t l
       ScheduleReply(*itf, payload.data());
   }
 
-  WireFaults& faults = m_faults[itf->path];
   if (faults.unplugAfterReports >= 0) {
     if (faults.unplugAfterReports > 0)
       --faults.unplugAfterReports;
@@ -263,6 +265,10 @@ HidReadResult VirtualHidPlatform::Read(HidHandle handle, uint8_t* payload64, uin
       }
       if (now >= deadline)
         return HidReadResult::kTimeout;
+      uint8_t own[kInPayloadLength];
+      if (itf.replies.empty() && itf.model && itf.model->IdleReport(own)) {
+        itf.replies.push_back({now + 1, std::vector<uint8_t>(own, own + kInPayloadLength)});
+      }
       if (!itf.replies.empty())
         wakeAt = std::min(wakeAt, itf.replies.front().readyAtMs);
       wakeAt = std::min(wakeAt, now + kWaitSliceMs);

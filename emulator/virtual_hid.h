@@ -26,6 +26,11 @@ class VirtualController {
   // One output report from the host: 65 bytes, report id first. Each call of reply queues one input
   // report (64 payload bytes, the positions after the report id).
   virtual void OnReport(const uint8_t* report65, const ReplyFn& reply) = 0;
+  // The report it sends of its own accord when the host reads and nothing else is waiting (a
+  // gamepad reports its buttons every USB frame): fills the 64 payload bytes and answers true, or
+  // answers false to send nothing. The report becomes readable 1 ms later; the transcript does not
+  // keep it (a controller that streams would fill it).
+  virtual bool IdleReport(uint8_t* /*payload64*/) { return false; }
 };
 
 // One report on the wire, as the transcript keeps it.
@@ -45,6 +50,7 @@ struct WireFaults {
   int dropEveryKthReply = 0;    // 0: never; k: the k-th, 2k-th ... reply is lost
   int corruptNextReplies = 0;   // the next N replies arrive with every byte inverted
   int unplugAfterReports = -1;  // -1: never; N: unplugged right after the N-th host report
+  int refuseReport = 0;         // 0: never; N: the N-th host report fails to go out (cable stays)
   uint32_t latencyMs = 0;       // each reply becomes readable this long after the host's report
 };
 

@@ -20,6 +20,7 @@ constexpr uint8_t kFwVersion = 4;
 constexpr uint8_t kFwAppSerial = 6;
 constexpr uint8_t kFwDataRequest = 20;
 constexpr uint8_t kUnknownCommand = 99;
+constexpr uint8_t kTypeInput = 48;  // the gamepad's state: buttons and sticks
 
 constexpr int kMessageHeader = 4;   // 0, type, body length u16
 constexpr int kMaxMessage = 63;     // what fits after the length byte
@@ -259,4 +260,18 @@ void VirtualRunningFirmware::OnReport(const uint8_t* report65, const ReplyFn& re
     return;
   }
   ++m_nUnexpected;
+}
+
+bool VirtualRunningFirmware::IdleReport(uint8_t* payload64) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (!m_bStreamInput)
+    return false;
+  std::fill(payload64, payload64 + kPayload, 0);
+  payload64[0] = 12;
+  payload64[1] = static_cast<uint8_t>(m_nInputReports % 2 == 0 ? 1 : 0);
+  payload64[2] = kTypeInput;
+  payload64[3] = 8;
+  payload64[5] = static_cast<uint8_t>(m_nInputReports);  // the sticks move a little
+  ++m_nInputReports;
+  return true;
 }

@@ -29,6 +29,9 @@
 //   (N = 0: the request that follows FW_FILE_INFO); the transfer then stops taking data.
 // - The wrong-command knob spoils only that sending: the message kept for a resend after
 //   MSG_READ_FAILED is the correct one.
+// - With m_bStreamInput it sends its ordinary input report whenever the host reads and nothing
+//   else waits: alternately one whose message byte 0 is 1 and one of type 48, neither a message
+//   of the update.
 #pragma once
 
 #include <cstdint>
@@ -59,6 +62,7 @@ class VirtualRunningFirmware : public VirtualController {
  public:
   explicit VirtualRunningFirmware(RunningFirmwareConfig config = {});
   void OnReport(const uint8_t* report65, const ReplyFn& reply) override;
+  bool IdleReport(uint8_t* payload64) override;
 
   // The serial words the firmware expects back (its serial masked with the shared table).
   void ExpectedAppSerial(uint32_t out[3]) const;
@@ -79,6 +83,7 @@ class VirtualRunningFirmware : public VirtualController {
   int m_nUnexpected = 0;    // reports it could not place (bad framing, wrong moment)
   int m_nExtraChunks = 0;   // FW_DATA after the image was complete (stored all the same)
   int m_nStartUpdates = 0;  // MSG_START_UPDATE received
+  int m_nInputReports = 0;  // ordinary input reports sent (m_bStreamInput)
   // Which mask table the accepted serial was masked with: 0 none yet; 1 the stored table with
   // words 4..7 replaced (the normal case); 2 with words 0..3 replaced as well (after a boot-mode
   // identification at start-up).
@@ -87,6 +92,7 @@ class VirtualRunningFirmware : public VirtualController {
 
   // ---- Fault knobs ----
   int m_nWrongCommandReplies = 0;  // the next N firmware packets carry an unknown command (99)
+  bool m_bStreamInput = false;     // streams ordinary input reports (see above)
 
   RunningFirmwareConfig m_config;
   std::mutex m_mutex;

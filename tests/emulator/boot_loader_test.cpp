@@ -210,6 +210,19 @@ TEST_F(BootLoaderTest, IgnoreKnobsLeaveRequestsUnexecutedAndUnanswered) {
   EXPECT_EQ(m_loader->m_nIgnored, 3);
 }
 
+TEST_F(BootLoaderTest, DamagedWriteIsRejectedAndRepeatedReplyComesTwice) {
+  AttachLoader();
+  std::vector<uint8_t> data = MakeImage(46);
+  m_loader->m_nDamagedWrites = 1;
+  EXPECT_TRUE(Exchange(Request(3, 46, 0x08003400, data)).empty());
+  EXPECT_EQ(m_loader->m_nCrcMismatches, 1);
+  m_loader->m_nRepeatedReplies = 1;
+  EXPECT_TRUE(Answers(Exchange(Request(3, 46, 0x08003400, data)), 3));  // the resend is taken
+  EXPECT_TRUE(Answers(Receive(), 3));
+  EXPECT_TRUE(Receive().empty());
+  EXPECT_EQ(m_loader->ReadFlash(0x08003400, 46), data);
+}
+
 // A whole boot-mode update by hand: identify, erase the image region, write the image in 46-byte
 // chunks, erase and rewrite the version area, finish; then read the flash back.
 TEST_F(BootLoaderTest, WholeUpdateByHandLeavesTheImageAndTheNewVersionInFlash) {
