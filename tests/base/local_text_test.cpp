@@ -173,25 +173,25 @@ class LocaleEnvironment : public ::testing::Test {
 
 TEST_F(LocaleEnvironment, UserLanguageComesFromTheLocaleVariables) {
   SetAll(nullptr, nullptr, "zh_CN.UTF-8");
-  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_ZH_CN);
+  EXPECT_EQ(UiLanguage(), LANG_ZH_CN);
   EXPECT_EQ(LoadLocalText(TXT_USB_UPDATE), u"USB 升级");
   SetAll("en_US.UTF-8", nullptr, "zh_CN.UTF-8");  // LC_ALL wins over LANG
-  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_EN_US);
+  EXPECT_EQ(UiLanguage(), LANG_EN_US);
   SetAll("zh_CN", nullptr, "en_US.UTF-8");
-  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_ZH_CN);
+  EXPECT_EQ(UiLanguage(), LANG_ZH_CN);
   SetAll("", nullptr, "zh_CN.UTF-8");  // an empty LC_ALL falls through
-  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_ZH_CN);
+  EXPECT_EQ(UiLanguage(), LANG_ZH_CN);
   SetAll("", "en_US.UTF-8", "zh_CN.UTF-8");  // to LC_MESSAGES before LANG
-  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_EN_US);
+  EXPECT_EQ(UiLanguage(), LANG_EN_US);
   SetAll(nullptr, nullptr, nullptr);
-  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_EN_US);
+  EXPECT_EQ(UiLanguage(), LANG_EN_US);
   EXPECT_EQ(LoadLocalText(TXT_USB_UPDATE), u"USB Update");
   // An installed override is answered instead of the variables.
   SetAll("zh_CN.UTF-8", nullptr, nullptr);
   SetUiLanguageOverride(LANG_EN_US);
-  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_EN_US);
+  EXPECT_EQ(UiLanguage(), LANG_EN_US);
   SetUiLanguageOverride(std::nullopt);
-  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_ZH_CN);
+  EXPECT_EQ(UiLanguage(), LANG_ZH_CN);
 }
 
 }  // namespace
