@@ -1,6 +1,5 @@
 // The system clock on Windows: the performance counter (monotonic, finer than the 15.6 ms of the
 // tick count, so that a 1 ms wait stays about 1 ms) and the system's Sleep.
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include "base/clock.h"

@@ -1,5 +1,4 @@
 // The current folder on Windows, as the system stores it (UTF-16, of any length).
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include "base/current_folder.h"

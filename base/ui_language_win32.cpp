@@ -1,6 +1,5 @@
 // The interface language on Windows: the user's UI language as the system tells it (0x804 for
 // Chinese (PRC)). The locale variables mean nothing here.
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include "base/local_text.h"

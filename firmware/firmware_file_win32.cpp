@@ -2,7 +2,6 @@
 // ours alone while it is open (and an open fails while another program has it), read as bytes.
 #include "firmware/firmware_file.h"
 
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 namespace {
