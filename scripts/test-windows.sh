@@ -17,6 +17,7 @@ stop() { "$server" -k </dev/null >/dev/null 2>&1 || true; }
 trap stop EXIT
 
 start=$(date +%s)
+mkdir -p "$WINEPREFIX"  # a fresh clone has none yet: the server wants the folder
 "$server" -p </dev/null >/dev/null 2>&1
 /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1
 echo "test-windows: Wine profile ready in $(($(date +%s) - start)) s ($WINEPREFIX)"
