@@ -1,5 +1,7 @@
 #include "base/trace.h"
 
+#include "base/debug_output.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -36,6 +38,8 @@ void Trace(const char* format, ...) {
     g_traceSink(line);
   } else {
     std::fwrite(line.data(), 1, line.size(), stderr);
+    WriteDebugOutput(line);
+    std::fflush(stderr);  // a line at a time also where stderr is buffered (a file on Windows)
   }
 }
 

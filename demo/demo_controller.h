@@ -20,12 +20,17 @@ struct DemoController {
 // A controller in its boot loader, or (appMode) one running its firmware, version 1.37.
 DemoController MakeDemoController(bool appMode);
 
+// The firmware version the controller reports now, in hundredths ("2.00" after the demo's update),
+// or -1 when the model does not tell.
+int DemoControllerVersion(const DemoController& controller);
+
 // The sample file: version 2.00, a record for the boot loader's device type 0x3009, and one for a
 // controller whose device type was never read (application mode selects by the type it knows,
 // which stays 0 until a boot loader was identified; the running firmware receives the first
 // record's image, the same bytes).
 std::vector<uint8_t> DemoSampleDat();
 
-// F5 plugs the controller in at kDemoPath, F6 unplugs it; both also on the context menu.
+// F5 plugs the controller in at kDemoPath, F6 unplugs it; both also on the context menu (the Qt
+// window; the Win32 demo adds the same commands to its window in demo_main_win32.cpp).
 void AddPlugActions(CUpdateWindow& window, VirtualHidPlatform& platform,
                     const DemoController& controller);

@@ -61,8 +61,7 @@ int CHid::FindDevice(HidHandle* handle) {
       // may not open is worth one line: it is the usual reason why nothing is found.
       if (openResult == HidOpenResult::kAccessDenied &&
           MatchIdentity(info.vendorId, info.productId)) {
-        Trace("%s: access denied; install the udev rule to use the controller without root\n",
-              info.path.c_str());
+        Trace("%s: access denied; %s\n", info.path.c_str(), platform->AccessDeniedAdvice());
       }
       continue;
     }

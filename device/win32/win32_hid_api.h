@@ -14,11 +14,11 @@ extern "C" {
 struct Win32HidApi {
   // SetupAPI: the present interfaces of a class, one by one, with their paths.
   HDEVINFO(WINAPI* getClassDevs)(const GUID*, PCWSTR, HWND, DWORD);
-  BOOL(WINAPI* enumInterfaces)(HDEVINFO, PSP_DEVINFO_DATA, const GUID*, DWORD,
-                               PSP_DEVICE_INTERFACE_DATA);
-  BOOL(WINAPI* getInterfaceDetail)(HDEVINFO, PSP_DEVICE_INTERFACE_DATA,
-                                   PSP_DEVICE_INTERFACE_DETAIL_DATA_W, DWORD, PDWORD,
-                                   PSP_DEVINFO_DATA);
+  BOOL(WINAPI* enumInterfaces)
+  (HDEVINFO, PSP_DEVINFO_DATA, const GUID*, DWORD, PSP_DEVICE_INTERFACE_DATA);
+  BOOL(WINAPI* getInterfaceDetail)
+  (HDEVINFO, PSP_DEVICE_INTERFACE_DATA, PSP_DEVICE_INTERFACE_DETAIL_DATA_W, DWORD, PDWORD,
+   PSP_DEVINFO_DATA);
   BOOL(WINAPI* destroyInfoList)(HDEVINFO);
   // hid.dll
   void(WINAPI* getHidGuid)(LPGUID);

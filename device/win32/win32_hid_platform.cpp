@@ -90,8 +90,8 @@ std::vector<HidInterfaceInfo> Win32HidPlatform::Enumerate() {
     info.path = Utf8(detail->DevicePath);
     // Asking the identity needs no access rights: keyboards and mice, which the system keeps for
     // itself, tell theirs too.
-    HANDLE query = m_api.createFile(detail->DevicePath, 0, kShareBoth, nullptr, OPEN_EXISTING, 0,
-                                    nullptr);
+    HANDLE query =
+        m_api.createFile(detail->DevicePath, 0, kShareBoth, nullptr, OPEN_EXISTING, 0, nullptr);
     if (query != INVALID_HANDLE_VALUE) {
       HIDD_ATTRIBUTES attributes = {};
       attributes.Size = sizeof attributes;

@@ -29,6 +29,10 @@ class Win32HidPlatform : public IHidPlatform {
   void Close(HidHandle handle) override;
   // A monitor that registers the dialog's window for the HID class (IDeviceMonitor::WatchWindow).
   std::unique_ptr<IDeviceMonitor> CreateMonitor() override;
+  // Windows lets every user open a HID device: a refusal means it is someone else's.
+  const char* AccessDeniedAdvice() const override {
+    return "another program has the controller open; close it and plug the controller in again";
+  }
 
   static constexpr DWORD kWriteTimeoutMs = 1000;
   static constexpr DWORD kReportBytes = 65;  // report id and 64 bytes

@@ -18,15 +18,12 @@ bool DecimalCommaActive() {
 }  // namespace
 
 #ifdef _WIN32
-
-// Windows has German in its C library under its own names; there is nothing to build.
+// Windows has German in its C library under its own names; nothing is built.
 GermanLocale::GermanLocale(int category) : m_category(category) {
   if (const char* current = std::setlocale(category, nullptr))
     m_savedLocale = current;
-  for (const char* name : {"de-DE", "German_Germany.1252", "German"}) {
-    if (std::setlocale(category, name))
-      break;
-  }
+  if (!std::setlocale(category, "de-DE"))
+    std::setlocale(category, "German");
   m_active = DecimalCommaActive();
 }
 
@@ -37,7 +34,6 @@ GermanLocale::~GermanLocale() {
 bool GermanLocale::BuildInTemporaryFolder() {
   return false;
 }
-
 #else
 
 GermanLocale::GermanLocale(int category) : m_category(category) {

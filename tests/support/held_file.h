@@ -10,10 +10,6 @@ class HeldFile {
  public:
   explicit HeldFile(const std::filesystem::path& path);
   ~HeldFile() { Release(); }
-  HeldFile(const HeldFile&) = delete;
-  HeldFile& operator=(const HeldFile&) = delete;
-
-  // True while the file is held.
   bool held() const { return m_file != -1; }
   void Release();
 

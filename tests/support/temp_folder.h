@@ -18,12 +18,21 @@ class TempFolder {
     m_path =
         std::filesystem::temp_directory_path() / ("tarvix-" + std::to_string(::getpid()) + "-" +
                                                   info->test_suite_name() + "-" + info->name());
-    std::filesystem::remove_all(m_path);
+    std::error_code error;  // a folder left by an earlier process of the same id goes first
+    std::filesystem::remove_all(Removable(), error);
     std::filesystem::create_directories(m_path);
   }
   ~TempFolder() {
     std::error_code error;
-    std::filesystem::remove_all(m_path, error);
+    std::filesystem::remove_all(Removable(), error);
+  }
+  // On Windows the "\\?\" form, without which a tree deeper than 260 characters stays behind.
+  std::filesystem::path Removable() const {
+#ifdef _WIN32
+    return L"\\\\?\\" + m_path.wstring();
+#else
+    return m_path;
+#endif
   }
 
   std::u16string Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
@@ -32,7 +41,9 @@ class TempFolder {
     return file.u16string();
   }
   // The path in UTF-16 whatever the system's own form (UTF-8 on Linux, UTF-16 on Windows).
-  std::u16string PathOf(const std::string& name) const { return (m_path / name).u16string(); }
+  std::u16string PathOf(const std::string& name) const {
+    return (m_path / name).u16string();
+  }
   static void WriteAt(const std::filesystem::path& file, const std::vector<uint8_t>& bytes) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),

@@ -241,14 +241,12 @@ TEST_F(SelectFirmwareTest, FilesThatCannotBeOpenedEndSilentlyWithoutBlocking) {
 TEST_F(SelectFirmwareTest, ChineseNamesOfFoldersAndFilesArePassedWhole) {
   // The dialog starts in the current folder, and the chosen file opens, whatever the characters.
   std::filesystem::path folder = m_folder.m_path / u8"固件 文件夹";
-  std::filesystem::create_directory(folder);
   std::filesystem::path saved = std::filesystem::current_path();
+  std::filesystem::create_directory(folder);
   std::filesystem::current_path(folder);
-  TempFolder::WriteAt(folder / u8"升级.dat",
-                      BuildDat({{.deviceType = 0x3009, .image = MakeImage(64)}}));
-  int chosen = Select((folder / u8"升级.dat").u16string());
+  TempFolder::WriteAt(u8"升级.dat", BuildDat({{.deviceType = 0x3009, .image = MakeImage(64)}}));
+  EXPECT_EQ(Select((folder / u8"升级.dat").u16string()), 1);
   std::filesystem::current_path(saved);
-  EXPECT_EQ(chosen, 1);
   ASSERT_EQ(m_window.FileDialogs().size(), 1u);
   EXPECT_EQ(m_window.FileDialogs()[0].initialFolder, folder.u16string());
   EXPECT_EQ(m_dlg.m_imageSize, 64u);

@@ -29,9 +29,8 @@ bool CompleteRead(FakeWin32System::File& file) {
     return false;
   file.pending = false;
   file.error = itf.plugged ? 0 : ERROR_DEVICE_NOT_CONNECTED;
-  file.result = 0;
+  file.result = itf.plugged ? std::min<DWORD>(file.size, itf.reports.front().size()) : 0;
   if (itf.plugged) {
-    file.result = std::min<DWORD>(file.size, static_cast<DWORD>(itf.reports.front().size()));
     std::memcpy(file.buffer, itf.reports.front().data(), file.result);
     itf.reports.pop_front();
   }
@@ -61,7 +60,7 @@ const Win32HidApi kFakeApi = {
       std::memcpy(detail->DevicePath, path.c_str(), bytes);
       return TRUE;
     },
-    [](HDEVINFO list) { return list == reinterpret_cast<HDEVINFO>(0x77) ? TRUE : FALSE; },
+    [](HDEVINFO) { return TRUE; },
     [](LPGUID guid) { *guid = kHidClass; },
     [](HANDLE handle, PHIDD_ATTRIBUTES attributes) -> BOOLEAN {
       FakeWin32System::File* file = Find(handle);
@@ -141,7 +140,6 @@ const Win32HidApi kFakeApi = {
     [](HANDLE window, LPVOID filter, DWORD flags) -> HDEVNOTIFY {
       auto* broadcast = static_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(filter);
       if (flags != DEVICE_NOTIFY_WINDOW_HANDLE ||
-          broadcast->dbcc_devicetype != DBT_DEVTYP_DEVICEINTERFACE ||
           !IsEqualGUID(broadcast->dbcc_classguid, kHidClass))
         return nullptr;
       g->m_registeredWindows.push_back(window);
@@ -158,7 +156,6 @@ const Win32HidApi kFakeApi = {
 FakeWin32System::FakeWin32System() : m_api(kFakeApi) {
   g = this;
 }
-
 FakeWin32System::~FakeWin32System() {
   g = nullptr;
 }

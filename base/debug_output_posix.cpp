@@ -1,0 +1,4 @@
+// Linux has no debug output of its own: the traces go to stderr only.
+#include "base/debug_output.h"
+
+void WriteDebugOutput(const std::string& /*line*/) {}

@@ -1,0 +1,32 @@
+// tarvix-update.exe: the updater for real controllers over USB HID (SetupAPI and hid.dll).
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "device/win32/win32_hid_platform.h"
+#include "ui/win32/update_window.h"
+#include "update/update_dlg.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+  ::InitCommonControlsEx(&controls);
+
+  Win32HidPlatform platform;
+  SetHidPlatform(&platform);
+  CUpdateDlg dlg;
+  {
+    Win32UpdateWindow window(&dlg);
+    window.Run();
+  }
+  if (dlg.IsWorkerAbandoned()) {
+    // The update thread is stuck in a system call and still points to the dialog, so the dialog
+    // must never be destroyed: the program ends here. The system releases the file and the device.
+    std::fflush(nullptr);
+    std::_Exit(0);
+  }
+  SetHidPlatform(nullptr);
+  return 0;
+}
