@@ -3,6 +3,7 @@
 #   make test   build and run every test
 # and `make demo` starts the updater against the virtual controller.
 # For Windows (cross-built with MinGW-w64, tested under Wine; about 1.1 GB of packages the first time):
+#   make windows        tarvix-update.exe, tarvix-update-demo.exe, the zip and the installer
 #   make test-windows   the tests that need no Qt, the HID backend's and a GUI smoke test, under Wine
 
 BUILD_DIR ?= build
@@ -12,7 +13,7 @@ WIN_BUILD_DIR ?= build-windows
 WIN_CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
 .PHONY: all deps configure build test run demo bench asan clean windows-deps windows-configure \
-	test-windows
+	windows test-windows
 
 all: build
 
@@ -48,6 +49,11 @@ windows-deps:
 windows-configure: windows-deps
 	cmake -S . -B $(WIN_BUILD_DIR) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 		$(WIN_CMAKE_FLAGS)
+
+windows: windows-configure
+	cmake --build $(WIN_BUILD_DIR) -j $(JOBS) --target package-windows
+	@ls -l $(WIN_BUILD_DIR)/ui/win32/tarvix-update.exe $(WIN_BUILD_DIR)/demo/tarvix-update-demo.exe \
+		$(WIN_BUILD_DIR)/tarvix-update-*-win64.zip $(WIN_BUILD_DIR)/tarvix-update-*-setup.exe
 
 test-windows: windows-configure
 	cmake --build $(WIN_BUILD_DIR) -j $(JOBS)
