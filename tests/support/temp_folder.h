@@ -19,20 +19,12 @@ class TempFolder {
         std::filesystem::temp_directory_path() / ("tarvix-" + std::to_string(::getpid()) + "-" +
                                                   info->test_suite_name() + "-" + info->name());
     std::error_code error;  // a folder left by an earlier process of the same id goes first
-    std::filesystem::remove_all(Removable(), error);
+    std::filesystem::remove_all(m_path, error);
     std::filesystem::create_directories(m_path);
   }
   ~TempFolder() {
     std::error_code error;
-    std::filesystem::remove_all(Removable(), error);
-  }
-  // On Windows the "\\?\" form, without which a tree deeper than 260 characters stays behind.
-  std::filesystem::path Removable() const {
-#ifdef _WIN32
-    return L"\\\\?\\" + m_path.wstring();
-#else
-    return m_path;
-#endif
+    std::filesystem::remove_all(m_path, error);
   }
 
   std::u16string Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
