@@ -33,9 +33,7 @@ class TempFolder {
     return file.u16string();
   }
   // The path in UTF-16 whatever the system's own form (UTF-8 on Linux, UTF-16 on Windows).
-  std::u16string PathOf(const std::string& name) const {
-    return (m_path / name).u16string();
-  }
+  std::u16string PathOf(const std::string& name) const { return (m_path / name).u16string(); }
   static void WriteAt(const std::filesystem::path& file, const std::vector<uint8_t>& bytes) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
