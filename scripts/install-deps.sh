@@ -13,6 +13,8 @@ PACKAGES=(
   cmake
   ninja-build
   g++
+  clang
+  libclang-rt-14-dev
   pkg-config
   xvfb
   xauth
