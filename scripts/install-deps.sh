@@ -17,6 +17,7 @@ PACKAGES=(
   xvfb
   xauth
   fonts-wqy-zenhei
+  appstream
 )
 
 missing=()
