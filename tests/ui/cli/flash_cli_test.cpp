@@ -327,4 +327,13 @@ TEST_F(FlashCliTest, CtrlCStopsTheUpdateAsAConfirmedCloseAndSaysWhatIsLeft) {
   EXPECT_EQ(Out().find("virtual2"), std::string::npos);  // no other controller is started
 }
 
+TEST_F(FlashCliTest, TheDialogsTextsComeInTheUsersLanguage) {
+  SetUiLanguageOverride(LANG_ZH_CN);
+  PlugApp(kBoot0);
+  ASSERT_EQ(Run({"flash", Sample(), "--yes"}), 0) << Err();
+  EXPECT_NE(Out().find("virtual0: 升级新固件 2.00 当前版本为 1.37 (--yes)\n"), std::string::npos)
+      << Out();
+  EXPECT_NE(Out().find("virtual0: 升级成功。\n"), std::string::npos);
+}
+
 }  // namespace
