@@ -19,6 +19,7 @@ PACKAGES=(
   xvfb
   xauth
   fonts-wqy-zenhei
+  appstream
 )
 
 missing=()
