@@ -1,22 +1,9 @@
 #include "base/clock.h"
 
-#include <chrono>
-#include <thread>
-
 namespace {
 SystemClock g_systemClock;
 std::atomic<IClock*> g_pClock{&g_systemClock};
 }  // namespace
-
-uint64_t SystemClock::NowMs() {
-  auto since = std::chrono::steady_clock::now().time_since_epoch();
-  return static_cast<uint64_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
-}
-
-void SystemClock::SleepMs(uint32_t ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 
 void VirtualClock::AdvanceTo(uint64_t t) {
   uint64_t now = m_nowMs.load();

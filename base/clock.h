@@ -14,7 +14,8 @@ class IClock {
   virtual void SleepMs(uint32_t ms) = 0;
 };
 
-// The wall clock: std::chrono::steady_clock and std::this_thread::sleep_for.
+// The system's own clock: on Linux std::chrono::steady_clock and std::this_thread::sleep_for, on
+// Windows GetTickCount64 and Sleep (base/clock_posix.cpp, base/clock_win32.cpp).
 class SystemClock : public IClock {
  public:
   uint64_t NowMs() override;
@@ -37,5 +38,6 @@ IClock& GetClock();
 // Installs a clock (nullptr restores the system clock). The caller keeps ownership.
 void SetClock(IClock* clock);
 
-// Pauses the calling thread for ms milliseconds of the process's clock.
+// Pauses the calling thread for ms milliseconds of the process's clock. A file that includes
+// <windows.h> sees the system's Sleep(DWORD) beside it: call GetClock().SleepMs there instead.
 void Sleep(uint32_t ms);

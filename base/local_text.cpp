@@ -1,7 +1,6 @@
 #include "base/local_text.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
 
 #include "res/string_table.h"
@@ -28,12 +27,11 @@ uint16_t UiLanguageFromLocale(const char* lcAll, const char* lcMessages, const c
   return (after == '\0' || after == '.' || after == '@') ? LANG_ZH_CN : LANG_EN_US;
 }
 
-uint16_t GetUserDefaultUILanguage() {
+uint16_t UiLanguage() {
   uint32_t override = g_languageOverride.load();
   if (override & 0x10000)
     return static_cast<uint16_t>(override & 0xFFFF);
-  return UiLanguageFromLocale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"),
-                              std::getenv("LANG"));
+  return SystemUiLanguage();
 }
 
 void SetUiLanguageOverride(std::optional<uint16_t> language) {
@@ -42,7 +40,7 @@ void SetUiLanguageOverride(std::optional<uint16_t> language) {
 
 std::u16string LoadLocalText(int index) {
   std::u16string result;
-  uint32_t firstId = GetUserDefaultUILanguage() == LANG_ZH_CN ? kChineseFirstId : kEnglishFirstId;
+  uint32_t firstId = UiLanguage() == LANG_ZH_CN ? kChineseFirstId : kEnglishFirstId;
   uint32_t id = firstId + static_cast<uint32_t>(index);
 
   const char16_t* block = nullptr;

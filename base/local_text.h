@@ -33,10 +33,13 @@ constexpr uint16_t LANG_EN_US = 0x409;
 // Keeps no state and may be called from any thread.
 std::u16string LoadLocalText(int index);
 
-// The user's interface language identifier (the language seam). On Linux it comes from the locale
-// variables, unless a test has installed an override.
-uint16_t GetUserDefaultUILanguage();
+// The user's interface language identifier (the language seam): the override a test installed,
+// else SystemUiLanguage().
+uint16_t UiLanguage();
 void SetUiLanguageOverride(std::optional<uint16_t> language);
+// The system's answer. On Windows, GetUserDefaultUILanguage itself (base/ui_language_win32.cpp);
+// on Linux, UiLanguageFromLocale of the process's environment (base/ui_language_posix.cpp).
+uint16_t SystemUiLanguage();
 
 // LC_ALL, then LC_MESSAGES, then LANG (the first that is set and not empty): "zh_CN", alone or
 // followed by an encoding or a modifier, is 0x804; everything else 0x409.

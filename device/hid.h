@@ -12,13 +12,19 @@
 #include "device/device_notify.h"
 #include "device/hid_platform.h"
 
+// A file that also includes <windows.h> gets the system's own names for the handle value and the
+// wait codes, with the same values; the device link itself compares with kNoHidHandle.
+#ifndef INVALID_HANDLE_VALUE
 constexpr HidHandle INVALID_HANDLE_VALUE = kNoHidHandle;
+#endif
 
 // Wait codes that ReadHid answers.
+#ifndef WAIT_OBJECT_0
 constexpr uint32_t WAIT_OBJECT_0 = 0;         // a report arrived
 constexpr uint32_t WAIT_ABANDONED = 0x80;     // no read handle
 constexpr uint32_t WAIT_TIMEOUT = 0x102;      // nothing arrived within the time-out
 constexpr uint32_t WAIT_FAILED = 0xFFFFFFFF;  // the read failed (the controller is gone)
+#endif
 
 constexpr int kReportLength = 65;  // report id + 64 payload bytes, both directions
 constexpr int kPayloadLength = 64;
@@ -90,8 +96,8 @@ class CHid {
 
   IDeviceNotifySink* m_hNotifyWnd = nullptr;  // receives the arrival and removal notices
   std::atomic<int> m_bDeviceFound{0};
-  HidHandle m_hWriteHandle = INVALID_HANDLE_VALUE;
-  HidHandle m_hReadHandle = INVALID_HANDLE_VALUE;
+  HidHandle m_hWriteHandle = kNoHidHandle;
+  HidHandle m_hReadHandle = kNoHidHandle;
   std::u16string m_DevicePath;
   std::atomic<uint32_t> m_nReadTimeout{10};
   int m_bNotifyRegistered = 0;

@@ -1,8 +1,5 @@
 #include "emulator/virtual_hid.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -12,28 +9,31 @@ namespace {
 
 constexpr size_t kOutReportLength = 65;
 constexpr size_t kInPayloadLength = 64;
-constexpr char kArrivalNotice = 'A';
-constexpr char kRemovalNotice = 'R';
+// A monitor nobody drains keeps at most this many notices; later ones are lost.
+constexpr size_t kMaxPendingNotices = 4096;
 // A read that waits sleeps in slices of at most this much, so that with the system clock a reply
 // queued by another thread (or an unplug) is noticed without waiting out the whole time-out.
 constexpr uint32_t kWaitSliceMs = 10;
 
-// The monitor handed out by CreateMonitor: one byte in its pipe per notice.
+// The monitor handed out by CreateMonitor: it takes the notices from its channel and has the
+// window system woken for each one, from whichever thread plugs or unplugs.
 class VirtualMonitor : public IDeviceMonitor {
  public:
   explicit VirtualMonitor(std::shared_ptr<VirtualHidPlatform::MonitorChannel> channel)
       : m_channel(std::move(channel)) {}
-  int Fd() const override { return m_channel->readFd; }
+  ~VirtualMonitor() override { SetWakeUp({}); }
+  bool SetWakeUp(std::function<void()> wake) override {
+    std::lock_guard<std::mutex> lock(m_channel->mutex);
+    m_channel->wake = std::move(wake);
+    return true;
+  }
   int ReceiveEvent() override {
-    char notice = 0;
-    ssize_t n = read(m_channel->readFd, &notice, 1);  // non-blocking descriptor
-    if (n != 1)
+    std::lock_guard<std::mutex> lock(m_channel->mutex);
+    if (m_channel->notices.empty())
       return kNone;
-    if (notice == kArrivalNotice)
-      return kArrival;
-    if (notice == kRemovalNotice)
-      return kRemoveComplete;
-    return kNone;
+    int notice = m_channel->notices.front();
+    m_channel->notices.pop_front();
+    return notice;
   }
 
  private:
@@ -41,13 +41,6 @@ class VirtualMonitor : public IDeviceMonitor {
 };
 
 }  // namespace
-
-VirtualHidPlatform::MonitorChannel::~MonitorChannel() {
-  if (readFd >= 0)
-    close(readFd);
-  if (writeFd >= 0)
-    close(writeFd);
-}
 
 VirtualHidPlatform::VirtualHidPlatform() = default;
 VirtualHidPlatform::~VirtualHidPlatform() = default;
@@ -61,16 +54,19 @@ std::shared_ptr<VirtualHidPlatform::Interface> VirtualHidPlatform::FindPlugged(
   return nullptr;
 }
 
-void VirtualHidPlatform::PostNotice(char notice) {
+void VirtualHidPlatform::PostNotice(int notice) {
   for (auto it = m_monitors.begin(); it != m_monitors.end();) {
     std::shared_ptr<MonitorChannel> channel = it->lock();
     if (!channel) {
       it = m_monitors.erase(it);
       continue;
     }
-    // A full pipe (thousands of notices nobody read) loses the notice; the write never blocks.
-    ssize_t written = write(channel->writeFd, &notice, 1);
-    (void)written;
+    // The wake-up only posts to the window system's thread: it never calls back into us.
+    std::lock_guard<std::mutex> lock(channel->mutex);
+    if (channel->notices.size() < kMaxPendingNotices)
+      channel->notices.push_back(notice);
+    if (channel->wake)
+      channel->wake();
     ++it;
   }
 }
@@ -87,7 +83,7 @@ void VirtualHidPlatform::Plug(const std::string& path, uint16_t vendorId, uint16
   itf->openable = openable;
   itf->model = std::move(model);
   m_interfaces.push_back(itf);
-  PostNotice(kArrivalNotice);
+  PostNotice(IDeviceMonitor::kArrival);
 }
 
 void VirtualHidPlatform::UnplugLocked(const std::string& path) {
@@ -98,7 +94,7 @@ void VirtualHidPlatform::UnplugLocked(const std::string& path) {
   (*it)->plugged = false;
   (*it)->replies.clear();
   m_interfaces.erase(it);
-  PostNotice(kRemovalNotice);
+  PostNotice(IDeviceMonitor::kRemoveComplete);
 }
 
 void VirtualHidPlatform::Unplug(const std::string& path) {
@@ -284,12 +280,7 @@ void VirtualHidPlatform::Close(HidHandle handle) {
 }
 
 std::unique_ptr<IDeviceMonitor> VirtualHidPlatform::CreateMonitor() {
-  int fds[2] = {-1, -1};
-  if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0)
-    return nullptr;
   auto channel = std::make_shared<MonitorChannel>();
-  channel->readFd = fds[0];
-  channel->writeFd = fds[1];
   std::lock_guard<std::mutex> lock(m_mutex);
   m_monitors.push_back(channel);
   return std::make_unique<VirtualMonitor>(channel);

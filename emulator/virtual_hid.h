@@ -107,17 +107,18 @@ class VirtualHidPlatform : public IHidPlatform {
     std::shared_ptr<VirtualController> model;
     std::deque<PendingReply> replies;
   };
-  // One monitor's pipe; both ends live as long as the monitor or a notice being posted.
+  // One monitor's notices, waiting to be taken, and whom to wake when one arrives. Shared by the
+  // monitor and the platform; it lives as long as either holds it.
   struct MonitorChannel {
-    int readFd = -1;
-    int writeFd = -1;
-    ~MonitorChannel();
+    std::mutex mutex;  // taken after the platform's own lock, never before it
+    std::deque<int> notices;
+    std::function<void()> wake;
   };
 
  private:
   std::shared_ptr<Interface> FindPlugged(const std::string& path);  // under m_mutex
   void UnplugLocked(const std::string& path);
-  void PostNotice(char notice);                                  // under m_mutex
+  void PostNotice(int notice);                                   // under m_mutex
   void ScheduleReply(Interface& itf, const uint8_t* payload64);  // under m_mutex
 
   std::mutex m_mutex;

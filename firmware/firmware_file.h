@@ -1,5 +1,7 @@
-// A firmware file opened for reading only and shared with nobody: every open takes an exclusive
-// advisory lock (flock LOCK_EX | LOCK_NB) and fails while another holder has one.
+// A firmware file opened for reading only and shared with nobody: every open fails while another
+// holder has the file. On Linux the open takes an exclusive advisory lock (flock LOCK_EX | LOCK_NB,
+// firmware_file_posix.cpp); on Windows it opens the wide path with share mode none (CreateFileW,
+// firmware_file_win32.cpp), so Chinese file names work and the bytes are read as they are.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +20,7 @@ class CFirmwareFile {
   int Open(const std::u16string& path);
   // Closing a file that is not open does nothing.
   void Close();
-  int IsOpen() const { return m_fd >= 0; }
+  int IsOpen() const { return m_file != kNoFile; }
   // Answers 1 and the length, or 0 (not open, or the system could not tell).
   int GetLength(uint64_t* length) const;
   // Moves to offset from the start. Answers 1 or 0.
@@ -27,5 +29,7 @@ class CFirmwareFile {
   // when the file is not open or the system reported an error.
   int Read(void* buffer, uint32_t count, uint32_t* got);
 
-  int m_fd = -1;
+  // The system's file: a descriptor on Linux, a HANDLE on Windows.
+  static constexpr intptr_t kNoFile = -1;
+  intptr_t m_file = kNoFile;
 };

@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing the updater need.
 # Idempotent: packages already present are left alone, and apt-get runs only when something is missing.
+#   install-deps.sh            the Linux build and its tests
+#   install-deps.sh windows    the same, plus the Windows cross build: MinGW-w64, Wine to run the
+#                              tests, NSIS for the installer, xdotool for the GUI smoke test
+#                              (about 1.1 GB; make windows and make test-windows ask for it)
 set -euo pipefail
 
 PACKAGES=(
@@ -21,6 +25,20 @@ PACKAGES=(
   fonts-wqy-zenhei
   appstream
 )
+
+for group in "$@"; do
+  case "$group" in
+    windows)
+      # googletest: the sources, built with the cross compiler. zip: the portable archive.
+      PACKAGES+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64
+                 nsis zip xdotool imagemagick)
+      ;;
+    *)
+      echo "install-deps: unknown group '$group' (known: windows)" >&2
+      exit 2
+      ;;
+  esac
+done
 
 missing=()
 for pkg in "${PACKAGES[@]}"; do

@@ -2,10 +2,9 @@
 // and checked (the checks themselves are in firmware/firmware_record.h), the user confirms the new
 // version against the controller's, and the record's values are left in the dialog for the
 // transfer.
-#include <filesystem>
 #include <string>
-#include <system_error>
 
+#include "base/current_folder.h"
 #include "base/local_text.h"
 #include "base/trace.h"
 #include "base/wide_string.h"
@@ -18,15 +17,6 @@ namespace {
 constexpr uint32_t kTransferReadTimeoutMs = 10;
 // The version word of a controller whose version area is erased.
 constexpr uint32_t kErasedVersionWord = 0xFFFFFFFF;
-
-// The folder the process runs in, whatever its length; empty when the system cannot tell.
-std::u16string CurrentFolder() {
-  std::error_code error;
-  std::filesystem::path folder = std::filesystem::current_path(error);
-  if (error)
-    return {};
-  return Utf8ToUtf16(folder.string());
-}
 
 std::u16string Hundredths(uint32_t value) {
   return Utf8ToUtf16(FormatHundredths(value));

@@ -76,5 +76,5 @@ void CUpdateDlg::StartUpdateThread(void (*entry)(void*)) {
 int CUpdateDlg::ShowMessageBox(const std::u16string& text, unsigned type) {
   if (!m_pWnd)
     return IDCANCEL;
-  return m_pWnd->MessageBox(text, LoadLocalText(TXT_TITLE), type);
+  return m_pWnd->ShowBox(text, LoadLocalText(TXT_TITLE), type);
 }

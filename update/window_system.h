@@ -1,5 +1,6 @@
 // The window-system seam: everything the dialog logic and the update threads need of the window
-// system. The Qt window system (ui/qt/) implements it; tests use a recording fake.
+// system. The Qt window system (ui/qt/) and the Win32 one (ui/win32/) implement it; tests use a
+// recording fake.
 //
 // Calls may come from the dialog's thread or from an update thread. An implementation carries
 // calls from other threads to the dialog's thread. Those that answer nothing (title, texts,
@@ -20,11 +21,16 @@ constexpr int IDC_DONE_LABEL = -1;
 constexpr int IDC_HINT = 1008;
 constexpr int IDI_APP = 152;
 
-// Message box types and answers.
+// Message box types and answers: the values of the Windows API. A file that also includes
+// <windows.h> gets the system's own names, with the same values.
+#ifndef MB_OK
 constexpr unsigned MB_OK = 0;
 constexpr unsigned MB_OKCANCEL = 1;
+#endif
+#ifndef IDOK
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
+#endif
 
 class IWindowSystem : public IDeviceNotifySink {
  public:
@@ -40,8 +46,8 @@ class IWindowSystem : public IDeviceNotifySink {
   virtual void SetIcon(int iconId) = 0;
 
   // A modal box owned by the dialog, no icon; type MB_OK or MB_OKCANCEL. Answers IDOK or IDCANCEL.
-  virtual int MessageBox(const std::u16string& text, const std::u16string& caption,
-                         unsigned type) = 0;
+  // (Not named MessageBox: <windows.h> makes that name a macro.)
+  virtual int ShowBox(const std::u16string& text, const std::u16string& caption, unsigned type) = 0;
   // The open-file dialog owned by the dialog. The filter is "name|pattern||". Answers true and the
   // full path when the user chose a file, false when the dialog was cancelled or closed.
   virtual bool OpenFileDialog(const std::u16string& filter, const std::u16string& initialFolder,

@@ -27,7 +27,7 @@ UdevMonitor::~UdevMonitor() {
   udev_unref(m_pUdev);
 }
 
-int UdevMonitor::Fd() const {
+int UdevMonitor::Descriptor() const {
   return udev_monitor_get_fd(m_pMonitor);
 }
 

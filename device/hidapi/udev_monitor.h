@@ -14,7 +14,7 @@ class UdevMonitor : public IDeviceMonitor {
   static std::unique_ptr<UdevMonitor> Create();
   ~UdevMonitor() override;
 
-  int Fd() const override;
+  int Descriptor() const override;
   // "add" is an arrival, "remove" a removal; other actions answer kNone.
   int ReceiveEvent() override;
 

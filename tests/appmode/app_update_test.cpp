@@ -37,12 +37,11 @@ const std::string kPath = "/virtual/gamepad";
 // The fake, with a look at the button whenever a box opens and hooks for the test's story.
 class ProbeWindowSystem : public FakeWindowSystem {
  public:
-  int MessageBox(const std::u16string& text, const std::u16string& caption,
-                 unsigned type) override {
+  int ShowBox(const std::u16string& text, const std::u16string& caption, unsigned type) override {
     m_buttonAtBox.push_back(IsEnabled(IDC_USB_UPDATE));
     if (m_onBox)
       m_onBox(text);
-    return FakeWindowSystem::MessageBox(text, caption, type);
+    return FakeWindowSystem::ShowBox(text, caption, type);
   }
   void SetProgressPos(int position) override {
     FakeWindowSystem::SetProgressPos(position);

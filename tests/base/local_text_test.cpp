@@ -1,4 +1,7 @@
 // The two text sets, the block rule and the choice of language.
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -139,6 +142,22 @@ TEST(UiLanguageFromLocale, FirstSetVariableDecides) {
   EXPECT_EQ(UiLanguageFromLocale(nullptr, nullptr, nullptr), LANG_EN_US);
 }
 
+#ifdef _WIN32
+// Windows asks the system, never the locale variables: a zh_CN LANG changes nothing.
+TEST(UiLanguageOnWindows, IsTheSystemsAnswerWhateverLangSays) {
+  SetUiLanguageOverride(std::nullopt);
+  const uint16_t system = ::GetUserDefaultUILanguage();
+  for (const char* lang : {"LANG=zh_CN.UTF-8", "LANG=en_US.UTF-8", "LANG="}) {
+    SCOPED_TRACE(lang);
+    ASSERT_EQ(::_putenv(lang), 0);
+    EXPECT_EQ(UiLanguage(), system);
+    EXPECT_EQ(SystemUiLanguage(), system);
+  }
+  SetUiLanguageOverride(LANG_ZH_CN);  // the tests' override still wins
+  EXPECT_EQ(UiLanguage(), LANG_ZH_CN);
+  SetUiLanguageOverride(std::nullopt);
+}
+#else
 // Sets the three locale variables for a test and puts back what the process had.
 class LocaleEnvironment : public ::testing::Test {
  protected:
@@ -173,25 +192,27 @@ class LocaleEnvironment : public ::testing::Test {
 
 TEST_F(LocaleEnvironment, UserLanguageComesFromTheLocaleVariables) {
   SetAll(nullptr, nullptr, "zh_CN.UTF-8");
-  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_ZH_CN);
+  EXPECT_EQ(UiLanguage(), LANG_ZH_CN);
   EXPECT_EQ(LoadLocalText(TXT_USB_UPDATE), u"USB 升级");
   SetAll("en_US.UTF-8", nullptr, "zh_CN.UTF-8");  // LC_ALL wins over LANG
-  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_EN_US);
+  EXPECT_EQ(UiLanguage(), LANG_EN_US);
   SetAll("zh_CN", nullptr, "en_US.UTF-8");
-  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_ZH_CN);
+  EXPECT_EQ(UiLanguage(), LANG_ZH_CN);
   SetAll("", nullptr, "zh_CN.UTF-8");  // an empty LC_ALL falls through
-  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_ZH_CN);
+  EXPECT_EQ(UiLanguage(), LANG_ZH_CN);
   SetAll("", "en_US.UTF-8", "zh_CN.UTF-8");  // to LC_MESSAGES before LANG
-  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_EN_US);
+  EXPECT_EQ(UiLanguage(), LANG_EN_US);
   SetAll(nullptr, nullptr, nullptr);
-  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_EN_US);
+  EXPECT_EQ(UiLanguage(), LANG_EN_US);
   EXPECT_EQ(LoadLocalText(TXT_USB_UPDATE), u"USB Update");
   // An installed override is answered instead of the variables.
   SetAll("zh_CN.UTF-8", nullptr, nullptr);
   SetUiLanguageOverride(LANG_EN_US);
-  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_EN_US);
+  EXPECT_EQ(UiLanguage(), LANG_EN_US);
   SetUiLanguageOverride(std::nullopt);
-  EXPECT_EQ(GetUserDefaultUILanguage(), LANG_ZH_CN);
+  EXPECT_EQ(UiLanguage(), LANG_ZH_CN);
 }
+
+#endif
 
 }  // namespace

@@ -51,11 +51,10 @@ const char* const kWhere[] = {"identification", "re-detection", "selection",
 // a progress step (kFirst).
 class Window : public FakeWindowSystem {
  public:
-  int MessageBox(const std::u16string& text, const std::u16string& caption,
-                 unsigned type) override {
+  int ShowBox(const std::u16string& text, const std::u16string& caption, unsigned type) override {
     if (type == MB_OKCANCEL)
       onStep(kSelect);
-    return FakeWindowSystem::MessageBox(text, caption, type);
+    return FakeWindowSystem::ShowBox(text, caption, type);
   }
   void SetProgressPos(int position) override {
     FakeWindowSystem::SetProgressPos(position);

@@ -30,11 +30,10 @@ constexpr uint32_t kOldFirmwareSize = 48;  // ends before the version area at ba
 // A window that lets a test act at a chosen moment of the update.
 class HookedWindow : public FakeWindowSystem {
  public:
-  int MessageBox(const std::u16string& text, const std::u16string& caption,
-                 unsigned type) override {
+  int ShowBox(const std::u16string& text, const std::u16string& caption, unsigned type) override {
     if (onBox)
       onBox(type);
-    return FakeWindowSystem::MessageBox(text, caption, type);
+    return FakeWindowSystem::ShowBox(text, caption, type);
   }
   void SetProgressPos(int position) override {
     FakeWindowSystem::SetProgressPos(position);

@@ -16,11 +16,10 @@ namespace {
 // The recording window, with a hook that runs as a box opens.
 class HookedWindow : public FakeWindowSystem {
  public:
-  int MessageBox(const std::u16string& text, const std::u16string& caption,
-                 unsigned type) override {
+  int ShowBox(const std::u16string& text, const std::u16string& caption, unsigned type) override {
     if (onBox)
       onBox();
-    return FakeWindowSystem::MessageBox(text, caption, type);
+    return FakeWindowSystem::ShowBox(text, caption, type);
   }
   std::function<void()> onBox;
 };

@@ -1,6 +1,6 @@
 // The virtual HID stack: interfaces, handles, reply timing in clock-seam time, unplugging and its
 // notices, the wire faults and the transcript.
-#include <poll.h>
+#include <atomic>
 
 #include "tests/emulator/emulator_fixture.h"
 
@@ -23,11 +23,6 @@ class EchoModel : public VirtualController {
   }
   int m_nReplies = 0;
 };
-
-bool Readable(int fd) {
-  pollfd p{fd, POLLIN, 0};
-  return poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
-}
 
 class VirtualHidTest : public EmulatorTest {
  protected:
@@ -111,18 +106,19 @@ TEST_F(VirtualHidTest, UnplugFailsOpenHandlesAndPostsRemovalOnTheMonitor) {
   AttachEcho();
   std::unique_ptr<IDeviceMonitor> monitor = m_platform.CreateMonitor();
   ASSERT_TRUE(monitor);
-  ASSERT_GE(monitor->Fd(), 0);
-  EXPECT_FALSE(Readable(monitor->Fd()));
+  EXPECT_EQ(monitor->Descriptor(), -1);  // no descriptor: it wakes its watcher instead
+  std::atomic<int> wakes{0};
+  ASSERT_TRUE(monitor->SetWakeUp([&wakes] { ++wakes; }));
+  EXPECT_EQ(wakes.load(), 0);
   EXPECT_EQ(monitor->ReceiveEvent(), IDeviceMonitor::kNone);  // never blocks
 
   Send({1});  // a reply is pending when the controller goes
   m_platform.Unplug(kPath);
   EXPECT_FALSE(m_platform.IsPlugged(kPath));
   EXPECT_TRUE(m_platform.Enumerate().empty());
-  ASSERT_TRUE(Readable(monitor->Fd()));
+  ASSERT_EQ(wakes.load(), 1);
   EXPECT_EQ(monitor->ReceiveEvent(), IDeviceMonitor::kRemoveComplete);
   EXPECT_EQ(monitor->ReceiveEvent(), IDeviceMonitor::kNone);
-  EXPECT_FALSE(Readable(monitor->Fd()));
 
   uint64_t start = Now();
   uint8_t in[64];
@@ -132,7 +128,14 @@ TEST_F(VirtualHidTest, UnplugFailsOpenHandlesAndPostsRemovalOnTheMonitor) {
 
   // Plugged again: an arrival; the old handles stay dead, a new open works.
   m_platform.Plug(kPath, 0x7A3D, 0x3208, m_echo);
+  EXPECT_EQ(wakes.load(), 2);
   EXPECT_EQ(monitor->ReceiveEvent(), IDeviceMonitor::kArrival);
+  // Once the wake-up is withdrawn, notices still queue but nobody is called.
+  ASSERT_TRUE(monitor->SetWakeUp({}));
+  m_platform.Unplug(kPath);
+  EXPECT_EQ(wakes.load(), 2);
+  EXPECT_EQ(monitor->ReceiveEvent(), IDeviceMonitor::kRemoveComplete);
+  m_platform.Plug(kPath, 0x7A3D, 0x3208, m_echo);
   EXPECT_EQ(Send({1}), 0);
   ASSERT_EQ(m_hid->OpenHid(), 1);
   EXPECT_EQ(Send({1}), 1);

@@ -1,12 +1,10 @@
 // The record chain of a firmware file: the search for a device type, and its end on malformed
 // files.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include "emulator/dat_writer.h"
 #include "firmware/firmware_record.h"
+#include "tests/support/held_file.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -52,11 +50,10 @@ TEST(FirmwareRecordTest, EmptyMissingAndLockedFilesHaveNoRecord) {
   EXPECT_EQ(FindFirmwareRecord(folder.Write("empty.dat", {}), 0), -1);
   EXPECT_EQ(FindFirmwareRecord(folder.PathOf("missing.dat"), 0x3009), -1);
   std::u16string held = folder.Write("held.dat", BuildDat({{.image = MakeImage(64)}}));
-  int fd = ::open((folder.m_path / "held.dat").c_str(), O_RDONLY);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  HeldFile holder(folder.m_path / "held.dat");
+  ASSERT_TRUE(holder.held());
   EXPECT_EQ(FindFirmwareRecord(held, 0x3009), -1);
-  ::close(fd);
+  holder.Release();
   EXPECT_EQ(FindFirmwareRecord(held, 0x3009), 0);
 }
 

@@ -126,8 +126,8 @@ void FakeWindowSystem::SetIcon(int iconId) {
   m_iconId = iconId;
 }
 
-int FakeWindowSystem::MessageBox(const std::u16string& text, const std::u16string& caption,
-                                 unsigned type) {
+int FakeWindowSystem::ShowBox(const std::u16string& text, const std::u16string& caption,
+                              unsigned type) {
   std::lock_guard lock(m_mutex);
   int answer = IDOK;
   if (!m_boxAnswers.empty()) {

@@ -60,7 +60,7 @@ class FakeWindowSystem : public IWindowSystem {
   void SetProgressRange(int minimum, int maximum) override;
   void SetProgressPos(int position) override;
   void SetIcon(int iconId) override;
-  int MessageBox(const std::u16string& text, const std::u16string& caption, unsigned type) override;
+  int ShowBox(const std::u16string& text, const std::u16string& caption, unsigned type) override;
   bool OpenFileDialog(const std::u16string& filter, const std::u16string& initialFolder,
                       std::u16string* path) override;
   void WatchDeviceMonitor(IDeviceMonitor* monitor) override;

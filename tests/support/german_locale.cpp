@@ -17,6 +17,29 @@ bool DecimalCommaActive() {
 
 }  // namespace
 
+#ifdef _WIN32
+
+// Windows has German in its C library under its own names; there is nothing to build.
+GermanLocale::GermanLocale(int category) : m_category(category) {
+  if (const char* current = std::setlocale(category, nullptr))
+    m_savedLocale = current;
+  for (const char* name : {"de-DE", "German_Germany.1252", "German"}) {
+    if (std::setlocale(category, name))
+      break;
+  }
+  m_active = DecimalCommaActive();
+}
+
+GermanLocale::~GermanLocale() {
+  std::setlocale(m_category, m_savedLocale.empty() ? "C" : m_savedLocale.c_str());
+}
+
+bool GermanLocale::BuildInTemporaryFolder() {
+  return false;
+}
+
+#else
+
 GermanLocale::GermanLocale(int category) : m_category(category) {
   if (const char* current = std::setlocale(category, nullptr))
     m_savedLocale = current;
@@ -57,3 +80,5 @@ bool GermanLocale::BuildInTemporaryFolder() {
   [[maybe_unused]] int status = std::system(command.c_str());
   return std::filesystem::exists(folder / kGerman, error);
 }
+
+#endif

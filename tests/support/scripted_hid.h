@@ -12,7 +12,6 @@
 
 class ScriptedMonitor : public IDeviceMonitor {
  public:
-  int Fd() const override { return -1; }
   int ReceiveEvent() override { return kNone; }
 };
 

@@ -28,13 +28,15 @@ class TempFolder {
 
   std::u16string Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
     std::filesystem::path file = m_path / name;
+    WriteAt(file, bytes);
+    return file.u16string();
+  }
+  // The path in UTF-16 whatever the system's own form (UTF-8 on Linux, UTF-16 on Windows).
+  std::u16string PathOf(const std::string& name) const { return (m_path / name).u16string(); }
+  static void WriteAt(const std::filesystem::path& file, const std::vector<uint8_t>& bytes) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
-    return Utf8ToUtf16(file.string());
-  }
-  std::u16string PathOf(const std::string& name) const {
-    return Utf8ToUtf16((m_path / name).string());
   }
 
   std::filesystem::path m_path;

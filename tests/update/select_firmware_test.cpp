@@ -1,11 +1,11 @@
 // Firmware selection through the window-system fake: the file dialog, the record's checks, the
 // version floor, the confirmation box and what the dialog keeps of the chosen record.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <fcntl.h>
-#include <sys/file.h>
+#ifndef _WIN32
 #include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <string>
@@ -15,6 +15,7 @@
 #include "base/trace.h"
 #include "emulator/dat_writer.h"
 #include "tests/support/fake_window_system.h"
+#include "tests/support/held_file.h"
 #include "tests/support/temp_folder.h"
 #include "update/update_dlg.h"
 
@@ -204,14 +205,9 @@ TEST_F(SelectFirmwareTest, FilesThatDoNotFitAreRefusedWithOneBox) {
 
 TEST_F(SelectFirmwareTest, FilesThatCannotBeOpenedEndSilentlyWithoutBlocking) {
   std::u16string held = m_folder.Write("held.dat", BuildDat({{.image = MakeImage(64)}}));
-  int lockFd = ::open((m_folder.m_path / "held.dat").c_str(), O_RDONLY);
-  ASSERT_GE(lockFd, 0);
-  ASSERT_EQ(::flock(lockFd, LOCK_EX | LOCK_NB), 0);
-  ASSERT_EQ(::mkfifo((m_folder.m_path / "pipe.dat").c_str(), 0600), 0);
+  HeldFile holder(m_folder.m_path / "held.dat");
+  ASSERT_TRUE(holder.held());
   std::filesystem::create_directory(m_folder.m_path / "folder.dat");
-  std::u16string unreadable =
-      m_folder.Write("unreadable.dat", BuildDat({{.image = MakeImage(64)}}));
-  std::filesystem::permissions(m_folder.m_path / "unreadable.dat", std::filesystem::perms::none);
   struct Case {
     const char* name;
     std::u16string path;
@@ -219,20 +215,43 @@ TEST_F(SelectFirmwareTest, FilesThatCannotBeOpenedEndSilentlyWithoutBlocking) {
   std::vector<Case> cases = {
       {"typed but missing", m_folder.PathOf("typed-but-missing.dat")},
       {"held by another program", held},
-      // A named pipe would block an ordinary open until a writer comes.
-      {"named pipe", m_folder.PathOf("pipe.dat")},
       {"folder", m_folder.PathOf("folder.dat")},
-      {"device node", u"/dev/null"},
   };
+#ifdef _WIN32
+  cases.push_back({"device", u"NUL"});
+#else
+  ASSERT_EQ(::mkfifo((m_folder.m_path / "pipe.dat").c_str(), 0600), 0);
+  std::u16string unreadable =
+      m_folder.Write("unreadable.dat", BuildDat({{.image = MakeImage(64)}}));
+  std::filesystem::permissions(m_folder.m_path / "unreadable.dat", std::filesystem::perms::none);
+  // A named pipe would block an ordinary open until a writer comes.
+  cases.push_back({"named pipe", m_folder.PathOf("pipe.dat")});
+  cases.push_back({"device node", u"/dev/null"});
   if (::geteuid() != 0)  // the superuser reads it all the same
     cases.push_back({"no read permission", unreadable});
+#endif
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     m_window.ClearRecords();
     EXPECT_EQ(Select(c.path), 0);
     EXPECT_TRUE(m_window.Boxes().empty());
   }
-  ::close(lockFd);
+}
+
+TEST_F(SelectFirmwareTest, ChineseNamesOfFoldersAndFilesArePassedWhole) {
+  // The dialog starts in the current folder, and the chosen file opens, whatever the characters.
+  std::filesystem::path folder = m_folder.m_path / u8"固件 文件夹";
+  std::filesystem::create_directory(folder);
+  std::filesystem::path saved = std::filesystem::current_path();
+  std::filesystem::current_path(folder);
+  TempFolder::WriteAt(folder / u8"升级.dat",
+                      BuildDat({{.deviceType = 0x3009, .image = MakeImage(64)}}));
+  int chosen = Select((folder / u8"升级.dat").u16string());
+  std::filesystem::current_path(saved);
+  EXPECT_EQ(chosen, 1);
+  ASSERT_EQ(m_window.FileDialogs().size(), 1u);
+  EXPECT_EQ(m_window.FileDialogs()[0].initialFolder, folder.u16string());
+  EXPECT_EQ(m_dlg.m_imageSize, 64u);
 }
 
 TEST_F(SelectFirmwareTest, LargeSparseFilesAreRefusedAtOnce) {

@@ -100,8 +100,8 @@ void TerminalWindowSystem::SetProgressPos(int position) {
   out << std::flush;
 }
 
-int TerminalWindowSystem::MessageBox(const std::u16string& text, const std::u16string& /*caption*/,
-                                     unsigned type) {
+int TerminalWindowSystem::ShowBox(const std::u16string& text, const std::u16string& /*caption*/,
+                                  unsigned type) {
   if (std::this_thread::get_id() == m_dialogThread)
     return AnswerBox(text, type);
   BoxRequest request{text, type};

@@ -70,7 +70,7 @@ class TerminalWindowSystem : public IWindowSystem {
   void SetProgressRange(int, int) override {}
   void SetProgressPos(int position) override;
   void SetIcon(int) override {}
-  int MessageBox(const std::u16string& text, const std::u16string& caption, unsigned type) override;
+  int ShowBox(const std::u16string& text, const std::u16string& caption, unsigned type) override;
   bool OpenFileDialog(const std::u16string& filter, const std::u16string& initialFolder,
                       std::u16string* path) override;
   void WatchDeviceMonitor(IDeviceMonitor*) override {}

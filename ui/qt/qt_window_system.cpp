@@ -72,6 +72,9 @@ void QtWindowSystem::Detach() {
   for (auto& [monitor, notifier] : m_notifiers)
     delete notifier;
   m_notifiers.clear();
+  for (IDeviceMonitor* monitor : m_wakingMonitors)
+    monitor->SetWakeUp({});
+  m_wakingMonitors.clear();
   m_pDlg = nullptr;
 }
 
@@ -154,8 +157,8 @@ void QtWindowSystem::SetIcon(int iconId) {
   });
 }
 
-int QtWindowSystem::MessageBox(const std::u16string& text, const std::u16string& caption,
-                               unsigned type) {
+int QtWindowSystem::ShowBox(const std::u16string& text, const std::u16string& caption,
+                            unsigned type) {
   bool fromWorker = QThread::currentThread() != thread();
   int answer = IDCANCEL;
   RunOnUiThread([&] {
@@ -231,20 +234,34 @@ bool QtWindowSystem::ExecFileDialog(const QString& qtFilter, const std::u16strin
 
 void QtWindowSystem::WatchDeviceMonitor(IDeviceMonitor* monitor) {
   RunOnUiThread([&] {
-    if (monitor == nullptr || m_notifiers.count(monitor) != 0)
+    if (monitor == nullptr || m_notifiers.count(monitor) != 0 || m_wakingMonitors.count(monitor))
       return;
-    int fd = monitor->Fd();
-    if (fd < 0)
-      return;  // no descriptor to watch: no notices (never a polling timer)
-    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this,
-            [this, monitor] { DrainMonitor(monitor); });
-    m_notifiers[monitor] = notifier;
+    int fd = monitor->Descriptor();
+    if (fd >= 0) {
+      auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+      connect(notifier, &QSocketNotifier::activated, this,
+              [this, monitor] { DrainMonitor(monitor); });
+      m_notifiers[monitor] = notifier;
+      return;
+    }
+    // No descriptor: the monitor wakes us from its own thread, and the drain runs here. Without
+    // either there are no notices (never a polling timer).
+    QPointer<QtWindowSystem> self(this);
+    if (monitor->SetWakeUp([self, monitor] {
+          QMetaObject::invokeMethod(
+              self, [self, monitor] { self->DrainMonitor(monitor); }, Qt::QueuedConnection);
+        })) {
+      m_wakingMonitors.insert(monitor);
+    }
   });
 }
 
 void QtWindowSystem::UnwatchDeviceMonitor(IDeviceMonitor* monitor) {
   RunOnUiThread([&] {
+    if (m_wakingMonitors.erase(monitor) != 0) {
+      monitor->SetWakeUp({});
+      return;
+    }
     auto it = m_notifiers.find(monitor);
     if (it == m_notifiers.end())
       return;
@@ -256,6 +273,16 @@ void QtWindowSystem::UnwatchDeviceMonitor(IDeviceMonitor* monitor) {
 }
 
 void QtWindowSystem::DrainMonitor(IDeviceMonitor* monitor) {
+  if (m_wakingMonitors.count(monitor) != 0) {
+    // One wake-up per notice: take what is there; a notice that arrives meanwhile wakes us again.
+    for (int i = 0; i < kMaxEventsPerWake && m_wakingMonitors.count(monitor) != 0; ++i) {
+      int code = monitor->ReceiveEvent();
+      if (code == IDeviceMonitor::kNone)
+        break;
+      DeliverDeviceChange(code);
+    }
+    return;
+  }
   auto it = m_notifiers.find(monitor);
   if (it == m_notifiers.end())
     return;

@@ -12,6 +12,7 @@
 #include <QString>
 #include <atomic>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,7 +53,7 @@ class QtWindowSystem : public QObject, public IWindowSystem {
   void SetProgressRange(int minimum, int maximum) override;
   void SetProgressPos(int position) override;
   void SetIcon(int iconId) override;
-  int MessageBox(const std::u16string& text, const std::u16string& caption, unsigned type) override;
+  int ShowBox(const std::u16string& text, const std::u16string& caption, unsigned type) override;
   bool OpenFileDialog(const std::u16string& filter, const std::u16string& initialFolder,
                       std::u16string* path) override;
   void WatchDeviceMonitor(IDeviceMonitor* monitor) override;
@@ -90,7 +91,8 @@ class QtWindowSystem : public QObject, public IWindowSystem {
 
   QPointer<CUpdateWindow> m_pWindow;
   CUpdateDlg* m_pDlg = nullptr;
-  std::map<IDeviceMonitor*, QSocketNotifier*> m_notifiers;
+  std::map<IDeviceMonitor*, QSocketNotifier*> m_notifiers;  // monitors with a descriptor
+  std::set<IDeviceMonitor*> m_wakingMonitors;               // monitors that wake us
   std::map<int, QTimer*> m_timers;
   std::vector<QPointer<QDialog>> m_workerDialogs;  // open on the worker's behalf
   bool m_bAborting = false;

@@ -179,7 +179,7 @@ TEST_F(WindowTest, CallsFromAnotherThreadArePostedInOrderAndBoxesComeAfterThem) 
     for (int position = 1; position <= 42; ++position)
       Ws().SetProgressPos(position);
     Ws().SetTitle(u"from the worker");
-    boxAnswer = Ws().MessageBox(u"question", kTitle, MB_OKCANCEL);
+    boxAnswer = Ws().ShowBox(u"question", kTitle, MB_OKCANCEL);
     Ws().SetProgressPos(7);
     chosen = Ws().OpenFileDialog(u"File type(*.dat)|*.dat||", u"/tmp", &path);
   });

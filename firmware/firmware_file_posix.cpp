@@ -1,3 +1,4 @@
+// The firmware file on Linux: a descriptor with an exclusive flock.
 #include "firmware/firmware_file.h"
 
 #include <fcntl.h>
@@ -8,6 +9,12 @@
 #include <cerrno>
 
 #include "base/wide_string.h"
+
+namespace {
+int Fd(intptr_t file) {
+  return static_cast<int>(file);
+}
+}  // namespace
 
 CFirmwareFile::~CFirmwareFile() {
   Close();
@@ -27,39 +34,41 @@ int CFirmwareFile::Open(const std::u16string& path) {
     ::close(fd);
     return 0;
   }
-  m_fd = fd;
+  m_file = fd;
   return 1;
 }
 
 void CFirmwareFile::Close() {
-  if (m_fd < 0)
+  if (m_file == kNoFile)
     return;
-  ::close(m_fd);  // releases the lock too
-  m_fd = -1;
+  ::close(Fd(m_file));  // releases the lock too
+  m_file = kNoFile;
 }
 
 int CFirmwareFile::GetLength(uint64_t* length) const {
   struct stat info {};
-  if (m_fd < 0 || ::fstat(m_fd, &info) != 0)
+  if (m_file == kNoFile || ::fstat(Fd(m_file), &info) != 0)
     return 0;
   *length = static_cast<uint64_t>(info.st_size);
   return 1;
 }
 
 int CFirmwareFile::Seek(uint64_t offset) {
-  if (m_fd < 0)
+  if (m_file == kNoFile)
     return 0;
-  return ::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset) ? 1 : 0;
+  return ::lseek(Fd(m_file), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset)
+             ? 1
+             : 0;
 }
 
 int CFirmwareFile::Read(void* buffer, uint32_t count, uint32_t* got) {
   *got = 0;
-  if (m_fd < 0)
+  if (m_file == kNoFile)
     return 0;
   auto* bytes = static_cast<uint8_t*>(buffer);
   // A plain file may hand over fewer bytes than asked; keep reading until count or the end.
   while (*got < count) {
-    ssize_t n = ::read(m_fd, bytes + *got, count - *got);
+    ssize_t n = ::read(Fd(m_file), bytes + *got, count - *got);
     if (n < 0 && errno == EINTR)
       continue;
     if (n < 0)
