@@ -1,7 +1,8 @@
 # Two commands set everything up on a fresh Debian 12 machine:
 #   make run    build and start the updater
 #   make test   build and run every test
-# and `make demo` starts the updater against the virtual controller.
+# and `make demo` starts the updater against the virtual controller. `.ci/run` adds the sanitizer
+# builds (make asan, make tsan) and the fuzz targets (make fuzz).
 # For Windows (cross-built with MinGW-w64, tested under Wine; about 1.1 GB of packages the first time):
 #   make windows        tarvix-update.exe, tarvix-update-demo.exe, the zip and the installer
 #   make test-windows   the tests that need no Qt, the HID backend's and a GUI smoke test, under Wine
@@ -12,8 +13,16 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 WIN_BUILD_DIR ?= build-windows
 WIN_CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all deps configure build test run demo bench asan clean windows-deps windows-configure \
-	windows test-windows
+# The fuzz targets (fuzz/) and how long `make fuzz` runs each one.
+FUZZERS = $(patsubst fuzz/%.cpp,%,$(wildcard fuzz/*_fuzz.cpp))
+FUZZ_SECONDS ?= 20
+FUZZ_DIR = build-fuzz
+# The test folders that need no Qt (tests/ui/ holds the Qt ones): ThreadSanitizer runs these (Qt
+# itself is not instrumented).
+TSAN_TEST_DIRS = $(filter-out tests/support,$(patsubst %/CMakeLists.txt,%,$(wildcard tests/*/CMakeLists.txt)))
+
+.PHONY: all deps configure build test run demo bench asan tsan fuzz clean windows-deps \
+	windows-configure windows test-windows
 
 all: build
 
@@ -38,10 +47,36 @@ demo: build
 bench: build
 	$(BUILD_DIR)/bench/tarvix-bench
 
+# Undefined behaviour fails the test that runs into it instead of only printing a line.
 asan: deps
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVIX_SANITIZE=ON
 	cmake --build build-asan -j $(JOBS)
-	cd build-asan && ctest --output-on-failure -j $(JOBS)
+	cd build-asan && UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+# A data race is a test failure (ThreadSanitizer ends the test with status 66).
+tsan: deps
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVIX_TSAN=ON
+	cmake --build build-tsan -j $(JOBS) --target $(addsuffix /all,$(TSAN_TEST_DIRS))
+	failed=0; for dir in $(TSAN_TEST_DIRS); do \
+	  TSAN_OPTIONS=second_deadlock_stack=1 \
+	    ctest --test-dir build-tsan/$$dir --output-on-failure -j $(JOBS) || failed=1; \
+	done; exit $$failed
+
+# Builds the fuzz targets with clang, runs every seed once, then fuzzes each for FUZZ_SECONDS on a
+# corpus in the build folder (the seeds of fuzz/corpus and what earlier runs found), so that the
+# seeds in the repository stay as they are. A failing input lands in $(FUZZ_DIR)/artifacts/.
+fuzz: deps
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++ -DTARVIX_FUZZ=ON
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzzers
+	ctest --test-dir $(FUZZ_DIR)/fuzz --output-on-failure
+	mkdir -p $(FUZZ_DIR)/artifacts
+	for f in $(FUZZERS); do \
+	  mkdir -p $(FUZZ_DIR)/corpus/$$f && cp fuzz/corpus/$$f/* $(FUZZ_DIR)/corpus/$$f/ && \
+	  $(FUZZ_DIR)/fuzz/$$f -max_total_time=$(FUZZ_SECONDS) -timeout=10 -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ_DIR)/artifacts/$$f- $(FUZZ_DIR)/corpus/$$f || exit 1; \
+	done
 
 windows-deps:
 	./scripts/install-deps.sh windows
@@ -60,4 +95,4 @@ test-windows: windows-configure
 	./scripts/test-windows.sh $(WIN_BUILD_DIR) -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD_DIR) build-asan $(WIN_BUILD_DIR)
+	rm -rf $(BUILD_DIR) build-asan build-tsan $(FUZZ_DIR) $(WIN_BUILD_DIR)

@@ -1,5 +1,6 @@
 # Installation and the Debian package.
-#   cmake --install build [--prefix /usr]     binaries, desktop file, icons, udev rule
+#   cmake --install build [--prefix /usr]     binaries, man pages, desktop file, AppStream
+#                                             metainfo, icons, udev rule, the sample .dat
 #   cd build && cpack -G DEB                  tarvix-update_<version>_<arch>.deb
 include(GNUInstallDirs)
 
@@ -8,7 +9,12 @@ include(GNUInstallDirs)
 set(TARVIX_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING
     "Where the udev rule is installed, relative to the prefix unless absolute")
 
-install(TARGETS tarvix-update RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS tarvix-update tarvix-flash RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/docs/man/tarvix-update.1 ${PROJECT_SOURCE_DIR}/docs/man/tarvix-flash.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/res/io.github.tarvix.TarvixUpdate.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${CMAKE_BINARY_DIR}/tarvix-demo.dat DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvix-update)
 if(TARGET tarvix-update-demo)
   install(TARGETS tarvix-update-demo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
@@ -34,6 +40,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware updater for the Tarvix USB gamep
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "A small dialog that finds a Tarvix gamepad on USB, shows its firmware version and writes a "
     "new firmware from a .dat file, in the controller's boot loader or while it runs. Includes "
+    "tarvix-flash, its command-line companion (list, inspect, flash and verify from scripts), "
     "tarvix-update-demo, the same dialog on a virtual controller, and a udev rule that lets the "
     "user at the seat use the controller without root.")
 set(CPACK_PACKAGE_CONTACT "Tarvix Update maintainers <tarvix-update@localhost>")

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "base/wide_string.h"
-#include "demo/demo_controller.h"
+#include "emulator/demo_sample.h"
 #include "ui/win32/update_window.h"
 #include "update/update_dlg.h"
 

@@ -20,7 +20,64 @@ const ControllerIdentity* MatchIdentity(uint16_t vendorId, uint16_t productId) {
   return nullptr;
 }
 
+// Opens an enumerated interface and answers its controller identity with the handle left open in
+// *handle, or null with nothing left open (*result says why an open failed).
+const ControllerIdentity* ProbeInterface(IHidPlatform& platform, const HidInterfaceInfo& info,
+                                         HidHandle* handle, HidOpenResult* result) {
+  *result = HidOpenResult::kFailed;
+  *handle = platform.Open(info.path, result);
+  if (*handle == kNoHidHandle)
+    return nullptr;
+  uint16_t vendorId = 0;
+  uint16_t productId = 0;
+  const ControllerIdentity* identity = nullptr;
+  if (platform.GetAttributes(*handle, &vendorId, &productId))
+    identity = MatchIdentity(vendorId, productId);
+  if (!identity) {
+    platform.Close(*handle);
+    *handle = kNoHidHandle;
+  }
+  return identity;
+}
+
 }  // namespace
+
+const char* OpenResultText(HidOpenResult result) {
+  switch (result) {
+    case HidOpenResult::kOk:
+      return "";
+    case HidOpenResult::kAccessDenied:
+      // What the user can do about it depends on the system: the platform says.
+      if (const IHidPlatform* platform = GetHidPlatform())
+        return platform->AccessDeniedText();
+      return "access denied";
+    case HidOpenResult::kFailed:
+      break;
+  }
+  return "cannot be opened";
+}
+
+std::vector<ControllerInterface> ListControllers() {
+  std::vector<ControllerInterface> controllers;
+  IHidPlatform* platform = GetHidPlatform();
+  if (!platform)
+    return controllers;
+  for (const HidInterfaceInfo& info : platform->Enumerate()) {
+    HidHandle handle = kNoHidHandle;
+    HidOpenResult result = HidOpenResult::kFailed;
+    if (const ControllerIdentity* identity = ProbeInterface(*platform, info, &handle, &result)) {
+      platform->Close(handle);
+      controllers.push_back({info.path, identity->vendorId, identity->productId, identity->bootMode,
+                             HidOpenResult::kOk});
+    } else if (result != HidOpenResult::kOk) {
+      // Only the enumeration tells what an interface that does not open is.
+      if (const ControllerIdentity* listed = MatchIdentity(info.vendorId, info.productId))
+        controllers.push_back(
+            {info.path, listed->vendorId, listed->productId, listed->bootMode, result});
+    }
+  }
+  return controllers;
+}
 
 CHid::CHid() = default;
 
@@ -47,35 +104,35 @@ void CHid::CloseHandles() {
   }
 }
 
+void CHid::SetLastError(HidOpenResult result, const char* text) {
+  m_nLastOpenResult = result;
+  m_LastError = text;
+}
+
 int CHid::FindDevice(HidHandle* handle) {
   *handle = INVALID_HANDLE_VALUE;
+  SetLastError(HidOpenResult::kFailed, "no controller found");
   IHidPlatform* platform = GetHidPlatform();
   if (!platform)
     return 0;
 
+  const std::string pinned = Utf16ToUtf8(m_PinnedPath);
   for (const HidInterfaceInfo& info : platform->Enumerate()) {
+    if (!pinned.empty() && info.path != pinned)
+      continue;
     HidOpenResult openResult = HidOpenResult::kFailed;
-    HidHandle candidate = platform->Open(info.path, &openResult);
-    if (candidate == kNoHidHandle) {
+    const ControllerIdentity* identity = ProbeInterface(*platform, info, handle, &openResult);
+    if (!identity) {
       // Keyboards and mice cannot be opened and are passed over silently. A controller that we
       // may not open is worth one line: it is the usual reason why nothing is found.
-      if (openResult == HidOpenResult::kAccessDenied &&
-          MatchIdentity(info.vendorId, info.productId)) {
-        Trace("%s: access denied; %s\n", info.path.c_str(), platform->AccessDeniedAdvice());
+      if (openResult != HidOpenResult::kOk && MatchIdentity(info.vendorId, info.productId)) {
+        SetLastError(openResult, OpenResultText(openResult));
+        if (openResult == HidOpenResult::kAccessDenied)
+          Trace("%s: %s\n", info.path.c_str(), OpenResultText(openResult));
       }
       continue;
     }
-    uint16_t vendorId = 0;
-    uint16_t productId = 0;
-    const ControllerIdentity* identity = nullptr;
-    if (platform->GetAttributes(candidate, &vendorId, &productId)) {
-      identity = MatchIdentity(vendorId, productId);
-    }
-    if (!identity) {
-      platform->Close(candidate);
-      continue;
-    }
-    *handle = candidate;
+    SetLastError(HidOpenResult::kOk, "");
     m_DevicePath = Utf8ToUtf16(info.path);
     Trace("m_DevicePath:%s\n", info.path.c_str());
     g_bBootMode = identity->bootMode;
@@ -120,11 +177,13 @@ int CHid::OpenHid() {
   std::string path = Utf16ToUtf8(m_DevicePath);
   HidOpenResult result = HidOpenResult::kFailed;
   m_hWriteHandle = platform->Open(path, &result);
-  if (m_hWriteHandle == INVALID_HANDLE_VALUE)
+  if (m_hWriteHandle != INVALID_HANDLE_VALUE)
+    m_hReadHandle = platform->Open(path, &result);
+  if (m_hReadHandle == INVALID_HANDLE_VALUE) {
+    SetLastError(result, OpenResultText(result));
     return 0;
-  m_hReadHandle = platform->Open(path, &result);
-  if (m_hReadHandle == INVALID_HANDLE_VALUE)
-    return 0;
+  }
+  SetLastError(HidOpenResult::kOk, "");
   m_nReadTimeout = 200;
   return 1;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "device/device_notify.h"
 #include "device/hid_platform.h"
@@ -46,6 +47,23 @@ extern uint8_t g_InReport[kPayloadLength];
 // 1 when the last successful discovery found the boot loader, 0 for the running firmware.
 extern std::atomic<int> g_bBootMode;
 
+// One controller among the HID interfaces, as ListControllers finds it.
+struct ControllerInterface {
+  std::string path;
+  uint16_t vendorId = 0;
+  uint16_t productId = 0;
+  int bootMode = 0;
+  HidOpenResult openResult = HidOpenResult::kOk;  // why it could not be opened, or kOk
+};
+
+// Every controller among the HID interfaces, in enumeration order: those that open, and those
+// whose enumerated identity is a controller's but that could not be opened (openResult tells
+// why). Leaves nothing open.
+std::vector<ControllerInterface> ListControllers();
+
+// The text of an open result for a message: "" for kOk.
+const char* OpenResultText(HidOpenResult result);
+
 class CHid {
  public:
   CHid();
@@ -53,8 +71,9 @@ class CHid {
   CHid(const CHid&) = delete;
   CHid& operator=(const CHid&) = delete;
 
-  // Searches the HID interfaces for the first controller in enumeration order. Answers 1 and
-  // leaves an open handle to it in *handle (the caller closes it), or 0.
+  // Searches the HID interfaces for the first controller in enumeration order (only the interface
+  // at m_PinnedPath when that is set). Answers 1 and leaves an open handle to it in *handle (the
+  // caller closes it), or 0 with the cause in m_nLastOpenResult and m_LastError.
   int FindDevice(HidHandle* handle);
   // Refreshes m_DevicePath, g_bBootMode and m_bDeviceFound; registers for notices on first call.
   // Never leaves the device open. Answers 1 when a controller was found.
@@ -62,7 +81,8 @@ class CHid {
   // Starts the arrival and removal notices for m_hNotifyWnd. Answers 1 when a monitor came back.
   int RegisterDeviceNotify();
   // Opens the write and the read handle on m_DevicePath (closing earlier ones first) and sets the
-  // read time-out to 200 ms. Answers 1 on success.
+  // read time-out to 200 ms. Answers 1 on success, else 0 with the cause in m_nLastOpenResult and
+  // m_LastError.
   int OpenHid();
   void SetReadTimeout(uint32_t milliseconds);
 
@@ -82,7 +102,15 @@ class CHid {
   std::atomic<uint32_t> m_nReadTimeout{10};
   int m_bNotifyRegistered = 0;
   std::unique_ptr<IDeviceMonitor> m_hDevNotify;
+  // When set, discovery looks at this interface only: a front end that was told which controller
+  // to use. Empty (the dialog): the first controller in enumeration order.
+  std::u16string m_PinnedPath;
+  // Why the last discovery found nothing or the last open failed, as hidapi's hid_error tells it:
+  // kOk and "" after a success.
+  HidOpenResult m_nLastOpenResult = HidOpenResult::kOk;
+  std::string m_LastError;
 
  private:
+  void SetLastError(HidOpenResult result, const char* text);
   void CloseHandles();
 };

@@ -43,9 +43,9 @@ class IHidPlatform {
   virtual void Close(HidHandle handle) = 0;
   // Starts watching HID arrival and removal; nullptr when the platform cannot.
   virtual std::unique_ptr<IDeviceMonitor> CreateMonitor() = 0;
-  // What the user can do about a controller whose open answered kAccessDenied (one trace line).
-  virtual const char* AccessDeniedAdvice() const {
-    return "install the udev rule to use the controller without root";
+  // A controller whose open answered kAccessDenied, and what the user can do about it (one line).
+  virtual const char* AccessDeniedText() const {
+    return "access denied; install the udev rule to use the controller without root";
   }
 };
 

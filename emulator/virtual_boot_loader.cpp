@@ -164,7 +164,8 @@ void VirtualBootLoader::HandleWrite(uint16_t command, const uint8_t* packet, con
   for (uint32_t i = 0; i < length; ++i) {
     int old = FlashByte(address + i);
     if (old < 0) {
-      ProgramByte(address + i, data[i]);
+      bool badCell = m_badCellAddress && *m_badCellAddress == address + i;
+      ProgramByte(address + i, badCell ? static_cast<uint8_t>(data[i] ^ 0x01) : data[i]);
     } else if (old == data[i]) {
       rewrote = true;
     } else {

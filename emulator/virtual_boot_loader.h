@@ -96,6 +96,9 @@ class VirtualBootLoader : public VirtualController {
   int m_nDamagedWrites = 0;    // the next N write packets (2, 3) arrive with a data byte changed
                                // on the way: the CRC check rejects them
   int m_nRepeatedReplies = 0;  // the next N replies are sent twice
+  // A flash cell that does not hold what is programmed into it: the byte written at this address
+  // reads back with its lowest bit inverted, while the write is acknowledged as usual.
+  std::optional<uint32_t> m_badCellAddress;
 
   std::mutex m_mutex;
 

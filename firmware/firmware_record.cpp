@@ -28,33 +28,48 @@ FirmwareRecordHeader DecodeRecordHeader(const uint8_t bytes[kRecordHeaderSize]) 
   return header;
 }
 
-int32_t FindFirmwareRecord(const std::u16string& path, uint32_t deviceType) {
+RecordChainEnd WalkFirmwareRecords(
+    const std::u16string& path,
+    const std::function<bool(uint32_t offset, const FirmwareRecordHeader& header)>& visit,
+    uint64_t* fileLength) {
   CFirmwareFile file;
-  if (!file.Open(path))
-    return -1;
   uint64_t length = 0;
-  if (!file.GetLength(&length) || length == 0 || length > kMaxFileLength)
-    return -1;
+  if (!file.Open(path) || !file.GetLength(&length) || length > kMaxFileLength)
+    return RecordChainEnd::kUnreadable;
+  if (fileLength)
+    *fileLength = length;
   // Every pass moves the offset forward by at least one header, and at most kMaxRecords headers
   // are read.
   uint64_t offset = 0;
   for (int record = 0; offset < length; ++record) {
     if (record == kMaxRecords)
-      return -1;
+      return RecordChainEnd::kTooLong;
     uint8_t bytes[kRecordHeaderSize];
     uint32_t got = 0;
-    if (!file.Seek(offset) || !file.Read(bytes, kRecordHeaderSize, &got) ||
-        got != kRecordHeaderSize)
-      return -1;  // a read error, or a header cut short by the end of the file
+    if (!file.Seek(offset) || !file.Read(bytes, kRecordHeaderSize, &got))
+      return RecordChainEnd::kUnreadable;
+    if (got != kRecordHeaderSize)
+      return RecordChainEnd::kCutShort;
     FirmwareRecordHeader header = DecodeRecordHeader(bytes);
-    if (header.deviceType == deviceType)
-      return static_cast<int32_t>(offset);
+    if (!visit(static_cast<uint32_t>(offset), header))
+      return RecordChainEnd::kStopped;
     uint64_t next = offset + kRecordHeaderSize + header.imageSize;
     if (next > 0xFFFFFFFFu)
-      return -1;  // the next offset wraps past 32 bits
+      return RecordChainEnd::kWraps;
     offset = next;
   }
-  return -1;
+  return RecordChainEnd::kEnd;
+}
+
+int32_t FindFirmwareRecord(const std::u16string& path, uint32_t deviceType) {
+  int32_t found = -1;
+  WalkFirmwareRecords(path, [&](uint32_t offset, const FirmwareRecordHeader& header) {
+    if (header.deviceType != deviceType)
+      return true;
+    found = static_cast<int32_t>(offset);
+    return false;
+  });
+  return found;
 }
 
 int IsImageInFile(const FirmwareRecordHeader& header, uint32_t recordOffset, uint64_t fileLength) {
@@ -75,4 +90,42 @@ int IsBelowVersionFloor(const FirmwareRecordHeader& header, uint8_t productVaria
   if (floor == 0)
     return 0;
   return header.version < floor || (header.version == floor && header.beta != 0) ? 1 : 0;
+}
+
+const char* RecordRefusalText(RecordRefusal refusal) {
+  switch (refusal) {
+    case RecordRefusal::kNone:
+      return "taken";
+    case RecordRefusal::kCannotOpen:
+      return "the file cannot be opened";
+    case RecordRefusal::kNoRecord:
+      return "no record for this controller";
+    case RecordRefusal::kCutShort:
+      return "cut short";
+    case RecordRefusal::kEmptyImage:
+      return "empty image";
+    case RecordRefusal::kPastEnd:
+      return "image runs past the end of the file";
+    case RecordRefusal::kOtherAddress:
+      return "meant for another address";
+    case RecordRefusal::kBelowFloor:
+      return "below the version floor";
+  }
+  return "refused";
+}
+
+RecordRefusal CheckChosenRecord(const FirmwareRecordHeader& header, uint32_t recordOffset,
+                                uint64_t fileLength, const RecordTaker& taker) {
+  if (header.imageSize == 0)
+    return RecordRefusal::kEmptyImage;
+  if (!IsImageInFile(header, recordOffset, fileLength))
+    return RecordRefusal::kPastEnd;
+  // The boot loader writes the image at the base of its identified layout; a record meant for
+  // another address would be erased in one place and written in another.
+  if (taker.bootMode && header.targetAddress != taker.bootBase)
+    return RecordRefusal::kOtherAddress;
+  if (!taker.bootMode && taker.productId == kVersionFloorProductId &&
+      IsBelowVersionFloor(header, taker.productVariant))
+    return RecordRefusal::kBelowFloor;
+  return RecordRefusal::kNone;
 }

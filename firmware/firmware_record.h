@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 struct FirmwareRecordHeader {
@@ -23,6 +24,24 @@ constexpr uint32_t kRecordHeaderSize = 28;
 // Decodes the 28 header bytes as stored in the file.
 FirmwareRecordHeader DecodeRecordHeader(const uint8_t bytes[kRecordHeaderSize]);
 
+// How a walk along the record chain ended.
+enum class RecordChainEnd {
+  kEnd,         // the last record ends exactly at the end of the file (or the file is empty)
+  kStopped,     // the visitor asked to stop
+  kUnreadable,  // the file cannot be opened or read, or is 2 GiB or more
+  kCutShort,    // a header is cut short by the end of the file
+  kWraps,       // a next offset does not fit 32 bits
+  kTooLong,     // more than 1024 records
+};
+
+// Visits the records from offset 0 in file order: visit(offset, header) answers false to stop.
+// *fileLength (may be null) receives the file's length. A record whose image runs past the end of
+// the file is visited like any other, and is the last.
+RecordChainEnd WalkFirmwareRecords(
+    const std::u16string& path,
+    const std::function<bool(uint32_t offset, const FirmwareRecordHeader& header)>& visit,
+    uint64_t* fileLength = nullptr);
+
 // The byte offset of the first record whose deviceType equals deviceType, or -1 when there is none,
 // the file cannot be opened or read, or its record chain is malformed (a header cut short, or a
 // next offset that does not advance or does not fit 32 bits, or more than 1024 records).
@@ -41,3 +60,30 @@ uint16_t VersionFloor(uint8_t productVariant);
 // Answers 1 when the record is below the variant's floor: at the floor itself only the release
 // passes, above it any beta does.
 int IsBelowVersionFloor(const FirmwareRecordHeader& header, uint8_t productVariant);
+
+// Why a firmware file gives no record to a controller, or kNone.
+enum class RecordRefusal {
+  kNone,
+  kCannotOpen,    // the file cannot be opened (missing, or held by another program)
+  kNoRecord,      // no record for the boot loader's device type, or a malformed chain
+  kCutShort,      // the record's header is cut short by the end of the file
+  kEmptyImage,    // the record's image is empty
+  kPastEnd,       // the record's image runs past the end of the file
+  kOtherAddress,  // a boot-loader record meant for another address than the layout's image base
+  kBelowFloor,    // below the version floor of the running firmware's product and variant
+};
+// A short English phrase for diagnostics: "empty image", "below the version floor"...
+const char* RecordRefusalText(RecordRefusal refusal);
+
+// The controller a record is checked for.
+struct RecordTaker {
+  int bootMode = 0;
+  uint32_t bootBase = 0;   // boot loader: the image base of its layout
+  uint16_t productId = 0;  // running firmware: its product and variant
+  uint8_t productVariant = 0;
+};
+// The checks of a record found for a controller, in the order the dialog applies them: the image
+// is in the file, a boot loader's record targets its image base, and the running firmware's
+// version floor.
+RecordRefusal CheckChosenRecord(const FirmwareRecordHeader& header, uint32_t recordOffset,
+                                uint64_t fileLength, const RecordTaker& taker);

@@ -17,10 +17,13 @@ PACKAGES=(
   cmake
   ninja-build
   g++
+  clang
+  libclang-rt-14-dev
   pkg-config
   xvfb
   xauth
   fonts-wqy-zenhei
+  appstream
 )
 
 for group in "$@"; do

@@ -128,9 +128,15 @@ int CUpdateDlg::OnCloseRequested() {
   m_bAskingToClose = 0;
   if (answer != IDOK)
     return 0;
+  return ConfirmClose();
+}
+
+int CUpdateDlg::ConfirmClose() {
+  if (m_bClosePending)
+    return 0;
   g_bStop = 1;
   if (!IsUpdateRunning())
-    return 1;  // the update ended while the box was open
+    return 1;  // the update ended (or never ran) while the user was asked
   m_nCloseDeadlineMs = GetClock().NowMs() + kCloseGraceMs;
   m_bClosePending = 1;
   // The worker sees the stop flag once no box of ours holds it.

@@ -64,6 +64,37 @@ int CanOpen(const std::u16string& path) {
 
 }  // namespace
 
+RecordRefusal CUpdateDlg::LoadFirmwareRecord() {
+  const int bootMode = g_bBootMode.load();
+  // The boot loader takes the record for its device type. The running firmware is sent the
+  // first record's image, so its file information describes the first record too.
+  int32_t offset = 0;
+  if (bootMode) {
+    offset = FindFirmwareRecord(m_strFirmwarePath, m_deviceType);
+    if (offset < 0)
+      return CanOpen(m_strFirmwarePath) ? RecordRefusal::kNoRecord : RecordRefusal::kCannotOpen;
+  }
+
+  uint8_t bytes[kRecordHeaderSize] = {};
+  uint64_t fileLength = 0;
+  switch (ReadRecordHeader(m_strFirmwarePath, static_cast<uint32_t>(offset), bytes, &fileLength)) {
+    case RecordRead::kCannotOpen:
+      return RecordRefusal::kCannotOpen;
+    case RecordRead::kShort:
+      return RecordRefusal::kCutShort;
+    case RecordRead::kRead:
+      break;
+  }
+  m_recordHeader = DecodeRecordHeader(bytes);
+  m_desVersion = m_recordHeader.version;
+  m_imageSize = m_recordHeader.imageSize;
+  m_targetAddress = m_recordHeader.targetAddress;
+  m_bytesDone = 0;
+  m_recordOffset = offset;
+  RecordTaker taker{bootMode, m_nBootBaseAddress, m_productId, m_productVariant};
+  return CheckChosenRecord(m_recordHeader, static_cast<uint32_t>(offset), fileLength, taker);
+}
+
 int CUpdateDlg::SelectFirmwareFile() {
   if (!m_pWnd)
     return 0;
@@ -75,48 +106,15 @@ int CUpdateDlg::SelectFirmwareFile() {
 
   // A file that cannot be opened (missing, or held by another program) ends the selection
   // silently; a file that opens but does not fit is refused with a message.
-  auto refuse = [this] {
+  m_recordRefusal = LoadFirmwareRecord();
+  if (m_recordRefusal == RecordRefusal::kCannotOpen)
+    return 0;
+  if (m_recordRefusal != RecordRefusal::kNone) {
     ShowMessageBox(LoadLocalText(TXT_NOT_RECOGNIZED), MB_OK);
     return 0;
-  };
+  }
 
   const int bootMode = g_bBootMode.load();
-  // The boot loader takes the record for its device type. The running firmware is sent the
-  // first record's image, so its file information describes the first record too.
-  int32_t offset = 0;
-  if (bootMode) {
-    offset = FindFirmwareRecord(m_strFirmwarePath, m_deviceType);
-    if (offset < 0)
-      return CanOpen(m_strFirmwarePath) ? refuse() : 0;
-  }
-
-  uint8_t bytes[kRecordHeaderSize] = {};
-  uint64_t fileLength = 0;
-  switch (ReadRecordHeader(m_strFirmwarePath, static_cast<uint32_t>(offset), bytes, &fileLength)) {
-    case RecordRead::kCannotOpen:
-      return 0;
-    case RecordRead::kShort:
-      return refuse();
-    case RecordRead::kRead:
-      break;
-  }
-  m_recordHeader = DecodeRecordHeader(bytes);
-  m_desVersion = m_recordHeader.version;
-  m_imageSize = m_recordHeader.imageSize;
-  m_targetAddress = m_recordHeader.targetAddress;
-  m_bytesDone = 0;
-  m_recordOffset = offset;
-
-  if (!IsImageInFile(m_recordHeader, static_cast<uint32_t>(offset), fileLength))
-    return refuse();
-  // The boot loader writes the image at the base of its identified layout; a record meant for
-  // another address would be erased in one place and written in another.
-  if (bootMode && m_targetAddress != m_nBootBaseAddress)
-    return refuse();
-  if (!bootMode && m_productId == kVersionFloorProductId &&
-      IsBelowVersionFloor(m_recordHeader, m_productVariant))
-    return refuse();
-
   if (ShowMessageBox(ConfirmationText(m_recordHeader, cur_devVersion.load()), MB_OKCANCEL) ==
       IDCANCEL) {
     Trace("MessageBox == IDCANCEL\n");

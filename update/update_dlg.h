@@ -35,6 +35,7 @@ constexpr int STATE_IDLE = 3;
 constexpr int LINK_FREE = 0;
 constexpr int LINK_VERSION_QUERY = 1;
 constexpr int LINK_UPDATE = 2;
+constexpr int LINK_READ_BACK = 3;  // BootVerifyImage
 
 class CUpdateDlg;
 
@@ -74,6 +75,9 @@ class CUpdateDlg {
   // kCloseGraceMs when it is stuck in a system call. A request while one is being asked or while
   // a confirmed close waits answers 0 and asks nothing.
   int OnCloseRequested();
+  // The close is confirmed: the box's OK, or a front end whose user has asked already (Ctrl-C on a
+  // terminal). Answers 1 when no update runs; otherwise stops it as OK does and answers 0.
+  int ConfirmClose();
   // The window system's timer (StartTimer).
   void OnTimer(int id);
   // Runs on the dialog's thread once the update thread has ended (the window system carries the
@@ -159,8 +163,26 @@ class CUpdateDlg {
   // Answers 1 from the accepted file selection until the request after the last chunk.
   int IsTransferUnderWay() const;
 
-  // ---- Firmware selection (firmware/select_firmware.cpp) ----
+  // ---- Firmware selection (update/select_firmware.cpp) ----
   int SelectFirmwareFile();
+  // Finds the record of m_strFirmwarePath for the connected controller (the boot loader's device
+  // type; the first record for the running firmware), leaves its values in the dialog and checks
+  // it. Answers kNone when the controller takes it, else why not. Asks nothing.
+  RecordRefusal LoadFirmwareRecord();
+
+  // ---- Read-back of the boot loader's image (boot/boot_verify.cpp) ----
+  // What BootVerifyImage found.
+  struct ImageCheck {
+    enum Outcome { kSame, kDiffers, kNoAnswer, kFileUnreadable } outcome = kSame;
+    uint32_t address = 0;  // kDiffers, kNoAnswer: the first address that differs or went unread
+    uint8_t expected = 0;  // kDiffers: the file's byte
+    uint8_t found = 0;     // kDiffers: the controller's byte
+  };
+  // Reads the loaded record's image back from the boot loader at m_nBootBaseAddress, up to
+  // kBootChunkSize bytes a request (BootReadMemory), and compares it with the file, moving the
+  // progress bar as it goes; where the version area lies inside the image, its word is compared
+  // with the record's version word. Needs the link open. Answers 1 when every byte is as written.
+  int BootVerifyImage(ImageCheck* check);
 
   // ---- The framework's dialog part ----
   IWindowSystem* m_pWnd = nullptr;
@@ -181,6 +203,7 @@ class CUpdateDlg {
   uint32_t m_bytesDone = 0;
   int32_t m_recordOffset = 0;
   FirmwareRecordHeader m_recordHeader;
+  RecordRefusal m_recordRefusal = RecordRefusal::kNone;  // the last selection's, for a front end
   std::u16string m_strFirmwarePath;
   uint32_t* m_pFirstMaskTable = nullptr;   // sixteen words
   uint32_t* m_pSecondMaskTable = nullptr;  // sixteen words

@@ -1,0 +1,69 @@
+// The read-back of an image from the boot loader: the controller's flash, read with command 5 a
+// chunk at a time, compared with the record of the firmware file. The boot loader acknowledges a
+// write without reading back what it programmed, so this is the only way to know the image holds.
+#include <algorithm>
+#include <cstdint>
+
+#include "base/byte_order.h"
+#include "boot/boot_packet.h"
+#include "update/update_dlg.h"
+
+namespace {
+
+// The update rewrites the version area after the image (BootWriteVersion), and the area may lie
+// inside the image (layout 0x3009: 0x34 bytes after its base). There the controller holds the
+// record's version word in the first 4 bytes and the erased rest of the 32, not the file's bytes:
+// the word is compared, the rest is not.
+void ExpectVersionArea(const CUpdateDlg& dlg, uint32_t address, uint32_t count, uint8_t* expected,
+                       const uint8_t* found) {
+  uint8_t word[4];
+  WriteLe32(word, dlg.m_recordHeader.VersionWord());
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t offset = address + i - dlg.m_nBootVersionAddress;
+    if (address + i < dlg.m_nBootVersionAddress || offset >= kBootVersionAreaSize)
+      continue;
+    expected[i] = offset < sizeof word ? word[offset] : found[i];
+  }
+}
+
+}  // namespace
+
+int CUpdateDlg::BootVerifyImage(ImageCheck* check) {
+  *check = ImageCheck{};
+  CFirmwareFile file;
+  uint64_t imageStart = uint64_t{static_cast<uint32_t>(m_recordOffset)} + kRecordHeaderSize;
+  if (!file.Open(m_strFirmwarePath) || !file.Seek(imageStart)) {
+    check->outcome = ImageCheck::kFileUnreadable;
+    return 0;
+  }
+  m_nShownProgress = -1;
+  m_bytesDone = 0;
+  ShowProgress();
+  for (uint32_t position = 0; position < m_imageSize;) {
+    uint32_t count = std::min(m_imageSize - position, kBootChunkSize);
+    uint8_t expected[kBootChunkSize];
+    uint8_t found[kBootChunkSize];
+    uint32_t got = 0;
+    if (!file.Read(expected, count, &got) || got != count) {
+      check->outcome = ImageCheck::kFileUnreadable;
+      return 0;
+    }
+    uint32_t address = m_nBootBaseAddress + position;
+    if (!BootReadMemory(found, count, address)) {
+      check->outcome = ImageCheck::kNoAnswer;
+      check->address = address;
+      return 0;
+    }
+    ExpectVersionArea(*this, address, count, expected, found);
+    auto [mine, theirs] = std::mismatch(expected, expected + count, found);
+    if (mine != expected + count) {
+      *check = {ImageCheck::kDiffers, address + static_cast<uint32_t>(mine - expected), *mine,
+                *theirs};
+      return 0;
+    }
+    position += count;
+    m_bytesDone = position;
+    ShowProgress();
+  }
+  return 1;
+}

@@ -1,0 +1,339 @@
+// tarvix-flash end to end: the real program (FlashMain) on virtual controllers in virtual time.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iterator>
+#include <sstream>
+
+#include "appmode/serial_mask.h"
+#include "base/clock.h"
+#include "base/local_text.h"
+#include "emulator/dat_writer.h"
+#include "emulator/demo_sample.h"
+#include "emulator/virtual_boot_loader.h"
+#include "emulator/virtual_running_firmware.h"
+#include "tests/support/temp_folder.h"
+#include "ui/cli/cli.h"
+#include "ui/cli/flash_main.h"
+#include "ui/cli/terminal_window_system.h"
+
+namespace {
+
+// Passes reports to a boot loader and presses Ctrl-C after the n-th.
+class InterruptedLoader : public VirtualBootLoader {
+ public:
+  void OnReport(const uint8_t* report, const ReplyFn& reply) override {
+    if (++m_reports == 100)
+      RequestInterrupt();
+    VirtualBootLoader::OnReport(report, reply);
+  }
+  int m_reports = 0;
+};
+
+class FlashCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetUiLanguageOverride(LANG_EN_US); }
+  void TearDown() override {
+    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SerialMaskTable);
+    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SpareMaskTable);
+    g_bBootMode = 0;
+    SetUiLanguageOverride(std::nullopt);
+  }
+  int Run(std::vector<std::string> args, const std::string& input = "") {
+    args.insert(args.begin(), "tarvix-flash");
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+      argv.push_back(arg.data());
+    m_in.str(input);
+    FlashEnv env{&m_platform, &m_clock, &m_out, &m_err, &m_in};
+    env.inIsTerminal = m_bTerminal;
+    env.outIsTerminal = m_bTerminal;
+    return FlashMain(static_cast<int>(argv.size()), argv.data(), env);
+  }
+  std::shared_ptr<VirtualBootLoader> PlugBoot(
+      const std::string& path,
+      std::shared_ptr<VirtualBootLoader> loader = std::make_shared<VirtualBootLoader>()) {
+    m_platform.Plug(path, 0x7A3D, 0x3208, loader);
+    return loader;
+  }
+  std::shared_ptr<VirtualRunningFirmware> PlugApp(const std::string& path,
+                                                  RunningFirmwareConfig config = {}) {
+    auto firmware = std::make_shared<VirtualRunningFirmware>(config);
+    m_platform.Plug(path, 0x0483, 0x5750, firmware);
+    return firmware;
+  }
+  std::string Sample() { return Utf16ToUtf8(m_folder.Write("sample.dat", DemoSampleDat())); }
+  std::string Out() { return m_out.str(); }
+  std::string Err() { return m_err.str(); }
+
+  VirtualClock m_clock;
+  VirtualHidPlatform m_platform;
+  TempFolder m_folder;
+  std::ostringstream m_out, m_err;
+  std::istringstream m_in;
+  bool m_bTerminal = false;
+};
+
+constexpr char kBoot0[] = "/dev/hidraw-virtual0";
+constexpr char kApp1[] = "/dev/hidraw-virtual1";
+
+TEST_F(FlashCliTest, UsageAndHelp) {
+  struct Row {
+    std::vector<std::string> args;
+    int exitCode;
+    bool onStdout;
+    std::string says;
+  };
+  const Row rows[] = {
+      {{}, 2, false, "usage: tarvix-flash"},
+      {{"--help"}, 0, true, "verify   read a boot loader's image back"},
+      {{"flash", "--help"}, 0, true, "usage: tarvix-flash flash FILE.dat [--device PATH | --all]"},
+      {{"list", "--help"}, 0, true, "--json"},
+      {{"bogus"}, 2, false, "unknown command 'bogus'"},
+      {{"list", "--frobnicate"}, 2, false, "list: unknown option --frobnicate"},
+      {{"flash", "x.dat", "--device"}, 2, false, "--device needs a value"},
+      {{"info"}, 2, false, "info: give one firmware file"},
+      {{"--virtual", "toaster", "list"}, 2, false, "--virtual takes boot, app"},
+  };
+  for (const Row& row : rows) {
+    m_out.str("");
+    m_err.str("");
+    EXPECT_EQ(Run(row.args), row.exitCode) << row.says;
+    EXPECT_NE((row.onStdout ? Out() : Err()).find(row.says), std::string::npos) << Out() << Err();
+  }
+  EXPECT_EQ(Run({"flash", Sample(), "--device", "x", "--all", "--yes"}), 2);
+}
+
+TEST_F(FlashCliTest, ListTellsModeVersionAndLayoutAndWhoMayNotBeOpened) {
+  EXPECT_EQ(Run({"list"}), 3);
+  EXPECT_NE(Err().find("no controller found"), std::string::npos);
+
+  PlugBoot(kBoot0);
+  PlugApp(kApp1, {.versionWord = 0x00030089});
+  ASSERT_EQ(Run({"list"}), 0) << Err();
+  EXPECT_EQ(Out(),
+            "/dev/hidraw-virtual0  7a3d:3208  boot loader\n"
+            "  version      1.37 (0x00000089)\n"
+            "  device type  0x3009\n"
+            "  layout       image 0x08003400, version area 0x08003434, identity 0x0800001c\n"
+            "/dev/hidraw-virtual1  0483:5750  running firmware\n"
+            "  version      1.37 beta3 (0x00030089)\n");
+
+  m_platform.Plug("/dev/hidraw9", 0x7A3D, 0x3208, nullptr, /*openable=*/false);
+  m_out.str("");
+  EXPECT_EQ(Run({"list", "--json"}), 4);
+  EXPECT_NE(Out().find("{\"path\": \"/dev/hidraw-virtual1\", \"identity\": \"0483:5750\", "
+                       "\"mode\": \"app\", \"version\": \"1.37 beta3\", \"versionWord\": "
+                       "\"0x00030089\"}"),
+            std::string::npos)
+      << Out();
+  EXPECT_NE(Out().find("\"deviceType\": \"0x3009\", \"layout\": {\"image\": \"0x08003400\""),
+            std::string::npos);
+  EXPECT_NE(Err().find("/dev/hidraw9: access denied; install the udev rule"), std::string::npos);
+  // Updating it fails the same way, and names it.
+  EXPECT_EQ(Run({"flash", Sample(), "--device", "/dev/hidraw9", "--yes"}), 4);
+  EXPECT_EQ(Run({"flash", Sample(), "--device", "/dev/hidraw5", "--yes"}), 3);
+}
+
+TEST_F(FlashCliTest, InfoShowsRecordsChecksAndTheChoiceOfEachController) {
+  DatRecord floor137{.version = 137, .beta = 2, .image = MakeImage(100)};
+  DatRecord other{
+      .version = 300, .targetAddress = 0x01018000, .deviceType = 0x4000, .image = MakeImage(50)};
+  struct Row {
+    std::string name;
+    std::vector<uint8_t> bytes;
+    int exitCode;
+    std::vector<std::string> says;
+  };
+  const Row rows[] = {
+      {"sample",
+       DemoSampleDat(),
+       0,
+       {"record 0 at offset 0: version 2.00, target 0x08003400, image 49152 bytes, device type "
+        "0x3009\n  checks: image inside the file; below the version floor of 0x0105 variant 2 "
+        "(5.02)\n",
+        "  boot loader, device type 0x3009           record 0\n",
+        "  boot loader giving no device type         none: no record for this controller\n",
+        "  running firmware 0x0105, variant 2        none: below the version floor\n"}},
+      {"two",
+       BuildDat({floor137, other}),
+       0,
+       {"record 1 at offset 128: version 3.00",
+        "1.37 beta2, target 0x08003400, image 100 bytes, device type 0x3009\n  checks: image "
+        "inside "
+        "the file; below the version floor of 0x0105 variant 0 (1.37)",
+        "  boot loader, device type 0x4000           record 1\n",
+        "  running firmware 0x0105, variant 0 or 1   none: below the version floor\n"}},
+      {"cut", DatCutInsideHeader(floor137, 20), 2, {"chain a header cut short", "none: cut short"}},
+      {"empty", BuildDat({DatRecord{}}), 2, {"  checks: empty image;"}},
+      {"past",
+       DatImageRunsPastEnd(floor137, 3),
+       2,
+       {"  checks: image runs past the end of the file", "none: image runs past the end"}},
+  };
+  for (const Row& row : rows) {
+    m_out.str("");
+    EXPECT_EQ(Run({"info", Utf16ToUtf8(m_folder.Write(row.name, row.bytes))}), row.exitCode)
+        << row.name;
+    for (const std::string& says : row.says)
+      EXPECT_NE(Out().find(says), std::string::npos) << row.name << ": " << says << "\n" << Out();
+  }
+  m_out.str("");
+  EXPECT_EQ(Run({"info", Sample(), "--json"}), 0);
+  EXPECT_NE(Out().find("{\"controller\": \"boot loader, device type 0x3009\", \"record\": 0, "
+                       "\"refused\": null}"),
+            std::string::npos)
+      << Out();
+  EXPECT_EQ(Run({"info", m_folder.m_path.string() + "/missing.dat"}), 2);
+}
+
+TEST_F(FlashCliTest, FlashRefusesEveryFileTheDialogRefuses) {
+  DatRecord record{.image = MakeImage(100)};
+  DatRecord old{.version = 136, .image = MakeImage(100)};
+  DatRecord elsewhere{.targetAddress = 0x08014000, .image = MakeImage(100)};
+  struct Row {
+    std::string name;
+    std::vector<uint8_t> bytes;
+    bool boot;
+    std::string says;
+  };
+  const Row rows[] = {
+      {"cut", DatCutInsideHeader(record, 20), false, "cut short"},
+      {"empty", BuildDat({DatRecord{}}), true, "empty image"},
+      {"past", DatImageRunsPastEnd(record, 1), false, "image runs past the end of the file"},
+      {"old", BuildDat({old}), false, "below the version floor"},
+      {"elsewhere", BuildDat({elsewhere}), true, "meant for another address"},
+  };
+  for (const Row& row : rows) {
+    m_platform.Unplug(kBoot0);
+    if (row.boot)
+      PlugBoot(kBoot0);
+    else
+      PlugApp(kBoot0);
+    m_err.str("");
+    std::string file = Utf16ToUtf8(m_folder.Write(row.name, row.bytes));
+    EXPECT_EQ(Run({"flash", file, "--yes"}), 2) << row.name;
+    EXPECT_EQ(Err(), "tarvix-flash: /dev/hidraw-virtual0: file refused (" + row.says +
+                         "): The Firmware not recognized!\n");
+  }
+  EXPECT_EQ(Run({"flash", m_folder.m_path.string() + "/missing.dat", "--yes"}), 2);
+}
+
+TEST_F(FlashCliTest, FlashOnTheVirtualControllersWithProgressLinesOrABar) {
+  struct Row {
+    std::string mode;
+    bool terminal;
+    std::string says;
+  };
+  const Row rows[] = {
+      {"boot", false, "/dev/hidraw-virtual0: writing 10%\n"},
+      {"app", false, "/dev/hidraw-virtual0: writing 100%\n"},
+      {"boot", true, "\r/dev/hidraw-virtual0 writing [###############...............] 50%"},
+  };
+  for (const Row& row : rows) {
+    m_bTerminal = row.terminal;
+    m_out.str("");
+    std::vector<std::string> args = {"--virtual", row.mode, "flash", Sample()};
+    if (!row.terminal)
+      args.push_back("--yes");
+    ASSERT_EQ(Run(args, row.terminal ? "y\n" : ""), 0) << Err();
+    EXPECT_NE(Out().find(row.says), std::string::npos) << Out();
+    EXPECT_NE(Out().find("/dev/hidraw-virtual0: New firmware 2.00 and current is 1.37"),
+              std::string::npos);
+    EXPECT_NE(Out().find("/dev/hidraw-virtual0: Firmware upgraded!\n"), std::string::npos);
+    if (!row.terminal) {
+      std::string out = Out();
+      EXPECT_EQ(std::count(out.begin(), out.end(), '%'), 10) << out;
+    }
+  }
+}
+
+TEST_F(FlashCliTest, TheConfirmationIsAskedOnTheTerminalAndNeverGuessedWithoutOne) {
+  auto loader = PlugBoot(kBoot0);
+  EXPECT_EQ(Run({"flash", Sample()}), 2);
+  EXPECT_NE(Err().find("no terminal to ask for the confirmation on; add --yes"), std::string::npos);
+  EXPECT_TRUE(m_platform.Transcript().empty());
+
+  m_bTerminal = true;
+  EXPECT_EQ(Run({"flash", Sample()}, "n\n"), 1);
+  EXPECT_NE(Out().find("New firmware 2.00 and current is 1.37 Update? [y/N] "), std::string::npos);
+  EXPECT_NE(Err().find("virtual0: not updated: the new version was not confirmed"),
+            std::string::npos);
+  EXPECT_TRUE(loader->m_erases.empty());
+  EXPECT_EQ(Run({"flash", Sample()}, "y\n"), 0) << Err();
+  EXPECT_EQ(loader->VersionWord(), 200u);
+}
+
+TEST_F(FlashCliTest, AllUpdatesEveryControllerAndOneFailureStopsNoOther) {
+  auto first = PlugBoot(kBoot0);
+  auto failing = PlugApp(kApp1, {.failAfterChunks = 100});
+  auto third = PlugBoot("/dev/hidraw-virtual2");
+  EXPECT_EQ(Run({"flash", Sample(), "--all", "--yes"}), 1);
+  EXPECT_EQ(first->VersionWord(), 200u);
+  EXPECT_EQ(third->VersionWord(), 200u);
+  EXPECT_EQ(failing->m_nChunks, 100);
+  EXPECT_EQ(Err(), "tarvix-flash: /dev/hidraw-virtual1: update failed: Firmware update failure\n");
+  EXPECT_NE(Out().find("virtual0: Firmware upgraded!\n"), std::string::npos);
+  EXPECT_NE(Out().find("virtual2: Firmware upgraded!\n"), std::string::npos);
+  // Without --all only the first controller is updated.
+  m_out.str("");
+  EXPECT_EQ(Run({"flash", Sample(), "--yes"}), 0);
+  EXPECT_EQ(Out().find("virtual1"), std::string::npos);
+}
+
+TEST_F(FlashCliTest, VerifyReadsTheImageBackAndFindsTheByteThatDidNotHold) {
+  auto loader = PlugBoot(kBoot0);
+  EXPECT_EQ(Run({"verify", Sample()}), 1);  // still the old firmware
+  EXPECT_NE(Err().find("verify failed: first difference at 0x08003400"), std::string::npos);
+
+  loader->m_badCellAddress = 0x08003400 + 1000;
+  m_err.str("");
+  EXPECT_EQ(Run({"flash", Sample(), "--yes", "--verify"}), 1);
+  std::vector<uint8_t> image = MakeImage(48 * 1024, 7);
+  EXPECT_EQ(Err(),
+            "tarvix-flash: /dev/hidraw-virtual0: verify failed: first difference at "
+            "0x080037e8 (file " +
+                Hex(image[1000], 2) + ", controller " + Hex(image[1000] ^ 1, 2) + ")\n");
+
+  loader->m_badCellAddress.reset();
+  m_out.str("");
+  EXPECT_EQ(Run({"flash", Sample(), "--yes", "--verify"}), 0) << Err();
+  EXPECT_NE(Out().find("virtual0: verifying 100%\n/dev/hidraw-virtual0: Firmware upgraded! "
+                       "(verified)\n"),
+            std::string::npos)
+      << Out();
+  EXPECT_EQ(Run({"verify", Sample()}), 0);
+  EXPECT_NE(Out().find("the image reads back as in the file (49152 bytes)"), std::string::npos);
+
+  auto firmware = PlugApp(kApp1);
+  m_err.str("");
+  EXPECT_EQ(Run({"flash", Sample(), "--yes", "--verify", "--device", kApp1}), 1);
+  EXPECT_NE(Err().find("virtual1: --verify: a controller running its firmware cannot be read "
+                       "back; nothing was written"),
+            std::string::npos);
+  EXPECT_EQ(firmware->m_nStartUpdates, 0);
+  EXPECT_EQ(Run({"verify", Sample(), "--device", kApp1}), 1);
+}
+
+TEST_F(FlashCliTest, CtrlCStopsTheUpdateAsAConfirmedCloseAndSaysWhatIsLeft) {
+  auto loader = PlugBoot(kBoot0, std::make_shared<InterruptedLoader>());
+  PlugBoot("/dev/hidraw-virtual2");
+  EXPECT_EQ(Run({"flash", Sample(), "--all", "--yes"}), 1);
+  EXPECT_EQ(Err(),
+            "tarvix-flash: /dev/hidraw-virtual0: update stopped; the controller needs a "
+            "whole update: put it in its boot loader (L+R+HOME) and flash it again\n");
+  EXPECT_EQ(loader->m_bFinished, 0);
+  EXPECT_NE(loader->VersionWord(), 200u);                // the new version was never set
+  EXPECT_EQ(Out().find("virtual2"), std::string::npos);  // no other controller is started
+}
+
+TEST_F(FlashCliTest, TheDialogsTextsComeInTheUsersLanguage) {
+  SetUiLanguageOverride(LANG_ZH_CN);
+  PlugApp(kBoot0);
+  ASSERT_EQ(Run({"flash", Sample(), "--yes"}), 0) << Err();
+  EXPECT_NE(Out().find("virtual0: 升级新固件 2.00 当前版本为 1.37 (--yes)\n"), std::string::npos)
+      << Out();
+  EXPECT_NE(Out().find("virtual0: 升级成功。\n"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,105 @@
+#include "ui/cli/cli.h"
+
+#include <cstdio>
+
+#include "base/wide_string.h"
+#include "ui/cli/terminal_window_system.h"
+#include "update/update_dlg.h"
+
+int WorseExit(int a, int b) {
+  // Ranked from the least to the most telling.
+  constexpr int kRank[] = {0, 4, 3, 1, 2};  // by exit code 0..4
+  auto rank = [&](int code) { return code >= 0 && code <= 4 ? kRank[code] : 4; };
+  return rank(a) >= rank(b) ? a : b;
+}
+
+int Cli::Fail(int code, const std::string& line) const {
+  err << "tarvix-flash: " << line << "\n" << std::flush;
+  return code;
+}
+
+std::string VersionFigure(uint16_t version, uint16_t beta) {
+  std::string figure = FormatHundredths(version);
+  return beta ? figure + " beta" + std::to_string(beta) : figure;
+}
+
+std::string VersionText(uint32_t word) {
+  if (word == VERSION_UNKNOWN)
+    return "unknown";
+  std::string figure = word == 0xFFFFFFFF ? std::string("erased")
+                                          : VersionFigure(static_cast<uint16_t>(word),
+                                                          static_cast<uint16_t>(word >> 16));
+  return figure + " (" + Hex(word, 8) + ")";
+}
+
+std::string Hex(uint32_t value, int digits) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%0*x", digits, value);
+  return text;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string quoted = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      quoted += escaped;
+    } else {
+      quoted += static_cast<char>(c);
+    }
+  }
+  return quoted + "\"";
+}
+
+std::string OneLine(const std::u16string& text) {
+  std::string line;
+  for (char c : Utf16ToUtf8(text))
+    line += (c == '\r' || c == '\n') ? ' ' : c;
+  size_t first = line.find_first_not_of(' ');
+  size_t last = line.find_last_not_of(' ');
+  return first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
+}
+
+int ChooseControllers(const Cli& cli, const CommandLine& line, std::vector<std::string>* paths) {
+  auto device = line.values.find("--device");
+  if (device != line.values.end() && line.Has("--all"))
+    return cli.Fail(kExitRefused, "--device and --all exclude each other");
+  if (device != line.values.end()) {
+    paths->push_back(device->second);
+    return kExitOk;
+  }
+  std::vector<ControllerInterface> controllers = ListControllers();
+  for (const ControllerInterface& c : controllers) {
+    if (line.Has("--all") || c.openResult == HidOpenResult::kOk) {
+      paths->push_back(c.path);
+      if (!line.Has("--all"))
+        break;
+    }
+  }
+  // A controller that may not be opened is still the one to name when it is the only one.
+  if (paths->empty() && !controllers.empty())
+    paths->push_back(controllers.front().path);
+  return paths->empty() ? cli.Fail(kExitNoDevice, "no controller found") : kExitOk;
+}
+
+int OpenFailure(const Cli& cli, const std::string& path, HidOpenResult result,
+                const std::string& cause) {
+  if (result == HidOpenResult::kAccessDenied)
+    return cli.Fail(kExitNoAccess, path + ": " + cause);
+  return cli.Fail(kExitNoDevice, path + ": " + (cause.empty() ? "no controller found" : cause));
+}
+
+TerminalOptions TerminalFor(const Cli& cli, const CommandLine& line) {
+  TerminalOptions options;
+  options.out = &cli.out;
+  options.in = cli.env.in;
+  options.inFd = cli.env.inFd;
+  options.canAsk = cli.env.inIsTerminal;
+  options.assumeYes = line.Has("--yes");
+  options.drawBar = cli.env.outIsTerminal;
+  return options;
+}

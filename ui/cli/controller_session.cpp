@@ -1,0 +1,87 @@
+#include "ui/cli/controller_session.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "base/wide_string.h"
+#include "ui/cli/cli.h"
+
+ControllerSession::ControllerSession(const std::string& path, const TerminalOptions& options)
+    : m_path(path), m_window(options, path) {
+  m_dlg.m_Hid.m_PinnedPath = Utf8ToUtf16(path);
+  m_dlg.AttachWindow(&m_window);
+}
+
+ControllerSession::~ControllerSession() {
+  while (m_dlg.PrepareToClose())
+    m_window.RunUpdateEvents(m_dlg);
+  if (m_dlg.IsWorkerAbandoned()) {
+    // The update thread is stuck in a system call and still points to the dialog, which must
+    // therefore never be destroyed: the program ends here, as the window's does.
+    std::fflush(nullptr);
+    std::_Exit(kExitFailed);
+  }
+}
+
+int ControllerSession::Open() {
+  m_dlg.OnInitDialog();
+  if (!m_dlg.m_Hid.m_bDeviceFound)
+    return 0;
+  m_bBootLoader = g_bBootMode.load();
+  m_version = cur_devVersion.load();
+  return 1;
+}
+
+ControllerSession::Result ControllerSession::Update(const std::u16string& firmwarePath,
+                                                    std::string* message) {
+  m_window.m_firmwarePath = firmwarePath;
+  m_window.m_progressLabel = "writing";
+  m_dlg.OnBnClickedUsbUpdate();
+  if (!m_dlg.IsUpdateRunning()) {
+    *message = m_dlg.m_Hid.m_LastError;
+    return Result::kFailed;
+  }
+  m_window.RunUpdateEvents(m_dlg);
+  m_window.EndProgressLine();
+  *message = OneLine(m_window.LastMessage());
+  if (m_window.m_bStoppedByUser)
+    return Result::kStopped;
+  if (m_window.m_bDoneShown)
+    return Result::kUpgraded;
+  if (m_window.m_bConfirmRefused)
+    return Result::kCancelled;
+  if (m_dlg.m_recordRefusal != RecordRefusal::kNone)
+    return Result::kRefused;
+  return Result::kFailed;
+}
+
+int ControllerSession::Verify(CUpdateDlg::ImageCheck* check) {
+  m_window.m_progressLabel = "verifying";
+  if (!m_dlg.AcquireLink(LINK_READ_BACK))
+    return 0;
+  int same = 0;
+  if (m_dlg.m_Hid.OpenHid()) {
+    same = m_dlg.BootVerifyImage(check);
+  } else {
+    check->outcome = CUpdateDlg::ImageCheck::kNoAnswer;
+    check->address = m_dlg.m_nBootBaseAddress;
+  }
+  m_dlg.ReleaseLink(LINK_READ_BACK);
+  m_window.EndProgressLine();
+  return same;
+}
+
+std::string ImageCheckText(const CUpdateDlg::ImageCheck& check) {
+  switch (check.outcome) {
+    case CUpdateDlg::ImageCheck::kSame:
+      return "the image reads back as in the file";
+    case CUpdateDlg::ImageCheck::kDiffers:
+      return "first difference at " + Hex(check.address, 8) + " (file " + Hex(check.expected, 2) +
+             ", controller " + Hex(check.found, 2) + ")";
+    case CUpdateDlg::ImageCheck::kNoAnswer:
+      return "no answer to the read at " + Hex(check.address, 8);
+    case CUpdateDlg::ImageCheck::kFileUnreadable:
+      break;
+  }
+  return "the firmware file cannot be read";
+}

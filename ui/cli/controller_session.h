@@ -1,0 +1,43 @@
+// One controller driven through the dialog's core (CUpdateDlg), as the dialog would drive it: the
+// start-up's detection and version query, the update button's worker, the read-back, the close.
+// Each session has a dialog and a terminal window system of its own; sessions run one after the
+// other.
+#pragma once
+
+#include <string>
+
+#include "ui/cli/terminal_window_system.h"
+#include "update/update_dlg.h"
+
+class ControllerSession {
+ public:
+  ControllerSession(const std::string& path, const TerminalOptions& options);
+  // Lets the dialog go once its worker has ended.
+  ~ControllerSession();
+
+  // Detects the controller at the path and queries its version (boot loader: its device type and
+  // layout too), as the dialog's start-up does. Answers 1 when it was found; else the cause is in
+  // m_dlg.m_Hid.m_nLastOpenResult and m_LastError.
+  int Open();
+  int IsBootLoader() const { return m_bBootLoader; }
+  uint32_t Version() const { return m_version; }
+
+  enum class Result { kUpgraded, kFailed, kRefused, kCancelled, kStopped };
+  // The update of the dialog's button with the firmware file: the worker runs while this thread
+  // answers its boxes and watches for Ctrl-C. *message: the dialog's last message (its language).
+  Result Update(const std::u16string& firmwarePath, std::string* message);
+  // Reads the loaded record's image back (boot loader). Answers 1 when it is the file's.
+  int Verify(CUpdateDlg::ImageCheck* check);
+
+  std::string m_path;
+  TerminalWindowSystem m_window;
+  CUpdateDlg m_dlg;
+
+ private:
+  int m_bBootLoader = 0;
+  uint32_t m_version = VERSION_UNKNOWN;
+};
+
+// The line that tells what a read-back found, e.g. "first difference at 0x08003412 (file 0x5a,
+// controller 0x5b)".
+std::string ImageCheckText(const CUpdateDlg::ImageCheck& check);

@@ -1,0 +1,26 @@
+// tarvix-flash's entry, with everything the process gives it passed in, so that tests run the
+// real program in the same process: on the virtual controller, in virtual time, with their own
+// streams.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+
+class IClock;
+class IHidPlatform;
+
+struct FlashEnv {
+  IHidPlatform* platform = nullptr;  // the real controllers; --virtual attaches its own
+  IClock* clock = nullptr;           // null: the system clock
+  std::ostream* out = nullptr;
+  std::ostream* err = nullptr;
+  std::istream* in = nullptr;
+  int inFd = -1;                  // when >= 0, answers are read from it (Ctrl-C is seen meanwhile)
+  bool inIsTerminal = false;      // the confirmation can be asked
+  bool outIsTerminal = false;     // the progress is a bar redrawn in place
+  bool keepTraces = false;        // the core's trace lines go to stderr (TARVIX_TRACE)
+  uint32_t virtualLatencyMs = 1;  // --virtual: one USB frame per reply
+};
+
+// Runs one command line (argv[0] is the program). Answers the exit code.
+int FlashMain(int argc, char** argv, const FlashEnv& env);

@@ -1,0 +1,208 @@
+// tarvix-flash info FILE.dat: the records of a firmware file, the checks the dialog applies to
+// them, and the record each kind of controller would take. The choice is the dialog's own
+// (CUpdateDlg::LoadFirmwareRecord), made for each kind of controller in turn.
+#include <algorithm>
+#include <sstream>
+
+#include "base/wide_string.h"
+#include "boot/boot_packet.h"
+#include "ui/cli/cli.h"
+#include "update/update_dlg.h"
+
+namespace {
+
+struct Record {
+  uint32_t offset;
+  FirmwareRecordHeader header;
+};
+
+// A kind of controller as the record choice sees it.
+struct Kind {
+  std::string name;
+  int bootMode;
+  uint32_t deviceType;
+  BootLayout layout;
+  uint16_t productId;
+  uint8_t productVariant;
+};
+
+const char* ChainText(RecordChainEnd end) {
+  switch (end) {
+    case RecordChainEnd::kEnd:
+    case RecordChainEnd::kStopped:
+      return "whole";
+    case RecordChainEnd::kUnreadable:
+      return "unreadable";
+    case RecordChainEnd::kCutShort:
+      return "a header cut short by the end of the file";
+    case RecordChainEnd::kWraps:
+      return "an image size that runs past 4 GiB";
+    case RecordChainEnd::kTooLong:
+      break;
+  }
+  return "more than 1024 records";
+}
+
+std::vector<Kind> KindsFor(const std::vector<Record>& records) {
+  std::vector<Kind> kinds = {
+      {"boot loader, device type 0x3009", 1, kBootDeviceType3009, kBootLayout3009, 0, 0},
+      {"boot loader giving no device type", 1, 0, kBootLayoutUnknown, 0, 0}};
+  std::vector<uint32_t> others;
+  for (const Record& r : records) {
+    uint32_t type = r.header.deviceType;
+    if (type != kBootDeviceType3009 && type != 0 &&
+        std::find(others.begin(), others.end(), type) == others.end()) {
+      others.push_back(type);
+      kinds.push_back(
+          {"boot loader, device type " + Hex(type, 4), 1, type, kBootLayoutOther, 0, 0});
+    }
+  }
+  kinds.push_back({"running firmware", 0, 0, {}, 0, 0});
+  kinds.push_back({"running firmware 0x0105, variant 0 or 1", 0, 0, {}, kVersionFloorProductId, 0});
+  kinds.push_back({"running firmware 0x0105, variant 2", 0, 0, {}, kVersionFloorProductId, 2});
+  return kinds;
+}
+
+// The dialog's choice for one kind: the record's index, or -1 and why not.
+int Choose(CUpdateDlg& dlg, const Kind& kind, const std::vector<Record>& records,
+           RecordRefusal* refusal) {
+  g_bBootMode = kind.bootMode;
+  dlg.m_deviceType = kind.deviceType;
+  dlg.m_nBootBaseAddress = kind.layout.base;
+  dlg.m_productId = kind.productId;
+  dlg.m_productVariant = kind.productVariant;
+  *refusal = dlg.LoadFirmwareRecord();
+  if (*refusal != RecordRefusal::kNone)
+    return -1;
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (records[i].offset == static_cast<uint32_t>(dlg.m_recordOffset))
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::string ImageCheck(const Record& r, uint64_t fileLength) {
+  if (r.header.imageSize == 0)
+    return RecordRefusalText(RecordRefusal::kEmptyImage);
+  if (!IsImageInFile(r.header, r.offset, fileLength))
+    return RecordRefusalText(RecordRefusal::kPastEnd);
+  return "image inside the file";
+}
+
+std::vector<int> FloorVariants(const Record& r) {
+  std::vector<int> below;
+  for (int variant : {0, 1, 2}) {
+    if (IsBelowVersionFloor(r.header, static_cast<uint8_t>(variant)))
+      below.push_back(variant);
+  }
+  return below;
+}
+
+int RunInfo(const Cli& cli, const CommandLine& line) {
+  if (line.words.size() != 1)
+    return cli.Fail(kExitRefused, "info: give one firmware file (see tarvix-flash info --help)");
+  const std::string& file = line.words[0];
+  const std::u16string path = Utf8ToUtf16(file);
+  std::vector<Record> records;
+  uint64_t length = 0;
+  RecordChainEnd end = WalkFirmwareRecords(
+      path,
+      [&](uint32_t offset, const FirmwareRecordHeader& header) {
+        records.push_back({offset, header});
+        return true;
+      },
+      &length);
+  if (end == RecordChainEnd::kUnreadable)
+    return cli.Fail(kExitRefused, file + ": cannot be opened or read");
+
+  struct Choice {
+    std::string kind;
+    int record;
+    RecordRefusal refusal;
+  };
+  std::vector<Choice> choices;
+  bool anyTaken = false;
+  {
+    const int bootMode = g_bBootMode.load();
+    CUpdateDlg dlg;
+    dlg.m_strFirmwarePath = path;
+    for (const Kind& kind : KindsFor(records)) {
+      RecordRefusal refusal = RecordRefusal::kNone;
+      int index = Choose(dlg, kind, records, &refusal);
+      anyTaken = anyTaken || index >= 0;
+      choices.push_back({kind.name, index, refusal});
+    }
+    g_bBootMode = bootMode;
+  }
+
+  std::ostream& out = cli.out;
+  if (line.Has("--json")) {
+    out << "{\"file\": " << JsonString(file) << ", \"size\": " << length
+        << ", \"chain\": " << JsonString(ChainText(end)) << ",\n \"records\": [";
+    for (size_t i = 0; i < records.size(); ++i) {
+      const Record& r = records[i];
+      out << (i ? ",\n  " : "\n  ") << "{\"offset\": " << r.offset
+          << ", \"version\": " << JsonString(FormatHundredths(r.header.version))
+          << ", \"beta\": " << r.header.beta
+          << ", \"targetAddress\": " << JsonString(Hex(r.header.targetAddress, 8))
+          << ", \"imageSize\": " << r.header.imageSize
+          << ", \"deviceType\": " << JsonString(Hex(r.header.deviceType, 4))
+          << ", \"image\": " << JsonString(ImageCheck(r, length))
+          << ", \"belowFloorOfVariants\": [";
+      std::vector<int> below = FloorVariants(r);
+      for (size_t v = 0; v < below.size(); ++v)
+        out << (v ? ", " : "") << below[v];
+      out << "]}";
+    }
+    out << "],\n \"controllers\": [";
+    for (size_t i = 0; i < choices.size(); ++i) {
+      const Choice& c = choices[i];
+      out << (i ? ",\n  " : "\n  ") << "{\"controller\": " << JsonString(c.kind)
+          << ", \"record\": " << (c.record >= 0 ? std::to_string(c.record) : "null")
+          << ", \"refused\": "
+          << (c.record >= 0 ? "null" : JsonString(RecordRefusalText(c.refusal))) << "}";
+    }
+    out << "]}\n";
+  } else {
+    out << file << ": " << length << " bytes, " << records.size()
+        << (records.size() == 1 ? " record" : " records") << ", chain " << ChainText(end) << "\n";
+    for (size_t i = 0; i < records.size(); ++i) {
+      const Record& r = records[i];
+      out << "record " << i << " at offset " << r.offset << ": version "
+          << VersionFigure(r.header.version, r.header.beta) << ", target "
+          << Hex(r.header.targetAddress, 8) << ", image " << r.header.imageSize
+          << " bytes, device type " << Hex(r.header.deviceType, 4)
+          << "\n  checks: " << ImageCheck(r, length);
+      for (int variant : FloorVariants(r)) {
+        out << "; below the version floor of 0x0105 variant " << variant << " ("
+            << FormatHundredths(VersionFloor(static_cast<uint8_t>(variant))) << ")";
+      }
+      out << "\n";
+    }
+    out << "which record each controller takes:\n";
+    for (const Choice& c : choices) {
+      out << "  " << c.kind << std::string(c.kind.size() < 42 ? 42 - c.kind.size() : 1, ' ')
+          << (c.record >= 0 ? "record " + std::to_string(c.record)
+                            : std::string("none: ") + RecordRefusalText(c.refusal))
+          << "\n";
+    }
+  }
+  if (!anyTaken)
+    return cli.Fail(kExitRefused, file + ": no controller takes any record of this file");
+  return kExitOk;
+}
+
+}  // namespace
+
+const Command kInfoCommand{
+    "info",
+    "the records of a firmware file and which controller takes which",
+    "usage: tarvix-flash info FILE.dat [--json]\n"
+    "Shows every record of the firmware file (offset, version, target address, image size,\n"
+    "device type), the checks the updater applies (cut short, empty image, past the end of the\n"
+    "file, below the version floor) and the record each kind of controller would take.\n"
+    "Exits with 2 when the file cannot be read or no controller would take any of its records.\n"
+    "  --json   one JSON object\n",
+    {"--json"},
+    {},
+    RunInfo};

@@ -1,0 +1,110 @@
+// tarvix-flash list: every attached controller, its mode and version; a boot loader's device type
+// and memory layout as its identification found them.
+#include <sstream>
+
+#include "boot/boot_packet.h"
+#include "ui/cli/cli.h"
+#include "ui/cli/controller_session.h"
+
+namespace {
+
+struct Listed {
+  ControllerInterface itf;
+  uint32_t version = VERSION_UNKNOWN;
+  uint32_t deviceType = 0;
+  BootLayout layout{};
+};
+
+std::string Identity(const ControllerInterface& itf) {
+  return Hex(itf.vendorId, 4).substr(2) + ":" + Hex(itf.productId, 4).substr(2);
+}
+
+void PrintText(const Cli& cli, const Listed& c) {
+  cli.out << c.itf.path << "  " << Identity(c.itf) << "  "
+          << (c.itf.bootMode ? "boot loader" : "running firmware") << "\n";
+  if (c.itf.openResult != HidOpenResult::kOk) {
+    cli.out << "  cannot be opened: " << OpenResultText(c.itf.openResult) << "\n";
+    return;
+  }
+  cli.out << "  version      " << VersionText(c.version) << "\n";
+  if (c.itf.bootMode) {
+    cli.out << "  device type  " << Hex(c.deviceType, 4) << "\n"
+            << "  layout       image " << Hex(c.layout.base, 8) << ", version area "
+            << Hex(c.layout.version, 8) << ", identity " << Hex(c.layout.identity, 8) << "\n";
+  }
+}
+
+std::string Json(const Listed& c) {
+  std::ostringstream json;
+  json << "{\"path\": " << JsonString(c.itf.path)
+       << ", \"identity\": " << JsonString(Identity(c.itf))
+       << ", \"mode\": " << JsonString(c.itf.bootMode ? "boot" : "app");
+  if (c.itf.openResult != HidOpenResult::kOk) {
+    json << ", \"error\": " << JsonString(OpenResultText(c.itf.openResult)) << "}";
+    return json.str();
+  }
+  bool known = c.version != VERSION_UNKNOWN;
+  json << ", \"version\": "
+       << (known ? JsonString(VersionFigure(static_cast<uint16_t>(c.version),
+                                            static_cast<uint16_t>(c.version >> 16)))
+                 : "null")
+       << ", \"versionWord\": " << (known ? JsonString(Hex(c.version, 8)) : "null");
+  if (c.itf.bootMode) {
+    json << ", \"deviceType\": " << JsonString(Hex(c.deviceType, 4))
+         << ", \"layout\": {\"image\": " << JsonString(Hex(c.layout.base, 8))
+         << ", \"versionArea\": " << JsonString(Hex(c.layout.version, 8))
+         << ", \"identity\": " << JsonString(Hex(c.layout.identity, 8)) << "}";
+  }
+  return json.str() + "}";
+}
+
+int RunList(const Cli& cli, const CommandLine& line) {
+  std::vector<Listed> listed;
+  int exitCode = kExitOk;
+  for (const ControllerInterface& itf : ListControllers()) {
+    Listed c{itf};
+    if (itf.openResult == HidOpenResult::kOk) {
+      TerminalOptions quiet{&cli.out, cli.env.in};
+      ControllerSession session(itf.path, quiet);
+      if (session.Open()) {
+        c.version = session.Version();
+        c.deviceType = session.m_dlg.m_deviceType;
+        c.layout = {session.m_dlg.m_nBootBaseAddress, session.m_dlg.m_nBootVersionAddress,
+                    session.m_dlg.m_nBootIdAddress};
+      } else {
+        c.itf.openResult = session.m_dlg.m_Hid.m_nLastOpenResult;  // gone since the listing
+      }
+    }
+    if (c.itf.openResult != HidOpenResult::kOk) {
+      bool denied = c.itf.openResult == HidOpenResult::kAccessDenied;
+      exitCode = WorseExit(exitCode, cli.Fail(denied ? kExitNoAccess : kExitNoDevice,
+                                              itf.path + ": " + OpenResultText(c.itf.openResult)));
+    }
+    listed.push_back(c);
+  }
+  if (line.Has("--json")) {
+    cli.out << "[";
+    for (size_t i = 0; i < listed.size(); ++i)
+      cli.out << (i ? ",\n " : "") << Json(listed[i]);
+    cli.out << "]\n";
+  } else {
+    for (const Listed& c : listed)
+      PrintText(cli, c);
+  }
+  if (listed.empty())
+    return cli.Fail(kExitNoDevice, "no controller found");
+  return exitCode;
+}
+
+}  // namespace
+
+const Command kListCommand{
+    "list",
+    "every attached controller: path, identity, mode, version",
+    "usage: tarvix-flash list [--json]\n"
+    "Lists every attached controller: its path, identity (vendor:product), mode (boot loader or\n"
+    "running firmware) and version; a boot loader's device type and memory layout too.\n"
+    "  --json   one JSON array, an object per controller\n",
+    {"--json"},
+    {},
+    RunList};

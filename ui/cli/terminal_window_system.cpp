@@ -1,0 +1,257 @@
+#include "ui/cli/terminal_window_system.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <istream>
+#include <ostream>
+
+#include "base/clock.h"
+#include "base/wide_string.h"
+#include "ui/cli/cli.h"
+#include "update/update_dlg.h"
+
+std::atomic<int> g_bInterrupted{0};
+std::atomic<int> g_bUpdateEventsRunning{0};
+
+namespace {
+
+constexpr int kBarWidth = 30;
+// The longest the dialog's thread waits without looking at Ctrl-C and the timers: a signal handler
+// can only raise a flag.
+constexpr std::chrono::milliseconds kPollInterval{50};
+
+std::mutex g_activeMutex;
+TerminalWindowSystem* g_pActiveWindow = nullptr;  // the one running RunUpdateEvents
+
+}  // namespace
+
+void RequestInterrupt() {
+  g_bInterrupted = 1;
+  std::lock_guard lock(g_activeMutex);
+  if (g_pActiveWindow)
+    g_pActiveWindow->Wake();
+}
+
+TerminalWindowSystem::TerminalWindowSystem(const TerminalOptions& options,
+                                           const std::string& controllerPath)
+    : m_options(options), m_path(controllerPath), m_dialogThread(std::this_thread::get_id()) {}
+
+TerminalWindowSystem::~TerminalWindowSystem() {
+  EndProgressLine();
+}
+
+void TerminalWindowSystem::Wake() {
+  std::lock_guard lock(m_mutex);
+  m_wake.notify_all();
+}
+
+std::u16string TerminalWindowSystem::LastMessage() {
+  std::lock_guard lock(m_mutex);
+  return m_lastMessage;
+}
+
+void TerminalWindowSystem::EndProgressLine() {
+  std::lock_guard lock(m_outputMutex);
+  if (m_barOpen)
+    *m_options.out << "\n" << std::flush;
+  m_barOpen = false;
+}
+
+void TerminalWindowSystem::PrintLine(const std::string& line) {
+  EndProgressLine();
+  std::lock_guard lock(m_outputMutex);
+  *m_options.out << line << "\n" << std::flush;
+}
+
+void TerminalWindowSystem::ShowControl(int controlId, bool show) {
+  if (controlId == IDC_DONE_LABEL && show)
+    m_bDoneShown = 1;
+}
+
+void TerminalWindowSystem::SetProgressPos(int position) {
+  std::lock_guard lock(m_outputMutex);
+  // A bar starts with the first step above 0 and ends when the position falls back (the dialog
+  // sets 0 after a success) or reaches 100.
+  if (position < m_barPosition || position <= 0) {
+    if (m_barOpen)
+      *m_options.out << "\n";
+    m_barOpen = false;
+    m_barPosition = position > 0 ? position : -1;
+    if (position <= 0)
+      return;
+  }
+  int previous = m_barPosition < 0 ? 0 : m_barPosition;
+  m_barPosition = position;
+  std::ostream& out = *m_options.out;
+  if (m_options.drawBar) {
+    int filled = position * kBarWidth / 100;
+    out << "\r" << m_path << " " << m_progressLabel << " ["
+        << std::string(static_cast<size_t>(filled), '#')
+        << std::string(static_cast<size_t>(kBarWidth - filled), '.') << "] " << position << "%";
+    m_barOpen = position < 100;
+    if (!m_barOpen)
+      out << "\n";
+  } else if (position / 10 > previous / 10) {
+    // Without a terminal: one line for each ten per cent reached.
+    out << m_path << ": " << m_progressLabel << " " << position / 10 * 10 << "%\n";
+  }
+  out << std::flush;
+}
+
+int TerminalWindowSystem::ShowBox(const std::u16string& text, const std::u16string& /*caption*/,
+                                  unsigned type) {
+  if (std::this_thread::get_id() == m_dialogThread)
+    return AnswerBox(text, type);
+  BoxRequest request{text, type};
+  std::unique_lock lock(m_mutex);
+  m_boxes.push_back(&request);
+  m_wake.notify_all();
+  m_answered.wait(lock, [&] { return request.answered; });
+  return request.answer;
+}
+
+int TerminalWindowSystem::AnswerBox(const std::u16string& text, unsigned type) {
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_bAborting)
+      return IDCANCEL;
+    if (type != MB_OKCANCEL) {
+      m_lastMessage = text;
+      return IDOK;
+    }
+  }
+  // The confirmation of the new version against the controller's.
+  std::string question = m_path + ": " + OneLine(text);
+  if (m_options.assumeYes) {
+    PrintLine(question + " (--yes)");
+    return IDOK;
+  }
+  std::string answer;
+  if (m_options.canAsk) {
+    EndProgressLine();
+    {
+      std::lock_guard lock(m_outputMutex);
+      *m_options.out << question << " Update? [y/N] " << std::flush;
+    }
+    if (ReadAnswer(&answer) && (answer == "y" || answer == "Y" || answer == "yes"))
+      return IDOK;
+  }
+  m_bConfirmRefused = 1;
+  return IDCANCEL;
+}
+
+bool TerminalWindowSystem::ReadAnswer(std::string* line) {
+  if (m_options.inFd < 0)
+    return static_cast<bool>(std::getline(*m_options.in, *line));
+  // Byte by byte from the descriptor, so that a Ctrl-C while the user thinks is seen.
+  line->clear();
+  for (;;) {
+    if (g_bInterrupted)
+      return false;
+    pollfd watched{m_options.inFd, POLLIN, 0};
+    int ready = ::poll(&watched, 1, static_cast<int>(kPollInterval.count()));
+    if (ready == 0 || (ready < 0 && errno == EINTR))
+      continue;
+    char c = 0;
+    if (ready < 0 || ::read(m_options.inFd, &c, 1) != 1)
+      return false;
+    if (c == '\n')
+      return true;
+    *line += c;
+  }
+}
+
+bool TerminalWindowSystem::OpenFileDialog(const std::u16string& /*filter*/,
+                                          const std::u16string& /*initialFolder*/,
+                                          std::u16string* path) {
+  std::lock_guard lock(m_mutex);
+  if (m_bAborting || m_firmwarePath.empty())
+    return false;
+  *path = m_firmwarePath;
+  return true;
+}
+
+void TerminalWindowSystem::NotifyWorkerEnded() {
+  std::lock_guard lock(m_mutex);
+  ++m_nWorkerEnds;
+  m_wake.notify_all();
+}
+
+void TerminalWindowSystem::CloseWorkerDialogs() {
+  std::lock_guard lock(m_mutex);
+  m_bAborting = true;
+  for (BoxRequest* request : m_boxes) {
+    request->answer = IDCANCEL;
+    request->answered = true;
+  }
+  m_boxes.clear();
+  m_answered.notify_all();
+}
+
+void TerminalWindowSystem::StartTimer(int id, unsigned intervalMs) {
+  std::lock_guard lock(m_mutex);
+  m_timers[id] = {intervalMs, GetClock().NowMs() + intervalMs};
+}
+
+void TerminalWindowSystem::StopTimer(int id) {
+  std::lock_guard lock(m_mutex);
+  m_timers.erase(id);
+}
+
+void TerminalWindowSystem::EndDialog() {
+  std::lock_guard lock(m_mutex);
+  m_bEnded = true;
+}
+
+void TerminalWindowSystem::RunUpdateEvents(CUpdateDlg& dlg) {
+  {
+    std::lock_guard active(g_activeMutex);
+    g_pActiveWindow = this;
+    g_bUpdateEventsRunning = 1;
+  }
+  std::unique_lock lock(m_mutex);
+  // Each event is handled with the lock released: the dialog calls back into this window system.
+  auto run = [&lock](auto&& handler) {
+    lock.unlock();
+    handler();
+    lock.lock();
+  };
+  while (!m_bEnded) {
+    if (!m_boxes.empty()) {
+      BoxRequest* request = m_boxes.front();
+      m_boxes.pop_front();
+      int answer = IDCANCEL;
+      run([&] { answer = AnswerBox(request->text, request->type); });
+      request->answer = answer;
+      request->answered = true;
+      m_answered.notify_all();
+      continue;
+    }
+    if (m_nWorkerEnds > 0) {
+      --m_nWorkerEnds;
+      run([&] { dlg.OnWorkerEnded(); });
+      if (!dlg.IsUpdateRunning())
+        break;
+      continue;
+    }
+    if (g_bInterrupted && !m_bStoppedByUser) {
+      m_bStoppedByUser = 1;
+      run([&] { dlg.ConfirmClose(); });
+      continue;
+    }
+    auto due = m_timers.begin();
+    if (due != m_timers.end() && GetClock().NowMs() >= due->second.second) {
+      int id = due->first;
+      due->second.second += due->second.first;
+      run([&] { dlg.OnTimer(id); });
+      continue;
+    }
+    m_wake.wait_for(lock, kPollInterval);
+  }
+  lock.unlock();
+  std::lock_guard active(g_activeMutex);
+  g_pActiveWindow = nullptr;
+  g_bUpdateEventsRunning = 0;
+}

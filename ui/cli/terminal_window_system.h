@@ -1,0 +1,115 @@
+// The terminal window system: the dialog's window-system seam on a terminal, for tarvix-flash.
+//
+// The thread that constructs it plays the dialog's thread: it runs RunUpdateEvents while an update
+// thread works. The progress bar is drawn at once from whichever thread moves it (under the output
+// lock, so in order); a box asked from the update thread is answered on the dialog's thread, which
+// is the one that reads the terminal and sees Ctrl-C, while the update thread waits for the answer.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <iosfwd>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "update/window_system.h"
+
+class CUpdateDlg;
+
+// Ctrl-C: the signal handler raises g_bInterrupted; RequestInterrupt also wakes the loop at once.
+// g_bUpdateEventsRunning is 1 while RunUpdateEvents runs: only then does Ctrl-C stop an update;
+// at any other moment nothing has been written and the program may simply end.
+extern std::atomic<int> g_bInterrupted;
+extern std::atomic<int> g_bUpdateEventsRunning;
+void RequestInterrupt();
+
+// How the terminal answers and draws.
+struct TerminalOptions {
+  std::ostream* out = nullptr;
+  std::istream* in = nullptr;
+  int inFd = -1;           // when >= 0 the answer is read from it, watching for Ctrl-C meanwhile
+  bool canAsk = false;     // the input is a terminal: the confirmation is asked there
+  bool assumeYes = false;  // --yes: the confirmation is answered OK without asking
+  bool drawBar = false;    // the output is a terminal: a bar redrawn in place
+};
+
+class TerminalWindowSystem : public IWindowSystem {
+ public:
+  TerminalWindowSystem(const TerminalOptions& options, const std::string& controllerPath);
+  ~TerminalWindowSystem() override;
+
+  // The file the open-file dialog answers (none: it is cancelled).
+  std::u16string m_firmwarePath;
+  // The word before the progress: "writing", "verifying".
+  std::string m_progressLabel = "writing";
+
+  // Runs the dialog's side of an update on this thread until its worker has ended and the dialog
+  // has taken the end notice, or a confirmed close has ended the dialog. A Ctrl-C meanwhile stops
+  // the update as a confirmed close does (ConfirmClose).
+  void RunUpdateEvents(CUpdateDlg& dlg);
+  // Ends a bar left open on the terminal, so that the next line starts at its beginning.
+  void EndProgressLine();
+  // Writes one line to the output after any open bar.
+  void PrintLine(const std::string& line);
+
+  // What the update showed, for the result line.
+  std::atomic<int> m_bDoneShown{0};       // the success label was shown
+  std::atomic<int> m_bConfirmRefused{0};  // the confirmation was answered Cancel
+  std::atomic<int> m_bStoppedByUser{0};   // Ctrl-C stopped the update
+  std::u16string LastMessage();           // the text of the last OK box, or empty
+
+  // ---- IWindowSystem ----
+  void SetTitle(const std::u16string&) override {}
+  void SetControlText(int, const std::u16string&) override {}
+  void ShowControl(int controlId, bool show) override;
+  void EnableControl(int, bool) override {}
+  void SetProgressRange(int, int) override {}
+  void SetProgressPos(int position) override;
+  void SetIcon(int) override {}
+  int ShowBox(const std::u16string& text, const std::u16string& caption, unsigned type) override;
+  bool OpenFileDialog(const std::u16string& filter, const std::u16string& initialFolder,
+                      std::u16string* path) override;
+  void WatchDeviceMonitor(IDeviceMonitor*) override {}
+  void UnwatchDeviceMonitor(IDeviceMonitor*) override {}
+  void NotifyWorkerEnded() override;
+  void CloseWorkerDialogs() override;
+  void StartTimer(int id, unsigned intervalMs) override;
+  void StopTimer(int id) override;
+  void EndDialog() override;
+
+  void Wake();
+
+ private:
+  struct BoxRequest {
+    std::u16string text;
+    unsigned type;
+    int answer = IDCANCEL;
+    bool answered = false;
+  };
+  // On the dialog's thread: an OK box is kept for the result line; the confirmation is asked.
+  int AnswerBox(const std::u16string& text, unsigned type);
+  // Reads one line of answer; false at the end of the input or on Ctrl-C.
+  bool ReadAnswer(std::string* line);
+
+  TerminalOptions m_options;
+  std::string m_path;
+  std::thread::id m_dialogThread;
+
+  std::mutex m_outputMutex;  // the output and the bar
+  int m_barPosition = -1;    // the position drawn last in this bar; -1: no bar
+  bool m_barOpen = false;    // a drawn bar waits for its line's end
+
+  std::mutex m_mutex;  // the rest
+  std::condition_variable m_wake;
+  std::condition_variable m_answered;
+  std::deque<BoxRequest*> m_boxes;
+  std::u16string m_lastMessage;
+  int m_nWorkerEnds = 0;
+  bool m_bAborting = false;
+  bool m_bEnded = false;
+  std::map<int, std::pair<unsigned, uint64_t>> m_timers;  // id: interval and next time (ms)
+};
