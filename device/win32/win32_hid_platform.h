@@ -31,7 +31,8 @@ class Win32HidPlatform : public IHidPlatform {
   std::unique_ptr<IDeviceMonitor> CreateMonitor() override;
   // Windows lets every user open a HID device: a refusal means it is someone else's.
   const char* AccessDeniedText() const override {
-    return "access denied; another program has the controller open; close it and plug the controller in again";
+    return "access denied; another program has the controller open; close it and plug the "
+           "controller in again";
   }
 
   static constexpr DWORD kWriteTimeoutMs = 1000;
