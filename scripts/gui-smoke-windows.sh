@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # GUI smoke test under Wine on a virtual display: a whole update of the demo's controller in its
 # boot loader, by keyboard. Checks the title, the boxes (the window system traces each one), the
-# new version in the title and in the controller. With a folder it saves the window after the
-# update. The Wine server must be running (test-windows.sh starts it).
+# new version in the title and in the controller; then, in a second run, that closing the window
+# during the update asks first and that OK stops the update. With a folder it saves the window
+# after the update. The Wine server must be running (test-windows.sh starts it).
 #   gui-smoke-windows.sh <tarvix-update-demo.exe> [screenshot folder]
 set -euo pipefail
 demo=$(realpath "$1")
@@ -42,18 +43,25 @@ press() {
   fail "$key on '$name' did not lead to: $*"
 }
 
+# start_update: starts the demo with a controller in its boot loader and takes the update as far
+# as the confirmation box. USB Update has the focus: Enter clicks it; then the file.
+start_update() {
+  main=
+  /usr/lib/wine/wine64 "$demo" boot </dev/null >"$log" 2>&1 &
+  pids+=($!)
+  wait_for 60 has_other "^$title" || fail "no window titled '$title'"
+  main=$(others "^$title" | head -1)
+  [[ $(xdotool getwindowname "$main") == "$title" ]] || fail "the title is not '$title'"
+  press Return main 2 logged "open-file dialog in"
+  wait_for 20 has_other "^Open\$" || fail "no file dialog"
+  xdotool type --delay 30 "tarvix-demo.dat"
+  press Return "^Open\$" 2 logged "message box \"$title\": New firmware 2.00 and current is 1.37"
+}
+
 cd "$(dirname "$demo")"
-/usr/lib/wine/wine64 "$demo" boot </dev/null >"$log" 2>&1 &
-pids+=($!)
-wait_for 60 has_other "^$title" || fail "no window titled '$title'"
-main=$(others "^$title" | head -1)
-[[ $(xdotool getwindowname "$main") == "$title" ]] || fail "the title is not '$title'"
-# USB Update has the focus: Enter clicks it. Then the file, the confirmation, the success box;
-# the update takes some seconds (two erase waits, a report per millisecond).
-press Return main 2 logged "open-file dialog in"
-wait_for 20 has_other "^Open\$" || fail "no file dialog"
-xdotool type --delay 30 "tarvix-demo.dat"
-press Return "^Open\$" 2 logged "message box \"$title\": New firmware 2.00 and current is 1.37"
+# A whole update: the confirmation, then the success box; the update takes some seconds (two
+# erase waits, a report per millisecond).
+start_update
 press space "^$title\$" 60 logged "message box \"$title\":   Firmware upgraded!"
 wait_for 20 has_other "^$title\$" || fail "the success box did not show"
 press space "^$title\$" 2 no_box
@@ -64,4 +72,14 @@ press Escape main 2 logged "demo: the virtual controller's firmware is version"
 wait "${pids[1]}" || fail "the demo ended with an error"
 logged "demo: the virtual controller's firmware is version 2.00" || fail "not version 2.00"
 [[ $(grep -c '^message box' "$log") -eq 2 ]] || fail "other boxes than the two expected"
-echo "gui-smoke: passed: title, file dialog, confirmation, 'Firmware upgraded!', version 2.00"
+
+# Closing during an update: the window asks first; OK stops the update and the window goes,
+# without the success box.
+start_update
+press space "^$title\$" 2 no_box
+press Escape main 2 logged "message box \"$title\": The new firmware is updating,and it is turned off"
+press space "^$title\$" 10 logged "demo: the virtual controller's firmware is version"
+wait "${pids[2]}" || fail "the demo ended with an error after the close"
+! logged "Firmware upgraded!" || fail "the stopped update said it had succeeded"
+echo "gui-smoke: passed: title, file dialog, confirmation, 'Firmware upgraded!', version 2.00," \
+  "closing during an update"
