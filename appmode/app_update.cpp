@@ -6,6 +6,7 @@
 // STATE_SENDING from the first chunk, STATE_IDLE after the last one (and when no update runs).
 #include <algorithm>
 #include <cerrno>
+#include <string>
 
 #include "appmode/app_messages.h"
 #include "base/byte_order.h"
@@ -22,10 +23,6 @@ namespace {
 constexpr uint64_t kVersionQueryLimitMs = 2000;
 // The update thread gives up after the controller has been silent this long.
 constexpr uint64_t kControllerSilenceLimitMs = 5000;
-// Data requests at which the chosen file may fail to open before the update gives up. A controller
-// repeats its request after every failed read, so without a bound a file that was removed or
-// locked after the confirmation would keep the update going for ever without a word.
-constexpr int kMaxFileOpenFailures = 3;
 
 // How long one read waited, by the clock seam; a read that timed out counts at least its time-out,
 // so that a clock standing still cannot keep a loop alive.
@@ -58,9 +55,11 @@ uint32_t ReadStep(CUpdateDlg& dlg, uint64_t* waitedMs) {
   return result;
 }
 
-// The transfer cannot go on (the controller is gone or silent, or the file failed). Tells the user
-// when the controller's image may no longer be whole.
-void AbandonTransfer(CUpdateDlg& dlg) {
+// The transfer cannot go on (the controller is gone or silent, or a packet failed), for cause.
+// Tells the user when the controller's image may no longer be whole.
+void AbandonTransfer(CUpdateDlg& dlg, const std::string& cause) {
+  dlg.SetFailureCause(cause + " after " + std::to_string(dlg.m_bytesDone) + " of " +
+                      std::to_string(dlg.m_imageSize) + " bytes");
   dlg.StopUpdate();
   if (dlg.m_bImageTouched)
     dlg.ShowTextMessage(TXT_UPDATE_FAILED);
@@ -68,20 +67,20 @@ void AbandonTransfer(CUpdateDlg& dlg) {
 
 void SendNextChunk(CUpdateDlg& dlg, int first) {
   uint32_t remaining = dlg.m_imageSize > dlg.m_bytesDone ? dlg.m_imageSize - dlg.m_bytesDone : 0;
-  uint32_t wanted = std::min(remaining, kAppChunkSize);
-  uint32_t got = 0;
-  if (wanted > 0 && (!dlg.m_firmwareFile.Read(dlg.m_DataBuf, wanted, &got) || got != wanted)) {
-    // The file ends before the image does, or cannot be read: the image cannot be completed.
-    Trace("firmware file read failed\n");
-    AbandonTransfer(dlg);
+  uint32_t got = std::min(remaining, kAppChunkSize);
+  if (dlg.m_image.size() < dlg.m_bytesDone + got) {
+    // The image in memory ends before the image does: it cannot be completed.
+    Trace("firmware image shorter than its record\n");
+    AbandonTransfer(dlg, "the image in memory is shorter than its record");
     return;
   }
+  std::copy_n(dlg.m_image.data() + dlg.m_bytesDone, got, dlg.m_DataBuf);
   // From the first data packet on, the controller's image is no longer whole.
   dlg.m_bImageTouched = 1;
   if (!dlg.SendFirmwareData(dlg.m_DataBuf, got)) {
     // A chunk the controller never got cannot be counted: every later one would land shifted.
     Trace("data packet could not be written, update abandoned\n");
-    AbandonTransfer(dlg);
+    AbandonTransfer(dlg, "a data packet could not be written");
     return;
   }
   dlg.m_bytesDone += got;
@@ -98,7 +97,8 @@ void SendNextChunk(CUpdateDlg& dlg, int first) {
     return;
 
   // The image is complete. The button comes back when the update thread ends.
-  dlg.m_firmwareFile.Close();
+  dlg.ReleaseImage();
+  dlg.m_bImageComplete = 1;
   dlg.SendAppSerial();
   Trace("update successful\n");
   g_nUpdateState = STATE_IDLE;
@@ -107,30 +107,16 @@ void SendNextChunk(CUpdateDlg& dlg, int first) {
 
 void ServeDataRequest(CUpdateDlg& dlg) {
   switch (g_nUpdateState.load()) {
-    case STATE_FILE_CHOSEN: {
-      if (!dlg.m_firmwareFile.Open(dlg.m_strFirmwarePath)) {
-        // The next request tries again, a few times; then the update fails.
-        if (++dlg.m_nFileOpenFailures >= kMaxFileOpenFailures) {
-          Trace("firmware file cannot be opened, update abandoned\n");
-          dlg.StopUpdate();
-          dlg.ShowTextMessage(TXT_UPDATE_FAILED);
-        }
-        return;
-      }
-      dlg.m_nFileOpenFailures = 0;
+    case STATE_FILE_CHOSEN:
+      // The image was read at the confirmation; the file is not opened again.
+      if (dlg.m_image.empty())
+        return;  // the update has stopped
       g_nUpdateState = STATE_SENDING;
-      if (dlg.m_recordOffset < 0 ||
-          !dlg.m_firmwareFile.Seek(static_cast<uint64_t>(dlg.m_recordOffset) + kRecordHeaderSize)) {
-        Trace("seek to the image failed\n");
-        AbandonTransfer(dlg);
-        return;
-      }
       SendNextChunk(dlg, 1);
       break;
-    }
     case STATE_SENDING:
-      if (!dlg.m_firmwareFile.IsOpen())
-        return;  // the update has stopped; the file is closed
+      if (dlg.m_image.empty())
+        return;  // the update has stopped; the image is let go
       SendNextChunk(dlg, 0);
       break;
     case STATE_IDLE:
@@ -155,11 +141,10 @@ void Usb_UpdateThread(void* /*parameter*/) {
 
 void CUpdateDlg::UsbUpdateLoop() {
   // Nothing of an earlier update carries over into this one.
-  m_firmwareFile.Close();
+  ReleaseImage();
   g_nUpdateState = STATE_IDLE;
   m_bTransferComplete = 0;
   m_bImageTouched = 0;
-  m_nFileOpenFailures = 0;
   m_nShownProgress = -1;
 
   if (!SendCommand(MSG_START_UPDATE, 0)) {
@@ -184,13 +169,14 @@ void CUpdateDlg::UsbUpdateLoop() {
     if (LinkLost(result) || silentMs >= kControllerSilenceLimitMs) {
       Trace("controller lost or silent, update abandoned\n");
       if (!g_bStop)
-        AbandonTransfer(*this);
+        AbandonTransfer(
+            *this, LinkLost(result) ? "the controller went away" : "the controller fell silent");
       break;
     }
   } while (!g_bStop);
 
   // A transfer that has not finished by now is abandoned: no later message may continue it.
-  m_firmwareFile.Close();
+  ReleaseImage();
   g_nUpdateState = STATE_IDLE;
   m_bTransferComplete = 0;
   RefreshUpdateButton();
@@ -271,6 +257,9 @@ void CUpdateDlg::OnFirmwareMessage(const uint8_t* body) {
       break;
     case FW_FAILED:
     case FW_FAILED_ALT:
+      if (IsTransferUnderWay())
+        SetFailureCause("the controller reported failure code " + std::to_string(body[0]) +
+                        " after " + std::to_string(m_bytesDone) + " bytes");
       ReportUpdateFailure();
       break;
     default:

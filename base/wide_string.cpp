@@ -2,7 +2,12 @@
 
 #include <cstdint>
 
-std::string Utf16ToUtf8(const std::u16string& text) {
+namespace {
+
+// A byte that is not part of valid UTF-8, kept in a path as the lone surrogate U+DC80..U+DCFF.
+constexpr uint32_t kEscapedByte = 0xDC00;
+
+std::string Encode(const std::u16string& text, bool unescape) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
@@ -11,6 +16,9 @@ std::string Utf16ToUtf8(const std::u16string& text) {
         text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
+    } else if (unescape && c >= kEscapedByte + 0x80 && c <= kEscapedByte + 0xFF) {
+      out.push_back(static_cast<char>(c - kEscapedByte));
+      continue;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       c = 0xFFFD;  // a lone surrogate
     }
@@ -33,7 +41,7 @@ std::string Utf16ToUtf8(const std::u16string& text) {
   return out;
 }
 
-std::u16string Utf8ToUtf16(const std::string& text) {
+std::u16string Decode(const std::string& text, bool escape) {
   std::u16string out;
   out.reserve(text.size());
   size_t i = 0;
@@ -58,8 +66,13 @@ std::u16string Utf8ToUtf16(const std::string& text) {
       ok = (next & 0xC0) == 0x80;
       c = (c << 6) | (next & 0x3F);
     }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8 either.
+    static constexpr uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+    if (ok && (c < kLeast[extra] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF))
+      ok = false;
     if (!ok) {
-      out.push_back(0xFFFD);
+      out.push_back(escape ? static_cast<char16_t>(kEscapedByte + static_cast<uint8_t>(text[i]))
+                           : u'\uFFFD');
       ++i;
       continue;
     }
@@ -73,6 +86,24 @@ std::u16string Utf8ToUtf16(const std::string& text) {
     }
   }
   return out;
+}
+
+}  // namespace
+
+std::string Utf16ToUtf8(const std::u16string& text) {
+  return Encode(text, false);
+}
+
+std::u16string Utf8ToUtf16(const std::string& text) {
+  return Decode(text, false);
+}
+
+std::u16string PathFromBytes(const std::string& bytes) {
+  return Decode(bytes, true);
+}
+
+std::string PathToBytes(const std::u16string& path) {
+  return Encode(path, true);
 }
 
 std::string FormatHundredths(uint32_t hundredths) {

@@ -41,34 +41,31 @@ void BM_BootCrc16(benchmark::State& state) {
 }
 BENCHMARK(BM_BootCrc16);
 
-// One data request from the controller, served from the file: read 32 bytes, write the packet.
+// One data request from the controller, served from the image read at the confirmation: copy 32
+// bytes, write the packet.
 void BM_DispatchDataRequest(benchmark::State& state) {
-  BenchFolder folder;
   const uint32_t imageSize = 256 * 1024;
-  DatRecord record;
-  record.image = MakeImage(imageSize);
-  std::u16string file = folder.Write("serve.dat", {record});
+  const std::vector<uint8_t> image = MakeImage(imageSize);
   SetTraceSink([](const std::string&) {});
   SinkHidPlatform link;
   SetHidPlatform(&link);
   CUpdateDlg dlg;
   dlg.m_Hid.DetectDevice();
   dlg.m_Hid.OpenHid();
-  dlg.m_strFirmwarePath = file;
   dlg.m_imageSize = imageSize;
   uint8_t request[63] = {0x00, MSG_FIRMWARE, 0x01, 0x00, FW_DATA_REQUEST};
   g_nUpdateState = STATE_IDLE;  // a transfer of an earlier run is not this dialog's
   for (auto _ : state) {
     if (g_nUpdateState != STATE_SENDING) {  // a transfer completed: start the next
       state.PauseTiming();
-      dlg.m_firmwareFile.Close();
+      dlg.m_image = image;
       dlg.m_bytesDone = 0;
       dlg.m_bTransferComplete = 0;
       g_nUpdateState = STATE_FILE_CHOSEN;
       state.ResumeTiming();
     }
     dlg.DispatchReport(request);
-    if (!dlg.m_firmwareFile.IsOpen() && g_nUpdateState == STATE_SENDING) {
+    if (dlg.m_image.empty() && g_nUpdateState == STATE_SENDING) {
       state.SkipWithError("a data request was not served");
       break;
     }

@@ -1,7 +1,9 @@
 // The boot loader's six commands. Each command builds its request afresh, sends it through the
 // dialog's device link and reads the replies into g_InReport.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "base/byte_order.h"
 #include "base/clock.h"
@@ -17,6 +19,13 @@ constexpr int kEraseReads = 20;
 constexpr uint32_t kEraseFirstPauseMs = 1000;
 constexpr uint32_t kErasePauseMs = 500;
 constexpr int kWriteReads = 20;
+
+// Keeps on dlg that the controller went away during what (a step of the update) at address.
+void ControllerGone(CUpdateDlg& dlg, const char* what, uint32_t address) {
+  char text[96];
+  std::snprintf(text, sizeof text, "the controller went away during %s at 0x%08x", what, address);
+  dlg.SetFailureCause(text);
+}
 
 // What one read brought while a command waits for its answer.
 enum class BootRead { kAnswer, kOther, kNothing, kGone };
@@ -41,8 +50,19 @@ int IsEarlierChunkReply(const CUpdateDlg& dlg, uint32_t address) {
   return echoed >= dlg.m_nBootBaseAddress && echoed < address ? 1 : 0;
 }
 
+// Answers 1 when the read reply in g_InReport echoes the address and the count of this read. A
+// reply to an earlier read that came after its time-out (and was asked again) echoes another
+// address: taken as this read's answer, it would shift every later comparison by one chunk.
+int IsReplyToThisRead(uint32_t length, uint32_t address) {
+  return BootReplyAddress(g_InReport) == address &&
+                 BootReplyDataLength(g_InReport) == std::min(length, kBootChunkSize)
+             ? 1
+             : 0;
+}
+
 // Commands 5 and 8: a read that brought no report sends the request again; a report that is not
-// the answer only uses up the attempt. A controller that is gone ends the command at once.
+// the answer (for command 5: a reply for another address or count) only uses up the attempt. A
+// controller that is gone ends the command at once.
 int ReadCommand(CUpdateDlg& dlg, uint16_t command, uint8_t* destination, uint32_t length,
                 uint32_t address) {
   if (!dlg.SendBootPacket(nullptr, length, address, length, command, 0))
@@ -50,13 +70,18 @@ int ReadCommand(CUpdateDlg& dlg, uint16_t command, uint8_t* destination, uint32_
   for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
     if (BootStopRequested(dlg))
       return 0;
-    switch (ReadBootReply(dlg.m_Hid, command)) {
+    BootRead read = ReadBootReply(dlg.m_Hid, command);
+    if (read == BootRead::kAnswer && command == BOOT_CMD_READ &&
+        !IsReplyToThisRead(length, address))
+      read = BootRead::kOther;
+    switch (read) {
       case BootRead::kAnswer:
         if (destination)
           std::memcpy(destination, g_InReport + kBootReplyDataOffset,
                       std::min(length, kBootChunkSize));
         return 1;
       case BootRead::kGone:
+        ControllerGone(dlg, "the read", address);
         return 0;
       case BootRead::kNothing:
         if (!dlg.SendBootPacket(nullptr, length, address, length, command, 0))
@@ -103,6 +128,7 @@ int CUpdateDlg::BootErase(uint32_t address, uint32_t length) {
       case BootRead::kAnswer:
         return 1;
       case BootRead::kGone:
+        ControllerGone(*this, "the erase", address);
         return 0;
       case BootRead::kNothing:
       case BootRead::kOther:
@@ -126,8 +152,10 @@ int CUpdateDlg::BootWrite(const uint8_t* data, uint32_t address, uint32_t length
       continue;  // a late answer to an earlier chunk sent twice: this chunk is not acknowledged
     if (read == BootRead::kAnswer)
       return 1;
-    if (read == BootRead::kGone)
+    if (read == BootRead::kGone) {
+      ControllerGone(*this, "a write", address);
       return 0;
+    }
   }
   return 0;
 }
@@ -140,10 +168,23 @@ int CUpdateDlg::BootFinish() {
   return ReadBootReply(m_Hid, BOOT_CMD_FINISH) == BootRead::kAnswer ? 1 : 0;
 }
 
+int BootWriteAcknowledged(CUpdateDlg& dlg, const uint8_t* data, uint32_t address, uint32_t length,
+                          uint32_t size, int image) {
+  for (int resends = 0; resends <= kMaxWriteResends; ++resends) {
+    if (BootStopRequested(dlg))
+      return 0;
+    if (dlg.BootWrite(data, address, length, size, image))
+      return 1;
+  }
+  return 0;
+}
+
 int CUpdateDlg::BootWriteVersion() {
   if (!BootErase(m_nBootVersionAddress, kBootVersionAreaSize))
     return 0;
   uint8_t word[4];
   WriteLe32(word, m_desVersion);
-  return BootWrite(word, m_nBootVersionAddress, 4, 4, 0);
+  // Sent again like an image chunk: one lost acknowledgement must not leave a complete image
+  // without its finish. Writing the same word again over itself changes nothing.
+  return BootWriteAcknowledged(*this, word, m_nBootVersionAddress, 4, 4, 0);
 }

@@ -54,6 +54,10 @@ uint32_t BootReplyAddress(const uint8_t* report) {
   return ReadLe32(report + 1 + 13);  // after the leading 0, the request's address field
 }
 
+uint32_t BootReplyDataLength(const uint8_t* report) {
+  return ReadLe16(report + 1 + 5);  // after the leading 0, the request's data length field
+}
+
 const BootLayout& BootLayoutOf(uint32_t deviceType) {
   return deviceType == kBootDeviceType3009 ? kBootLayout3009 : kBootLayoutOther;
 }

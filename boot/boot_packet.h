@@ -41,6 +41,8 @@ int IsBootReply(const uint8_t* report, uint16_t command);
 
 // The address a reply repeats from the request it answers (reply offset 14).
 uint32_t BootReplyAddress(const uint8_t* report);
+// The data length field of a reply (reply offset 6): the count of bytes a read returns.
+uint32_t BootReplyDataLength(const uint8_t* report);
 
 // Memory layout of a boot loader, by the device type it reports.
 struct BootLayout {

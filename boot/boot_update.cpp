@@ -1,7 +1,10 @@
-// The boot-mode update sequence: choose the firmware file, erase the image region, write the image
-// in acknowledged chunks while the progress bar advances, rewrite the version area, finish and
-// report. Runs on the update thread.
+// The boot-mode update sequence: choose the firmware file (its image is then in memory), erase the
+// image region, write the image in acknowledged chunks while the progress bar advances, rewrite
+// the version area, read the image back when asked to, finish and report. Runs on the update
+// thread.
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 #include "base/local_text.h"
 #include "boot/boot_packet.h"
@@ -10,54 +13,43 @@
 
 namespace {
 
-// How often one chunk is sent again in a row without an acknowledgement before the update fails.
-constexpr int kMaxChunkResends = 10;
-
-// Reads the image bytes [position, position + count) of the chosen record into m_DataBuf. Fails on
-// a seek or read error and when the file ends before the image does.
-int ReadChunk(CUpdateDlg& dlg, uint32_t position, uint32_t count) {
-  uint64_t imageStart =
-      static_cast<uint64_t>(static_cast<uint32_t>(dlg.m_recordOffset)) + kRecordHeaderSize;
-  uint32_t got = 0;
-  if (!dlg.m_firmwareFile.Seek(imageStart + position))
-    return 0;
-  if (!dlg.m_firmwareFile.Read(dlg.m_DataBuf, count, &got))
-    return 0;
-  return got == count ? 1 : 0;
+std::string At(uint32_t address) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08x", address);
+  return text;
 }
 
-// Sends one chunk until the boot loader acknowledges it, at most 1 + kMaxChunkResends times.
-int WriteChunk(CUpdateDlg& dlg, uint32_t position, uint32_t count) {
-  for (int resends = 0; resends <= kMaxChunkResends; ++resends) {
-    if (BootStopRequested(dlg))
-      return 0;
-    if (dlg.BootWrite(dlg.m_DataBuf, dlg.m_nBootBaseAddress + position, count, dlg.m_imageSize, 1))
-      return 1;
-  }
-  return 0;
-}
-
-// Writes the whole image from the file, chunk by chunk. The last chunk ends with the image: the
-// bytes that follow it in the file (the next record) never reach the controller.
+// Writes the whole image from memory, chunk by chunk. The last chunk ends with the image.
 int WriteImage(CUpdateDlg& dlg) {
-  if (!dlg.m_firmwareFile.Open(dlg.m_strFirmwarePath))
-    return 0;
   uint32_t position = 0;
   dlg.m_bytesDone = 0;
   dlg.ShowProgress();
   while (position < dlg.m_imageSize) {
     uint32_t remaining = dlg.m_imageSize - position;
     uint32_t count = remaining < kBootChunkSize ? remaining : kBootChunkSize;
-    if (!ReadChunk(dlg, position, count) || !WriteChunk(dlg, position, count)) {
-      dlg.m_firmwareFile.Close();
+    uint32_t address = dlg.m_nBootBaseAddress + position;
+    if (!BootWriteAcknowledged(dlg, dlg.m_image.data() + position, address, count, dlg.m_imageSize,
+                               1)) {
+      dlg.SetFailureCause("the image chunk at " + At(address) + " was not acknowledged (" +
+                          std::to_string(1 + kMaxWriteResends) + " sendings)");
       return 0;
     }
     position += count;
     dlg.m_bytesDone = position;
     dlg.ShowProgress();
   }
-  dlg.m_firmwareFile.Close();
   return 1;
+}
+
+// The read-back before the finishing command: a controller whose image does not hold is not told
+// to finish.
+int VerifyImage(CUpdateDlg& dlg) {
+  dlg.m_bVerifying = 1;
+  int same = dlg.BootVerifyImage(&dlg.m_imageCheck);
+  dlg.m_bVerifying = 0;
+  if (!same && dlg.m_imageCheck.outcome != CUpdateDlg::ImageCheck::kStopped)
+    dlg.SetFailureCause("verify failed: " + ImageCheckText(dlg.m_imageCheck));
+  return same;
 }
 
 // The steps of the sequence up to the report. Answers 1 when the image and the version word are
@@ -66,15 +58,24 @@ int RunBootUpdate(CUpdateDlg& dlg) {
   if (!dlg.SelectFirmwareFile())
     return 0;
   // The selection refuses an empty image; the progress divides by the size.
-  if (dlg.m_imageSize == 0 || BootStopRequested(dlg))
+  if (dlg.m_imageSize == 0 || dlg.m_image.size() != dlg.m_imageSize || BootStopRequested(dlg))
     return 0;
   // Once the erase request has gone out, BootErase marks the image as touched: a failure from then
   // on tells the user.
-  if (!dlg.BootErase(dlg.m_targetAddress, dlg.m_imageSize))
+  if (!dlg.BootErase(dlg.m_targetAddress, dlg.m_imageSize)) {
+    dlg.SetFailureCause("no answer to the erase at " + At(dlg.m_targetAddress));
     return 0;
+  }
   if (!WriteImage(dlg))
     return 0;
-  if (!dlg.BootWriteVersion())
+  if (!dlg.BootWriteVersion()) {
+    dlg.SetFailureCause("the version word at " + At(dlg.m_nBootVersionAddress) +
+                        " was not acknowledged (" + std::to_string(1 + kMaxWriteResends) +
+                        " sendings)");
+    return 0;
+  }
+  dlg.m_bImageComplete = 1;
+  if (dlg.m_bVerifyAfterWrite && !VerifyImage(dlg))
     return 0;
   // A controller that stays in its boot loader does not announce itself again: the title shows
   // the version now in it.
@@ -87,11 +88,34 @@ int RunBootUpdate(CUpdateDlg& dlg) {
 
 }  // namespace
 
+std::string ImageCheckText(const CUpdateDlg::ImageCheck& check) {
+  switch (check.outcome) {
+    case CUpdateDlg::ImageCheck::kSame:
+      return "the image reads back as in the file";
+    case CUpdateDlg::ImageCheck::kDiffers: {
+      char text[96];
+      std::snprintf(text, sizeof text,
+                    "first difference at 0x%08x (file 0x%02x, controller 0x%02x)", check.address,
+                    check.expected, check.found);
+      return text;
+    }
+    case CUpdateDlg::ImageCheck::kNoAnswer:
+      return "no answer to the read at " + At(check.address);
+    case CUpdateDlg::ImageCheck::kStopped:
+      return "the read-back was stopped at " + At(check.address);
+    case CUpdateDlg::ImageCheck::kFileUnreadable:
+      break;
+  }
+  return "the firmware file cannot be read";
+}
+
 void CUpdateDlg::BootUpdateFirmware() {
   m_bBootUpdateRunning = 1;
   m_bImageTouched = 0;
   m_nShownProgress = -1;
   int done = RunBootUpdate(*this);
+  // The image is not kept after the update: a later update reads its file again.
+  ReleaseImage();
   // An update the user stopped (closing the window) ends without a box: the window is closing and
   // waits for this thread.
   if (!BootStopRequested(*this)) {

@@ -7,3 +7,12 @@ class CUpdateDlg;
 // no update runs (the identification at start-up, for one), so it counts only while
 // BootUpdateFirmware runs (m_bBootUpdateRunning).
 int BootStopRequested(const CUpdateDlg& dlg);
+
+#include <cstdint>
+
+// How often one write is sent again in a row without an acknowledgement before the update fails.
+constexpr int kMaxWriteResends = 10;
+// Sends one write (an image chunk, or the version word) until the boot loader acknowledges it, at
+// most 1 + kMaxWriteResends times. Answers 0 when it never was, or the update is asked to stop.
+int BootWriteAcknowledged(CUpdateDlg& dlg, const uint8_t* data, uint32_t address, uint32_t length,
+                          uint32_t size, int image);

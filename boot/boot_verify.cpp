@@ -6,6 +6,7 @@
 
 #include "base/byte_order.h"
 #include "boot/boot_packet.h"
+#include "boot/boot_update.h"
 #include "update/update_dlg.h"
 
 namespace {
@@ -30,27 +31,23 @@ void ExpectVersionArea(const CUpdateDlg& dlg, uint32_t address, uint32_t count, 
 
 int CUpdateDlg::BootVerifyImage(ImageCheck* check) {
   *check = ImageCheck{};
-  CFirmwareFile file;
-  uint64_t imageStart = uint64_t{static_cast<uint32_t>(m_recordOffset)} + kRecordHeaderSize;
-  if (!file.Open(m_strFirmwarePath) || !file.Seek(imageStart)) {
+  // The image is compared with what the update wrote (or a verify loaded): the same bytes.
+  const uint32_t size = m_imageSize;
+  if (size == 0 || m_image.size() != size) {
     check->outcome = ImageCheck::kFileUnreadable;
     return 0;
   }
   m_nShownProgress = -1;
   m_bytesDone = 0;
   ShowProgress();
-  for (uint32_t position = 0; position < m_imageSize;) {
-    uint32_t count = std::min(m_imageSize - position, kBootChunkSize);
+  for (uint32_t position = 0; position < size;) {
+    uint32_t count = std::min(size - position, kBootChunkSize);
     uint8_t expected[kBootChunkSize];
     uint8_t found[kBootChunkSize];
-    uint32_t got = 0;
-    if (!file.Read(expected, count, &got) || got != count) {
-      check->outcome = ImageCheck::kFileUnreadable;
-      return 0;
-    }
+    std::copy_n(m_image.data() + position, count, expected);
     uint32_t address = m_nBootBaseAddress + position;
     if (!BootReadMemory(found, count, address)) {
-      check->outcome = ImageCheck::kNoAnswer;
+      check->outcome = BootStopRequested(*this) ? ImageCheck::kStopped : ImageCheck::kNoAnswer;
       check->address = address;
       return 0;
     }

@@ -7,6 +7,11 @@
 #include <cstdint>
 #include <string>
 
+// Why an open failed.
+enum class FileOpenResult { kOk, kMissing, kNoPermission, kNotAFile, kHeld, kOther };
+// A short English phrase for a message: "held by another program"...; "" for kOk.
+const char* FileOpenResultText(FileOpenResult result);
+
 class CFirmwareFile {
  public:
   CFirmwareFile() = default;
@@ -18,6 +23,8 @@ class CFirmwareFile {
   // named pipe, a device node or a folder is refused at once). Answers 1 or 0. Closes an earlier
   // file first.
   int Open(const std::u16string& path);
+  // Why the last Open failed, or kOk.
+  FileOpenResult LastOpenResult() const { return m_lastOpenResult; }
   // Closing a file that is not open does nothing.
   void Close();
   int IsOpen() const { return m_file != kNoFile; }
@@ -32,4 +39,7 @@ class CFirmwareFile {
   // The system's file: a descriptor on Linux, a HANDLE on Windows.
   static constexpr intptr_t kNoFile = -1;
   intptr_t m_file = kNoFile;
+
+ private:
+  FileOpenResult m_lastOpenResult = FileOpenResult::kOk;
 };

@@ -20,22 +20,48 @@ CFirmwareFile::~CFirmwareFile() {
   Close();
 }
 
+namespace {
+
+FileOpenResult OpenResultOf(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return FileOpenResult::kMissing;
+    case EACCES:
+    case EPERM:
+      return FileOpenResult::kNoPermission;
+    case EWOULDBLOCK:
+      return FileOpenResult::kHeld;
+    default:
+      return FileOpenResult::kOther;
+  }
+}
+
+}  // namespace
+
 int CFirmwareFile::Open(const std::u16string& path) {
   Close();
   // Opened without blocking: a named pipe or a device node given a .dat name would otherwise hold
   // the update thread in open() until some other program acts. Only a regular file is kept, and
   // its reads block again as usual.
-  int fd = ::open(Utf16ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0)
-    return 0;
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
-      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-    ::close(fd);
+  int fd = ::open(PathToBytes(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    m_lastOpenResult = OpenResultOf(errno);
     return 0;
   }
-  m_file = fd;
-  return 1;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    m_lastOpenResult = FileOpenResult::kNotAFile;
+  } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+             ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    m_lastOpenResult = OpenResultOf(errno);
+  } else {
+    m_lastOpenResult = FileOpenResult::kOk;
+    m_file = fd;
+    return 1;
+  }
+  ::close(fd);
+  return 0;
 }
 
 void CFirmwareFile::Close() {

@@ -23,6 +23,22 @@ std::wstring SystemPath(const std::u16string& path) {
   return wide;
 }
 
+FileOpenResult OpenResultOf(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return FileOpenResult::kMissing;
+    case ERROR_ACCESS_DENIED:
+      return FileOpenResult::kNoPermission;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return FileOpenResult::kHeld;
+    default:
+      return FileOpenResult::kOther;
+  }
+}
+
 }  // namespace
 
 CFirmwareFile::~CFirmwareFile() {
@@ -35,12 +51,16 @@ int CFirmwareFile::Open(const std::u16string& path) {
   // and is refused at once: only a file on a disk is kept.
   HANDLE file = ::CreateFileW(SystemPath(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return 0;
-  if (::GetFileType(file) != FILE_TYPE_DISK) {
-    ::CloseHandle(file);
+  if (file == INVALID_HANDLE_VALUE) {
+    m_lastOpenResult = OpenResultOf(::GetLastError());
     return 0;
   }
+  if (::GetFileType(file) != FILE_TYPE_DISK) {
+    ::CloseHandle(file);
+    m_lastOpenResult = FileOpenResult::kNotAFile;
+    return 0;
+  }
+  m_lastOpenResult = FileOpenResult::kOk;
   m_file = reinterpret_cast<intptr_t>(file);
   return 1;
 }

@@ -129,3 +129,60 @@ RecordRefusal CheckChosenRecord(const FirmwareRecordHeader& header, uint32_t rec
     return RecordRefusal::kBelowFloor;
   return RecordRefusal::kNone;
 }
+
+const char* FileOpenResultText(FileOpenResult result) {
+  switch (result) {
+    case FileOpenResult::kOk:
+      return "";
+    case FileOpenResult::kMissing:
+      return "no such file";
+    case FileOpenResult::kNoPermission:
+      return "permission denied";
+    case FileOpenResult::kNotAFile:
+      return "not a regular file";
+    case FileOpenResult::kHeld:
+      return "held by another program";
+    case FileOpenResult::kOther:
+      break;
+  }
+  return "cannot be opened";
+}
+
+ImageLoad LoadRecordImage(const std::u16string& path, uint32_t recordOffset,
+                          const FirmwareRecordHeader& confirmed, std::vector<uint8_t>* image) {
+  image->clear();
+  CFirmwareFile file;
+  if (!file.Open(path))
+    return {ImageLoad::kCannotOpen, file.LastOpenResult()};
+  uint64_t length = 0;
+  uint8_t bytes[kRecordHeaderSize];
+  uint32_t got = 0;
+  if (!file.GetLength(&length) || !file.Seek(recordOffset) ||
+      !file.Read(bytes, kRecordHeaderSize, &got))
+    return {ImageLoad::kUnreadable};
+  if (got != kRecordHeaderSize || !(DecodeRecordHeader(bytes) == confirmed) ||
+      !IsImageInFile(confirmed, recordOffset, length))
+    return {ImageLoad::kChanged};
+  // The size is bounded by the file's length, checked just above.
+  image->resize(confirmed.imageSize);
+  const bool read = file.Read(image->data(), confirmed.imageSize, &got);
+  if (read && got == confirmed.imageSize)
+    return {};
+  image->clear();
+  return {read ? ImageLoad::kChanged : ImageLoad::kUnreadable};  // cut short meanwhile, or failed
+}
+
+std::string ImageLoadText(const ImageLoad& load) {
+  switch (load.outcome) {
+    case ImageLoad::kLoaded:
+      return "";
+    case ImageLoad::kCannotOpen:
+      return std::string("the firmware file cannot be opened: ") +
+             FileOpenResultText(load.openResult);
+    case ImageLoad::kChanged:
+      return "the firmware file changed after the confirmation";
+    case ImageLoad::kUnreadable:
+      break;
+  }
+  return "the firmware file cannot be read";
+}

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "firmware/firmware_file.h"
 
 struct FirmwareRecordHeader {
   uint16_t version = 0;  // in hundredths: 137 is 1.37
@@ -17,6 +20,7 @@ struct FirmwareRecordHeader {
 
   // The first four bytes read as one word: version in the low half, beta in the high half.
   uint32_t VersionWord() const { return static_cast<uint32_t>(version) | (uint32_t{beta} << 16); }
+  bool operator==(const FirmwareRecordHeader&) const = default;
 };
 
 constexpr uint32_t kRecordHeaderSize = 28;
@@ -87,3 +91,23 @@ struct RecordTaker {
 // version floor.
 RecordRefusal CheckChosenRecord(const FirmwareRecordHeader& header, uint32_t recordOffset,
                                 uint64_t fileLength, const RecordTaker& taker);
+
+// ---- The image of a confirmed record ----
+
+// How reading a confirmed record's image ended.
+struct ImageLoad {
+  enum Outcome {
+    kLoaded,
+    kCannotOpen,  // the file does not open (openResult tells why)
+    kChanged,     // the file no longer holds the confirmed record there, with its image inside
+    kUnreadable,  // the system reported an error while reading
+  } outcome = kLoaded;
+  FileOpenResult openResult = FileOpenResult::kOk;
+};
+// Opens the file, checks that it still holds confirmed at recordOffset with the whole image inside
+// the file, reads the image into *image, and closes the file. A transfer then works from memory:
+// the file may change or be held by another program without a mixed image reaching a controller.
+ImageLoad LoadRecordImage(const std::u16string& path, uint32_t recordOffset,
+                          const FirmwareRecordHeader& confirmed, std::vector<uint8_t>* image);
+// A short English phrase for a message: "the firmware file changed after the confirmation"...
+std::string ImageLoadText(const ImageLoad& load);

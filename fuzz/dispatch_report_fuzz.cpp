@@ -41,7 +41,7 @@ void CheckState() {
   int state = g_nUpdateState.load();
   FUZZ_CHECK(state >= STATE_FILE_CHOSEN && state <= STATE_IDLE, "the transfer state is one of 3");
   FUZZ_CHECK(dlg->m_bytesDone <= dlg->m_imageSize, "no more bytes counted than the image holds");
-  if (state == STATE_SENDING && dlg->m_firmwareFile.IsOpen()) {
+  if (state == STATE_SENDING && !dlg->m_image.empty()) {
     FUZZ_CHECK(dlg->m_bytesDone < dlg->m_imageSize, "a transfer still sending has bytes left");
   }
 }
@@ -197,7 +197,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       platform.QueueRead(HidReadResult::kError);
       dlg.UsbUpdateLoop();
       CheckState();
-      FUZZ_CHECK(g_nUpdateState.load() == STATE_IDLE && !dlg.m_firmwareFile.IsOpen(),
+      FUZZ_CHECK(g_nUpdateState.load() == STATE_IDLE && dlg.m_image.empty(),
                  "the update loop leaves no transfer open");
     } else {
       for (const std::vector<uint8_t>& message : messages) {

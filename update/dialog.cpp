@@ -71,7 +71,10 @@ void CUpdateDlg::OnBnClickedUsbUpdate() {
   m_btnUpdate.EnableWindow(false);
   m_progress.SetPos(0);
   m_bImageTouched = 0;
+  m_bImageComplete = 0;
   m_bTransferComplete = 0;
+  m_imageCheck = ImageCheck{};
+  m_failureCause.clear();
   StartUpdateThread(g_bBootMode ? Boot_UpdateThread : Usb_UpdateThread);
 }
 

@@ -4,6 +4,7 @@
 // transfer.
 #include <string>
 
+#include "base/clock.h"
 #include "base/current_folder.h"
 #include "base/local_text.h"
 #include "base/trace.h"
@@ -15,8 +16,6 @@
 namespace {
 
 constexpr uint32_t kTransferReadTimeoutMs = 10;
-// The version word of a controller whose version area is erased.
-constexpr uint32_t kErasedVersionWord = 0xFFFFFFFF;
 
 std::u16string Hundredths(uint32_t value) {
   return Utf8ToUtf16(FormatHundredths(value));
@@ -46,9 +45,12 @@ enum class RecordRead { kCannotOpen, kShort, kRead };
 
 // Reads the 28-byte header at offset and the file's length. The file is closed again.
 RecordRead ReadRecordHeader(const std::u16string& path, uint32_t offset,
-                            uint8_t bytes[kRecordHeaderSize], uint64_t* fileLength) {
+                            uint8_t bytes[kRecordHeaderSize], uint64_t* fileLength,
+                            FileOpenResult* openResult) {
   CFirmwareFile file;
-  if (!file.Open(path))
+  int opened = file.Open(path);
+  *openResult = file.LastOpenResult();
+  if (!opened)
     return RecordRead::kCannotOpen;
   uint32_t got = 0;
   if (!file.GetLength(fileLength) || !file.Seek(offset) ||
@@ -57,10 +59,14 @@ RecordRead ReadRecordHeader(const std::u16string& path, uint32_t offset,
   return RecordRead::kRead;
 }
 
-int CanOpen(const std::u16string& path) {
+FileOpenResult TryOpen(const std::u16string& path) {
   CFirmwareFile file;
-  return file.Open(path);
+  file.Open(path);
+  return file.LastOpenResult();
 }
+
+// How long LoadConfirmedImage pauses before it tries a held file again.
+constexpr uint32_t kHeldFilePauseMs = 50;
 
 }  // namespace
 
@@ -71,13 +77,17 @@ RecordRefusal CUpdateDlg::LoadFirmwareRecord() {
   int32_t offset = 0;
   if (bootMode) {
     offset = FindFirmwareRecord(m_strFirmwarePath, m_deviceType);
-    if (offset < 0)
-      return CanOpen(m_strFirmwarePath) ? RecordRefusal::kNoRecord : RecordRefusal::kCannotOpen;
+    if (offset < 0) {
+      m_fileOpenResult = TryOpen(m_strFirmwarePath);
+      return m_fileOpenResult == FileOpenResult::kOk ? RecordRefusal::kNoRecord
+                                                     : RecordRefusal::kCannotOpen;
+    }
   }
 
   uint8_t bytes[kRecordHeaderSize] = {};
   uint64_t fileLength = 0;
-  switch (ReadRecordHeader(m_strFirmwarePath, static_cast<uint32_t>(offset), bytes, &fileLength)) {
+  switch (ReadRecordHeader(m_strFirmwarePath, static_cast<uint32_t>(offset), bytes, &fileLength,
+                           &m_fileOpenResult)) {
     case RecordRead::kCannotOpen:
       return RecordRefusal::kCannotOpen;
     case RecordRead::kShort:
@@ -107,8 +117,11 @@ int CUpdateDlg::SelectFirmwareFile() {
   // A file that cannot be opened (missing, or held by another program) ends the selection
   // silently; a file that opens but does not fit is refused with a message.
   m_recordRefusal = LoadFirmwareRecord();
-  if (m_recordRefusal == RecordRefusal::kCannotOpen)
+  if (m_recordRefusal == RecordRefusal::kCannotOpen) {
+    SetFailureCause(std::string("the firmware file cannot be opened: ") +
+                    FileOpenResultText(m_fileOpenResult));
     return 0;
+  }
   if (m_recordRefusal != RecordRefusal::kNone) {
     ShowMessageBox(LoadLocalText(TXT_NOT_RECOGNIZED), MB_OK);
     return 0;
@@ -120,6 +133,12 @@ int CUpdateDlg::SelectFirmwareFile() {
     Trace("MessageBox == IDCANCEL\n");
     return 0;
   }
+  // Nothing has been erased or sent yet: an image that cannot be read now ends the update here,
+  // and says so.
+  if (!LoadConfirmedImage()) {
+    ShowTextMessage(TXT_UPDATE_FAILED);
+    return 0;
+  }
 
   m_Hid.SetReadTimeout(kTransferReadTimeoutMs);
   m_desVersion = m_recordHeader.VersionWord();
@@ -129,4 +148,21 @@ int CUpdateDlg::SelectFirmwareFile() {
     Trace("desVersion is %d\n", static_cast<int32_t>(m_desVersion));
   }
   return 1;
+}
+
+int CUpdateDlg::LoadConfirmedImage() {
+  const uint64_t start = GetClock().NowMs();
+  for (;;) {
+    ImageLoad load = LoadRecordImage(m_strFirmwarePath, static_cast<uint32_t>(m_recordOffset),
+                                     m_recordHeader, &m_image);
+    if (load.outcome == ImageLoad::kLoaded)
+      return 1;
+    const bool held =
+        load.outcome == ImageLoad::kCannotOpen && load.openResult == FileOpenResult::kHeld;
+    if (!held || GetClock().NowMs() - start >= kHeldFileWaitMs) {
+      SetFailureCause(ImageLoadText(load) + "; nothing was erased or sent");
+      return 0;
+    }
+    Sleep(kHeldFilePauseMs);
+  }
 }

@@ -27,14 +27,22 @@ CUpdateDlg::~CUpdateDlg() {
     g_bStop = 1;
     m_worker.join();
   }
-  m_firmwareFile.Close();
   CUpdateDlg* self = this;
   g_pUpdateDlg.compare_exchange_strong(self, nullptr);
 }
 
 void CUpdateDlg::StopUpdate() {
-  m_firmwareFile.Close();
+  ReleaseImage();
   g_bStop = 1;
+}
+
+void CUpdateDlg::ReleaseImage() {
+  std::vector<uint8_t>().swap(m_image);
+}
+
+void CUpdateDlg::SetFailureCause(const std::string& cause) {
+  if (m_failureCause.empty())
+    m_failureCause = cause;
 }
 
 void CUpdateDlg::ShowProgress() {

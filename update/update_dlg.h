@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "device/hid.h"
 #include "firmware/firmware_file.h"
@@ -24,6 +25,8 @@
 #include "update/window_system.h"
 
 constexpr uint32_t VERSION_UNKNOWN = 0x5A5A5A5A;
+// The version word of a controller whose version area is erased.
+constexpr uint32_t kErasedVersionWord = 0xFFFFFFFF;
 
 // Transfer states of the application-mode data requests.
 constexpr int STATE_FILE_CHOSEN = 1;
@@ -103,8 +106,13 @@ class CUpdateDlg {
   void HandleDeviceChange(int code);
 
   // ---- Shared update state (update/update_dlg.cpp) ----
-  // Closes the firmware file and raises the stop flag.
+  // Lets go of the image (no later message may continue the transfer) and raises the stop flag.
   void StopUpdate();
+  // Lets go of the image and the memory it takes.
+  void ReleaseImage();
+  // Keeps why the update failed for a front end (m_failureCause); the first cause of an update
+  // is the one kept.
+  void SetFailureCause(const std::string& cause);
   // Re-detects the controller and enables the button exactly when it is found.
   void RefreshUpdateButton();
   // Shows m_bytesDone as a share of m_imageSize on the progress bar (ProgressPercent). Only a
@@ -164,7 +172,14 @@ class CUpdateDlg {
   int IsTransferUnderWay() const;
 
   // ---- Firmware selection (update/select_firmware.cpp) ----
+  // Asks for the file, finds and checks its record, asks to confirm the version and reads the
+  // record's image into m_image. Answers 1 when the update may go on with it.
   int SelectFirmwareFile();
+  // Reads the image of the record LoadFirmwareRecord found into m_image, after checking that the
+  // file still holds that record. A file that another program holds for a moment (another update
+  // reading it) is tried again for up to kHeldFileWaitMs. Answers 1, or 0 with m_failureCause.
+  int LoadConfirmedImage();
+  static constexpr uint64_t kHeldFileWaitMs = 1000;
   // Finds the record of m_strFirmwarePath for the connected controller (the boot loader's device
   // type; the first record for the running firmware), leaves its values in the dialog and checks
   // it. Answers kNone when the controller takes it, else why not. Asks nothing.
@@ -173,15 +188,16 @@ class CUpdateDlg {
   // ---- Read-back of the boot loader's image (boot/boot_verify.cpp) ----
   // What BootVerifyImage found.
   struct ImageCheck {
-    enum Outcome { kSame, kDiffers, kNoAnswer, kFileUnreadable } outcome = kSame;
+    enum Outcome { kSame, kDiffers, kNoAnswer, kStopped, kFileUnreadable } outcome = kSame;
     uint32_t address = 0;  // kDiffers, kNoAnswer: the first address that differs or went unread
     uint8_t expected = 0;  // kDiffers: the file's byte
     uint8_t found = 0;     // kDiffers: the controller's byte
   };
-  // Reads the loaded record's image back from the boot loader at m_nBootBaseAddress, up to
-  // kBootChunkSize bytes a request (BootReadMemory), and compares it with the file, moving the
-  // progress bar as it goes; where the version area lies inside the image, its word is compared
-  // with the record's version word. Needs the link open. Answers 1 when every byte is as written.
+  // Reads the image back from the boot loader at m_nBootBaseAddress, up to kBootChunkSize bytes a
+  // request (BootReadMemory), and compares it with m_image, moving the progress bar as it goes;
+  // where the version area lies inside the image, its word is compared with the record's version
+  // word. Needs the link open. Answers 1 when every byte is as written; stops (kStopped) when the
+  // update it belongs to is asked to stop.
   int BootVerifyImage(ImageCheck* check);
 
   // ---- The framework's dialog part ----
@@ -195,6 +211,10 @@ class CUpdateDlg {
   CHid m_Hid;
   int m_hIcon = 0;  // icon resource 152
   uint8_t m_DataBuf[128] = {};
+  // The confirmed record's image, read whole from the file at the confirmation: every transfer
+  // works from it, so the file may change or be held by another program meanwhile. Empty when no
+  // transfer may use it.
+  std::vector<uint8_t> m_image;
   uint32_t m_appSerial[3] = {};
   uint32_t m_serial[3] = {};
   uint32_t m_desVersion = 0;
@@ -203,11 +223,11 @@ class CUpdateDlg {
   uint32_t m_bytesDone = 0;
   int32_t m_recordOffset = 0;
   FirmwareRecordHeader m_recordHeader;
-  RecordRefusal m_recordRefusal = RecordRefusal::kNone;  // the last selection's, for a front end
+  RecordRefusal m_recordRefusal = RecordRefusal::kNone;   // the last selection's, for a front end
+  FileOpenResult m_fileOpenResult = FileOpenResult::kOk;  // why the file did not open (kCannotOpen)
   std::u16string m_strFirmwarePath;
   uint32_t* m_pFirstMaskTable = nullptr;   // sixteen words
   uint32_t* m_pSecondMaskTable = nullptr;  // sixteen words
-  CFirmwareFile m_firmwareFile;
   uint32_t m_nBootBaseAddress = 0;
   uint32_t m_nBootVersionAddress = 0;
   uint32_t m_nBootIdAddress = 0;
@@ -232,9 +252,22 @@ class CUpdateDlg {
   // The controller's image may no longer be whole: the erase was sent (boot mode) or a data chunk
   // went out (application mode). A failure from then on tells the user.
   int m_bImageTouched = 0;
-  // Application mode: data requests in a row at which the chosen firmware file did not open.
-  int m_nFileOpenFailures = 0;
+  // The image and the version word are whole in the controller: the boot loader acknowledged the
+  // version word, or the running firmware was sent the last chunk.
+  std::atomic<int> m_bImageComplete{0};
+  // Boot mode: read the image back before the finishing command (m_imageCheck tells what it
+  // found); m_bVerifying is 1 while it reads.
+  int m_bVerifyAfterWrite = 0;
+  std::atomic<int> m_bVerifying{0};
+  ImageCheck m_imageCheck;
+  // Why the last update failed, with its context ("no answer to the erase at 0x08003400"), for a
+  // front end that can say more than the failure box; empty when it did not fail.
+  std::string m_failureCause;
   // Boot mode: 1 while BootUpdateFirmware runs. The boot-loader commands give up when the stop flag
   // rises only then: the flag is 1 whenever no update runs (the identification, for one).
   std::atomic<int> m_bBootUpdateRunning{0};
 };
+
+// The line that tells what a read-back found, e.g. "first difference at 0x08003412 (file 0x5a,
+// controller 0x5b)".
+std::string ImageCheckText(const CUpdateDlg::ImageCheck& check);

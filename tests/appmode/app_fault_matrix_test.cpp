@@ -24,6 +24,7 @@
 #include "emulator/virtual_hid.h"
 #include "emulator/virtual_running_firmware.h"
 #include "tests/support/fake_window_system.h"
+#include "tests/support/held_file.h"
 #include "update/update_dlg.h"
 
 namespace {
@@ -33,11 +34,12 @@ constexpr uint32_t kImageSize = 100;  // chunks of 32, 32, 32 and 4 bytes
 
 // clang-format off
 enum class Fault { kDrop, kLate, kCorrupt, kWrongCommand, kUnplug, kCode21, kCode24, kStrayIdentity,
-                   kStrayRequest, kStreamThenSilent, kRefuseWrite, kDeviceChange, kClose };
+                   kStrayRequest, kStreamThenSilent, kRefuseWrite, kDeviceChange, kClose, kFileHeld };
 const char* const kFaultNames[] = {
     "reply dropped", "reply late 300 ms", "reply corrupted", "reply wrong command", "unplug",
     "failure code 21", "failure code 24", "stray identity", "stray data request",
-    "input stream, silent", "write refused", "device change", "close window (OK)"};
+    "input stream, silent", "write refused", "device change", "close window (OK)",
+    "file held elsewhere"};
 enum Where { kIdentity, kFileInfo, kFirstChunk, kMiddleChunk, kLastChunk, kSerial, kFinish };
 const char* const kWhereNames[] = {
     "identity", "file info", "first chunk", "middle chunk", "last chunk", "serial", "finish"};
@@ -100,6 +102,7 @@ const Row kRows[] = {
     {Fault::kRefuseWrite, kLastChunk, "failure box", 3},
     {Fault::kDeviceChange, kMiddleChunk, "success", 4},
     {Fault::kClose, kFirstChunk, "no box", 1},
+    {Fault::kFileHeld, kFirstChunk, "success", 4},  // another update of the same file
 };
 // clang-format on
 
@@ -258,6 +261,7 @@ class AppFaultMatrixTest : public ::testing::Test {
   std::shared_ptr<VirtualRunningFirmware> m_fw;
   std::shared_ptr<Tap> m_tap;
   std::unique_ptr<CUpdateDlg> m_dlg;
+  std::unique_ptr<HeldFile> m_held;
 };
 
 TEST_F(AppFaultMatrixTest, EachFaultEndsAsItMustAndTheNextUpdateSucceeds) {
@@ -271,10 +275,15 @@ TEST_F(AppFaultMatrixTest, EachFaultEndsAsItMustAndTheNextUpdateSucceeds) {
     int chunk = kReportAt[row.where] - 2;  // the progress position that follows this chunk
     if (row.fault == Fault::kRefuseWrite) {
       faults.refuseReport = kReportAt[row.where];
-    } else if (row.fault == Fault::kDeviceChange || row.fault == Fault::kClose) {
+    } else if (row.fault == Fault::kDeviceChange || row.fault == Fault::kClose ||
+               row.fault == Fault::kFileHeld) {
       m_window->m_onProgress = [this, &row, chunk, shown = 0]() mutable {
         if (++shown != chunk)
           return;
+        if (row.fault == Fault::kFileHeld) {
+          m_held = std::make_unique<HeldFile>(m_file);
+          return;
+        }
         if (row.fault == Fault::kClose) {
           m_window->QueueBoxAnswer(IDOK);
           m_dlg->OnCloseRequested();
@@ -294,6 +303,7 @@ TEST_F(AppFaultMatrixTest, EachFaultEndsAsItMustAndTheNextUpdateSucceeds) {
     uint64_t ms = 0;
     std::string got = Update(&ms);
     int chunks = m_fw->m_nChunks;
+    m_held.reset();
     EXPECT_EQ(got, row.expected);
     EXPECT_EQ(chunks, row.chunks);
     EXPECT_LE(ms, row.boundMs);
@@ -301,7 +311,7 @@ TEST_F(AppFaultMatrixTest, EachFaultEndsAsItMustAndTheNextUpdateSucceeds) {
     EXPECT_EQ(faults.refuseReport, 0);
     // The host counted exactly what the controller took, and let go of everything.
     EXPECT_EQ(m_dlg->m_bytesDone, m_fw->m_image.size());
-    EXPECT_FALSE(m_dlg->m_firmwareFile.IsOpen());
+    EXPECT_TRUE(m_dlg->m_image.empty());
     EXPECT_FALSE(m_dlg->m_worker.joinable());
     EXPECT_EQ(m_window->IsEnabled(IDC_USB_UPDATE), m_platform->IsPlugged(kPath));
     // Device changes during the update wait for its end, and are then handled once.

@@ -25,6 +25,7 @@
 #include "emulator/virtual_boot_loader.h"
 #include "emulator/virtual_hid.h"
 #include "tests/support/fake_window_system.h"
+#include "tests/support/held_file.h"
 #include "update/update_dlg.h"
 
 namespace {
@@ -97,6 +98,7 @@ struct Rig {
   // The user presses the button, picks path and confirms; the window system carries the worker's
   // end notice back. Answers false when the worker did not end.
   bool Update(const std::u16string& path) {
+    file = path;
     window.QueueFilePath(path);
     window.QueueBoxAnswer(IDOK);
     dlg->OnBnClickedUsbUpdate();
@@ -138,6 +140,8 @@ struct Rig {
   std::shared_ptr<VirtualBootLoader> loader;
   std::unique_ptr<CUpdateDlg> dlg;
   std::function<void(Rig&)> next;  // the second half of a fault, at the next progress step
+  std::u16string file;             // the firmware file of the update
+  std::unique_ptr<HeldFile> held;  // another program's hold on it
   int notices = 0;                 // device-change events handed to the dialog during the update
   size_t commandsAtEnd = 0;
 };
@@ -225,6 +229,8 @@ TEST(BootFaultMatrix, EveryFaultEndsAsTheUserMustSeeIt) {
       {"reply lost", kFirst, "success", 2200, Set(&W::dropNextReplies, 1)},
       {"data damaged, CRC rejected once", kFirst, "success", 2200, Set(&L::m_nDamagedWrites, 1)},
       {"reply sent twice", kFirst, "success", 2500, Set(&L::m_nRepeatedReplies, 1)},
+      {"file held by another update", kFirst, "success", 2000,
+       [](Rig& r) { r.held = std::make_unique<HeldFile>(Utf16ToUtf8(r.file)); }},
       {"reply 150 ms late", kMiddle, "success", 2150, Set(&W::latencyMs, 150u)},
       {"reply 300 ms late", kMiddle, "success", 3000, Set(&W::latencyMs, 300u)},
       {"reply corrupted", kMiddle, "success", 2200, Set(&W::corruptNextReplies, 1)},
@@ -237,7 +243,9 @@ TEST(BootFaultMatrix, EveryFaultEndsAsTheUserMustSeeIt) {
       {"CRC rejected at all 11 sendings", kLast, "failure box", 3200,
        Set(&L::m_nDamagedWrites, 11)},
       {"erase reply lost", kVersion, "failure box", 12200, Set(&W::dropNextReplies, 1)},
-      {"version word CRC rejected", kVersion, "failure box", 2200, Set(&L::m_nDamagedWrites, 1)},
+      {"version word CRC rejected", kVersion, "success", 2200, Set(&L::m_nDamagedWrites, 1)},
+      {"erase and version word replies 300 ms late", kVersion, "success", 2400,
+       Set(&W::latencyMs, 300u)},
       {"unplugged", kVersion, "failure box", 2000, Set(&W::unplugAfterReports, 1)},
       {"devnodes-changed notice", kVersion, "success", 2000, Notices({7})},
       {"arrival notice", kSelect, "success", 2000, Notices({0x8000})},
@@ -283,7 +291,7 @@ TEST(BootFaultMatrix, EveryFaultEndsAsTheUserMustSeeIt) {
     EXPECT_FALSE(r.dlg->IsUpdateRunning());
     EXPECT_FALSE(r.dlg->m_worker.joinable());
     EXPECT_EQ(r.window.IsEnabled(IDC_USB_UPDATE), r.hid.IsPlugged(kPath));
-    EXPECT_FALSE(r.dlg->m_firmwareFile.IsOpen());
+    EXPECT_TRUE(r.dlg->m_image.empty());
     // Nobody identifies the controller during the update; one re-detection follows it when a
     // device-change event came meanwhile.
     const std::vector<uint16_t>& commands = r.loader->m_commands;

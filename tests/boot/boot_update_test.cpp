@@ -412,33 +412,35 @@ TEST_F(BootUpdateTest, UnpluggedMidImageFailsAndLeavesTheButtonDisabled) {
   EXPECT_FALSE(m_window.IsEnabled(IDC_USB_UPDATE));
 }
 
-TEST_F(BootUpdateTest, FileTruncatedAfterTheSelectionFailsTheUpdate) {
-  Attach();
-  std::vector<uint8_t> image = MakeImage(1000);
-  std::u16string path = TwoRecordFile(image);
-  m_window.onBox = [&](unsigned type) {
-    if (type == MB_OKCANCEL)  // the user confirms while the file is cut short behind our back
-      std::filesystem::resize_file(Utf16ToUtf8(path), 28 + 300 + 28 + 500);
+// Once the user has confirmed, the image is read before anything is erased: a file cut short or
+// held by another program meanwhile ends the update with nothing erased, and says why.
+TEST_F(BootUpdateTest, FileCutShortOrHeldAtTheConfirmationFailsBeforeTheErase) {
+  struct Case {
+    bool hold;
+    const char* cause;
   };
-  RunUpdate(path);
-  std::vector<std::vector<uint8_t>> chunks = Requests(3);
-  EXPECT_EQ(chunks.size(), 500u / 46);  // the whole chunks still in the file
-  ExpectFailureBox();
-  EXPECT_FALSE(m_dlg->m_firmwareFile.IsOpen());
-}
-
-TEST_F(BootUpdateTest, FileHeldByAnotherProgramAfterTheEraseFails) {
-  Attach();
-  std::u16string path = TwoRecordFile(MakeImage(100));
-  CFirmwareFile other;
-  m_window.onBox = [&](unsigned type) {
-    if (type == MB_OKCANCEL)
-      other.Open(path);
-  };
-  RunUpdate(path);
-  EXPECT_TRUE(Has(4));
-  EXPECT_TRUE(Requests(3).empty());
-  ExpectFailureBox();
+  for (Case c : {Case{false, "the firmware file changed after the confirmation"},
+                 Case{true, "the firmware file cannot be opened: held by another program"}}) {
+    if (m_dlg) {
+      m_dlg.reset();
+      m_hid.Unplug(kPath);
+    }
+    Attach();
+    std::u16string path = TwoRecordFile(MakeImage(1000));
+    CFirmwareFile other;
+    m_window.onBox = [&](unsigned type) {
+      if (type == MB_OKCANCEL && c.hold)
+        other.Open(path);
+      else if (type == MB_OKCANCEL)
+        std::filesystem::resize_file(Utf16ToUtf8(path), 28 + 300 + 28 + 500);
+    };
+    RunUpdate(path);
+    EXPECT_FALSE(Has(4)) << c.cause;
+    EXPECT_TRUE(Requests(3).empty());
+    ExpectFailureBox();
+    EXPECT_EQ(m_dlg->m_failureCause, std::string(c.cause) + "; nothing was erased or sent");
+    EXPECT_TRUE(m_dlg->m_image.empty());
+  }
 }
 
 TEST_F(BootUpdateTest, StopFlagEndsTheUpdateWithoutABox) {
@@ -451,7 +453,7 @@ TEST_F(BootUpdateTest, StopFlagEndsTheUpdateWithoutABox) {
   EXPECT_EQ(Requests(3).size(), 1u);  // the next chunk is not sent
   EXPECT_FALSE(m_loader->m_bFinished);
   EXPECT_EQ(m_window.Boxes().size(), 1u);  // the confirmation only
-  EXPECT_FALSE(m_dlg->m_firmwareFile.IsOpen());
+  EXPECT_TRUE(m_dlg->m_image.empty());
   EXPECT_EQ(m_dlg->m_bBootUpdateRunning.load(), 0);
 }
 

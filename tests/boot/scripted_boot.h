@@ -28,7 +28,8 @@ class ScriptedBootTest : public ::testing::Test {
     SetClock(nullptr);
   }
 
-  // The boot loader's answer to command, with data at reply offset 18.
+  // The boot loader's answer to command, with data at reply offset 18. Queued, it repeats the
+  // fields of the request it answers.
   static std::vector<uint8_t> Reply(uint16_t command, std::vector<uint8_t> data = {}) {
     std::vector<uint8_t> payload(64, 0);
     payload[1] = 5;
@@ -39,7 +40,7 @@ class ScriptedBootTest : public ::testing::Test {
     return payload;
   }
   void QueueReply(uint16_t command, std::vector<uint8_t> data = {}) {
-    m_platform.QueueRead(HidReadResult::kReport, Reply(command, std::move(data)));
+    m_platform.QueueRead(HidReadResult::kReport, Reply(command, std::move(data)), true);
   }
   void QueueTimeouts(int n) {
     for (int i = 0; i < n; ++i)

@@ -9,8 +9,9 @@ void ScriptedHidPlatform::Remove(const std::string& path) {
                      m_interfaces.end());
 }
 
-void ScriptedHidPlatform::QueueRead(HidReadResult result, std::vector<uint8_t> payload) {
-  m_reads.push_back({result, std::move(payload)});
+void ScriptedHidPlatform::QueueRead(HidReadResult result, std::vector<uint8_t> payload,
+                                    bool echoRequest) {
+  m_reads.push_back({result, std::move(payload), echoRequest});
 }
 
 std::vector<HidInterfaceInfo> ScriptedHidPlatform::Enumerate() {
@@ -70,6 +71,13 @@ HidReadResult ScriptedHidPlatform::Read(HidHandle handle, uint8_t* payload64, ui
   if (next.result == HidReadResult::kReport) {
     std::memset(payload64, 0, 64);
     std::memcpy(payload64, next.payload.data(), std::min<size_t>(next.payload.size(), 64));
+    // Report position i of the request is reply offset i: data length 6..7, size and address
+    // 10..17.
+    if (next.echoRequest && !m_writes.empty() && m_writes.back().size() >= 18) {
+      const std::vector<uint8_t>& request = m_writes.back();
+      std::memcpy(payload64 + 6, request.data() + 6, 2);
+      std::memcpy(payload64 + 10, request.data() + 10, 8);
+    }
   }
   return next.result;
 }

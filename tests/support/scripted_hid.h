@@ -27,12 +27,15 @@ class ScriptedHidPlatform : public IHidPlatform {
   struct ScriptedRead {
     HidReadResult result;
     std::vector<uint8_t> payload;  // up to 64 bytes
+    // A boot loader's reply: it repeats the data length, size and address fields of the last
+    // request written, as the boot loader does.
+    bool echoRequest = false;
   };
 
   void Add(const Interface& interface) { m_interfaces.push_back(interface); }
   void Remove(const std::string& path);
   // Reads answer these in order; with the queue empty they time out.
-  void QueueRead(HidReadResult result, std::vector<uint8_t> payload = {});
+  void QueueRead(HidReadResult result, std::vector<uint8_t> payload = {}, bool echoRequest = false);
 
   std::vector<HidInterfaceInfo> Enumerate() override;
   HidHandle Open(const std::string& path, HidOpenResult* result) override;
