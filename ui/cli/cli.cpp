@@ -55,6 +55,10 @@ std::string JsonString(const std::string& text) {
   return quoted + "\"";
 }
 
+std::u16string FileArgument(const std::string& arg) {
+  return PathFromBytes(arg);
+}
+
 std::string OneLine(const std::u16string& text) {
   std::string line;
   for (char c : Utf16ToUtf8(text))
@@ -69,21 +73,32 @@ int ChooseControllers(const Cli& cli, const CommandLine& line, std::vector<std::
   if (device != line.values.end() && line.Has("--all"))
     return cli.Fail(kExitRefused, "--device and --all exclude each other");
   if (device != line.values.end()) {
+    // An empty path (an unset variable) must not fall back to the first controller found.
+    if (device->second.empty())
+      return cli.Fail(kExitRefused, "--device needs a path (see tarvix-flash list)");
     paths->push_back(device->second);
     return kExitOk;
   }
   std::vector<ControllerInterface> controllers = ListControllers();
-  for (const ControllerInterface& c : controllers) {
-    if (line.Has("--all") || c.openResult == HidOpenResult::kOk) {
-      paths->push_back(c.path);
-      if (!line.Has("--all"))
-        break;
-    }
+  for (const ControllerInterface& c : controllers)
+    paths->push_back(c.path);
+  if (paths->empty())
+    return cli.Fail(kExitNoDevice, "no controller found");
+  if (paths->size() > 1 && !line.Has("--all")) {
+    std::string list;
+    for (const std::string& path : *paths)
+      list += "\n  " + path;
+    paths->clear();
+    return cli.Fail(
+        kExitRefused,
+        "several controllers are attached; name one with --device PATH, or use --all:" + list);
   }
-  // A controller that may not be opened is still the one to name when it is the only one.
-  if (paths->empty() && !controllers.empty())
-    paths->push_back(controllers.front().path);
-  return paths->empty() ? cli.Fail(kExitNoDevice, "no controller found") : kExitOk;
+  return kExitOk;
+}
+
+std::string FailureText(const CUpdateDlg& dlg, const std::string& message) {
+  std::string text = message.empty() ? "the update did not complete" : message;
+  return dlg.m_failureCause.empty() ? text : text + " (" + dlg.m_failureCause + ")";
 }
 
 int OpenFailure(const Cli& cli, const std::string& path, HidOpenResult result,
@@ -96,6 +111,7 @@ int OpenFailure(const Cli& cli, const std::string& path, HidOpenResult result,
 TerminalOptions TerminalFor(const Cli& cli, const CommandLine& line) {
   TerminalOptions options;
   options.out = &cli.out;
+  options.ask = &cli.err;
   options.in = cli.env.in;
   options.inFd = cli.env.inFd;
   options.canAsk = cli.env.inIsTerminal;

@@ -11,6 +11,7 @@
 
 #include "device/hid.h"
 #include "ui/cli/flash_main.h"
+#include "update/update_dlg.h"
 
 // Exit codes.
 constexpr int kExitOk = 0;
@@ -60,10 +61,16 @@ std::string Hex(uint32_t value, int digits);  // "0x08003400"
 std::string JsonString(const std::string& text);
 // A text of the dialog's (line breaks, "\r\n", blanks around) as one line.
 std::string OneLine(const std::u16string& text);
+// A file operand as the path to open: its bytes as they are, whatever their encoding.
+std::u16string FileArgument(const std::string& arg);
 
-// The controllers a command works on: --device PATH, every controller with --all, else the first
-// as the dialog would find it. Answers kExitOk, or the exit code after telling why there are none.
+// The controllers a command works on: --device PATH, every controller with --all, else the only
+// one attached. Answers kExitOk, or the exit code after telling why there are none: an empty
+// --device, or several controllers and none named, is a usage error that lists them.
 int ChooseControllers(const Cli& cli, const CommandLine& line, std::vector<std::string>* paths);
+// Why an update failed, for its result line: the dialog's message (in the user's language) and
+// the cause the update kept, e.g. "Firmware update failure (no answer to the erase at 0x08003400)".
+std::string FailureText(const CUpdateDlg& dlg, const std::string& message);
 // After a session's Open failed: tells why and answers the exit code.
 int OpenFailure(const Cli& cli, const std::string& path, HidOpenResult result,
                 const std::string& cause);

@@ -36,6 +36,9 @@ ControllerSession::Result ControllerSession::Update(const std::u16string& firmwa
                                                     std::string* message) {
   m_window.m_firmwarePath = firmwarePath;
   m_window.m_progressLabel = "writing";
+  m_window.m_pVerifying = &m_dlg.m_bVerifying;
+  // A box of the start-up (the instructions) is not this update's message.
+  m_window.ClearLastMessage();
   m_dlg.OnBnClickedUsbUpdate();
   if (!m_dlg.IsUpdateRunning()) {
     *message = m_dlg.m_Hid.m_LastError;
@@ -50,7 +53,10 @@ ControllerSession::Result ControllerSession::Update(const std::u16string& firmwa
     return Result::kUpgraded;
   if (m_window.m_bConfirmRefused)
     return Result::kCancelled;
-  if (m_dlg.m_recordRefusal != RecordRefusal::kNone)
+  // A file that does not open (held by another program, say) is a failure with its cause, not a
+  // file the controller refuses.
+  if (m_dlg.m_recordRefusal != RecordRefusal::kNone &&
+      m_dlg.m_recordRefusal != RecordRefusal::kCannotOpen)
     return Result::kRefused;
   return Result::kFailed;
 }
@@ -69,19 +75,4 @@ int ControllerSession::Verify(CUpdateDlg::ImageCheck* check) {
   m_dlg.ReleaseLink(LINK_READ_BACK);
   m_window.EndProgressLine();
   return same;
-}
-
-std::string ImageCheckText(const CUpdateDlg::ImageCheck& check) {
-  switch (check.outcome) {
-    case CUpdateDlg::ImageCheck::kSame:
-      return "the image reads back as in the file";
-    case CUpdateDlg::ImageCheck::kDiffers:
-      return "first difference at " + Hex(check.address, 8) + " (file " + Hex(check.expected, 2) +
-             ", controller " + Hex(check.found, 2) + ")";
-    case CUpdateDlg::ImageCheck::kNoAnswer:
-      return "no answer to the read at " + Hex(check.address, 8);
-    case CUpdateDlg::ImageCheck::kFileUnreadable:
-      break;
-  }
-  return "the firmware file cannot be read";
 }

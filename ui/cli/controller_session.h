@@ -37,7 +37,3 @@ class ControllerSession {
   int m_bBootLoader = 0;
   uint32_t m_version = VERSION_UNKNOWN;
 };
-
-// The line that tells what a read-back found, e.g. "first difference at 0x08003412 (file 0x5a,
-// controller 0x5b)".
-std::string ImageCheckText(const CUpdateDlg::ImageCheck& check);

@@ -1,5 +1,6 @@
 // tarvix-flash flash FILE.dat: the dialog's update of one controller, or of every controller one
-// after the other, each with its result line; --verify reads a boot loader's image back after.
+// after the other, each with its result line; --verify reads a boot loader's image back before
+// it is told to finish.
 #include "base/wide_string.h"
 #include "firmware/firmware_file.h"
 #include "ui/cli/cli.h"
@@ -7,8 +8,22 @@
 
 namespace {
 
+// What a stopped update left in the controller, for the line that says so.
+std::string StoppedText(const CUpdateDlg& dlg) {
+  if (dlg.m_imageCheck.outcome == CUpdateDlg::ImageCheck::kStopped)
+    return "update stopped during the read-back: the image and version are written but were not "
+           "verified, and the boot loader was not told to finish";
+  if (dlg.m_bImageComplete)
+    return "update stopped after the image and version were written whole; only the finishing "
+           "exchange did not take place";
+  if (dlg.m_bImageTouched)
+    return "update stopped; the controller needs a whole update: put it in its boot loader "
+           "(L+R+HOME) and flash it again";
+  return "update stopped; nothing was written";
+}
+
 int FlashOne(const Cli& cli, const CommandLine& line, const std::string& path) {
-  const std::u16string file = Utf8ToUtf16(line.words[0]);
+  const std::u16string file = FileArgument(line.words[0]);
   ControllerSession session(path, TerminalFor(cli, line));
   if (!session.Open()) {
     return OpenFailure(cli, path, session.m_dlg.m_Hid.m_nLastOpenResult,
@@ -23,30 +38,25 @@ int FlashOne(const Cli& cli, const CommandLine& line, const std::string& path) {
   session.m_window.PrintLine(path + ": " +
                              (session.IsBootLoader() ? "boot loader" : "running firmware") +
                              ", version " + VersionText(session.Version()));
+  // The read-back runs before the finishing command, which may start the new firmware.
+  session.m_dlg.m_bVerifyAfterWrite = verify ? 1 : 0;
   std::string message;
+  const CUpdateDlg& dlg = session.m_dlg;
   switch (session.Update(file, &message)) {
     case ControllerSession::Result::kUpgraded:
       break;
     case ControllerSession::Result::kRefused:
       return cli.Fail(kExitRefused, path + ": file refused (" +
-                                        RecordRefusalText(session.m_dlg.m_recordRefusal) +
-                                        "): " + message);
+                                        RecordRefusalText(dlg.m_recordRefusal) + "): " + message);
     case ControllerSession::Result::kCancelled:
       return cli.Fail(kExitFailed, path + ": not updated: the new version was not confirmed");
     case ControllerSession::Result::kStopped:
-      return cli.Fail(kExitFailed,
-                      path + ": update stopped; " +
-                          (session.m_dlg.m_bImageTouched
-                               ? "the controller needs a whole update: put it in its boot loader "
-                                 "(L+R+HOME) and flash it again"
-                               : "nothing was written"));
+      return cli.Fail(kExitFailed, path + ": " + StoppedText(dlg));
     case ControllerSession::Result::kFailed:
-      return cli.Fail(kExitFailed, path + ": update failed: " +
-                                       (message.empty() ? "the update did not complete" : message));
+      if (dlg.m_imageCheck.outcome != CUpdateDlg::ImageCheck::kSame)  // written, did not read back
+        return cli.Fail(kExitFailed, path + ": " + dlg.m_failureCause);
+      return cli.Fail(kExitFailed, path + ": update failed: " + FailureText(dlg, message));
   }
-  CUpdateDlg::ImageCheck check;
-  if (verify && !session.Verify(&check))
-    return cli.Fail(kExitFailed, path + ": verify failed: " + ImageCheckText(check));
   session.m_window.PrintLine(path + ": " + message + (verify ? " (verified)" : ""));
   return kExitOk;
 }
@@ -55,8 +65,14 @@ int RunFlash(const Cli& cli, const CommandLine& line) {
   if (line.words.size() != 1)
     return cli.Fail(kExitRefused, "flash: give one firmware file (see tarvix-flash flash --help)");
   CFirmwareFile file;
-  if (!file.Open(Utf8ToUtf16(line.words[0])))
-    return cli.Fail(kExitRefused, line.words[0] + ": cannot be opened");
+  if (!file.Open(FileArgument(line.words[0]))) {
+    // A file that is there but held by another program is a failure; one that is not there, or
+    // is no file, a usage error.
+    bool held = file.LastOpenResult() == FileOpenResult::kHeld;
+    return cli.Fail(
+        held ? kExitFailed : kExitRefused,
+        line.words[0] + ": cannot be opened: " + FileOpenResultText(file.LastOpenResult()));
+  }
   file.Close();
   if (!cli.env.inIsTerminal && !line.Has("--yes")) {
     return cli.Fail(
@@ -84,8 +100,10 @@ const Command kFlashCommand{
     "  --device PATH  the controller at PATH (see tarvix-flash list)\n"
     "  --all          every attached controller, one after the other\n"
     "  --yes          confirm without asking (needed when the input is not a terminal)\n"
-    "  --verify       boot loader: read the image back after writing and compare it\n"
-    "Ctrl-C stops the update; a controller stopped part-way needs a whole update.\n",
+    "  --verify       boot loader: read the image back after writing, before the finishing\n"
+    "                 command, and compare it\n"
+    "Ctrl-C (or SIGTERM, SIGHUP) stops the update; a controller stopped part-way needs a whole\n"
+    "update. Several controllers attached: name one with --device, or take every one with --all.\n",
     {"--all", "--yes", "--verify"},
     {"--device"},
     RunFlash};

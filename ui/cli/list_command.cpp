@@ -15,6 +15,21 @@ struct Listed {
   BootLayout layout{};
 };
 
+// "cannot be opened", with the reason when there is one to give.
+std::string OpenProblem(HidOpenResult result) {
+  std::string reason = OpenResultText(result);
+  return reason == "cannot be opened" ? reason : "cannot be opened: " + reason;
+}
+
+// A version word for JSON: the figure, "erased" for an erased version area, null when unknown.
+std::string JsonVersion(uint32_t word) {
+  if (word == VERSION_UNKNOWN)
+    return "null";
+  if (word == kErasedVersionWord)
+    return JsonString("erased");
+  return JsonString(VersionFigure(static_cast<uint16_t>(word), static_cast<uint16_t>(word >> 16)));
+}
+
 std::string Identity(const ControllerInterface& itf) {
   return Hex(itf.vendorId, 4).substr(2) + ":" + Hex(itf.productId, 4).substr(2);
 }
@@ -23,7 +38,7 @@ void PrintText(const Cli& cli, const Listed& c) {
   cli.out << c.itf.path << "  " << Identity(c.itf) << "  "
           << (c.itf.bootMode ? "boot loader" : "running firmware") << "\n";
   if (c.itf.openResult != HidOpenResult::kOk) {
-    cli.out << "  cannot be opened: " << OpenResultText(c.itf.openResult) << "\n";
+    cli.out << "  " << OpenProblem(c.itf.openResult) << "\n";
     return;
   }
   cli.out << "  version      " << VersionText(c.version) << "\n";
@@ -44,10 +59,7 @@ std::string Json(const Listed& c) {
     return json.str();
   }
   bool known = c.version != VERSION_UNKNOWN;
-  json << ", \"version\": "
-       << (known ? JsonString(VersionFigure(static_cast<uint16_t>(c.version),
-                                            static_cast<uint16_t>(c.version >> 16)))
-                 : "null")
+  json << ", \"version\": " << JsonVersion(c.version)
        << ", \"versionWord\": " << (known ? JsonString(Hex(c.version, 8)) : "null");
   if (c.itf.bootMode) {
     json << ", \"deviceType\": " << JsonString(Hex(c.deviceType, 4))
@@ -61,10 +73,11 @@ std::string Json(const Listed& c) {
 int RunList(const Cli& cli, const CommandLine& line) {
   std::vector<Listed> listed;
   int exitCode = kExitOk;
+  int usable = 0;
   for (const ControllerInterface& itf : ListControllers()) {
     Listed c{itf};
     if (itf.openResult == HidOpenResult::kOk) {
-      TerminalOptions quiet{&cli.out, cli.env.in};
+      TerminalOptions quiet{&cli.out, nullptr, cli.env.in};
       ControllerSession session(itf.path, quiet);
       if (session.Open()) {
         c.version = session.Version();
@@ -75,10 +88,16 @@ int RunList(const Cli& cli, const CommandLine& line) {
         c.itf.openResult = session.m_dlg.m_Hid.m_nLastOpenResult;  // gone since the listing
       }
     }
-    if (c.itf.openResult != HidOpenResult::kOk) {
+    if (c.itf.openResult == HidOpenResult::kOk) {
+      ++usable;
+    } else {
+      // Permission is something the user can mend: it decides the exit code. A controller that
+      // fails to open for another reason is told, and counts as missing only when none listed.
       bool denied = c.itf.openResult == HidOpenResult::kAccessDenied;
-      exitCode = WorseExit(exitCode, cli.Fail(denied ? kExitNoAccess : kExitNoDevice,
-                                              itf.path + ": " + OpenResultText(c.itf.openResult)));
+      cli.Fail(kExitOk,
+               itf.path + ": " + (denied ? OpenResultText(c.itf.openResult) : "cannot be opened"));
+      if (denied)
+        exitCode = kExitNoAccess;
     }
     listed.push_back(c);
   }
@@ -93,6 +112,8 @@ int RunList(const Cli& cli, const CommandLine& line) {
   }
   if (listed.empty())
     return cli.Fail(kExitNoDevice, "no controller found");
+  if (usable == 0 && exitCode == kExitOk)
+    return kExitNoDevice;
   return exitCode;
 }
 

@@ -1,8 +1,8 @@
 // tarvix-flash: the command-line companion of the updater, on the controllers attached by USB
-// (hidapi, hidraw backend). Ctrl-C during an update stops it as closing the window does.
+// (hidapi, hidraw backend). Ctrl-C, SIGTERM or SIGHUP during an update stops it as closing the
+// window does.
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <iostream>
 
@@ -10,26 +10,8 @@
 #include "ui/cli/flash_main.h"
 #include "ui/cli/terminal_window_system.h"
 
-namespace {
-
-// Only an update is stopped in order; at any other moment nothing has been written yet and the
-// program ends as usual.
-void OnInterrupt(int signal) {
-  if (g_bUpdateEventsRunning) {
-    g_bInterrupted = 1;
-    return;
-  }
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  struct sigaction action = {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
+  InstallStopSignals();
 
   HidapiPlatform platform;
   FlashEnv env;

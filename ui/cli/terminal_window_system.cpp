@@ -3,6 +3,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <chrono>
 #include <istream>
 #include <ostream>
@@ -27,6 +29,29 @@ TerminalWindowSystem* g_pActiveWindow = nullptr;  // the one running RunUpdateEv
 
 }  // namespace
 
+namespace {
+
+// Only an update is stopped in order; the signal's number is kept in g_bInterrupted.
+void OnStopSignal(int signal) {
+  if (g_bUpdateEventsRunning) {
+    g_bInterrupted = signal;
+    return;
+  }
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+}  // namespace
+
+void InstallStopSignals() {
+  struct sigaction action = {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP})
+    sigaction(signal, &action, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
 void RequestInterrupt() {
   g_bInterrupted = 1;
   std::lock_guard lock(g_activeMutex);
@@ -50,6 +75,11 @@ void TerminalWindowSystem::Wake() {
 std::u16string TerminalWindowSystem::LastMessage() {
   std::lock_guard lock(m_mutex);
   return m_lastMessage;
+}
+
+void TerminalWindowSystem::ClearLastMessage() {
+  std::lock_guard lock(m_mutex);
+  m_lastMessage.clear();
 }
 
 void TerminalWindowSystem::EndProgressLine() {
@@ -85,17 +115,18 @@ void TerminalWindowSystem::SetProgressPos(int position) {
   int previous = m_barPosition < 0 ? 0 : m_barPosition;
   m_barPosition = position;
   std::ostream& out = *m_options.out;
+  const std::string& label =
+      m_pVerifying && m_pVerifying->load() ? std::string("verifying") : m_progressLabel;
   if (m_options.drawBar) {
     int filled = position * kBarWidth / 100;
-    out << "\r" << m_path << " " << m_progressLabel << " ["
-        << std::string(static_cast<size_t>(filled), '#')
+    out << "\r" << m_path << " " << label << " [" << std::string(static_cast<size_t>(filled), '#')
         << std::string(static_cast<size_t>(kBarWidth - filled), '.') << "] " << position << "%";
     m_barOpen = position < 100;
     if (!m_barOpen)
       out << "\n";
   } else if (position / 10 > previous / 10) {
     // Without a terminal: one line for each ten per cent reached.
-    out << m_path << ": " << m_progressLabel << " " << position / 10 * 10 << "%\n";
+    out << m_path << ": " << label << " " << position / 10 * 10 << "%\n";
   }
   out << std::flush;
 }
@@ -132,8 +163,11 @@ int TerminalWindowSystem::AnswerBox(const std::u16string& text, unsigned type) {
   if (m_options.canAsk) {
     EndProgressLine();
     {
+      // Asked on the terminal, not on the output: with the output redirected the question is
+      // still seen.
       std::lock_guard lock(m_outputMutex);
-      *m_options.out << question << " Update? [y/N] " << std::flush;
+      std::ostream& ask = m_options.ask ? *m_options.ask : *m_options.out;
+      ask << question << " Update? [y/N] " << std::flush;
     }
     if (ReadAnswer(&answer) && (answer == "y" || answer == "Y" || answer == "yes"))
       return IDOK;

@@ -26,10 +26,15 @@ class CUpdateDlg;
 extern std::atomic<int> g_bInterrupted;
 extern std::atomic<int> g_bUpdateEventsRunning;
 void RequestInterrupt();
+// SIGINT, SIGTERM and SIGHUP stop a running update in order, as Ctrl-C does; at any other moment
+// nothing is being written and the signal ends the program as usual. SIGPIPE is ignored: a closed
+// output (| head -1) makes the writes to it fail quietly instead of ending an update half-way.
+void InstallStopSignals();
 
 // How the terminal answers and draws.
 struct TerminalOptions {
   std::ostream* out = nullptr;
+  std::ostream* ask = nullptr;  // where the question goes (the terminal: stderr); null: out
   std::istream* in = nullptr;
   int inFd = -1;           // when >= 0 the answer is read from it, watching for Ctrl-C meanwhile
   bool canAsk = false;     // the input is a terminal: the confirmation is asked there
@@ -44,8 +49,10 @@ class TerminalWindowSystem : public IWindowSystem {
 
   // The file the open-file dialog answers (none: it is cancelled).
   std::u16string m_firmwarePath;
-  // The word before the progress: "writing", "verifying".
+  // The word before the progress: "writing", "verifying"; "verifying" too while the atomic that
+  // m_pVerifying names (the dialog's read-back during an update) is 1.
   std::string m_progressLabel = "writing";
+  const std::atomic<int>* m_pVerifying = nullptr;
 
   // Runs the dialog's side of an update on this thread until its worker has ended and the dialog
   // has taken the end notice, or a confirmed close has ended the dialog. A Ctrl-C meanwhile stops
@@ -61,6 +68,7 @@ class TerminalWindowSystem : public IWindowSystem {
   std::atomic<int> m_bConfirmRefused{0};  // the confirmation was answered Cancel
   std::atomic<int> m_bStoppedByUser{0};   // Ctrl-C stopped the update
   std::u16string LastMessage();           // the text of the last OK box, or empty
+  void ClearLastMessage();
 
   // ---- IWindowSystem ----
   void SetTitle(const std::u16string&) override {}

@@ -24,10 +24,12 @@ int RunVerify(const Cli& cli, const CommandLine& line) {
                                      ": a controller running its firmware cannot be read back "
                                      "(put it in its boot loader)");
   }
-  session.m_dlg.m_strFirmwarePath = Utf8ToUtf16(line.words[0]);
+  session.m_dlg.m_strFirmwarePath = FileArgument(line.words[0]);
   RecordRefusal refusal = session.m_dlg.LoadFirmwareRecord();
   if (refusal != RecordRefusal::kNone)
     return cli.Fail(kExitRefused, line.words[0] + ": refused: " + RecordRefusalText(refusal));
+  if (!session.m_dlg.LoadConfirmedImage())
+    return cli.Fail(kExitFailed, line.words[0] + ": " + session.m_dlg.m_failureCause);
   CUpdateDlg::ImageCheck check;
   if (!session.Verify(&check))
     return cli.Fail(kExitFailed, path + ": verify failed: " + ImageCheckText(check));

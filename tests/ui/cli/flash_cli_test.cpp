@@ -238,7 +238,9 @@ TEST_F(FlashCliTest, FlashOnTheVirtualControllersWithProgressLinesOrABar) {
       args.push_back("--yes");
     ASSERT_EQ(Run(args, row.terminal ? "y\n" : ""), 0) << Err();
     EXPECT_NE(Out().find(row.says), std::string::npos) << Out();
-    EXPECT_NE(Out().find("/dev/hidraw-virtual0: New firmware 2.00 and current is 1.37"),
+    // The question is asked on the terminal (stderr); with --yes the answer is a line of output.
+    EXPECT_NE((row.terminal ? Err() : Out())
+                  .find("/dev/hidraw-virtual0: New firmware 2.00 and current is 1.37"),
               std::string::npos);
     EXPECT_NE(Out().find("/dev/hidraw-virtual0: Firmware upgraded!\n"), std::string::npos);
     if (!row.terminal) {
@@ -256,7 +258,8 @@ TEST_F(FlashCliTest, TheConfirmationIsAskedOnTheTerminalAndNeverGuessedWithoutOn
 
   m_bTerminal = true;
   EXPECT_EQ(Run({"flash", Sample()}, "n\n"), 1);
-  EXPECT_NE(Out().find("New firmware 2.00 and current is 1.37 Update? [y/N] "), std::string::npos);
+  EXPECT_NE(Err().find("New firmware 2.00 and current is 1.37 Update? [y/N] "), std::string::npos);
+  EXPECT_EQ(Out().find("[y/N]"), std::string::npos);  // the output may be redirected
   EXPECT_NE(Err().find("virtual0: not updated: the new version was not confirmed"),
             std::string::npos);
   EXPECT_TRUE(loader->m_erases.empty());
@@ -272,13 +275,26 @@ TEST_F(FlashCliTest, AllUpdatesEveryControllerAndOneFailureStopsNoOther) {
   EXPECT_EQ(first->VersionWord(), 200u);
   EXPECT_EQ(third->VersionWord(), 200u);
   EXPECT_EQ(failing->m_nChunks, 100);
-  EXPECT_EQ(Err(), "tarvix-flash: /dev/hidraw-virtual1: update failed: Firmware update failure\n");
+  EXPECT_EQ(Err(),
+            "tarvix-flash: /dev/hidraw-virtual1: update failed: Firmware update failure (the "
+            "controller reported failure code 21 after 3200 bytes)\n");
   EXPECT_NE(Out().find("virtual0: Firmware upgraded!\n"), std::string::npos);
   EXPECT_NE(Out().find("virtual2: Firmware upgraded!\n"), std::string::npos);
-  // Without --all only the first controller is updated.
+  // Without --all and --device nothing is updated: the controllers are listed, and an empty
+  // --device (an unset variable) names none.
   m_out.str("");
-  EXPECT_EQ(Run({"flash", Sample(), "--yes"}), 0);
-  EXPECT_EQ(Out().find("virtual1"), std::string::npos);
+  m_err.str("");
+  for (std::vector<std::string> args : {std::vector<std::string>{"flash", Sample(), "--yes"},
+                                        {"flash", Sample(), "--yes", "--device", ""}}) {
+    EXPECT_EQ(Run(args), 2);
+    EXPECT_EQ(first->m_erases.size(), 2u);  // image and version area, by the --all update only
+  }
+  EXPECT_NE(Err().find("several controllers are attached; name one with --device PATH, or use "
+                       "--all:\n  /dev/hidraw-virtual0\n  /dev/hidraw-virtual1\n"),
+            std::string::npos)
+      << Err();
+  EXPECT_NE(Err().find("--device needs a path"), std::string::npos);
+  EXPECT_TRUE(Out().empty());
 }
 
 TEST_F(FlashCliTest, VerifyReadsTheImageBackAndFindsTheByteThatDidNotHold) {
