@@ -148,6 +148,8 @@ HidHandle VirtualHidPlatform::Open(const std::string& path, HidOpenResult* resul
   std::shared_ptr<Interface> itf = FindPlugged(path);
   if (itf && !itf->openable) {
     outcome = HidOpenResult::kAccessDenied;
+  } else if (itf && m_faults[path].refuseOpens > 0) {
+    --m_faults[path].refuseOpens;  // kFailed: the system could not open it
   } else if (itf) {
     handle = m_nextHandle++;
     m_handles[handle] = itf;

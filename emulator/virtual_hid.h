@@ -51,6 +51,7 @@ struct WireFaults {
   int corruptNextReplies = 0;   // the next N replies arrive with every byte inverted
   int unplugAfterReports = -1;  // -1: never; N: unplugged right after the N-th host report
   int refuseReport = 0;         // 0: never; N: the N-th host report fails to go out (cable stays)
+  int refuseOpens = 0;          // the next N opens fail for another reason than permission
   uint32_t latencyMs = 0;       // each reply becomes readable this long after the host's report
 };
 

@@ -47,10 +47,11 @@ ControllerSession::Result ControllerSession::Update(const std::u16string& firmwa
   m_window.RunUpdateEvents(m_dlg);
   m_window.EndProgressLine();
   *message = OneLine(m_window.LastMessage());
-  if (m_window.m_bStoppedByUser)
-    return Result::kStopped;
+  // A stop that came after the update had already succeeded changes nothing.
   if (m_window.m_bDoneShown)
     return Result::kUpgraded;
+  if (m_window.m_bStoppedByUser)
+    return Result::kStopped;
   if (m_window.m_bConfirmRefused)
     return Result::kCancelled;
   // A file that does not open (held by another program, say) is a failure with its cause, not a

@@ -2,16 +2,22 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <functional>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 #include "appmode/serial_mask.h"
 #include "base/clock.h"
 #include "base/local_text.h"
+#include "boot/boot_packet.h"
 #include "emulator/dat_writer.h"
 #include "emulator/demo_sample.h"
 #include "emulator/virtual_boot_loader.h"
 #include "emulator/virtual_running_firmware.h"
+#include "tests/support/held_file.h"
 #include "tests/support/temp_folder.h"
 #include "ui/cli/cli.h"
 #include "ui/cli/flash_main.h"
@@ -19,16 +25,30 @@
 
 namespace {
 
-// Passes reports to a boot loader and presses Ctrl-C after the n-th.
-class InterruptedLoader : public VirtualBootLoader {
+// A boot loader with a hook that runs before each report it takes: the report's number and command.
+class HookedLoader : public VirtualBootLoader {
  public:
   void OnReport(const uint8_t* report, const ReplyFn& reply) override {
-    if (++m_reports == 100)
-      RequestInterrupt();
+    if (m_hook)
+      m_hook(*this, ++m_reports, static_cast<uint16_t>(report[2] | report[3] << 8));
     VirtualBootLoader::OnReport(report, reply);
   }
+  std::function<void(HookedLoader&, int, uint16_t)> m_hook;
   int m_reports = 0;
 };
+
+// Sends the signal (0: Ctrl-C as the terminal sees it) from the controller's side at a known
+// point, and lets the controller go on only once the front end has asked the update to stop.
+void StopHere(int signal) {
+  if (signal == 0)
+    RequestInterrupt();
+  else
+    std::raise(signal);
+  if (signal == SIGPIPE)
+    return;  // ignored: nothing is to stop
+  for (int i = 0; i < 2000 && !g_bStop.load(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
 class FlashCliTest : public ::testing::Test {
  protected:
@@ -107,6 +127,26 @@ TEST_F(FlashCliTest, UsageAndHelp) {
 TEST_F(FlashCliTest, ListTellsModeVersionAndLayoutAndWhoMayNotBeOpened) {
   EXPECT_EQ(Run({"list"}), 3);
   EXPECT_NE(Err().find("no controller found"), std::string::npos);
+
+  m_err.str("");
+  // An erased version area reads "erased" in both forms; a controller that fails to open for
+  // another reason than permission is named once, and the others still list.
+  PlugBoot(kBoot0,
+           std::make_shared<VirtualBootLoader>(BootLoaderConfig{.versionWord = 0xFFFFFFFF}));
+  m_platform.Plug("/dev/hidraw7", 0x7A3D, 0x3208, nullptr);
+  m_platform.Faults("/dev/hidraw7").refuseOpens = 2;
+  EXPECT_EQ(Run({"list"}), 0) << Err();
+  EXPECT_NE(Out().find("  version      erased (0xffffffff)\n"), std::string::npos) << Out();
+  EXPECT_NE(Out().find("/dev/hidraw7  7a3d:3208  boot loader\n  cannot be opened\n"),
+            std::string::npos);
+  EXPECT_EQ(Err(), "tarvix-flash: /dev/hidraw7: cannot be opened\n");
+  EXPECT_EQ(Run({"list", "--json"}), 0);
+  EXPECT_NE(Out().find("\"version\": \"erased\", \"versionWord\": \"0xffffffff\""),
+            std::string::npos);
+  m_platform.Unplug("/dev/hidraw7");
+  m_platform.Unplug(kBoot0);
+  m_out.str("");
+  m_err.str("");
 
   PlugBoot(kBoot0);
   PlugApp(kApp1, {.versionWord = 0x00030089});
@@ -217,6 +257,16 @@ TEST_F(FlashCliTest, FlashRefusesEveryFileTheDialogRefuses) {
                          "): The Firmware not recognized!\n");
   }
   EXPECT_EQ(Run({"flash", m_folder.m_path.string() + "/missing.dat", "--yes"}), 2);
+
+  // A file name that is not UTF-8 opens as the bytes it is; a file another program holds is a
+  // failure that says so, not a refused file.
+  const std::string odd = m_folder.m_path.string() + "/bad\xff.dat";
+  ASSERT_TRUE(WriteFile(odd, DemoSampleDat()));
+  EXPECT_EQ(Run({"flash", odd, "--yes"}), 0) << Err();
+  HeldFile held(odd);
+  m_err.str("");
+  EXPECT_EQ(Run({"flash", odd, "--yes"}), 1);
+  EXPECT_EQ(Err(), "tarvix-flash: " + odd + ": cannot be opened: held by another program\n");
 }
 
 TEST_F(FlashCliTest, FlashOnTheVirtualControllersWithProgressLinesOrABar) {
@@ -298,7 +348,8 @@ TEST_F(FlashCliTest, AllUpdatesEveryControllerAndOneFailureStopsNoOther) {
 }
 
 TEST_F(FlashCliTest, VerifyReadsTheImageBackAndFindsTheByteThatDidNotHold) {
-  auto loader = PlugBoot(kBoot0);
+  auto loader = std::make_shared<HookedLoader>();
+  PlugBoot(kBoot0, loader);
   EXPECT_EQ(Run({"verify", Sample()}), 1);  // still the old firmware
   EXPECT_NE(Err().find("verify failed: first difference at 0x08003400"), std::string::npos);
 
@@ -318,7 +369,14 @@ TEST_F(FlashCliTest, VerifyReadsTheImageBackAndFindsTheByteThatDidNotHold) {
                        "(verified)\n"),
             std::string::npos)
       << Out();
-  EXPECT_EQ(Run({"verify", Sample()}), 0);
+  // A read reply that comes twice (as one that came after its read's time-out) is not taken as
+  // the answer to the next read.
+  loader->m_reports = 0;
+  loader->m_hook = [](HookedLoader& l, int report, uint16_t) {
+    if (report == 10)
+      l.m_nRepeatedReplies = 1;
+  };
+  EXPECT_EQ(Run({"verify", Sample()}), 0) << Err();
   EXPECT_NE(Out().find("the image reads back as in the file (49152 bytes)"), std::string::npos);
 
   auto firmware = PlugApp(kApp1);
@@ -331,16 +389,83 @@ TEST_F(FlashCliTest, VerifyReadsTheImageBackAndFindsTheByteThatDidNotHold) {
   EXPECT_EQ(Run({"verify", Sample(), "--device", kApp1}), 1);
 }
 
-TEST_F(FlashCliTest, CtrlCStopsTheUpdateAsAConfirmedCloseAndSaysWhatIsLeft) {
-  auto loader = PlugBoot(kBoot0, std::make_shared<InterruptedLoader>());
+// Ctrl-C, SIGTERM and SIGHUP stop an update as a confirmed close does, and the line says what the
+// controller holds; a closed output (SIGPIPE) stops nothing.
+TEST_F(FlashCliTest, SignalsStopTheUpdateInOrderAndSayWhatIsLeft) {
+  constexpr uint16_t kAnyCommand = 0;
+  struct Row {
+    int signal;  // 0: Ctrl-C
+    bool verify;
+    uint16_t command;  // the hook strikes at this command's first report after the image...
+    int report;        // ...or at this report (kAnyCommand)
+    int exitCode;
+    std::string says;  // the line on stderr
+  };
+  const std::string whole =
+      "update stopped; the controller needs a whole update: put it in its boot loader (L+R+HOME) "
+      "and flash it again";
+  const Row rows[] = {
+      {0, false, kAnyCommand, 100, 1, whole},
+      {SIGTERM, false, kAnyCommand, 100, 1, whole},
+      {SIGHUP, false, kAnyCommand, 100, 1, whole},
+      {0, true, BOOT_CMD_READ, 0, 1,
+       "update stopped during the read-back: the image and version are written but were not "
+       "verified, and the boot loader was not told to finish"},
+      {0, false, BOOT_CMD_FINISH, 0, 1,
+       "update stopped after the image and version were written whole; only the finishing "
+       "exchange did not take place"},
+      {SIGPIPE, false, kAnyCommand, 100, 0, ""},
+  };
+  InstallStopSignals();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.says);
+    m_platform.Unplug(kBoot0);
+    auto loader = std::make_shared<HookedLoader>();
+    bool imageDone = false;  // the version word went out: what follows is read-back or finish
+    loader->m_hook = [&](HookedLoader&, int report, uint16_t command) {
+      imageDone = imageDone || command == BOOT_CMD_WRITE;
+      if ((row.command == kAnyCommand && report == row.report) ||
+          (imageDone && command == row.command && row.command != kAnyCommand)) {
+        StopHere(row.signal);
+        imageDone = false;
+      }
+    };
+    PlugBoot(kBoot0, loader);
+    m_err.str("");
+    std::vector<std::string> args = {"flash", Sample(), "--yes"};
+    if (row.verify)
+      args.push_back("--verify");
+    EXPECT_EQ(Run(args), row.exitCode);
+    if (row.exitCode) {
+      EXPECT_EQ(Err(), "tarvix-flash: /dev/hidraw-virtual0: " + row.says + "\n");
+      EXPECT_EQ(loader->m_bFinished, row.command == BOOT_CMD_FINISH);
+    } else {
+      EXPECT_EQ(loader->VersionWord(), 200u);
+    }
+  }
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+    std::signal(signal, SIG_DFL);
+
+  // Ctrl-C ends --all too: no other controller is started.
+  m_platform.Unplug(kBoot0);
+  auto loader = std::make_shared<HookedLoader>();
+  loader->m_hook = [](HookedLoader&, int report, uint16_t) {
+    if (report == 100)
+      RequestInterrupt();
+  };
+  PlugBoot(kBoot0, loader);
   PlugBoot("/dev/hidraw-virtual2");
+  m_out.str("");
   EXPECT_EQ(Run({"flash", Sample(), "--all", "--yes"}), 1);
-  EXPECT_EQ(Err(),
-            "tarvix-flash: /dev/hidraw-virtual0: update stopped; the controller needs a "
-            "whole update: put it in its boot loader (L+R+HOME) and flash it again\n");
-  EXPECT_EQ(loader->m_bFinished, 0);
   EXPECT_NE(loader->VersionWord(), 200u);                // the new version was never set
   EXPECT_EQ(Out().find("virtual2"), std::string::npos);  // no other controller is started
+
+  // A closed output makes its writes fail quietly; the update goes on to its end.
+  m_platform.Unplug("/dev/hidraw-virtual2");
+  m_out.setstate(std::ios::badbit);
+  EXPECT_EQ(Run({"flash", Sample(), "--yes"}), 0) << Err();
+  EXPECT_EQ(loader->VersionWord(), 200u);
+  m_out.clear();
 }
 
 TEST_F(FlashCliTest, TheDialogsTextsComeInTheUsersLanguage) {
