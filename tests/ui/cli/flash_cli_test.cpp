@@ -28,6 +28,7 @@ namespace {
 // A boot loader with a hook that runs before each report it takes: the report's number and command.
 class HookedLoader : public VirtualBootLoader {
  public:
+  using VirtualBootLoader::VirtualBootLoader;
   void OnReport(const uint8_t* report, const ReplyFn& reply) override {
     if (m_hook)
       m_hook(*this, ++m_reports, static_cast<uint16_t>(report[2] | report[3] << 8));
@@ -267,6 +268,23 @@ TEST_F(FlashCliTest, FlashRefusesEveryFileTheDialogRefuses) {
   m_err.str("");
   EXPECT_EQ(Run({"flash", odd, "--yes"}), 1);
   EXPECT_EQ(Err(), "tarvix-flash: " + odd + ": cannot be opened: held by another program\n");
+
+  // A file another program takes after the start-up is a failure with its cause, never the
+  // start-up's instructions box (a boot loader with an erased version area shows one).
+  const std::string late = Sample();
+  std::unique_ptr<HeldFile> heldLate;
+  auto erased = std::make_shared<HookedLoader>(BootLoaderConfig{.versionWord = 0xFFFFFFFF});
+  erased->m_hook = [&](HookedLoader&, int report, uint16_t) {
+    if (report == 4)  // the last read of the identification
+      heldLate = std::make_unique<HeldFile>(late);
+  };
+  m_platform.Unplug(kBoot0);
+  PlugBoot(kBoot0, erased);
+  m_err.str("");
+  EXPECT_EQ(Run({"flash", late, "--yes"}), 1);
+  EXPECT_EQ(Err(),
+            "tarvix-flash: /dev/hidraw-virtual0: update failed: the update did not complete (the "
+            "firmware file cannot be opened: held by another program)\n");
 }
 
 TEST_F(FlashCliTest, FlashOnTheVirtualControllersWithProgressLinesOrABar) {
