@@ -89,8 +89,8 @@ class CUpdateDlg {
   void OnWorkerEnded();
   // For the window's last moments, when it closes whatever the update does: stops a running
   // update and answers 1 while its worker must still be waited for (the caller processes events
-  // and asks again); answers 0 once the worker has ended (joined) or was abandoned, and the dialog
-  // has let go of its window.
+  // and asks again; the close timer keeps the events coming); answers 0 once the worker has ended
+  // (joined) or was abandoned after kCloseGraceMs, and the dialog has let go of its window.
   int PrepareToClose();
   int IsUpdateRunning() const { return m_nLinkOwner.load() == LINK_UPDATE; }
   int IsClosePending() const { return m_bClosePending.load(); }

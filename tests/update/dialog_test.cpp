@@ -284,4 +284,25 @@ TEST_F(DialogTest, ClosingAsksOnlyWhileAnUpdateRuns) {
   EXPECT_EQ(m_dlg->PrepareToClose(), 0);
 }
 
+// The window's last moments without a confirmed close (the event loop ended some other way): a
+// stuck worker is waited for no longer than the grace time either.
+TEST_F(DialogTest, TheLastMomentsWaitForAStuckWorkerNoLongerThanTheGraceTime) {
+  ASSERT_EQ(m_dlg->OnInitDialog(), 1);
+  ASSERT_EQ(m_dlg->AcquireLink(LINK_UPDATE), 1);
+  g_bStop = 0;
+  g_releaseWorker = 0;
+  m_dlg->StartUpdateThread(WaitingWorker);
+  EXPECT_EQ(m_dlg->PrepareToClose(), 1);
+  EXPECT_EQ(g_bStop.load(), 1);
+  EXPECT_EQ(m_window.m_timers.count(CUpdateDlg::kCloseTimerId), 1u);  // the loop keeps waking
+  m_clock.SleepMs(CUpdateDlg::kCloseGraceMs - 1);
+  EXPECT_EQ(m_dlg->PrepareToClose(), 1);
+  m_clock.SleepMs(1);
+  EXPECT_EQ(m_dlg->PrepareToClose(), 0);
+  EXPECT_EQ(m_dlg->IsWorkerAbandoned(), 1);
+  EXPECT_TRUE(m_window.m_timers.empty());
+  g_releaseWorker = 1;
+  m_dlg->m_worker.join();  // the dialog has let go of its window: no end notice comes
+}
+
 }  // namespace
