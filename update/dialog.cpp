@@ -192,13 +192,23 @@ int CUpdateDlg::PrepareToClose() {
     if (!m_bClosePending) {  // the first call stops the update for good
       g_bStop = 1;
       m_bClosePending = 1;
-      if (m_pWnd)
+      m_nCloseDeadlineMs = GetClock().NowMs() + kCloseGraceMs;
+      if (m_pWnd) {
         m_pWnd->CloseWorkerDialogs();
+        m_pWnd->StartTimer(kCloseTimerId, kCloseTimerMs);  // wakes the caller's event loop
+      }
     }
-    return 1;
+    if (GetClock().NowMs() < m_nCloseDeadlineMs)
+      return 1;
+    // However the window's last moments came, a worker stuck in a system call is waited for no
+    // longer than a confirmed close waits for it.
+    Trace("update thread did not end, closing without it\n");
+    m_bWorkerAbandoned = 1;
   }
   if (!IsUpdateRunning() && m_worker.joinable())
     m_worker.join();
+  if (m_pWnd)
+    m_pWnd->StopTimer(kCloseTimerId);
   m_Hid.m_hNotifyWnd = nullptr;
   m_pWnd = nullptr;
   return 0;
