@@ -51,6 +51,8 @@ const char* OpenResultText(HidOpenResult result) {
       if (const IHidPlatform* platform = GetHidPlatform())
         return platform->AccessDeniedText();
       return "access denied";
+    case HidOpenResult::kBusy:
+      return "busy: another program is talking to it";
     case HidOpenResult::kFailed:
       break;
   }
@@ -91,6 +93,7 @@ CHid::~CHid() {
 }
 
 void CHid::CloseHandles() {
+  m_lock.reset();
   IHidPlatform* platform = GetHidPlatform();
   if (m_hWriteHandle != INVALID_HANDLE_VALUE) {
     if (platform)
@@ -175,12 +178,19 @@ int CHid::OpenHid() {
   if (!platform)
     return 0;
   std::string path = Utf16ToUtf8(m_DevicePath);
+  // One conversation with a controller at a time, whichever program holds it.
+  m_lock = platform->LockController(path);
+  if (!m_lock) {
+    SetLastError(HidOpenResult::kBusy, OpenResultText(HidOpenResult::kBusy));
+    return 0;
+  }
   HidOpenResult result = HidOpenResult::kFailed;
   m_hWriteHandle = platform->Open(path, &result);
   if (m_hWriteHandle != INVALID_HANDLE_VALUE)
     m_hReadHandle = platform->Open(path, &result);
   if (m_hReadHandle == INVALID_HANDLE_VALUE) {
     SetLastError(result, OpenResultText(result));
+    m_lock.reset();
     return 0;
   }
   SetLastError(HidOpenResult::kOk, "");

@@ -80,9 +80,9 @@ class CHid {
   int DetectDevice();
   // Starts the arrival and removal notices for m_hNotifyWnd. Answers 1 when a monitor came back.
   int RegisterDeviceNotify();
-  // Opens the write and the read handle on m_DevicePath (closing earlier ones first) and sets the
-  // read time-out to 200 ms. Answers 1 on success, else 0 with the cause in m_nLastOpenResult and
-  // m_LastError.
+  // Takes the controller's hold (kBusy while another conversation has it), opens the write and the
+  // read handle on m_DevicePath (closing earlier ones first) and sets the read time-out to 200 ms.
+  // Answers 1 on success, else 0 with the cause in m_nLastOpenResult and m_LastError.
   int OpenHid();
   void SetReadTimeout(uint32_t milliseconds);
 
@@ -109,8 +109,12 @@ class CHid {
   // kOk and "" after a success.
   HidOpenResult m_nLastOpenResult = HidOpenResult::kOk;
   std::string m_LastError;
+  // Ends the conversation OpenHid began: lets go of the controller's hold (the handles stay).
+  void EndConversation() { m_lock.reset(); }
 
  private:
+  // The hold on the controller for the conversation under way (OpenHid to EndConversation).
+  std::unique_ptr<IControllerLock> m_lock;
   void SetLastError(HidOpenResult result, const char* text);
   void CloseHandles();
 };

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "device/controller_lock.h"
 #include "device/device_notify.h"
 
 // An open HID interface. Values are chosen by the platform; kNoHidHandle means "not open".
@@ -21,7 +22,7 @@ struct HidInterfaceInfo {
   uint16_t productId = 0;
 };
 
-enum class HidOpenResult { kOk, kAccessDenied, kFailed };
+enum class HidOpenResult { kOk, kAccessDenied, kFailed, kBusy };
 
 enum class HidReadResult { kReport, kTimeout, kError };
 
@@ -43,10 +44,18 @@ class IHidPlatform {
   virtual void Close(HidHandle handle) = 0;
   // Starts watching HID arrival and removal; nullptr when the platform cannot.
   virtual std::unique_ptr<IDeviceMonitor> CreateMonitor() = 0;
+  // Takes the advisory hold on the controller at path for one conversation, without waiting; null
+  // while another conversation holds it. The default holds within this platform object only.
+  virtual std::unique_ptr<IControllerLock> LockController(const std::string& path) {
+    return m_locks.TryLock(path);
+  }
   // A controller whose open answered kAccessDenied, and what the user can do about it (one line).
   virtual const char* AccessDeniedText() const {
     return "access denied; install the udev rule to use the controller without root";
   }
+
+ private:
+  ControllerLockTable m_locks;
 };
 
 // The process's HID platform. Starts as nullptr: main() installs the hidapi platform, tests and the

@@ -66,6 +66,9 @@ int CUpdateDlg::AcquireLink(int owner) {
 }
 
 void CUpdateDlg::ReleaseLink(int owner) {
+  // The hold on the controller goes first, while nobody else may take the link.
+  if (m_nLinkOwner.load() == owner)
+    m_Hid.EndConversation();
   int expected = owner;
   m_nLinkOwner.compare_exchange_strong(expected, LINK_FREE);
 }

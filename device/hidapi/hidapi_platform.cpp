@@ -1,10 +1,13 @@
 #include "device/hidapi/hidapi_platform.h"
 
+#include <fcntl.h>
 #include <hidapi/hidapi.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "device/hidapi/udev_monitor.h"
@@ -12,6 +15,24 @@
 namespace {
 hid_device* Device(HidHandle handle) {
   return reinterpret_cast<hid_device*>(handle);
+}
+
+// A held lock file; closing the descriptor releases the flock.
+class FileLock : public IControllerLock {
+ public:
+  explicit FileLock(int fd) : m_fd(fd) {}
+  ~FileLock() override {
+    if (m_fd >= 0)
+      ::close(m_fd);
+  }
+
+ private:
+  int m_fd;
+};
+
+std::string RuntimeFolder() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  return runtime && runtime[0] == '/' ? runtime : "/tmp";
 }
 }  // namespace
 
@@ -79,4 +100,17 @@ void HidapiPlatform::Close(HidHandle handle) {
 
 std::unique_ptr<IDeviceMonitor> HidapiPlatform::CreateMonitor() {
   return UdevMonitor::Create();
+}
+
+std::unique_ptr<IControllerLock> HidapiPlatform::LockController(const std::string& path) {
+  std::string file = RuntimeFolder() + "/" + ControllerLockName(path) + ".lock";
+  int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0)
+    return std::make_unique<FileLock>(-1);  // advisory only: no lock file, no hold
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    bool held = errno == EWOULDBLOCK;
+    ::close(fd);
+    return held ? nullptr : std::make_unique<FileLock>(-1);
+  }
+  return std::make_unique<FileLock>(fd);
 }

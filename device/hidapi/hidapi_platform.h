@@ -15,4 +15,8 @@ class HidapiPlatform : public IHidPlatform {
   HidReadResult Read(HidHandle handle, uint8_t* payload64, uint32_t timeoutMs) override;
   void Close(HidHandle handle) override;
   std::unique_ptr<IDeviceMonitor> CreateMonitor() override;
+  // A lock file per controller in the user's runtime folder ($XDG_RUNTIME_DIR, else /tmp), held
+  // with flock: every program of ours on this system sees it. Where no lock file can be made the
+  // conversation goes on without one.
+  std::unique_ptr<IControllerLock> LockController(const std::string& path) override;
 };

@@ -230,3 +230,35 @@ std::unique_ptr<IDeviceMonitor> Win32HidPlatform::CreateMonitor() {
   m_api.getHidGuid(&hidClass);
   return std::make_unique<Win32DeviceMonitor>(m_api, hidClass);
 }
+
+namespace {
+
+// A taken semaphore: given back (and its handle closed) when destroyed, from any thread.
+class SemaphoreLock : public IControllerLock {
+ public:
+  explicit SemaphoreLock(HANDLE semaphore) : m_semaphore(semaphore) {}
+  ~SemaphoreLock() override {
+    if (m_semaphore == nullptr)
+      return;
+    ::ReleaseSemaphore(m_semaphore, 1, nullptr);
+    ::CloseHandle(m_semaphore);
+  }
+
+ private:
+  HANDLE m_semaphore;
+};
+
+}  // namespace
+
+std::unique_ptr<IControllerLock> Win32HidPlatform::LockController(const std::string& path) {
+  std::u16string name = Utf8ToUtf16("Local\\" + ControllerLockName(path));
+  std::wstring wide(name.begin(), name.end());
+  HANDLE semaphore = ::CreateSemaphoreW(nullptr, 1, 1, wide.c_str());
+  if (semaphore == nullptr)
+    return std::make_unique<SemaphoreLock>(nullptr);  // advisory only: no object, no hold
+  if (::WaitForSingleObject(semaphore, 0) != WAIT_OBJECT_0) {
+    ::CloseHandle(semaphore);
+    return nullptr;
+  }
+  return std::make_unique<SemaphoreLock>(semaphore);
+}

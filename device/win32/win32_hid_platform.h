@@ -29,6 +29,10 @@ class Win32HidPlatform : public IHidPlatform {
   void Close(HidHandle handle) override;
   // A monitor that registers the dialog's window for the HID class (IDeviceMonitor::WatchWindow).
   std::unique_ptr<IDeviceMonitor> CreateMonitor() override;
+  // A named semaphore per controller in the session's namespace ("Local\\tarvix-update-..."):
+  // every program of ours in the session sees it. Where none can be made the conversation goes on
+  // without one.
+  std::unique_ptr<IControllerLock> LockController(const std::string& path) override;
   // Windows lets every user open a HID device: a refusal means it is someone else's.
   const char* AccessDeniedText() const override {
     return "access denied; another program has the controller open; close it and plug the "

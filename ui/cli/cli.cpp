@@ -105,6 +105,8 @@ int OpenFailure(const Cli& cli, const std::string& path, HidOpenResult result,
                 const std::string& cause) {
   if (result == HidOpenResult::kAccessDenied)
     return cli.Fail(kExitNoAccess, path + ": " + cause);
+  if (result == HidOpenResult::kBusy)
+    return cli.Fail(kExitFailed, path + ": " + cause);
   return cli.Fail(kExitNoDevice, path + ": " + (cause.empty() ? "no controller found" : cause));
 }
 

@@ -25,7 +25,8 @@ ControllerSession::~ControllerSession() {
 
 int ControllerSession::Open() {
   m_dlg.OnInitDialog();
-  if (!m_dlg.m_Hid.m_bDeviceFound)
+  // Found, but another program is talking to it: nothing of it can be told.
+  if (!m_dlg.m_Hid.m_bDeviceFound || m_dlg.m_Hid.m_nLastOpenResult == HidOpenResult::kBusy)
     return 0;
   m_bBootLoader = g_bBootMode.load();
   m_version = cur_devVersion.load();

@@ -16,8 +16,8 @@ class ControllerSession {
   ~ControllerSession();
 
   // Detects the controller at the path and queries its version (boot loader: its device type and
-  // layout too), as the dialog's start-up does. Answers 1 when it was found; else the cause is in
-  // m_dlg.m_Hid.m_nLastOpenResult and m_LastError.
+  // layout too), as the dialog's start-up does. Answers 1 when it was found and not busy with
+  // another program; else the cause is in m_dlg.m_Hid.m_nLastOpenResult and m_LastError.
   int Open();
   int IsBootLoader() const { return m_bBootLoader; }
   uint32_t Version() const { return m_version; }

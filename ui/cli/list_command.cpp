@@ -15,10 +15,13 @@ struct Listed {
   BootLayout layout{};
 };
 
-// "cannot be opened", with the reason when there is one to give.
+// "cannot be opened", with the reason when there is one to give; "busy: ..." for a controller
+// another program is talking to.
 std::string OpenProblem(HidOpenResult result) {
   std::string reason = OpenResultText(result);
-  return reason == "cannot be opened" ? reason : "cannot be opened: " + reason;
+  if (result == HidOpenResult::kBusy || reason == "cannot be opened")
+    return reason;
+  return "cannot be opened: " + reason;
 }
 
 // A version word for JSON: the figure, "erased" for an erased version area, null when unknown.
@@ -88,14 +91,15 @@ int RunList(const Cli& cli, const CommandLine& line) {
         c.itf.openResult = session.m_dlg.m_Hid.m_nLastOpenResult;  // gone since the listing
       }
     }
-    if (c.itf.openResult == HidOpenResult::kOk) {
+    if (c.itf.openResult == HidOpenResult::kOk || c.itf.openResult == HidOpenResult::kBusy)
       ++usable;
-    } else {
+    if (c.itf.openResult != HidOpenResult::kOk) {
       // Permission is something the user can mend: it decides the exit code. A controller that
       // fails to open for another reason is told, and counts as missing only when none listed.
       bool denied = c.itf.openResult == HidOpenResult::kAccessDenied;
       cli.Fail(kExitOk,
-               itf.path + ": " + (denied ? OpenResultText(c.itf.openResult) : "cannot be opened"));
+               itf.path + ": " +
+                   (denied ? OpenResultText(c.itf.openResult) : OpenProblem(c.itf.openResult)));
       if (denied)
         exitCode = kExitNoAccess;
     }

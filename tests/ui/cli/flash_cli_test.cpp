@@ -144,6 +144,17 @@ TEST_F(FlashCliTest, ListTellsModeVersionAndLayoutAndWhoMayNotBeOpened) {
   EXPECT_EQ(Run({"list", "--json"}), 0);
   EXPECT_NE(Out().find("\"version\": \"erased\", \"versionWord\": \"0xffffffff\""),
             std::string::npos);
+  // A controller another program is talking to is shown busy and is not updated.
+  {
+    std::unique_ptr<IControllerLock> otherProgram = m_platform.LockController(kBoot0);
+    m_out.str("");
+    EXPECT_EQ(Run({"list"}), 0);
+    EXPECT_NE(Out().find("/dev/hidraw-virtual0  7a3d:3208  boot loader\n  busy: another program "
+                         "is talking to it\n"),
+              std::string::npos)
+        << Out();
+    EXPECT_EQ(Run({"flash", Sample(), "--yes", "--device", kBoot0}), 1);
+  }
   m_platform.Unplug("/dev/hidraw7");
   m_platform.Unplug(kBoot0);
   m_out.str("");
