@@ -95,7 +95,7 @@ const Command kFlashCommand{
     "flash",
     "write a firmware file into controllers",
     "usage: tarvix-flash flash FILE.dat [--device PATH | --all] [--yes] [--verify]\n"
-    "Updates the controller (the first one found, or PATH) with its record of FILE.dat, in its\n"
+    "Updates the controller (the only one attached, or PATH) with its record of FILE.dat, in its\n"
     "boot loader or while it runs its firmware, after confirming the new version.\n"
     "  --device PATH  the controller at PATH (see tarvix-flash list)\n"
     "  --all          every attached controller, one after the other\n"

@@ -44,7 +44,7 @@ const Command kVerifyCommand{
     "verify",
     "read a boot loader's image back and compare it with a firmware file",
     "usage: tarvix-flash verify FILE.dat [--device PATH]\n"
-    "Reads the image of the controller (the first one found, or PATH) back and compares it with\n"
+    "Reads the image of the controller (the only one attached, or PATH) back and compares it with\n"
     "the record of FILE.dat that it would take. Only a boot loader can be read back.\n"
     "  --device PATH  the controller at PATH (see tarvix-flash list)\n",
     {},
