@@ -37,9 +37,9 @@ constexpr int kFileInfoPayloadLength = 28;
 constexpr int kAppSerialPayloadLength = 12;
 constexpr int kDeviceIdBodyLength = 40;  // the identity bytes that are read
 
-// Answers 1 when message (g_InReport from byte 1, 63 readable bytes) is one of the update's own
-// messages from the controller: an identity, or a firmware packet with a version reply, a data
-// request or a failure code. Anything else (ordinary input reports) answers 0.
+// Answers 1 when message (the link's m_InReport from byte 1, 63 readable bytes) is one of the
+// update's own messages from the controller: an identity, or a firmware packet with a version
+// reply, a data request or a failure code. Anything else (ordinary input reports) answers 0.
 int IsUpdateMessage(const uint8_t* message);
 
 // Builds a firmware packet: 0x00, MSG_FIRMWARE, body length u16, command, and with a payload its

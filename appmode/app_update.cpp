@@ -43,15 +43,16 @@ bool LinkLost(uint32_t result) {
 uint32_t ReadStep(CUpdateDlg& dlg, uint64_t* waitedMs) {
   uint64_t start = GetClock().NowMs();
   uint32_t timeout = dlg.m_Hid.m_nReadTimeout.load();
-  uint32_t result = dlg.m_Hid.ReadHid(g_InReport, kPayloadLength);
+  uint8_t* report = dlg.m_Hid.m_InReport;
+  uint32_t result = dlg.m_Hid.ReadHid(report, kPayloadLength);
   *waitedMs += ReadWaitMs(start, result, timeout);
   if (result != WAIT_OBJECT_0) {
     Trace("recv() failed with error code 0x%x\n", result);
     dlg.SendCommand(MSG_READ_FAILED, 0);
     return result;
   }
-  Trace(" %d Bytes received from sender\n", g_InReport[0]);
-  dlg.DispatchReport(g_InReport + 1);
+  Trace(" %d Bytes received from sender\n", report[0]);
+  dlg.DispatchReport(report + 1);
   return result;
 }
 
@@ -162,7 +163,7 @@ void CUpdateDlg::UsbUpdateLoop() {
     // Only the update's own messages are signs of life: a controller that keeps sending its
     // ordinary input reports is still silent as far as the update goes. Restarting the count here
     // also leaves out the time spent in our own boxes and dialogs.
-    if (result == WAIT_OBJECT_0 && IsUpdateMessage(g_InReport + 1)) {
+    if (result == WAIT_OBJECT_0 && IsUpdateMessage(m_Hid.m_InReport + 1)) {
       silentMs = 0;
       continue;
     }
@@ -189,7 +190,7 @@ void CUpdateDlg::QueryDeviceVersion() {
     return;
   cur_devVersion = VERSION_UNKNOWN;
   if (m_Hid.OpenHid()) {
-    if (g_bBootMode) {
+    if (m_Hid.m_bBootMode) {
       IdentifyBootDevice();
     } else {
       SendFirmwarePacket(FW_VERSION, nullptr, 0);

@@ -1,5 +1,5 @@
 // The boot loader's six commands. Each command builds its request afresh, sends it through the
-// dialog's device link and reads the replies into g_InReport.
+// dialog's device link and reads the replies into the link's m_InReport.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -30,32 +30,32 @@ void ControllerGone(CUpdateDlg& dlg, const char* what, uint32_t address) {
 // What one read brought while a command waits for its answer.
 enum class BootRead { kAnswer, kOther, kNothing, kGone };
 
-// Reads one report into g_InReport: the answer to command, another report, nothing within the
-// read time-out, or no link at all (the controller is gone or the link is not open).
+// Reads one report into the link's m_InReport: the answer to command, another report, nothing
+// within the read time-out, or no link at all (the controller is gone or the link is not open).
 BootRead ReadBootReply(CHid& hid, uint16_t command) {
-  uint32_t result = hid.ReadHid(g_InReport, kPayloadLength);
+  uint32_t result = hid.ReadHid(hid.m_InReport, kPayloadLength);
   if (result == WAIT_FAILED || result == WAIT_ABANDONED)
     return BootRead::kGone;
   if (result != WAIT_OBJECT_0)
     return BootRead::kNothing;
-  return IsBootReply(g_InReport, command) ? BootRead::kAnswer : BootRead::kOther;
+  return IsBootReply(hid.m_InReport, command) ? BootRead::kAnswer : BootRead::kOther;
 }
 
-// Answers 1 when the image-write answer in g_InReport echoes the address of an earlier chunk of
-// the image: [base, address). Such an answer is left over from a chunk that went out twice (its
-// first answer came late) and says nothing about the chunk at address. An answer that echoes no
-// such address (this chunk's, or none at all) counts as usual.
+// Answers 1 when the image-write answer in the link's m_InReport echoes the address of an earlier
+// chunk of the image: [base, address). Such an answer is left over from a chunk that went out twice
+// (its first answer came late) and says nothing about the chunk at address. An answer that echoes
+// no such address (this chunk's, or none at all) counts as usual.
 int IsEarlierChunkReply(const CUpdateDlg& dlg, uint32_t address) {
-  uint32_t echoed = BootReplyAddress(g_InReport);
+  uint32_t echoed = BootReplyAddress(dlg.m_Hid.m_InReport);
   return echoed >= dlg.m_nBootBaseAddress && echoed < address ? 1 : 0;
 }
 
-// Answers 1 when the read reply in g_InReport echoes the address and the count of this read. A
+// Answers 1 when the read reply in reply echoes the address and the count of this read. A
 // reply to an earlier read that came after its time-out (and was asked again) echoes another
 // address: taken as this read's answer, it would shift every later comparison by one chunk.
-int IsReplyToThisRead(uint32_t length, uint32_t address) {
-  return BootReplyAddress(g_InReport) == address &&
-                 BootReplyDataLength(g_InReport) == std::min(length, kBootChunkSize)
+int IsReplyToThisRead(const uint8_t* reply, uint32_t length, uint32_t address) {
+  return BootReplyAddress(reply) == address &&
+                 BootReplyDataLength(reply) == std::min(length, kBootChunkSize)
              ? 1
              : 0;
 }
@@ -72,12 +72,12 @@ int ReadCommand(CUpdateDlg& dlg, uint16_t command, uint8_t* destination, uint32_
       return 0;
     BootRead read = ReadBootReply(dlg.m_Hid, command);
     if (read == BootRead::kAnswer && command == BOOT_CMD_READ &&
-        !IsReplyToThisRead(length, address))
+        !IsReplyToThisRead(dlg.m_Hid.m_InReport, length, address))
       read = BootRead::kOther;
     switch (read) {
       case BootRead::kAnswer:
         if (destination)
-          std::memcpy(destination, g_InReport + kBootReplyDataOffset,
+          std::memcpy(destination, dlg.m_Hid.m_InReport + kBootReplyDataOffset,
                       std::min(length, kBootChunkSize));
         return 1;
       case BootRead::kGone:

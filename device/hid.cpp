@@ -6,10 +6,6 @@
 #include "base/trace.h"
 #include "base/wide_string.h"
 
-uint8_t g_OutReport[kReportLength];
-uint8_t g_InReport[kPayloadLength];
-std::atomic<int> g_bBootMode{0};
-
 namespace {
 
 const ControllerIdentity* MatchIdentity(uint16_t vendorId, uint16_t productId) {
@@ -138,7 +134,7 @@ int CHid::FindDevice(HidHandle* handle) {
     SetLastError(HidOpenResult::kOk, "");
     m_DevicePath = Utf8ToUtf16(info.path);
     Trace("m_DevicePath:%s\n", info.path.c_str());
-    g_bBootMode = identity->bootMode;
+    m_bBootMode = identity->bootMode;
     return 1;
   }
   return 0;
@@ -204,15 +200,15 @@ void CHid::SetReadTimeout(uint32_t milliseconds) {
 
 int CHid::WriteHid(const uint8_t* source, uint8_t count) {
   size_t n = std::min<size_t>(count, kPayloadLength);
-  g_OutReport[0] = 0;
+  m_OutReport[0] = 0;
   if (n > 0)
-    std::memcpy(g_OutReport + 1, source, n);
+    std::memcpy(m_OutReport + 1, source, n);
   if (m_hWriteHandle == INVALID_HANDLE_VALUE)
     return 0;
   IHidPlatform* platform = GetHidPlatform();
   if (!platform)
     return 0;
-  return platform->Write(m_hWriteHandle, g_OutReport, kReportLength) ? 1 : 0;
+  return platform->Write(m_hWriteHandle, m_OutReport, kReportLength) ? 1 : 0;
 }
 
 uint32_t CHid::ReadHid(uint8_t* destination, uint8_t count) {

@@ -33,19 +33,11 @@ constexpr int kPayloadLength = 64;
 struct ControllerIdentity {
   uint16_t vendorId;
   uint16_t productId;
-  int bootMode;  // the value discovery gives g_bBootMode
+  int bootMode;  // the value discovery gives the link's m_bBootMode
 };
 constexpr ControllerIdentity kControllerIdentities[] = {
     {0x0483, 0x5750, 0}, {0x7A3D, 0x5750, 0}, {0x7A3D, 0x3208, 1},  // the boot loader
 };
-
-// The output report of both protocols. Never cleared: a write of n payload bytes replaces
-// positions 0..n only, later positions go out again with what the previous report left there.
-extern uint8_t g_OutReport[kReportLength];
-// The payload of the last input report a protocol read: byte i is input report position i + 1.
-extern uint8_t g_InReport[kPayloadLength];
-// 1 when the last successful discovery found the boot loader, 0 for the running firmware.
-extern std::atomic<int> g_bBootMode;
 
 // One controller among the HID interfaces, as ListControllers finds it.
 struct ControllerInterface {
@@ -75,7 +67,7 @@ class CHid {
   // at m_PinnedPath when that is set). Answers 1 and leaves an open handle to it in *handle (the
   // caller closes it), or 0 with the cause in m_nLastOpenResult and m_LastError.
   int FindDevice(HidHandle* handle);
-  // Refreshes m_DevicePath, g_bBootMode and m_bDeviceFound; registers for notices on first call.
+  // Refreshes m_DevicePath, m_bBootMode and m_bDeviceFound; registers for notices on first call.
   // Never leaves the device open. Answers 1 when a controller was found.
   int DetectDevice();
   // Starts the arrival and removal notices for m_hNotifyWnd. Answers 1 when a monitor came back.
@@ -86,7 +78,7 @@ class CHid {
   int OpenHid();
   void SetReadTimeout(uint32_t milliseconds);
 
-  // Builds the report in g_OutReport (id 0, then count payload bytes) and writes all 65 bytes.
+  // Builds the report in m_OutReport (id 0, then count payload bytes) and writes all 65 bytes.
   // Answers nonzero when the platform took the report, 0 otherwise (also without a write handle).
   int WriteHid(const uint8_t* source, uint8_t count);
   // Waits up to m_nReadTimeout ms for one report and copies its positions 1..count to the
@@ -94,6 +86,15 @@ class CHid {
   // handle, at once) or WAIT_FAILED (the read failed), leaving the destination untouched.
   uint32_t ReadHid(uint8_t* destination, uint8_t count);
 
+  // The output report of both protocols, this link's own. Never cleared: a write of n payload
+  // bytes replaces positions 0..n only, later positions go out again with what the previous report
+  // of this link left there (zero before its first report).
+  uint8_t m_OutReport[kReportLength] = {};
+  // The payload of the last input report a protocol read on this link: byte i is input report
+  // position i + 1.
+  uint8_t m_InReport[kPayloadLength] = {};
+  // 1 when the last successful discovery found the boot loader, 0 for the running firmware.
+  std::atomic<int> m_bBootMode{0};
   IDeviceNotifySink* m_hNotifyWnd = nullptr;  // receives the arrival and removal notices
   std::atomic<int> m_bDeviceFound{0};
   HidHandle m_hWriteHandle = kNoHidHandle;

@@ -186,3 +186,38 @@ std::string ImageLoadText(const ImageLoad& load) {
   }
   return "the firmware file cannot be read";
 }
+
+RecordChoice ChooseFirmwareRecord(const std::u16string& path, const RecordTaker& taker) {
+  RecordChoice choice;
+  CFirmwareFile file;
+  if (!file.Open(path)) {
+    choice.refusal = RecordRefusal::kCannotOpen;
+    choice.openResult = file.LastOpenResult();
+    return choice;
+  }
+  file.Close();
+  if (taker.bootMode) {
+    int32_t offset = FindFirmwareRecord(path, taker.deviceType);
+    if (offset < 0) {
+      choice.refusal = RecordRefusal::kNoRecord;
+      return choice;
+    }
+    choice.offset = static_cast<uint32_t>(offset);
+  }
+  uint8_t bytes[kRecordHeaderSize] = {};
+  uint64_t fileLength = 0;
+  uint32_t got = 0;
+  if (!file.Open(path)) {
+    choice.refusal = RecordRefusal::kCannotOpen;
+    choice.openResult = file.LastOpenResult();
+    return choice;
+  }
+  if (!file.GetLength(&fileLength) || !file.Seek(choice.offset) ||
+      !file.Read(bytes, kRecordHeaderSize, &got) || got != kRecordHeaderSize) {
+    choice.refusal = RecordRefusal::kCutShort;
+    return choice;
+  }
+  choice.header = DecodeRecordHeader(bytes);
+  choice.refusal = CheckChosenRecord(choice.header, choice.offset, fileLength, taker);
+  return choice;
+}

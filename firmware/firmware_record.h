@@ -85,12 +85,26 @@ struct RecordTaker {
   uint32_t bootBase = 0;   // boot loader: the image base of its layout
   uint16_t productId = 0;  // running firmware: its product and variant
   uint8_t productVariant = 0;
+  uint32_t deviceType = 0;  // boot loader: the device type it reported
 };
 // The checks of a record found for a controller, in the order the dialog applies them: the image
 // is in the file, a boot loader's record targets its image base, and the running firmware's
 // version floor.
 RecordRefusal CheckChosenRecord(const FirmwareRecordHeader& header, uint32_t recordOffset,
                                 uint64_t fileLength, const RecordTaker& taker);
+
+// The record a controller takes from a file, or why none.
+struct RecordChoice {
+  RecordRefusal refusal = RecordRefusal::kNone;
+  uint32_t offset = 0;                              // the chosen record's (with a header read)
+  FirmwareRecordHeader header;                      // its header, when one was read
+  FileOpenResult openResult = FileOpenResult::kOk;  // why the file did not open (kCannotOpen)
+};
+// Chooses the record of the file at path for taker, as every front end and update does: the
+// boot loader takes the first record of its device type, the running firmware the first record
+// (its file information describes that one); then the record must pass CheckChosenRecord. The
+// header is filled whenever one was read, refused or not. Asks nothing and changes nothing.
+RecordChoice ChooseFirmwareRecord(const std::u16string& path, const RecordTaker& taker);
 
 // ---- The image of a confirmed record ----
 

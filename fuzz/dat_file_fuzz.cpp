@@ -66,7 +66,7 @@ void CheckSelection(const std::u16string& path, const uint8_t* data, size_t size
   FakeWindowSystem window;
   CUpdateDlg dlg;
   dlg.AttachWindow(&window);
-  g_bBootMode = bootMode;
+  dlg.m_Hid.m_bBootMode = bootMode;
   dlg.m_deviceType = kDeviceType;
   dlg.m_nBootBaseAddress = kBootBase;
   dlg.m_productId = 0x105;
@@ -126,6 +126,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   CheckSelection(path, data, size, 1);
   CheckSelection(path, data, size, 0);
-  g_bBootMode = 0;
   return 0;
 }

@@ -168,7 +168,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SetHidPlatform(&platform);
   std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SerialMaskTable);
   std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SpareMaskTable);
-  g_bBootMode = 0;
   g_nFirmwareType = 0;
   g_nUpdateState = STATE_IDLE;
   cur_devVersion = 0x89;

@@ -75,7 +75,7 @@ void CUpdateDlg::OnBnClickedUsbUpdate() {
   m_bTransferComplete = 0;
   m_imageCheck = ImageCheck{};
   m_failureCause.clear();
-  StartUpdateThread(g_bBootMode ? Boot_UpdateThread : Usb_UpdateThread);
+  StartUpdateThread(m_Hid.m_bBootMode ? Boot_UpdateThread : Usb_UpdateThread);
 }
 
 int CUpdateDlg::OnDeviceChange(uint32_t event, uintptr_t /*data*/) {

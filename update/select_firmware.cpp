@@ -41,68 +41,26 @@ std::u16string ConfirmationText(const FirmwareRecordHeader& header, uint32_t dev
   return text + u"\n";
 }
 
-enum class RecordRead { kCannotOpen, kShort, kRead };
-
-// Reads the 28-byte header at offset and the file's length. The file is closed again.
-RecordRead ReadRecordHeader(const std::u16string& path, uint32_t offset,
-                            uint8_t bytes[kRecordHeaderSize], uint64_t* fileLength,
-                            FileOpenResult* openResult) {
-  CFirmwareFile file;
-  int opened = file.Open(path);
-  *openResult = file.LastOpenResult();
-  if (!opened)
-    return RecordRead::kCannotOpen;
-  uint32_t got = 0;
-  if (!file.GetLength(fileLength) || !file.Seek(offset) ||
-      !file.Read(bytes, kRecordHeaderSize, &got) || got != kRecordHeaderSize)
-    return RecordRead::kShort;
-  return RecordRead::kRead;
-}
-
-FileOpenResult TryOpen(const std::u16string& path) {
-  CFirmwareFile file;
-  file.Open(path);
-  return file.LastOpenResult();
-}
-
 // How long LoadConfirmedImage pauses before it tries a held file again.
 constexpr uint32_t kHeldFilePauseMs = 50;
 
 }  // namespace
 
 RecordRefusal CUpdateDlg::LoadFirmwareRecord() {
-  const int bootMode = g_bBootMode.load();
-  // The boot loader takes the record for its device type. The running firmware is sent the
-  // first record's image, so its file information describes the first record too.
-  int32_t offset = 0;
-  if (bootMode) {
-    offset = FindFirmwareRecord(m_strFirmwarePath, m_deviceType);
-    if (offset < 0) {
-      m_fileOpenResult = TryOpen(m_strFirmwarePath);
-      return m_fileOpenResult == FileOpenResult::kOk ? RecordRefusal::kNoRecord
-                                                     : RecordRefusal::kCannotOpen;
-    }
-  }
-
-  uint8_t bytes[kRecordHeaderSize] = {};
-  uint64_t fileLength = 0;
-  switch (ReadRecordHeader(m_strFirmwarePath, static_cast<uint32_t>(offset), bytes, &fileLength,
-                           &m_fileOpenResult)) {
-    case RecordRead::kCannotOpen:
-      return RecordRefusal::kCannotOpen;
-    case RecordRead::kShort:
-      return RecordRefusal::kCutShort;
-    case RecordRead::kRead:
-      break;
-  }
-  m_recordHeader = DecodeRecordHeader(bytes);
+  RecordTaker taker{m_Hid.m_bBootMode.load(), m_nBootBaseAddress, m_productId, m_productVariant,
+                    m_deviceType};
+  RecordChoice choice = ChooseFirmwareRecord(m_strFirmwarePath, taker);
+  m_fileOpenResult = choice.openResult;
+  if (choice.refusal == RecordRefusal::kCannotOpen || choice.refusal == RecordRefusal::kNoRecord ||
+      choice.refusal == RecordRefusal::kCutShort)
+    return choice.refusal;
+  m_recordHeader = choice.header;
   m_desVersion = m_recordHeader.version;
   m_imageSize = m_recordHeader.imageSize;
   m_targetAddress = m_recordHeader.targetAddress;
   m_bytesDone = 0;
-  m_recordOffset = offset;
-  RecordTaker taker{bootMode, m_nBootBaseAddress, m_productId, m_productVariant};
-  return CheckChosenRecord(m_recordHeader, static_cast<uint32_t>(offset), fileLength, taker);
+  m_recordOffset = static_cast<int32_t>(choice.offset);
+  return choice.refusal;
 }
 
 int CUpdateDlg::SelectFirmwareFile() {
@@ -127,7 +85,7 @@ int CUpdateDlg::SelectFirmwareFile() {
     return 0;
   }
 
-  const int bootMode = g_bBootMode.load();
+  const int bootMode = m_Hid.m_bBootMode.load();
   if (ShowMessageBox(ConfirmationText(m_recordHeader, cur_devVersion.load()), MB_OKCANCEL) ==
       IDCANCEL) {
     Trace("MessageBox == IDCANCEL\n");

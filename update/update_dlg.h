@@ -163,7 +163,7 @@ class CUpdateDlg {
 
   // ---- Application-mode update service (appmode/app_update.cpp) ----
   void QueryDeviceVersion();
-  // message: g_InReport from byte 1 (63 readable bytes).
+  // message: the link's m_InReport from byte 1 (63 readable bytes).
   void DispatchReport(const uint8_t* message);
   // body: a type-22 body (message + 4, 59 readable bytes).
   void OnFirmwareMessage(const uint8_t* body);

@@ -194,7 +194,6 @@ class AppFaultMatrixTest : public ::testing::Test {
   void BeginRig() {
     std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SerialMaskTable);
     std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SpareMaskTable);
-    g_bBootMode = 0;
     m_platform = std::make_unique<VirtualHidPlatform>();
     SetHidPlatform(m_platform.get());
     m_window = std::make_unique<ProbeWindow>();

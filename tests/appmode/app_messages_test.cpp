@@ -30,7 +30,6 @@ class AppMessagesTest : public ::testing::Test {
     SetTraceSink([this](const std::string& line) { m_traces.push_back(line); });
     std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SerialMaskTable);
     std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SpareMaskTable);
-    g_bBootMode = 0;
     m_platform.Add({"/dev/hidraw0", 0x0483, 0x5750});
   }
   void TearDown() override {

@@ -72,7 +72,6 @@ class AppUpdateTest : public ::testing::Test {
     SetTraceSink([this](const std::string& line) { m_traces.push_back(line); });
     std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SerialMaskTable);
     std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SpareMaskTable);
-    g_bBootMode = 0;
     g_nFirmwareType = 0;
     m_dir = std::filesystem::path(::testing::TempDir()) /
             ("appmode_" + std::to_string(getpid()) + "_" +
@@ -399,7 +398,7 @@ TEST_F(AppUpdateTest, InBootModeTheQueryIdentifiesTheBootLoader) {
   auto loader = std::make_shared<VirtualBootLoader>();
   m_platform->Plug(kPath, 0x7A3D, 0x3208, loader);
   m_dlg->OnInitDialog();
-  EXPECT_EQ(g_bBootMode.load(), 1);
+  EXPECT_EQ(m_dlg->m_Hid.m_bBootMode.load(), 1);
   EXPECT_EQ(m_dlg->m_deviceType, 0x3009u);
   EXPECT_EQ(cur_devVersion.load(), 0x89u);
   std::vector<std::u16string> titles = m_fake->Titles();
@@ -675,7 +674,6 @@ class AppReadStepTest : public ::testing::Test {
     SetClock(&m_clock);
     SetHidPlatform(&m_platform);
     SetTraceSink([this](const std::string& line) { m_traces.push_back(line); });
-    g_bBootMode = 0;
     m_platform.Add({"/dev/hidraw3", 0x0483, 0x5750});
     m_dlg = std::make_unique<CUpdateDlg>();
     m_dlg->AttachWindow(&m_fake);

@@ -39,7 +39,7 @@ TEST(BootCrc16Test, MatchesCrc16Modbus) {
 }
 
 TEST_F(BootProtocolTest, LengthAboveFortySixIsCutInLengthDataAndCrcButNotInSize) {
-  std::memset(g_OutReport, 0xEE, sizeof g_OutReport);
+  std::memset(m_dlg.m_Hid.m_OutReport, 0xEE, sizeof m_dlg.m_Hid.m_OutReport);
   std::vector<uint8_t> data(50);
   std::iota(data.begin(), data.end(), 1);
   m_dlg.SendBootPacket(data.data(), 50, 0x08003400, 1000, 3, 1);
@@ -73,7 +73,7 @@ TEST_F(BootProtocolTest, LengthAboveFortySixIsCutInLengthDataAndCrcButNotInSize)
 }
 
 TEST_F(BootProtocolTest, TwelveByteMemoryReadSendsHeaderOnlyAndCopiesFromOffsetEighteen) {
-  std::memset(g_OutReport, 0xEE, sizeof g_OutReport);
+  std::memset(m_dlg.m_Hid.m_OutReport, 0xEE, sizeof m_dlg.m_Hid.m_OutReport);
   std::vector<uint8_t> identity = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14};
   QueueReply(5, identity);
   uint8_t destination[16];

@@ -64,7 +64,6 @@ class BootUpdateTest : public ::testing::Test {
     g_pDoneLabel = nullptr;
     m_dlg.reset();
     g_bStop = 1;
-    g_bBootMode = 0;
     SetTraceSink({});
     SetUiLanguageOverride(std::nullopt);
     SetHidPlatform(nullptr);
@@ -86,7 +85,7 @@ class BootUpdateTest : public ::testing::Test {
     g_pProgress = &m_dlg->m_progress;
     g_pDoneLabel = &m_dlg->m_doneLabel;
     ASSERT_EQ(m_dlg->m_Hid.DetectDevice(), 1);
-    ASSERT_EQ(g_bBootMode.load(), 1);
+    ASSERT_EQ(m_dlg->m_Hid.m_bBootMode.load(), 1);
     ASSERT_EQ(m_dlg->m_Hid.OpenHid(), 1);
     m_dlg->IdentifyBootDevice();
     m_identificationTitles = m_window.Titles();

@@ -18,7 +18,6 @@ class HidTest : public ::testing::Test {
   void SetUp() override {
     SetHidPlatform(&m_platform);
     SetTraceSink([this](const std::string& line) { m_traces.push_back(line); });
-    g_bBootMode = 0;
   }
   void TearDown() override {
     SetTraceSink({});
@@ -37,7 +36,7 @@ TEST_F(HidTest, FirstControllerInEnumerationOrderWinsWhateverItsIdentity) {
   CHid hid;
   EXPECT_EQ(hid.DetectDevice(), 1);
   EXPECT_EQ(hid.m_DevicePath, u"/dev/hidraw2");
-  EXPECT_EQ(g_bBootMode.load(), 1);
+  EXPECT_EQ(hid.m_bBootMode.load(), 1);
   EXPECT_EQ(hid.m_bDeviceFound.load(), 1);
   // The interfaces after the match are not examined, and nothing stays open.
   EXPECT_EQ(m_platform.m_openAttempts,
@@ -55,10 +54,10 @@ TEST_F(HidTest, EachIdentitySetsTheBootModeFlag) {
     ScriptedHidPlatform platform;
     SetHidPlatform(&platform);
     platform.Add({"/dev/hidraw5", c.vendor, c.product});
-    g_bBootMode = 1 - c.bootMode;
     CHid hid;
+    hid.m_bBootMode = 1 - c.bootMode;
     EXPECT_EQ(hid.DetectDevice(), 1);
-    EXPECT_EQ(g_bBootMode.load(), c.bootMode) << std::hex << c.vendor << ":" << c.product;
+    EXPECT_EQ(hid.m_bBootMode.load(), c.bootMode) << std::hex << c.vendor << ":" << c.product;
   }
   // Near misses are not controllers.
   ScriptedHidPlatform platform;
@@ -95,7 +94,7 @@ TEST_F(HidTest, FailedDetectionKeepsPathAndModeButClearsFoundFlag) {
   EXPECT_EQ(hid.DetectDevice(), 0);
   EXPECT_EQ(hid.m_bDeviceFound.load(), 0);
   EXPECT_EQ(hid.m_DevicePath, u"/dev/hidraw4");
-  EXPECT_EQ(g_bBootMode.load(), 1);
+  EXPECT_EQ(hid.m_bBootMode.load(), 1);
 }
 
 TEST_F(HidTest, NotificationIsRegisteredOnceWithTheWindowAndReleasedByTheDestructor) {
@@ -130,9 +129,9 @@ TEST_F(HidTest, BeforeOpenWritesFailAndReadsAnswerAbandonedAtOnce) {
   uint8_t data[3] = {7, 8, 9};
   EXPECT_EQ(hid.WriteHid(data, 3), 0);
   // The report is built all the same.
-  EXPECT_EQ(g_OutReport[0], 0);
-  EXPECT_EQ(g_OutReport[1], 7);
-  EXPECT_EQ(g_OutReport[3], 9);
+  EXPECT_EQ(hid.m_OutReport[0], 0);
+  EXPECT_EQ(hid.m_OutReport[1], 7);
+  EXPECT_EQ(hid.m_OutReport[3], 9);
   uint8_t destination[4] = {1, 2, 3, 4};
   EXPECT_EQ(hid.ReadHid(destination, 4), WAIT_ABANDONED);
   EXPECT_EQ(destination[0], 1);

@@ -91,7 +91,6 @@ class FirmwareFuzzTest : public ::testing::Test {
     SetUiLanguageOverride(LANG_EN_US);
   }
   void TearDown() override {
-    g_bBootMode = 0;
     SetUiLanguageOverride(std::nullopt);
     SetTraceSink({});
   }
@@ -123,7 +122,7 @@ TEST_F(FirmwareFuzzTest, SelectionAcceptsOnlyWholeImages) {
   for (int i = 0; i < 1500; ++i) {
     std::vector<uint8_t> bytes = RandomFile(random);
     std::u16string path = folder.Write("fuzz.dat", bytes);
-    g_bBootMode = static_cast<int>(random() % 2);
+    dlg.m_Hid.m_bBootMode = static_cast<int>(random() % 2);
     dlg.m_deviceType = 0x3009;
     dlg.m_productId = 0x105;
     dlg.m_productVariant = static_cast<uint8_t>(random() % 4);
@@ -135,7 +134,7 @@ TEST_F(FirmwareFuzzTest, SelectionAcceptsOnlyWholeImages) {
     if (!result)
       continue;
     ++accepted;
-    int32_t offset = g_bBootMode ? ModelFind(bytes, 0x3009) : 0;
+    int32_t offset = dlg.m_Hid.m_bBootMode ? ModelFind(bytes, 0x3009) : 0;
     ASSERT_EQ(dlg.m_recordOffset, offset) << "file " << i;
     ASSERT_GT(dlg.m_imageSize, 0u);
     ASSERT_LE(uint64_t{static_cast<uint32_t>(offset)} + 28 + dlg.m_imageSize, bytes.size());

@@ -36,7 +36,6 @@ class DialogTest : public ::testing::Test {
     // The mask tables are process globals: the next test starts from the stored words again.
     std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SerialMaskTable);
     std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SpareMaskTable);
-    g_bBootMode = 0;
     SetTraceSink({});
     SetUiLanguageOverride(std::nullopt);
     SetHidPlatform(nullptr);
@@ -104,7 +103,7 @@ TEST_F(DialogTest, StartUpWithABootLoaderPreparesTheMaskBeforeTheExchange) {
   auto loader = std::make_shared<VirtualBootLoader>();
   m_platform.Plug(kPath, 0x7A3D, 0x3208, loader);
   ASSERT_EQ(m_dlg->OnInitDialog(), 1);
-  ASSERT_EQ(g_bBootMode.load(), 1);
+  ASSERT_EQ(m_dlg->m_Hid.m_bBootMode.load(), 1);
   EXPECT_EQ(cur_devVersion.load(), 0x89u);  // the identification ran
   // The identification wrote through the references as constructed (first: the serial mask
   // table), and only then were the references exchanged.

@@ -28,7 +28,7 @@ class SelectFirmwareTest : public ::testing::Test {
     SetTraceSink([this](const std::string& line) { m_traces.push_back(line); });
     m_dlg.AttachWindow(&m_window);
     m_dlg.m_Hid.SetReadTimeout(200);
-    g_bBootMode = 1;
+    m_dlg.m_Hid.m_bBootMode = 1;
     m_dlg.m_deviceType = 0x3009;
     m_dlg.m_nBootBaseAddress = 0x08003400;  // the layout of device type 0x3009
     cur_devVersion = 130;
@@ -37,7 +37,6 @@ class SelectFirmwareTest : public ::testing::Test {
   void TearDown() override {
     SetTraceSink({});
     SetUiLanguageOverride(std::nullopt);
-    g_bBootMode = 0;
   }
 
   // Picks the file in the dialog and answers the confirmation box; answers the selection's result.
@@ -277,7 +276,7 @@ TEST_F(SelectFirmwareTest, VersionFloorOfProduct0x105InApplicationMode) {
       {2, 501, 0, false}, {2, 502, 1, false}, {2, 502, 0, true}, {2, 503, 3, true},
       {2, 137, 0, false}, {3, 1, 0, true},    {255, 1, 5, true},
   };
-  g_bBootMode = 0;
+  m_dlg.m_Hid.m_bBootMode = 0;
   m_dlg.m_productId = 0x105;
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message()
@@ -301,14 +300,14 @@ TEST_F(SelectFirmwareTest, VersionFloorOfProduct0x105InApplicationMode) {
   m_dlg.m_productId = 0x106;
   m_window.ClearRecords();
   EXPECT_EQ(Select(old), 1);
-  g_bBootMode = 1;
+  m_dlg.m_Hid.m_bBootMode = 1;
   m_dlg.m_productId = 0x105;
   m_window.ClearRecords();
   EXPECT_EQ(Select(old), 1);
 }
 
 TEST_F(SelectFirmwareTest, ApplicationModeTakesTheFirstRecordAndSendsTheFileInformation) {
-  g_bBootMode = 0;
+  m_dlg.m_Hid.m_bBootMode = 0;
   m_dlg.m_deviceType = 0x3009;  // fits the second record; application mode still takes the first
   std::u16string path = m_folder.Write(
       "two.dat", BuildDat({{.version = 138, .beta = 2, .deviceType = 0x1, .image = MakeImage(40)},

@@ -28,7 +28,7 @@ int ControllerSession::Open() {
   // Found, but another program is talking to it: nothing of it can be told.
   if (!m_dlg.m_Hid.m_bDeviceFound || m_dlg.m_Hid.m_nLastOpenResult == HidOpenResult::kBusy)
     return 0;
-  m_bBootLoader = g_bBootMode.load();
+  m_bBootLoader = m_dlg.m_Hid.m_bBootMode.load();
   m_version = cur_devVersion.load();
   return 1;
 }

@@ -63,19 +63,17 @@ std::vector<Kind> KindsFor(const std::vector<Record>& records) {
   return kinds;
 }
 
-// The dialog's choice for one kind: the record's index, or -1 and why not.
-int Choose(CUpdateDlg& dlg, const Kind& kind, const std::vector<Record>& records,
+// The choice every update makes for one kind: the record's index, or -1 and why not.
+int Choose(const std::u16string& path, const Kind& kind, const std::vector<Record>& records,
            RecordRefusal* refusal) {
-  g_bBootMode = kind.bootMode;
-  dlg.m_deviceType = kind.deviceType;
-  dlg.m_nBootBaseAddress = kind.layout.base;
-  dlg.m_productId = kind.productId;
-  dlg.m_productVariant = kind.productVariant;
-  *refusal = dlg.LoadFirmwareRecord();
+  RecordTaker taker{kind.bootMode, kind.layout.base, kind.productId, kind.productVariant,
+                    kind.deviceType};
+  RecordChoice choice = ChooseFirmwareRecord(path, taker);
+  *refusal = choice.refusal;
   if (*refusal != RecordRefusal::kNone)
     return -1;
   for (size_t i = 0; i < records.size(); ++i) {
-    if (records[i].offset == static_cast<uint32_t>(dlg.m_recordOffset))
+    if (records[i].offset == choice.offset)
       return static_cast<int>(i);
   }
   return -1;
@@ -102,7 +100,7 @@ int RunInfo(const Cli& cli, const CommandLine& line) {
   if (line.words.size() != 1)
     return cli.Fail(kExitRefused, "info: give one firmware file (see tarvix-flash info --help)");
   const std::string& file = line.words[0];
-  const std::u16string path = Utf8ToUtf16(file);
+  const std::u16string path = FileArgument(file);
   std::vector<Record> records;
   uint64_t length = 0;
   RecordChainEnd end = WalkFirmwareRecords(
@@ -122,17 +120,11 @@ int RunInfo(const Cli& cli, const CommandLine& line) {
   };
   std::vector<Choice> choices;
   bool anyTaken = false;
-  {
-    const int bootMode = g_bBootMode.load();
-    CUpdateDlg dlg;
-    dlg.m_strFirmwarePath = path;
-    for (const Kind& kind : KindsFor(records)) {
-      RecordRefusal refusal = RecordRefusal::kNone;
-      int index = Choose(dlg, kind, records, &refusal);
-      anyTaken = anyTaken || index >= 0;
-      choices.push_back({kind.name, index, refusal});
-    }
-    g_bBootMode = bootMode;
+  for (const Kind& kind : KindsFor(records)) {
+    RecordRefusal refusal = RecordRefusal::kNone;
+    int index = Choose(path, kind, records, &refusal);
+    anyTaken = anyTaken || index >= 0;
+    choices.push_back({kind.name, index, refusal});
   }
 
   std::ostream& out = cli.out;

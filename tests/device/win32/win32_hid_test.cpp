@@ -42,10 +42,9 @@ TEST_F(Win32HidTest, ForeignDevicesComeFirstAndTheControllerIsFoundByItsIdentity
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(list[1].productId, 0x0002);  // asked without access rights
   CHid hid;
-  g_bBootMode = 0;
   EXPECT_EQ(hid.DetectDevice(), 1);
   EXPECT_EQ(hid.m_DevicePath, std::u16string(kController.begin(), kController.end()));
-  EXPECT_EQ(g_bBootMode.load(), 1);
+  EXPECT_EQ(hid.m_bBootMode.load(), 1);
   EXPECT_EQ(m_system.m_openHandles, 0);  // the mouse was opened, asked and closed again
   Controller().plugged = false;
   EXPECT_EQ(hid.DetectDevice(), 0);

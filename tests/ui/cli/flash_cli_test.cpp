@@ -57,7 +57,6 @@ class FlashCliTest : public ::testing::Test {
   void TearDown() override {
     std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SerialMaskTable);
     std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SpareMaskTable);
-    g_bBootMode = 0;
     SetUiLanguageOverride(std::nullopt);
   }
   int Run(std::vector<std::string> args, const std::string& input = "") {
