@@ -11,16 +11,16 @@
 #include "base/trace.h"
 #include "update/update_dlg.h"
 
-uint8_t g_OutMessage[64];
-std::atomic<uint32_t> g_nFirmwareType{0};
-
 namespace {
 
-// Writes one piece: its length into g_OutMessage[0], the bytes after it, and length + 1 bytes out.
+// Writes one piece: its length, the bytes after it, and length + 1 bytes out (only those reach
+// the link's output report).
 int WritePiece(CHid& hid, const uint8_t* piece, size_t length) {
-  g_OutMessage[0] = static_cast<uint8_t>(length);
-  std::memcpy(g_OutMessage + 1, piece, length);
-  return hid.WriteHid(g_OutMessage, static_cast<uint8_t>(length + 1));
+  uint8_t message[kPayloadLength] = {};
+  length = std::min<size_t>(length, kPayloadLength - 1);
+  message[0] = static_cast<uint8_t>(length);
+  std::memcpy(message + 1, piece, length);
+  return hid.WriteHid(message, static_cast<uint8_t>(length + 1));
 }
 
 }  // namespace
@@ -69,7 +69,7 @@ void CUpdateDlg::SendFileInfo() {
 void CUpdateDlg::SendAppSerial() {
   uint8_t payload[kAppSerialPayloadLength];
   for (int i = 0; i < 3; ++i) {
-    m_appSerial[i] = MaskSerialWord(m_serial[i], g_SerialMaskTable);
+    m_appSerial[i] = MaskSerialWord(m_serial[i], m_SerialMaskTable);
     WriteLe32(payload + 4 * i, m_appSerial[i]);
   }
   SendFirmwarePacket(FW_APP_SERIAL, payload, kAppSerialPayloadLength);
@@ -80,7 +80,7 @@ void CUpdateDlg::ParseDeviceId(const uint8_t* body) {
   DeviceIdentity identity = DecodeDeviceId(body);
   for (int i = 0; i < 3; ++i)
     m_serial[i] = identity.serial[i];
-  g_nFirmwareType = identity.firmwareType;
+  m_nFirmwareType = identity.firmwareType;
   m_productVariant = identity.productVariant;
   m_productId = identity.productId;
   Trace("firmware type %d\n", static_cast<int>(identity.firmwareType));

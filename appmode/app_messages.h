@@ -6,8 +6,3 @@
 #include <cstdint>
 
 #include "appmode/app_packet.h"
-
-// The length byte and the message (or message piece) being written; shared by every send.
-extern uint8_t g_OutMessage[64];
-// The firmware type of the last identity message (0..255); 1 and 200 are updated here.
-extern std::atomic<uint32_t> g_nFirmwareType;

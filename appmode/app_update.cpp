@@ -224,7 +224,7 @@ void CUpdateDlg::DispatchReport(const uint8_t* message) {
       }
       ParseDeviceId(body);
       Trace("verification id OK\n");
-      uint32_t type = g_nFirmwareType.load();
+      uint32_t type = m_nFirmwareType.load();
       if (type == 1 || type == 200) {
         // On acceptance the selection has set STATE_FILE_CHOSEN and sent the file information;
         // the controller asks for data next.

@@ -11,10 +11,6 @@
 
 constexpr int kMaskTableWords = 16;
 
-// The stored serial mask table and the spare table of the same form.
-extern uint32_t g_SerialMaskTable[kMaskTableWords];
-extern uint32_t g_SpareMaskTable[kMaskTableWords];
-
 // Written by PrepareSerialMask into words 0..3 of the table named by the first reference.
 constexpr uint32_t kMaskWordsLow[4] = {0x3A61C0D5u, 0x9E2B4F17u, 0x5C08E3A9u, 0xD1F7236Bu};
 // Written by PrepareSerialMask into words 4..7 of the table named by the second reference.

@@ -166,9 +166,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckedPlatform platform;
   platform.Add({"/dev/hidraw3", 0x0483, 0x5750});
   SetHidPlatform(&platform);
-  std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SerialMaskTable);
-  std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SpareMaskTable);
-  g_nFirmwareType = 0;
   g_nUpdateState = STATE_IDLE;
   cur_devVersion = 0x89;
 

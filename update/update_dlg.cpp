@@ -2,6 +2,9 @@
 
 #include "update/progress.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "appmode/serial_mask.h"
 #include "base/local_text.h"
 #include "base/trace.h"
@@ -17,8 +20,11 @@ std::atomic<int> g_nUpdateState{0};
 CUpdateDlg::CUpdateDlg() {
   m_hIcon = IDI_APP;
   g_pUpdateDlg = this;
-  m_pFirstMaskTable = g_SerialMaskTable;
-  m_pSecondMaskTable = g_SpareMaskTable;
+  // Each dialog starts from the stored words; PrepareSerialMask changes its own tables only.
+  std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), m_SerialMaskTable);
+  std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), m_SpareMaskTable);
+  m_pFirstMaskTable = m_SerialMaskTable;
+  m_pSecondMaskTable = m_SpareMaskTable;
 }
 
 CUpdateDlg::~CUpdateDlg() {

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "appmode/serial_mask.h"
 #include "device/hid.h"
 #include "firmware/firmware_file.h"
 #include "firmware/firmware_record.h"
@@ -226,8 +227,14 @@ class CUpdateDlg {
   RecordRefusal m_recordRefusal = RecordRefusal::kNone;   // the last selection's, for a front end
   FileOpenResult m_fileOpenResult = FileOpenResult::kOk;  // why the file did not open (kCannotOpen)
   std::u16string m_strFirmwarePath;
+  // The serial mask table and the spare table of the same form, from the stored words; the two
+  // references name them (swapped by OnInitDialog).
+  uint32_t m_SerialMaskTable[kMaskTableWords] = {};
+  uint32_t m_SpareMaskTable[kMaskTableWords] = {};
   uint32_t* m_pFirstMaskTable = nullptr;   // sixteen words
   uint32_t* m_pSecondMaskTable = nullptr;  // sixteen words
+  // The firmware type of the last identity message (0..255); 1 and 200 are updated here.
+  std::atomic<uint32_t> m_nFirmwareType{0};
   uint32_t m_nBootBaseAddress = 0;
   uint32_t m_nBootVersionAddress = 0;
   uint32_t m_nBootIdAddress = 0;

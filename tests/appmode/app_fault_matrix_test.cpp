@@ -192,8 +192,6 @@ class AppFaultMatrixTest : public ::testing::Test {
 
   // A running controller behind the tap, and the dialog started on it.
   void BeginRig() {
-    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SerialMaskTable);
-    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SpareMaskTable);
     m_platform = std::make_unique<VirtualHidPlatform>();
     SetHidPlatform(m_platform.get());
     m_window = std::make_unique<ProbeWindow>();

@@ -28,8 +28,6 @@ class AppMessagesTest : public ::testing::Test {
   void SetUp() override {
     SetHidPlatform(&m_platform);
     SetTraceSink([this](const std::string& line) { m_traces.push_back(line); });
-    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SerialMaskTable);
-    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SpareMaskTable);
     m_platform.Add({"/dev/hidraw0", 0x0483, 0x5750});
   }
   void TearDown() override {
@@ -218,21 +216,21 @@ TEST_F(AppMessagesTest, PrepareSerialMaskWritesThroughBothReferences) {
   // Before start-up's exchange the first reference names the serial mask table.
   m_dlg.PrepareSerialMask();
   for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(g_SerialMaskTable[i], kMaskWordsLow[i]);
-    EXPECT_EQ(g_SerialMaskTable[4 + i], kStoredMaskTable[4 + i]);
-    EXPECT_EQ(g_SpareMaskTable[4 + i], kMaskWordsHigh[i]);
+    EXPECT_EQ(m_dlg.m_SerialMaskTable[i], kMaskWordsLow[i]);
+    EXPECT_EQ(m_dlg.m_SerialMaskTable[4 + i], kStoredMaskTable[4 + i]);
+    EXPECT_EQ(m_dlg.m_SpareMaskTable[4 + i], kMaskWordsHigh[i]);
   }
   // After it, words 4..7 of the serial mask table are replaced and the spare table takes 0..3.
-  std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SerialMaskTable);
+  std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), m_dlg.m_SerialMaskTable);
   std::swap(m_dlg.m_pFirstMaskTable, m_dlg.m_pSecondMaskTable);
   m_dlg.PrepareSerialMask();
   for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(g_SerialMaskTable[i], kStoredMaskTable[i]);
-    EXPECT_EQ(g_SerialMaskTable[4 + i], kMaskWordsHigh[i]);
-    EXPECT_EQ(g_SpareMaskTable[i], kMaskWordsLow[i]);
+    EXPECT_EQ(m_dlg.m_SerialMaskTable[i], kStoredMaskTable[i]);
+    EXPECT_EQ(m_dlg.m_SerialMaskTable[4 + i], kMaskWordsHigh[i]);
+    EXPECT_EQ(m_dlg.m_SpareMaskTable[i], kMaskWordsLow[i]);
   }
   for (int i = 8; i < kMaskTableWords; ++i)
-    EXPECT_EQ(g_SerialMaskTable[i], kStoredMaskTable[i]);
+    EXPECT_EQ(m_dlg.m_SerialMaskTable[i], kStoredMaskTable[i]);
 }
 
 TEST_F(AppMessagesTest, DeviceIdentityIsReadAtItsFixedOffsets) {
@@ -252,7 +250,7 @@ TEST_F(AppMessagesTest, DeviceIdentityIsReadAtItsFixedOffsets) {
   EXPECT_EQ(m_dlg.m_serial[0], 0x11111111u);
   EXPECT_EQ(m_dlg.m_serial[1], 0x2222AAAAu);
   EXPECT_EQ(m_dlg.m_serial[2], 0x3333u);
-  EXPECT_EQ(g_nFirmwareType.load(), 200u);
+  EXPECT_EQ(m_dlg.m_nFirmwareType.load(), 200u);
   EXPECT_EQ(m_dlg.m_productVariant, 2);
   EXPECT_EQ(m_dlg.m_productId, 0x0105);
   EXPECT_EQ(m_traces,

@@ -70,9 +70,6 @@ class AppUpdateTest : public ::testing::Test {
     SetHidPlatform(m_platform.get());
     SetUiLanguageOverride(LANG_EN_US);
     SetTraceSink([this](const std::string& line) { m_traces.push_back(line); });
-    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SerialMaskTable);
-    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SpareMaskTable);
-    g_nFirmwareType = 0;
     m_dir = std::filesystem::path(::testing::TempDir()) /
             ("appmode_" + std::to_string(getpid()) + "_" +
              ::testing::UnitTest::GetInstance()->current_test_info()->name());

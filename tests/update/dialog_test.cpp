@@ -34,8 +34,6 @@ class DialogTest : public ::testing::Test {
   void TearDown() override {
     m_dlg.reset();
     // The mask tables are process globals: the next test starts from the stored words again.
-    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SerialMaskTable);
-    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SpareMaskTable);
     SetTraceSink({});
     SetUiLanguageOverride(std::nullopt);
     SetHidPlatform(nullptr);
@@ -81,7 +79,7 @@ TEST_F(DialogTest, StartUpWithoutAControllerShowsThePlainIdleDialog) {
   // The window listens for arrival and removal from the start.
   EXPECT_EQ(m_window.WatchedMonitors().size(), 1u);
   // The mask-table references were exchanged.
-  EXPECT_EQ(m_dlg->m_pSecondMaskTable, g_SerialMaskTable);
+  EXPECT_EQ(m_dlg->m_pSecondMaskTable, m_dlg->m_SerialMaskTable);
 }
 
 TEST_F(DialogTest, StartUpWithAControllerQueriesItButOpensWithThePlainTitle) {
@@ -98,8 +96,6 @@ TEST_F(DialogTest, StartUpWithAControllerQueriesItButOpensWithThePlainTitle) {
 }
 
 TEST_F(DialogTest, StartUpWithABootLoaderPreparesTheMaskBeforeTheExchange) {
-  std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SerialMaskTable);
-  std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SpareMaskTable);
   auto loader = std::make_shared<VirtualBootLoader>();
   m_platform.Plug(kPath, 0x7A3D, 0x3208, loader);
   ASSERT_EQ(m_dlg->OnInitDialog(), 1);
@@ -108,13 +104,13 @@ TEST_F(DialogTest, StartUpWithABootLoaderPreparesTheMaskBeforeTheExchange) {
   // The identification wrote through the references as constructed (first: the serial mask
   // table), and only then were the references exchanged.
   for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(g_SerialMaskTable[i], kMaskWordsLow[i]) << "serial word " << i;
-    EXPECT_EQ(g_SerialMaskTable[4 + i], kStoredMaskTable[4 + i]) << "serial word " << 4 + i;
-    EXPECT_EQ(g_SpareMaskTable[i], kStoredMaskTable[i]) << "spare word " << i;
-    EXPECT_EQ(g_SpareMaskTable[4 + i], kMaskWordsHigh[i]) << "spare word " << 4 + i;
+    EXPECT_EQ(m_dlg->m_SerialMaskTable[i], kMaskWordsLow[i]) << "serial word " << i;
+    EXPECT_EQ(m_dlg->m_SerialMaskTable[4 + i], kStoredMaskTable[4 + i]) << "serial word " << 4 + i;
+    EXPECT_EQ(m_dlg->m_SpareMaskTable[i], kStoredMaskTable[i]) << "spare word " << i;
+    EXPECT_EQ(m_dlg->m_SpareMaskTable[4 + i], kMaskWordsHigh[i]) << "spare word " << 4 + i;
   }
-  EXPECT_EQ(m_dlg->m_pFirstMaskTable, g_SpareMaskTable);
-  EXPECT_EQ(m_dlg->m_pSecondMaskTable, g_SerialMaskTable);
+  EXPECT_EQ(m_dlg->m_pFirstMaskTable, m_dlg->m_SpareMaskTable);
+  EXPECT_EQ(m_dlg->m_pSecondMaskTable, m_dlg->m_SerialMaskTable);
 }
 
 TEST_F(DialogTest, ArrivalShowsTheVersionAndRemovalResetsTheTitle) {

@@ -54,11 +54,7 @@ void StopHere(int signal) {
 class FlashCliTest : public ::testing::Test {
  protected:
   void SetUp() override { SetUiLanguageOverride(LANG_EN_US); }
-  void TearDown() override {
-    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SerialMaskTable);
-    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), g_SpareMaskTable);
-    SetUiLanguageOverride(std::nullopt);
-  }
+  void TearDown() override { SetUiLanguageOverride(std::nullopt); }
   int Run(std::vector<std::string> args, const std::string& input = "") {
     args.insert(args.begin(), "tarvix-flash");
     std::vector<char*> argv;
