@@ -1,7 +1,8 @@
 // tarvix-update-demo.exe: the updater's dialog on the virtual controller, on Windows.
 // "tarvix-update-demo" (or "boot") attaches a controller in its boot loader, "tarvix-update-demo
 // app" one running its firmware. F5 plugs the controller in, F6 unplugs it (also on the window's
-// context menu). At the end it tells on stderr the version the controller now has.
+// context menu). At the end it tells on stderr the version the controller now has; it ends with
+// status 1 when its window could not be created.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -80,6 +81,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   std::fflush(stderr);
 
   platform.Plug(kDemoPath, controller.vendorId, controller.productId, controller.model);
+  bool ran = false;
   {
     CUpdateDlg dlg;
     Win32UpdateWindow window(&dlg);
@@ -91,10 +93,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
       if (platform.IsPlugged(kDemoPath))
         platform.Unplug(kDemoPath);
     });
-    window.Run();
+    ran = window.Run();
   }
   std::string version = FormatHundredths(static_cast<uint32_t>(DemoControllerVersion(controller)));
   std::fprintf(stderr, "demo: the virtual controller's firmware is version %s\n", version.c_str());
   SetHidPlatform(nullptr);
-  return 0;
+  return ran ? 0 : 1;  // no window (traced): an error, not an update the user left
 }

@@ -2,8 +2,9 @@
 # GUI smoke test under Wine on a virtual display: a whole update of the demo's controller in its
 # boot loader, by keyboard. Checks the title, the boxes (the window system traces each one), the
 # new version in the title and in the controller; then, in a second run, that closing the window
-# during the update asks first and that OK stops the update. With a folder it saves the window
-# after the update. The Wine server must be running (test-windows.sh starts it).
+# during the update asks first and that OK stops the update; last, that without a display the demo
+# says it has no window and ends with an error. With a folder it saves the window after the update.
+# The Wine server must be running (test-windows.sh starts it).
 #   gui-smoke-windows.sh <tarvix-update-demo.exe> [screenshot folder]
 set -euo pipefail
 demo=$(realpath "$1")
@@ -81,5 +82,10 @@ press Escape main 2 logged "message box \"$title\": The new firmware is updating
 press space "^$title\$" 10 logged "demo: the virtual controller's firmware is version"
 wait "${pids[2]}" || fail "the demo ended with an error after the close"
 ! logged "Firmware upgraded!" || fail "the stopped update said it had succeeded"
+
+# Without a display the window cannot be created: the demo traces why and ends with status 1.
+status=0
+env -u DISPLAY timeout 60 /usr/lib/wine/wine64 "$demo" boot </dev/null >"$log" 2>&1 || status=$?
+[[ $status -eq 1 ]] && logged "could not create the dialog" || fail "no display: status $status"
 echo "gui-smoke: passed: title, file dialog, confirmation, 'Firmware upgraded!', version 2.00," \
-  "closing during an update"
+  "closing during an update, no window without a display"

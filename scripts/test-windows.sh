@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Runs the Windows build's tests under Wine: test-windows.sh <build folder> [ctest arguments].
-# The build has a Wine profile of its own (<build>/wine). Its server is started before ctest with
-# every stream away from ctest's pipes (a server first started inside them keeps ctest waiting
-# for ever), and stopped afterwards, whatever the tests did.
+# The build has a Wine profile of its own (<build>/wine). A new profile is set up by a first boot,
+# let end completely: it runs without a display, goes on for a while after wineboot returns, and a
+# program that starts meanwhile gets its desktop, which has no display driver (a window then fails
+# with error 1400). Then the server and Wine's own processes are started before ctest with every
+# stream away from ctest's pipes (started inside them, they keep ctest waiting for ever), by a
+# second boot that has nothing left to set up; they are stopped afterwards, whatever the tests did.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 shift
@@ -18,6 +21,10 @@ trap stop EXIT
 
 start=$(date +%s)
 mkdir -p "$WINEPREFIX"  # a fresh clone has none yet: the server wants the folder
+stop
+"$server" -w
+/usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1
+"$server" -w  # the boot's server ends with the last of its processes
 "$server" -p </dev/null >/dev/null 2>&1
 /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1
 echo "test-windows: Wine profile ready in $(($(date +%s) - start)) s ($WINEPREFIX)"

@@ -17,9 +17,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   Win32HidPlatform platform;
   SetHidPlatform(&platform);
   CUpdateDlg dlg;
+  bool ran = false;
   {
     Win32UpdateWindow window(&dlg);
-    window.Run();
+    ran = window.Run();
   }
   if (dlg.IsWorkerAbandoned()) {
     // The update thread is stuck in a system call and still points to the dialog, so the dialog
@@ -28,5 +29,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     std::_Exit(0);
   }
   SetHidPlatform(nullptr);
-  return 0;
+  return ran ? 0 : 1;  // no window (traced): an error
 }
