@@ -2,7 +2,7 @@
 // the controller's messages and the data requests it serves from the firmware file.
 //
 // The controller leads: after MSG_START_UPDATE it sends its identity, then asks for the image one
-// chunk at a time. g_nUpdateState follows the transfer: STATE_FILE_CHOSEN once a file is accepted,
+// chunk at a time. m_nUpdateState follows the transfer: STATE_FILE_CHOSEN once a file is accepted,
 // STATE_SENDING from the first chunk, STATE_IDLE after the last one (and when no update runs).
 #include <algorithm>
 #include <cerrno>
@@ -102,17 +102,17 @@ void SendNextChunk(CUpdateDlg& dlg, int first) {
   dlg.m_bImageComplete = 1;
   dlg.SendAppSerial();
   Trace("update successful\n");
-  g_nUpdateState = STATE_IDLE;
+  dlg.m_nUpdateState = STATE_IDLE;
   dlg.m_bTransferComplete = 1;
 }
 
 void ServeDataRequest(CUpdateDlg& dlg) {
-  switch (g_nUpdateState.load()) {
+  switch (dlg.m_nUpdateState.load()) {
     case STATE_FILE_CHOSEN:
       // The image was read at the confirmation; the file is not opened again.
       if (dlg.m_image.empty())
         return;  // the update has stopped
-      g_nUpdateState = STATE_SENDING;
+      dlg.m_nUpdateState = STATE_SENDING;
       SendNextChunk(dlg, 1);
       break;
     case STATE_SENDING:
@@ -135,15 +135,15 @@ void ServeDataRequest(CUpdateDlg& dlg) {
 
 }  // namespace
 
-void Usb_UpdateThread(void* /*parameter*/) {
-  if (CUpdateDlg* dlg = g_pUpdateDlg.load())
+void Usb_UpdateThread(void* parameter) {
+  if (auto* dlg = static_cast<CUpdateDlg*>(parameter))
     dlg->UsbUpdateLoop();
 }
 
 void CUpdateDlg::UsbUpdateLoop() {
   // Nothing of an earlier update carries over into this one.
   ReleaseImage();
-  g_nUpdateState = STATE_IDLE;
+  m_nUpdateState = STATE_IDLE;
   m_bTransferComplete = 0;
   m_bImageTouched = 0;
   m_nShownProgress = -1;
@@ -169,16 +169,16 @@ void CUpdateDlg::UsbUpdateLoop() {
     }
     if (LinkLost(result) || silentMs >= kControllerSilenceLimitMs) {
       Trace("controller lost or silent, update abandoned\n");
-      if (!g_bStop)
+      if (!m_bStop)
         AbandonTransfer(
             *this, LinkLost(result) ? "the controller went away" : "the controller fell silent");
       break;
     }
-  } while (!g_bStop);
+  } while (!m_bStop);
 
   // A transfer that has not finished by now is abandoned: no later message may continue it.
   ReleaseImage();
-  g_nUpdateState = STATE_IDLE;
+  m_nUpdateState = STATE_IDLE;
   m_bTransferComplete = 0;
   RefreshUpdateButton();
   Trace("Exit Usb_UpdateThread\n");
@@ -188,14 +188,14 @@ void CUpdateDlg::QueryDeviceVersion() {
   // One conversation at a time: while an update holds the link, the query stays out of it.
   if (!AcquireLink(LINK_VERSION_QUERY))
     return;
-  cur_devVersion = VERSION_UNKNOWN;
+  m_curDevVersion = VERSION_UNKNOWN;
   if (m_Hid.OpenHid()) {
     if (m_Hid.m_bBootMode) {
       IdentifyBootDevice();
     } else {
       SendFirmwarePacket(FW_VERSION, nullptr, 0);
       uint64_t waitedMs = 0;
-      while (cur_devVersion == VERSION_UNKNOWN) {
+      while (m_curDevVersion == VERSION_UNKNOWN) {
         uint32_t result = ReadStep(*this, &waitedMs);
         if (LinkLost(result) || waitedMs >= kVersionQueryLimitMs)
           break;
@@ -206,7 +206,7 @@ void CUpdateDlg::QueryDeviceVersion() {
 }
 
 int CUpdateDlg::IsTransferUnderWay() const {
-  int state = g_nUpdateState.load();
+  int state = m_nUpdateState.load();
   return state == STATE_FILE_CHOSEN || state == STATE_SENDING || m_bTransferComplete ? 1 : 0;
 }
 
@@ -229,7 +229,7 @@ void CUpdateDlg::DispatchReport(const uint8_t* message) {
         // On acceptance the selection has set STATE_FILE_CHOSEN and sent the file information;
         // the controller asks for data next.
         if (!SelectFirmwareFile())
-          g_bStop = 1;
+          m_bStop = 1;
       } else {
         StopUpdate();
         ShowTextMessage(TXT_NEED_BOOT_MODE);
@@ -248,7 +248,7 @@ void CUpdateDlg::OnFirmwareMessage(const uint8_t* body) {
   switch (body[0]) {
     case FW_VERSION: {
       uint32_t version = ReadLe32(body + kFirmwarePayloadOffset);
-      cur_devVersion = version;
+      m_curDevVersion = version;
       Trace("cur_devVersion 0x%x\n", version);
       ShowDeviceVersion(version);
       break;

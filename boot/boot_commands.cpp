@@ -97,7 +97,7 @@ int ReadCommand(CUpdateDlg& dlg, uint16_t command, uint8_t* destination, uint32_
 }  // namespace
 
 int BootStopRequested(const CUpdateDlg& dlg) {
-  return dlg.m_bBootUpdateRunning.load() && g_bStop.load() ? 1 : 0;
+  return dlg.m_bBootUpdateRunning.load() && dlg.m_bStop.load() ? 1 : 0;
 }
 
 int CUpdateDlg::SendBootPacket(const uint8_t* data, uint32_t length, uint32_t address,

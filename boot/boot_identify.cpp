@@ -29,8 +29,8 @@ void CUpdateDlg::IdentifyBootDevice() {
   }
   if (!BootReadMemory(bytes, 4, m_nBootVersionAddress))
     return;
-  cur_devVersion = ReadLe32(bytes);
-  ShowDeviceVersion(cur_devVersion.load());
+  m_curDevVersion = ReadLe32(bytes);
+  ShowDeviceVersion(m_curDevVersion.load());
   // The identity words are not kept: the read only has to be answered before the serial mask
   // is prepared.
   if (!BootReadMemory(bytes, 12, m_nBootIdAddress))

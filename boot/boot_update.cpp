@@ -79,7 +79,7 @@ int RunBootUpdate(CUpdateDlg& dlg) {
     return 0;
   // A controller that stays in its boot loader does not announce itself again: the title shows
   // the version now in it.
-  cur_devVersion = dlg.m_desVersion;
+  dlg.m_curDevVersion = dlg.m_desVersion;
   dlg.ShowDeviceVersion(dlg.m_desVersion);
   // A finish that is not answered still counts as success: the image and version are in place.
   dlg.BootFinish();
@@ -128,7 +128,7 @@ void CUpdateDlg::BootUpdateFirmware() {
   RefreshUpdateButton();
 }
 
-void Boot_UpdateThread(void* /*parameter*/) {
-  if (CUpdateDlg* dlg = g_pUpdateDlg.load())
+void Boot_UpdateThread(void* parameter) {
+  if (auto* dlg = static_cast<CUpdateDlg*>(parameter))
     dlg->BootUpdateFirmware();
 }

@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   CUpdateDlg& dlg = link.dlg;
   dlg.m_bBootUpdateRunning = stopAsked ? 1 : 0;
-  g_bStop = 1;
+  dlg.m_bStop = 1;
   // Exactly as many bytes as the command is given, so that a copy past them is caught.
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[std::max<uint32_t>(length, 1)]);
   for (uint32_t i = 0; i < length; ++i)

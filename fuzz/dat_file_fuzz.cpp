@@ -96,7 +96,7 @@ void CheckSelection(const std::u16string& path, const uint8_t* data, size_t size
     FUZZ_CHECK(floor == 0 || version > floor || (version == floor && beta == 0),
                "the running firmware gets no version below its floor");
   }
-  g_nUpdateState = STATE_IDLE;
+  dlg.m_nUpdateState = STATE_IDLE;
 }
 
 }  // namespace

@@ -17,9 +17,7 @@ int CUpdateDlg::OnInitDialog() {
   if (m_pWnd)
     m_pWnd->SetIcon(m_hIcon);
 
-  g_pBtnUpdate = &m_btnUpdate;
-  g_pProgress = &m_progress;
-  g_pDoneLabel = &m_doneLabel;
+  m_bControlsReady = 1;
   m_doneLabel.ShowWindow(false);
   m_doneLabel.SetWindowText(LoadLocalText(TXT_UPGRADED));
   m_hint.SetWindowText(LoadLocalText(TXT_INSTRUCTIONS));
@@ -36,10 +34,10 @@ int CUpdateDlg::OnInitDialog() {
   m_recordOffset = 0;
   m_recordHeader = FirmwareRecordHeader{};
 
-  g_bStop = 1;
+  m_bStop = 1;
   m_btnUpdate.SetWindowText(LoadLocalText(TXT_USB_UPDATE));
   m_Hid.m_hNotifyWnd = m_pWnd;
-  cur_devVersion = VERSION_UNKNOWN;
+  m_curDevVersion = VERSION_UNKNOWN;
 
   if (m_Hid.DetectDevice()) {
     m_btnUpdate.EnableWindow(true);
@@ -49,7 +47,7 @@ int CUpdateDlg::OnInitDialog() {
   }
 
   std::swap(m_pFirstMaskTable, m_pSecondMaskTable);
-  g_nUpdateState = STATE_IDLE;
+  m_nUpdateState = STATE_IDLE;
   if (m_pWnd)
     m_pWnd->SetTitle(LoadLocalText(TXT_TITLE));
   return 1;
@@ -67,7 +65,7 @@ void CUpdateDlg::OnBnClickedUsbUpdate() {
     ReleaseLink(LINK_UPDATE);
     return;
   }
-  g_bStop = 0;
+  m_bStop = 0;
   m_btnUpdate.EnableWindow(false);
   m_progress.SetPos(0);
   m_bImageTouched = 0;
@@ -137,7 +135,7 @@ int CUpdateDlg::OnCloseRequested() {
 int CUpdateDlg::ConfirmClose() {
   if (m_bClosePending)
     return 0;
-  g_bStop = 1;
+  m_bStop = 1;
   if (!IsUpdateRunning())
     return 1;  // the update ended (or never ran) while the user was asked
   m_nCloseDeadlineMs = GetClock().NowMs() + kCloseGraceMs;
@@ -190,7 +188,7 @@ void CUpdateDlg::OnWorkerEnded() {
 int CUpdateDlg::PrepareToClose() {
   if (IsUpdateRunning() && !m_bWorkerAbandoned) {
     if (!m_bClosePending) {  // the first call stops the update for good
-      g_bStop = 1;
+      m_bStop = 1;
       m_bClosePending = 1;
       m_nCloseDeadlineMs = GetClock().NowMs() + kCloseGraceMs;
       if (m_pWnd) {

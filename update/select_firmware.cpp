@@ -86,7 +86,7 @@ int CUpdateDlg::SelectFirmwareFile() {
   }
 
   const int bootMode = m_Hid.m_bBootMode.load();
-  if (ShowMessageBox(ConfirmationText(m_recordHeader, cur_devVersion.load()), MB_OKCANCEL) ==
+  if (ShowMessageBox(ConfirmationText(m_recordHeader, m_curDevVersion.load()), MB_OKCANCEL) ==
       IDCANCEL) {
     Trace("MessageBox == IDCANCEL\n");
     return 0;
@@ -101,7 +101,7 @@ int CUpdateDlg::SelectFirmwareFile() {
   m_Hid.SetReadTimeout(kTransferReadTimeoutMs);
   m_desVersion = m_recordHeader.VersionWord();
   if (!bootMode) {
-    g_nUpdateState = STATE_FILE_CHOSEN;
+    m_nUpdateState = STATE_FILE_CHOSEN;
     SendFileInfo();
     Trace("desVersion is %d\n", static_cast<int32_t>(m_desVersion));
   }

@@ -31,12 +31,12 @@ void CUpdateDlg::ShowDeviceVersion(uint32_t version) {
 }
 
 void CUpdateDlg::ReportUpdateSuccess() {
-  g_bStop = 1;
+  m_bStop = 1;
   ShowMessageBox(u"\n " + LoadLocalText(TXT_UPGRADED) + u" \n", MB_OK);
-  if (const CControl* label = g_pDoneLabel.load())
-    label->ShowWindow(true);
-  if (const CControl* progress = g_pProgress.load())
-    progress->SetPos(0);
+  if (m_bControlsReady) {
+    m_doneLabel.ShowWindow(true);
+    m_progress.SetPos(0);
+  }
 }
 
 void CUpdateDlg::ShowTextMessage(int textIndex) {
@@ -51,7 +51,7 @@ void CUpdateDlg::ReportUpdateFailure() {
   // During an update the button stays disabled until the update thread ends and refreshes it, so
   // that no second update can start beside the first.
   if (m_Hid.m_bDeviceFound.load() && !IsUpdateRunning()) {
-    if (const CControl* button = g_pBtnUpdate.load())
-      button->EnableWindow(true);
+    if (m_bControlsReady)
+      m_btnUpdate.EnableWindow(true);
   }
 }

@@ -9,17 +9,8 @@
 #include "base/local_text.h"
 #include "base/trace.h"
 
-std::atomic<CUpdateDlg*> g_pUpdateDlg{nullptr};
-std::atomic<const CControl*> g_pBtnUpdate{nullptr};
-std::atomic<const CControl*> g_pProgress{nullptr};
-std::atomic<const CControl*> g_pDoneLabel{nullptr};
-std::atomic<int> g_bStop{0};
-std::atomic<uint32_t> cur_devVersion{0};
-std::atomic<int> g_nUpdateState{0};
-
 CUpdateDlg::CUpdateDlg() {
   m_hIcon = IDI_APP;
-  g_pUpdateDlg = this;
   // Each dialog starts from the stored words; PrepareSerialMask changes its own tables only.
   std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), m_SerialMaskTable);
   std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), m_SpareMaskTable);
@@ -30,16 +21,14 @@ CUpdateDlg::CUpdateDlg() {
 CUpdateDlg::~CUpdateDlg() {
   // The window closes only after the update thread has ended; this is the last safety net.
   if (m_worker.joinable()) {
-    g_bStop = 1;
+    m_bStop = 1;
     m_worker.join();
   }
-  CUpdateDlg* self = this;
-  g_pUpdateDlg.compare_exchange_strong(self, nullptr);
 }
 
 void CUpdateDlg::StopUpdate() {
   ReleaseImage();
-  g_bStop = 1;
+  m_bStop = 1;
 }
 
 void CUpdateDlg::ReleaseImage() {
@@ -56,14 +45,14 @@ void CUpdateDlg::ShowProgress() {
   if (position == m_nShownProgress)
     return;
   m_nShownProgress = position;
-  if (const CControl* progress = g_pProgress.load())
-    progress->SetPos(position);
+  if (m_bControlsReady)
+    m_progress.SetPos(position);
 }
 
 void CUpdateDlg::RefreshUpdateButton() {
   int found = m_Hid.DetectDevice();
-  if (const CControl* button = g_pBtnUpdate.load())
-    button->EnableWindow(found != 0);
+  if (m_bControlsReady)
+    m_btnUpdate.EnableWindow(found != 0);
 }
 
 int CUpdateDlg::AcquireLink(int owner) {
@@ -83,7 +72,7 @@ void CUpdateDlg::StartUpdateThread(void (*entry)(void*)) {
   if (m_worker.joinable())
     m_worker.join();  // an earlier worker that has already ended
   m_worker = std::thread([this, entry] {
-    entry(nullptr);
+    entry(this);
     ReleaseLink(LINK_UPDATE);
     if (m_pWnd)
       m_pWnd->NotifyWorkerEnded();

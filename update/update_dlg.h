@@ -43,16 +43,7 @@ constexpr int LINK_READ_BACK = 3;  // BootVerifyImage
 
 class CUpdateDlg;
 
-// Shared state of the dialog's thread and the update thread.
-extern std::atomic<CUpdateDlg*> g_pUpdateDlg;      // set by the constructor
-extern std::atomic<const CControl*> g_pBtnUpdate;  // control 1007, set by OnInitDialog
-extern std::atomic<const CControl*> g_pProgress;   // control 1003, range 0..100
-extern std::atomic<const CControl*> g_pDoneLabel;  // control -1, the success label
-extern std::atomic<int> g_bStop;                   // 1 while no update is to go on
-extern std::atomic<uint32_t> cur_devVersion;       // the controller's version word
-extern std::atomic<int> g_nUpdateState;            // STATE_FILE_CHOSEN / SENDING / IDLE
-
-// Thread entries of the two updates; the parameter is not used.
+// Thread entries of the two updates; the parameter is the dialog (CUpdateDlg*) they run on.
 void Boot_UpdateThread(void* parameter);
 void Usb_UpdateThread(void* parameter);
 
@@ -241,6 +232,14 @@ class CUpdateDlg {
   uint16_t m_productId = 0;
   uint8_t m_productVariant = 0;
   uint32_t m_deviceType = 0;
+
+  // ---- State of the dialog's thread and its update thread, this dialog's own ----
+  std::atomic<int> m_bStop{0};               // 1 while no update is to go on
+  std::atomic<uint32_t> m_curDevVersion{0};  // the controller's version word
+  std::atomic<int> m_nUpdateState{0};        // STATE_FILE_CHOSEN / SENDING / IDLE
+  // 1 once OnInitDialog has set up the controls: the update's progress, label and button reach the
+  // window only from then on.
+  std::atomic<int> m_bControlsReady{0};
 
   // ---- Bookkeeping of this implementation ----
   std::atomic<int> m_nLinkOwner{LINK_FREE};

@@ -206,9 +206,6 @@ class AppFaultMatrixTest : public ::testing::Test {
     m_dlg->OnInitDialog();
   }
   void EndRig() {
-    g_pBtnUpdate = nullptr;
-    g_pProgress = nullptr;
-    g_pDoneLabel = nullptr;
     m_dlg.reset();
     SetHidPlatform(nullptr);
     m_window.reset();
@@ -224,7 +221,7 @@ class AppFaultMatrixTest : public ::testing::Test {
     m_dlg->OnBnClickedUsbUpdate();
     bool ended = m_window->WaitForWorkerEnd();
     if (!ended) {  // stopped, so that the rows after it still run
-      g_bStop = 1;
+      m_dlg->m_bStop = 1;
       EXPECT_TRUE(m_window->WaitForWorkerEnd());
     }
     *ms = m_clock.NowMs() - start;

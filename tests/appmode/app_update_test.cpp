@@ -78,9 +78,6 @@ class AppUpdateTest : public ::testing::Test {
     m_dlg->AttachWindow(m_fake.get());
   }
   void TearDown() override {
-    g_pBtnUpdate = nullptr;
-    g_pProgress = nullptr;
-    g_pDoneLabel = nullptr;
     m_dlg.reset();
     SetTraceSink({});
     SetUiLanguageOverride(std::nullopt);
@@ -115,14 +112,14 @@ class AppUpdateTest : public ::testing::Test {
   void RunUpdate() {
     ASSERT_EQ(m_dlg->AcquireLink(LINK_UPDATE), 1);
     ASSERT_EQ(m_dlg->m_Hid.OpenHid(), 1);
-    g_bStop = 0;
+    m_dlg->m_bStop = 0;
     m_dlg->m_btnUpdate.EnableWindow(false);
     m_fake->ClearRecords();
     m_fake->m_buttonAtBox.clear();
     m_platform->ClearTranscript();
     m_traces.clear();
     m_startMs = m_clock.NowMs();
-    Usb_UpdateThread(nullptr);
+    Usb_UpdateThread(m_dlg.get());
     m_dlg->ReleaseLink(LINK_UPDATE);
   }
   std::vector<int> ChunkSizes() {
@@ -163,7 +160,7 @@ class AppUpdateTest : public ::testing::Test {
 
 TEST_F(AppUpdateTest, AWholeUpdateLeavesExactlyTheImageInTheController) {
   Start();
-  EXPECT_EQ(cur_devVersion.load(), 0x89u);
+  EXPECT_EQ(m_dlg->m_curDevVersion.load(), 0x89u);
   m_fake->QueueFilePath(WriteImage(300));
   RunUpdate();
 
@@ -191,8 +188,8 @@ TEST_F(AppUpdateTest, AWholeUpdateLeavesExactlyTheImageInTheController) {
   EXPECT_TRUE(m_fake->IsVisible(IDC_DONE_LABEL));
   EXPECT_EQ(Traced("update successful\n"), 1);
   EXPECT_EQ(m_traces.back(), "Exit Usb_UpdateThread\n");
-  EXPECT_EQ(g_nUpdateState.load(), STATE_IDLE);
-  EXPECT_EQ(g_bStop.load(), 1);
+  EXPECT_EQ(m_dlg->m_nUpdateState.load(), STATE_IDLE);
+  EXPECT_EQ(m_dlg->m_bStop.load(), 1);
   EXPECT_TRUE(m_dlg->m_image.empty());
 }
 
@@ -261,7 +258,7 @@ TEST_F(AppUpdateTest, FirmwareTypes1And200AreUpdatedOthersNeedBootMode) {
       EXPECT_EQ(m_fake->Boxes()[0].type, MB_OK);
       EXPECT_EQ(Traced(Utf16ToUtf8(needBoot)), 1);
       EXPECT_EQ(m_fw->m_bFileInfo, 0);
-      EXPECT_EQ(g_bStop.load(), 1);
+      EXPECT_EQ(m_dlg->m_bStop.load(), 1);
       EXPECT_TRUE(m_fake->IsEnabled(IDC_USB_UPDATE));
     }
   }
@@ -282,7 +279,7 @@ TEST_F(AppUpdateTest, FailureCodesShowTheFailureBoxOnce) {
     EXPECT_EQ(ChunkSizes(), (std::vector<int>{32, 32}));
     EXPECT_EQ(m_fw->m_bFinished, 0);
     EXPECT_TRUE(m_dlg->m_image.empty());
-    EXPECT_EQ(g_nUpdateState.load(), STATE_IDLE);
+    EXPECT_EQ(m_dlg->m_nUpdateState.load(), STATE_IDLE);
     // The controller is still found: the button is back.
     EXPECT_TRUE(m_fake->IsEnabled(IDC_USB_UPDATE));
   }
@@ -320,7 +317,7 @@ TEST_F(AppUpdateTest, CancelEndsTheUpdateSilently) {
                                          : std::vector<std::u16string>{});
     EXPECT_EQ(m_fw->m_bFileInfo, 0);
     EXPECT_TRUE(ChunkSizes().empty());
-    EXPECT_EQ(g_bStop.load(), 1);
+    EXPECT_EQ(m_dlg->m_bStop.load(), 1);
     EXPECT_EQ(m_traces.back(), "Exit Usb_UpdateThread\n");
     EXPECT_TRUE(m_fake->IsEnabled(IDC_USB_UPDATE));
   }
@@ -330,7 +327,7 @@ TEST_F(AppUpdateTest, TheInstructionsWordShowsTheInstructionsBox) {
   RunningFirmwareConfig config;
   config.versionWord = 0xFFFFFFFF;
   Start(config);
-  EXPECT_EQ(cur_devVersion.load(), 0xFFFFFFFFu);
+  EXPECT_EQ(m_dlg->m_curDevVersion.load(), 0xFFFFFFFFu);
   EXPECT_EQ(BoxTexts(), std::vector<std::u16string>{LoadLocalText(TXT_INSTRUCTIONS)});
   // No version title: only start-up's plain title.
   EXPECT_EQ(m_fake->Titles(), std::vector<std::u16string>{LoadLocalText(TXT_TITLE)});
@@ -349,7 +346,7 @@ TEST_F(AppUpdateTest, AVersionReplyDuringAnUpdateChangesTheTitle) {
     m_dlg->SendFirmwarePacket(FW_VERSION, nullptr, 0);
   };
   RunUpdate();
-  EXPECT_EQ(cur_devVersion.load(), (2u << 16) | 140);
+  EXPECT_EQ(m_dlg->m_curDevVersion.load(), (2u << 16) | 140);
   EXPECT_EQ(m_fake->Title(), LoadLocalText(TXT_TITLE) + u"(GamePad V1.40 beta2)");
   EXPECT_EQ(m_fw->m_bFinished, 1);
   EXPECT_EQ(m_fw->m_image, m_image);
@@ -365,7 +362,7 @@ TEST_F(AppUpdateTest, AVersionQueryWithoutAnswerEndsWithinItsBound) {
   uint64_t waited = m_clock.NowMs() - start;
   EXPECT_GE(waited, 2000u);
   EXPECT_LE(waited, 2200u);
-  EXPECT_EQ(cur_devVersion.load(), VERSION_UNKNOWN);
+  EXPECT_EQ(m_dlg->m_curDevVersion.load(), VERSION_UNKNOWN);
   EXPECT_TRUE(m_fake->Boxes().empty());
   EXPECT_TRUE(m_fake->Titles().empty());
   EXPECT_EQ(m_fw->m_nVersionQueries, 2);
@@ -377,16 +374,16 @@ TEST_F(AppUpdateTest, TheVersionQueryStaysOutWhileAnUpdateHoldsTheLink) {
   Start();
   ASSERT_EQ(m_dlg->AcquireLink(LINK_UPDATE), 1);
   m_platform->ClearTranscript();
-  cur_devVersion = 0x1234;
+  m_dlg->m_curDevVersion = 0x1234;
   m_dlg->QueryDeviceVersion();
   EXPECT_TRUE(m_platform->Transcript().empty());
-  EXPECT_EQ(cur_devVersion.load(), 0x1234u);
+  EXPECT_EQ(m_dlg->m_curDevVersion.load(), 0x1234u);
   EXPECT_EQ(m_dlg->m_nLinkOwner.load(), LINK_UPDATE);
 
   // Once the update lets go, the query talks to the controller again and releases the link.
   m_dlg->ReleaseLink(LINK_UPDATE);
   m_dlg->QueryDeviceVersion();
-  EXPECT_EQ(cur_devVersion.load(), 0x89u);
+  EXPECT_EQ(m_dlg->m_curDevVersion.load(), 0x89u);
   EXPECT_FALSE(m_platform->Transcript().empty());
   EXPECT_EQ(m_dlg->m_nLinkOwner.load(), LINK_FREE);
 }
@@ -397,7 +394,7 @@ TEST_F(AppUpdateTest, InBootModeTheQueryIdentifiesTheBootLoader) {
   m_dlg->OnInitDialog();
   EXPECT_EQ(m_dlg->m_Hid.m_bBootMode.load(), 1);
   EXPECT_EQ(m_dlg->m_deviceType, 0x3009u);
-  EXPECT_EQ(cur_devVersion.load(), 0x89u);
+  EXPECT_EQ(m_dlg->m_curDevVersion.load(), 0x89u);
   std::vector<std::u16string> titles = m_fake->Titles();
   EXPECT_NE(std::find(titles.begin(), titles.end(), LoadLocalText(TXT_TITLE) + u"(GamePad V1.37)"),
             titles.end());
@@ -448,7 +445,7 @@ TEST_F(AppUpdateTest, ASilentControllerEndsTheUpdateAfterFiveSeconds) {
     EXPECT_EQ(BoxTexts(), afterAChunk ? (std::vector<std::u16string>{Confirmation(), Failure()})
                                       : std::vector<std::u16string>{Confirmation()});
     EXPECT_TRUE(m_dlg->m_image.empty());
-    EXPECT_EQ(g_nUpdateState.load(), STATE_IDLE);
+    EXPECT_EQ(m_dlg->m_nUpdateState.load(), STATE_IDLE);
     EXPECT_TRUE(m_fake->IsEnabled(IDC_USB_UPDATE));
   }
 }
@@ -468,7 +465,7 @@ TEST_F(AppUpdateTest, MessagesThatDoNotConcernUsAreIgnored) {
   Start();
   m_fake->ClearRecords();
   m_platform->ClearTranscript();
-  g_nUpdateState = STATE_FILE_CHOSEN;
+  m_dlg->m_nUpdateState = STATE_FILE_CHOSEN;
   m_dlg->m_strFirmwarePath = WriteImage(100);
   std::vector<Bytes> ignored = {
       {0x01, MSG_FIRMWARE, 0x01, 0x00, FW_DATA_REQUEST},  // byte 0 not 0
@@ -486,7 +483,7 @@ TEST_F(AppUpdateTest, MessagesThatDoNotConcernUsAreIgnored) {
   EXPECT_TRUE(m_fake->Boxes().empty());
   EXPECT_TRUE(m_fake->Titles().empty());
   EXPECT_TRUE(m_fake->FileDialogs().empty());
-  EXPECT_EQ(g_nUpdateState.load(), STATE_FILE_CHOSEN);
+  EXPECT_EQ(m_dlg->m_nUpdateState.load(), STATE_FILE_CHOSEN);
   EXPECT_TRUE(m_dlg->m_image.empty());
 }
 
@@ -509,11 +506,11 @@ TEST_F(AppUpdateTest, StrayDataRequestsAreIgnored) {
   EXPECT_EQ(m_fake->Boxes().size(), 2u);
 
   // A request in the sending state after the file was closed by a failure reads nothing.
-  g_nUpdateState = STATE_SENDING;
+  m_dlg->m_nUpdateState = STATE_SENDING;
   m_dlg->StopUpdate();
   Dispatch(request);
   EXPECT_TRUE(m_platform->Transcript().empty());
-  EXPECT_EQ(g_nUpdateState.load(), STATE_SENDING);
+  EXPECT_EQ(m_dlg->m_nUpdateState.load(), STATE_SENDING);
 }
 
 // The data requests are served from the image read at the confirmation: another program that holds
@@ -526,16 +523,16 @@ TEST_F(AppUpdateTest, DataRequestsAreServedFromTheImageReadAtTheConfirmation) {
   m_dlg->m_image = m_image;
   m_dlg->m_imageSize = 40;
   m_dlg->m_bytesDone = 0;
-  g_nUpdateState = STATE_FILE_CHOSEN;
-  g_bStop = 0;
+  m_dlg->m_nUpdateState = STATE_FILE_CHOSEN;
+  m_dlg->m_bStop = 0;
   m_platform->ClearTranscript();
   const Bytes request = {0x00, MSG_FIRMWARE, 0x01, 0x00, FW_DATA_REQUEST};
   Dispatch(request);
   Dispatch(request);
   EXPECT_EQ(ChunkSizes(), (std::vector<int>{32, 8}));
-  EXPECT_EQ(g_nUpdateState.load(), STATE_IDLE);
+  EXPECT_EQ(m_dlg->m_nUpdateState.load(), STATE_IDLE);
   EXPECT_TRUE(BoxTexts().empty());
-  EXPECT_EQ(g_bStop.load(), 0);
+  EXPECT_EQ(m_dlg->m_bStop.load(), 0);
 }
 
 TEST_F(AppUpdateTest, AFileThatStaysLockedFailsTheUpdateAfterAFewRequests) {
@@ -551,7 +548,7 @@ TEST_F(AppUpdateTest, AFileThatStaysLockedFailsTheUpdateAfterAFewRequests) {
   EXPECT_EQ(BoxTexts(), (std::vector<std::u16string>{Confirmation(), Failure()}));
   EXPECT_TRUE(ChunkSizes().empty());
   EXPECT_EQ(m_fw->m_nChunks, 0);
-  EXPECT_EQ(g_bStop.load(), 1);
+  EXPECT_EQ(m_dlg->m_bStop.load(), 1);
   EXPECT_NE(m_dlg->m_failureCause.find("held by another program; nothing was erased or sent"),
             std::string::npos);
   // The file is tried again for a while (another update may be reading it), then the update ends
@@ -566,8 +563,8 @@ TEST_F(AppUpdateTest, AnImageCutShortEndsTheTransferWithoutSendingBeyondIt) {
   m_dlg->m_image.assign(m_image.begin(), m_image.begin() + 50);
   m_dlg->m_imageSize = 100;
   m_dlg->m_bytesDone = 0;
-  g_nUpdateState = STATE_FILE_CHOSEN;
-  g_bStop = 0;
+  m_dlg->m_nUpdateState = STATE_FILE_CHOSEN;
+  m_dlg->m_bStop = 0;
   m_platform->ClearTranscript();
   const Bytes request = {0x00, MSG_FIRMWARE, 0x01, 0x00, FW_DATA_REQUEST};
   for (int i = 0; i < 3; ++i)
@@ -575,7 +572,7 @@ TEST_F(AppUpdateTest, AnImageCutShortEndsTheTransferWithoutSendingBeyondIt) {
   // The second chunk would run past the end of the image: the transfer stops instead.
   EXPECT_EQ(ChunkSizes(), std::vector<int>{32});
   EXPECT_EQ(BoxTexts(), std::vector<std::u16string>{Failure()});
-  EXPECT_EQ(g_bStop.load(), 1);
+  EXPECT_EQ(m_dlg->m_bStop.load(), 1);
   EXPECT_TRUE(m_dlg->m_image.empty());
 }
 
@@ -590,13 +587,13 @@ TEST_F(AppUpdateTest, ProgressIsComputedWithoutOverflowAndNeverAbove100) {
     m_dlg->m_image.assign(c.imageSize, 0x5A);
     m_dlg->m_imageSize = c.imageSize;
     m_dlg->m_bytesDone = c.bytesDone;
-    g_nUpdateState = STATE_SENDING;
+    m_dlg->m_nUpdateState = STATE_SENDING;
     m_fake->ClearRecords();
     Dispatch({0x00, MSG_FIRMWARE, 0x01, 0x00, FW_DATA_REQUEST});
     EXPECT_EQ(m_fake->ProgressPositions(), std::vector<int>{c.position});
     EXPECT_LE(m_dlg->m_bytesDone, c.imageSize);
   }
-  EXPECT_EQ(g_nUpdateState.load(), STATE_IDLE);
+  EXPECT_EQ(m_dlg->m_nUpdateState.load(), STATE_IDLE);
   EXPECT_EQ(m_dlg->m_bTransferComplete, 1);
 }
 
@@ -608,7 +605,7 @@ TEST_F(AppUpdateTest, RandomMessagesKeepTheStateMachineSound) {
   std::u16string path = WriteImage(100);
   for (int i = 0; i < 400; ++i)
     m_fake->QueueFilePath(i % 3 == 2 ? std::u16string() : path);
-  g_bStop = 0;
+  m_dlg->m_bStop = 0;
 
   const std::vector<Bytes> templates = {
       {0x00, MSG_FIRMWARE, 0x01, 0x00, FW_DATA_REQUEST},
@@ -642,15 +639,15 @@ TEST_F(AppUpdateTest, RandomMessagesKeepTheStateMachineSound) {
         message[1] = next() % 2 ? MSG_FIRMWARE : MSG_DEVICE_ID;
     }
     Dispatch(message);
-    int s = g_nUpdateState.load();
+    int s = m_dlg->m_nUpdateState.load();
     ASSERT_TRUE(s >= STATE_FILE_CHOSEN && s <= STATE_IDLE) << "round " << round;
-    if (g_bStop) {
+    if (m_dlg->m_bStop) {
       // The update thread ends here; the next click starts from a clean transfer.
       ASSERT_FALSE(!m_dlg->m_image.empty() && s != STATE_SENDING) << "round " << round;
       m_dlg->ReleaseImage();
-      g_nUpdateState = STATE_IDLE;
+      m_dlg->m_nUpdateState = STATE_IDLE;
       m_dlg->m_bTransferComplete = 0;
-      g_bStop = 0;
+      m_dlg->m_bStop = 0;
       continue;
     }
     ASSERT_LE(m_dlg->m_bytesDone, m_dlg->m_imageSize) << "round " << round;
@@ -674,16 +671,11 @@ class AppReadStepTest : public ::testing::Test {
     m_platform.Add({"/dev/hidraw3", 0x0483, 0x5750});
     m_dlg = std::make_unique<CUpdateDlg>();
     m_dlg->AttachWindow(&m_fake);
-    g_pBtnUpdate = &m_dlg->m_btnUpdate;
-    g_pProgress = &m_dlg->m_progress;
-    g_pDoneLabel = &m_dlg->m_doneLabel;
+    m_dlg->m_bControlsReady = 1;
     ASSERT_EQ(m_dlg->m_Hid.DetectDevice(), 1);
     m_traces.clear();
   }
   void TearDown() override {
-    g_pBtnUpdate = nullptr;
-    g_pProgress = nullptr;
-    g_pDoneLabel = nullptr;
     m_dlg.reset();
     SetTraceSink({});
     SetHidPlatform(nullptr);
@@ -713,7 +705,7 @@ TEST_F(AppReadStepTest, EveryFailedReadIsTracedAndToldToTheController) {
   EXPECT_EQ(m_platform.m_readTimeouts, std::vector<uint32_t>(10, 200));
   EXPECT_EQ(ReadFailedReports(), 10);
   EXPECT_EQ(Traced("recv() failed with error code 0x102\n"), 10);
-  EXPECT_EQ(cur_devVersion.load(), VERSION_UNKNOWN);
+  EXPECT_EQ(m_dlg->m_curDevVersion.load(), VERSION_UNKNOWN);
 }
 
 TEST_F(AppReadStepTest, AReportIsTracedWithItsLengthByteAndDispatched) {
@@ -722,7 +714,7 @@ TEST_F(AppReadStepTest, AReportIsTracedWithItsLengthByteAndDispatched) {
                        {0x03, 0x00, MSG_FIRMWARE, 0x07, 0x00, FW_VERSION, 0x04, 0x00, 0x8C, 0x00,
                         0x01, 0x00});  // the length byte says 3: the word is read all the same
   m_dlg->QueryDeviceVersion();
-  EXPECT_EQ(cur_devVersion.load(), 0x1008Cu);
+  EXPECT_EQ(m_dlg->m_curDevVersion.load(), 0x1008Cu);
   EXPECT_EQ(m_platform.m_readTimeouts.size(), 2u);
   EXPECT_EQ(ReadFailedReports(), 1);
   EXPECT_EQ(Traced(" 3 Bytes received from sender\n"), 1);
@@ -740,9 +732,9 @@ TEST_F(AppReadStepTest, AFailedReadEndsBothLoopsAtOnce) {
   // The update thread: the controller is gone before anything was sent to it, so no box.
   m_platform.QueueRead(HidReadResult::kError);
   ASSERT_EQ(m_dlg->m_Hid.OpenHid(), 1);
-  g_bStop = 0;
+  m_dlg->m_bStop = 0;
   m_traces.clear();
-  Usb_UpdateThread(nullptr);
+  Usb_UpdateThread(m_dlg.get());
   EXPECT_EQ(m_platform.m_readTimeouts.size(), 2u);
   EXPECT_TRUE(m_fake.Boxes().empty());
   EXPECT_EQ(m_traces.front(), "send() is OK!\n");
@@ -751,9 +743,9 @@ TEST_F(AppReadStepTest, AFailedReadEndsBothLoopsAtOnce) {
 
 TEST_F(AppReadStepTest, AnUpdateWhoseOpeningCommandFailsEndsAtOnce) {
   // The link is not open: the opening command cannot be written.
-  g_bStop = 0;
+  m_dlg->m_bStop = 0;
   m_dlg->m_btnUpdate.EnableWindow(false);
-  Usb_UpdateThread(nullptr);
+  Usb_UpdateThread(m_dlg.get());
   EXPECT_TRUE(m_platform.m_readTimeouts.empty());
   ASSERT_FALSE(m_traces.empty());
   EXPECT_EQ(m_traces.front().rfind("send() failed with error code ", 0), 0u);

@@ -224,7 +224,7 @@ TEST_F(BootProtocolTest, StopFlagEndsCommandsOnlyWhileTheBootUpdateRuns) {
   EXPECT_EQ(m_dlg.BootReadDeviceId(word, 4), 1);
 
   m_dlg.m_bBootUpdateRunning = 1;
-  g_bStop = 1;
+  m_dlg.m_bStop = 1;
   QueueReply(4);
   EXPECT_EQ(m_dlg.BootErase(0, 32), 0);
   EXPECT_EQ(m_platform.m_reads.size(), 1u);  // gave up before reading
@@ -232,10 +232,10 @@ TEST_F(BootProtocolTest, StopFlagEndsCommandsOnlyWhileTheBootUpdateRuns) {
   QueueReply(3);
   EXPECT_EQ(m_dlg.BootWrite(word, 0, 4, 4, 1), 0);
   EXPECT_EQ(m_dlg.BootFinish(), 0);
-  g_bStop = 0;
+  m_dlg.m_bStop = 0;
   EXPECT_EQ(m_dlg.BootWrite(word, 0, 4, 4, 1), 1);
   m_dlg.m_bBootUpdateRunning = 0;
-  g_bStop = 1;
+  m_dlg.m_bStop = 1;
 }
 
 }  // namespace

@@ -55,15 +55,9 @@ class BootUpdateTest : public ::testing::Test {
                ("tarvix-boot-" + std::to_string(::getpid()) + "-" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(m_folder);
-    cur_devVersion = VERSION_UNKNOWN;
-    g_bStop = 1;
   }
   void TearDown() override {
-    g_pBtnUpdate = nullptr;
-    g_pProgress = nullptr;
-    g_pDoneLabel = nullptr;
     m_dlg.reset();
-    g_bStop = 1;
     SetTraceSink({});
     SetUiLanguageOverride(std::nullopt);
     SetHidPlatform(nullptr);
@@ -80,16 +74,15 @@ class BootUpdateTest : public ::testing::Test {
     m_loader->Preload(m_loader->Layout().imageBase, MakeImage(kOldFirmwareSize, 77));
     m_hid.Plug(kPath, 0x7A3D, 0x3208, m_loader);
     m_dlg = std::make_unique<CUpdateDlg>();
+    m_dlg->m_curDevVersion = VERSION_UNKNOWN;  // as start-up leaves it before the query
     m_dlg->AttachWindow(&m_window);
-    g_pBtnUpdate = &m_dlg->m_btnUpdate;
-    g_pProgress = &m_dlg->m_progress;
-    g_pDoneLabel = &m_dlg->m_doneLabel;
+    m_dlg->m_bControlsReady = 1;
     ASSERT_EQ(m_dlg->m_Hid.DetectDevice(), 1);
     ASSERT_EQ(m_dlg->m_Hid.m_bBootMode.load(), 1);
     ASSERT_EQ(m_dlg->m_Hid.OpenHid(), 1);
     m_dlg->IdentifyBootDevice();
     m_identificationTitles = m_window.Titles();
-    g_bStop = 0;
+    m_dlg->m_bStop = 0;
     m_window.EnableControl(IDC_USB_UPDATE, false);
     m_window.ShowControl(IDC_DONE_LABEL, false);
     m_window.ClearRecords();
@@ -216,7 +209,7 @@ TEST_F(BootUpdateTest, TwoRecordFileFlashesTheRecordOfTheDeviceType) {
   EXPECT_EQ(BoxTexts(),
             (std::vector<std::u16string>{u"New firmware 1.37 beta3 and current is 1.37\n",
                                          u"\n Firmware upgraded! \n"}));
-  EXPECT_EQ(g_bStop.load(), 1);
+  EXPECT_EQ(m_dlg->m_bStop.load(), 1);
   EXPECT_TRUE(m_window.IsVisible(IDC_DONE_LABEL));
   EXPECT_TRUE(m_window.IsEnabled(IDC_USB_UPDATE));
   EXPECT_EQ(m_window.ProgressPos(), 0);
@@ -264,7 +257,7 @@ TEST_F(BootUpdateTest, IdentificationOfEachBootLoaderKind) {
     EXPECT_EQ(m_dlg->m_nBootVersionAddress, c.layout.versionArea);
     EXPECT_EQ(m_dlg->m_nBootIdAddress, c.layout.identityArea);
     EXPECT_EQ(m_dlg->m_deviceType, c.deviceType.value_or(0));
-    EXPECT_EQ(cur_devVersion.load(), 0x0002008Cu);
+    EXPECT_EQ(m_dlg->m_curDevVersion.load(), 0x0002008Cu);
     EXPECT_EQ(m_identificationTitles,
               std::vector<std::u16string>{u"Tarvix Update v2.60(GamePad V1.40 beta2)"});
     // The identity and the extra 6 bytes were read after the version.
@@ -315,7 +308,7 @@ TEST_F(BootUpdateTest, CancelAndRefusedFilesTouchNothing) {
     EXPECT_EQ(BoxTexts(), std::vector<std::u16string>{u"The Firmware not recognized!"});
     EXPECT_EQ(m_loader->m_commands.size(), before);
   }
-  EXPECT_EQ(g_bStop.load(), 0);
+  EXPECT_EQ(m_dlg->m_bStop.load(), 0);
 }
 
 TEST_F(BootUpdateTest, EraseNeverAcknowledgedEndsWithinElevenPointTwoSeconds) {
@@ -331,7 +324,7 @@ TEST_F(BootUpdateTest, EraseNeverAcknowledgedEndsWithinElevenPointTwoSeconds) {
   EXPECT_TRUE(m_window.ProgressPositions().empty());
   ExpectFailureBox();
   EXPECT_TRUE(m_window.IsEnabled(IDC_USB_UPDATE));
-  EXPECT_EQ(g_bStop.load(), 0);
+  EXPECT_EQ(m_dlg->m_bStop.load(), 0);
 }
 
 TEST_F(BootUpdateTest, WrongAnswerToTheEraseFails) {
@@ -444,9 +437,9 @@ TEST_F(BootUpdateTest, FileCutShortOrHeldAtTheConfirmationFailsBeforeTheErase) {
 
 TEST_F(BootUpdateTest, StopFlagEndsTheUpdateWithoutABox) {
   Attach();
-  m_window.onProgress = [](int position) {
-    if (position > 0)  // the first chunk is acknowledged
-      g_bStop = 1;     // the user closes the window
+  m_window.onProgress = [this](int position) {
+    if (position > 0)      // the first chunk is acknowledged
+      m_dlg->m_bStop = 1;  // the user closes the window
   };
   RunUpdate(TwoRecordFile(MakeImage(1000)));
   EXPECT_EQ(Requests(3).size(), 1u);  // the next chunk is not sent
@@ -458,9 +451,9 @@ TEST_F(BootUpdateTest, StopFlagEndsTheUpdateWithoutABox) {
 
 TEST_F(BootUpdateTest, StopDuringTheConfirmationSendsNoErase) {
   Attach();
-  m_window.onBox = [](unsigned type) {
+  m_window.onBox = [this](unsigned type) {
     if (type == MB_OKCANCEL)  // the user closes the window while the confirmation is open...
-      g_bStop = 1;
+      m_dlg->m_bStop = 1;
   };
   RunUpdate(TwoRecordFile(MakeImage(100)));  // ...and the confirmation is answered OK
   EXPECT_TRUE(m_loader->m_erases.empty());
@@ -496,7 +489,7 @@ TEST_F(BootUpdateTest, BootUpdateThreadRunsTheSequenceOnTheDialog) {
   std::vector<uint8_t> image = MakeImage(100);
   m_window.QueueFilePath(TwoRecordFile(image));
   m_window.QueueBoxAnswer(IDOK);
-  Boot_UpdateThread(nullptr);
+  Boot_UpdateThread(m_dlg.get());
   EXPECT_EQ(m_loader->ReadFlash(0x08003400, 100), FlashAfterUpdate(image, 0x00030089));
   EXPECT_TRUE(m_loader->m_bFinished);
 }

@@ -21,7 +21,7 @@ class ScriptedBootTest : public ::testing::Test {
     ASSERT_EQ(m_dlg.m_Hid.OpenHid(), 1);
     m_dlg.m_Hid.SetReadTimeout(10);
     m_dlg.m_nBootBaseAddress = 0x08003400;  // as a 0x3009 boot loader's identification leaves it
-    g_bStop = 1;                            // as while no update runs
+    m_dlg.m_bStop = 1;                      // as while no update runs
   }
   void TearDown() override {
     SetHidPlatform(nullptr);

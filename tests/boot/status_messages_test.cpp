@@ -32,15 +32,10 @@ class StatusMessagesTest : public ScriptedBootTest {
     m_dlg.AttachWindow(&m_window);
     m_dlg.m_pFirstMaskTable = m_firstTable;
     m_dlg.m_pSecondMaskTable = m_secondTable;
-    g_pBtnUpdate = &m_dlg.m_btnUpdate;
-    g_pProgress = &m_dlg.m_progress;
-    g_pDoneLabel = &m_dlg.m_doneLabel;
-    cur_devVersion = VERSION_UNKNOWN;
+    m_dlg.m_bControlsReady = 1;
+    m_dlg.m_curDevVersion = VERSION_UNKNOWN;
   }
   void TearDown() override {
-    g_pBtnUpdate = nullptr;
-    g_pProgress = nullptr;
-    g_pDoneLabel = nullptr;
     SetUiLanguageOverride(std::nullopt);
     ScriptedBootTest::TearDown();
   }
@@ -117,7 +112,7 @@ TEST_F(StatusMessagesTest, IdentificationPicksTheLayoutByDeviceType) {
     EXPECT_EQ(RequestAddresses(), (std::vector<uint32_t>{0, c.version, c.identity, 0x80000002}));
     EXPECT_EQ(U32(m_platform.m_writes[2], 10), 12u);  // the identity read asks for 12 bytes
     EXPECT_EQ(U32(m_platform.m_writes[3], 10), 6u);
-    EXPECT_EQ(cur_devVersion.load(), 0x8Au);
+    EXPECT_EQ(m_dlg.m_curDevVersion.load(), 0x8Au);
     EXPECT_EQ(m_window.Title(), u"Tarvix Update v2.60(GamePad V1.38)");
     EXPECT_TRUE(MaskPrepared());
   }
@@ -133,7 +128,7 @@ TEST_F(StatusMessagesTest, NoDeviceTypeAnswerForgetsAnEarlierTypeAndUsesTheDefau
   EXPECT_EQ(m_dlg.m_nBootBaseAddress, 0x08014000u);
   EXPECT_EQ(m_dlg.m_nBootVersionAddress, 0x08014034u);
   EXPECT_EQ(m_dlg.m_nBootIdAddress, 0x0800001Cu);
-  EXPECT_EQ(cur_devVersion.load(), 0x00020089u);
+  EXPECT_EQ(m_dlg.m_curDevVersion.load(), 0x00020089u);
   EXPECT_EQ(m_window.Title(), u"Tarvix Update v2.60(GamePad V1.37 beta2)");
   EXPECT_TRUE(MaskPrepared());
 }
@@ -152,7 +147,7 @@ TEST_F(StatusMessagesTest, FailedIdentityReadShowsTheVersionButPreparesNoMask) {
 TEST_F(StatusMessagesTest, FailedVersionReadShowsNothingAndKeepsTheUnknownVersion) {
   QueueReply(8, {0x09, 0x30, 0, 0});
   m_dlg.IdentifyBootDevice();
-  EXPECT_EQ(cur_devVersion.load(), VERSION_UNKNOWN);
+  EXPECT_EQ(m_dlg.m_curDevVersion.load(), VERSION_UNKNOWN);
   EXPECT_TRUE(m_window.Titles().empty());
   EXPECT_TRUE(m_window.Boxes().empty());
   EXPECT_FALSE(MaskPrepared());
@@ -163,13 +158,13 @@ TEST_F(StatusMessagesTest, SuccessReportRaisesTheStopFlagThenShowsBoxLabelAndRes
     SetUiLanguageOverride(language);
     m_window.ClearRecords();
     m_window.ShowControl(IDC_DONE_LABEL, false);
-    g_bStop = 0;
+    m_dlg.m_bStop = 0;
     int stopAtBox = -1;
-    m_window.onBox = [&stopAtBox] { stopAtBox = g_bStop.load(); };
+    m_window.onBox = [&stopAtBox, this] { stopAtBox = m_dlg.m_bStop.load(); };
     m_dlg.ReportUpdateSuccess();
     m_window.onBox = nullptr;
     EXPECT_EQ(stopAtBox, 1);  // raised before the box, which the user may leave open a long time
-    EXPECT_EQ(g_bStop.load(), 1);
+    EXPECT_EQ(m_dlg.m_bStop.load(), 1);
     ASSERT_EQ(m_window.Boxes().size(), 1u);
     EXPECT_EQ(m_window.Boxes()[0].text, language == LANG_ZH_CN
                                             ? std::u16string(u"\n 升级成功。 \n")
@@ -182,9 +177,9 @@ TEST_F(StatusMessagesTest, SuccessReportRaisesTheStopFlagThenShowsBoxLabelAndRes
 
 TEST_F(StatusMessagesTest, FailureReportEnablesTheButtonOnlyWhileTheControllerIsFound) {
   m_window.EnableControl(IDC_USB_UPDATE, false);
-  g_bStop = 0;
+  m_dlg.m_bStop = 0;
   m_dlg.ReportUpdateFailure();
-  EXPECT_EQ(g_bStop.load(), 1);
+  EXPECT_EQ(m_dlg.m_bStop.load(), 1);
   ASSERT_EQ(m_window.Boxes().size(), 1u);
   EXPECT_EQ(m_window.Boxes()[0].text, u"Firmware update failure\n");
   EXPECT_TRUE(m_window.IsEnabled(IDC_USB_UPDATE));

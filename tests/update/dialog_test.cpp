@@ -71,9 +71,9 @@ TEST_F(DialogTest, StartUpWithoutAControllerShowsThePlainIdleDialog) {
   EXPECT_EQ(m_window.m_progressMax, 100);
   EXPECT_EQ(m_window.ProgressPos(), 0);
   EXPECT_EQ(m_window.IconId(), IDI_APP);
-  EXPECT_EQ(g_bStop.load(), 1);
-  EXPECT_EQ(g_nUpdateState.load(), STATE_IDLE);
-  EXPECT_EQ(cur_devVersion.load(), VERSION_UNKNOWN);
+  EXPECT_EQ(m_dlg->m_bStop.load(), 1);
+  EXPECT_EQ(m_dlg->m_nUpdateState.load(), STATE_IDLE);
+  EXPECT_EQ(m_dlg->m_curDevVersion.load(), VERSION_UNKNOWN);
   EXPECT_EQ(m_dlg->m_imageSize, 0u);
   EXPECT_EQ(m_dlg->m_recordOffset, 0);
   // The window listens for arrival and removal from the start.
@@ -86,7 +86,7 @@ TEST_F(DialogTest, StartUpWithAControllerQueriesItButOpensWithThePlainTitle) {
   PlugRunningFirmware(140);
   ASSERT_EQ(m_dlg->OnInitDialog(), 1);
   EXPECT_TRUE(m_window.IsEnabled(IDC_USB_UPDATE));
-  EXPECT_EQ(cur_devVersion.load(), 140u);
+  EXPECT_EQ(m_dlg->m_curDevVersion.load(), 140u);
   // The version reached the title during the query, and step 15 replaced it.
   std::vector<std::u16string> titles = m_window.Titles();
   ASSERT_EQ(titles.size(), 2u);
@@ -100,7 +100,7 @@ TEST_F(DialogTest, StartUpWithABootLoaderPreparesTheMaskBeforeTheExchange) {
   m_platform.Plug(kPath, 0x7A3D, 0x3208, loader);
   ASSERT_EQ(m_dlg->OnInitDialog(), 1);
   ASSERT_EQ(m_dlg->m_Hid.m_bBootMode.load(), 1);
-  EXPECT_EQ(cur_devVersion.load(), 0x89u);  // the identification ran
+  EXPECT_EQ(m_dlg->m_curDevVersion.load(), 0x89u);  // the identification ran
   // The identification wrote through the references as constructed (first: the serial mask
   // table), and only then were the references exchanged.
   for (int i = 0; i < 4; ++i) {
@@ -235,7 +235,7 @@ TEST_F(DialogTest, AClickThatCannotOpenTheControllerOnlyHidesTheLabel) {
   m_dlg->OnBnClickedUsbUpdate();
   EXPECT_FALSE(m_window.IsVisible(IDC_DONE_LABEL));
   EXPECT_TRUE(m_window.IsEnabled(IDC_USB_UPDATE));
-  EXPECT_EQ(g_bStop.load(), 1);
+  EXPECT_EQ(m_dlg->m_bStop.load(), 1);
   EXPECT_EQ(m_dlg->IsUpdateRunning(), 0);
 }
 
@@ -245,10 +245,10 @@ TEST_F(DialogTest, ClosingAsksOnlyWhileAnUpdateRuns) {
   EXPECT_TRUE(m_window.Boxes().empty());
 
   ASSERT_EQ(m_dlg->AcquireLink(LINK_UPDATE), 1);
-  g_bStop = 0;
+  m_dlg->m_bStop = 0;
   m_window.QueueBoxAnswer(IDCANCEL);
   EXPECT_EQ(m_dlg->OnCloseRequested(), 0);
-  EXPECT_EQ(g_bStop.load(), 0);
+  EXPECT_EQ(m_dlg->m_bStop.load(), 0);
   std::vector<FakeWindowSystem::Box> boxes = m_window.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, u"The new firmware is updating,and it is turned off");
@@ -260,7 +260,7 @@ TEST_F(DialogTest, ClosingAsksOnlyWhileAnUpdateRuns) {
   m_dlg->StartUpdateThread(WaitingWorker);
   m_window.QueueBoxAnswer(IDOK);
   EXPECT_EQ(m_dlg->OnCloseRequested(), 0);  // closes once the worker has ended
-  EXPECT_EQ(g_bStop.load(), 1);
+  EXPECT_EQ(m_dlg->m_bStop.load(), 1);
   EXPECT_EQ(m_dlg->IsClosePending(), 1);
   EXPECT_EQ(m_window.m_nCloseWorkerDialogs, 1);
   EXPECT_EQ(m_dlg->OnCloseRequested(), 0);  // a second request asks nothing
@@ -284,11 +284,11 @@ TEST_F(DialogTest, ClosingAsksOnlyWhileAnUpdateRuns) {
 TEST_F(DialogTest, TheLastMomentsWaitForAStuckWorkerNoLongerThanTheGraceTime) {
   ASSERT_EQ(m_dlg->OnInitDialog(), 1);
   ASSERT_EQ(m_dlg->AcquireLink(LINK_UPDATE), 1);
-  g_bStop = 0;
+  m_dlg->m_bStop = 0;
   g_releaseWorker = 0;
   m_dlg->StartUpdateThread(WaitingWorker);
   EXPECT_EQ(m_dlg->PrepareToClose(), 1);
-  EXPECT_EQ(g_bStop.load(), 1);
+  EXPECT_EQ(m_dlg->m_bStop.load(), 1);
   EXPECT_EQ(m_window.m_timers.count(CUpdateDlg::kCloseTimerId), 1u);  // the loop keeps waking
   m_clock.SleepMs(CUpdateDlg::kCloseGraceMs - 1);
   EXPECT_EQ(m_dlg->PrepareToClose(), 1);

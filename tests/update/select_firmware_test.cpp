@@ -31,8 +31,8 @@ class SelectFirmwareTest : public ::testing::Test {
     m_dlg.m_Hid.m_bBootMode = 1;
     m_dlg.m_deviceType = 0x3009;
     m_dlg.m_nBootBaseAddress = 0x08003400;  // the layout of device type 0x3009
-    cur_devVersion = 130;
-    g_nUpdateState = STATE_IDLE;
+    m_dlg.m_curDevVersion = 130;
+    m_dlg.m_nUpdateState = STATE_IDLE;
   }
   void TearDown() override {
     SetTraceSink({});
@@ -120,7 +120,7 @@ TEST_F(SelectFirmwareTest, ConfirmedRecordLeavesItsValuesAndLowersTheReadTimeout
             std::vector<std::u16string>{u"New firmware 1.38 beta2 and current is 1.30\n"});
   EXPECT_EQ(m_window.Boxes()[0].type, MB_OKCANCEL);
   // Boot mode: no file information and no state change.
-  EXPECT_EQ(g_nUpdateState.load(), STATE_IDLE);
+  EXPECT_EQ(m_dlg.m_nUpdateState.load(), STATE_IDLE);
   EXPECT_FALSE(Traced("SendFirmwarePacket cmd 1\n"));
 }
 
@@ -157,7 +157,7 @@ TEST_F(SelectFirmwareTest, FourConfirmationFormatsInBothLanguages) {
   for (const Case& c : cases) {
     std::u16string path = m_folder.Write(
         "f.dat", BuildDat({{.version = c.version, .beta = c.beta, .image = MakeImage(64)}}));
-    cur_devVersion = c.device;
+    m_dlg.m_curDevVersion = c.device;
     for (uint16_t language : {LANG_EN_US, LANG_ZH_CN}) {
       SetUiLanguageOverride(language);
       m_window.ClearRecords();
@@ -316,7 +316,7 @@ TEST_F(SelectFirmwareTest, ApplicationModeTakesTheFirstRecordAndSendsTheFileInfo
   EXPECT_EQ(m_dlg.m_recordOffset, 0);
   EXPECT_EQ(m_dlg.m_imageSize, 40u);
   EXPECT_EQ(m_dlg.m_desVersion, 131210u);
-  EXPECT_EQ(g_nUpdateState.load(), STATE_FILE_CHOSEN);
+  EXPECT_EQ(m_dlg.m_nUpdateState.load(), STATE_FILE_CHOSEN);
   EXPECT_TRUE(Traced("SendFirmwarePacket cmd 1\n"));
   EXPECT_TRUE(Traced("desVersion is 131210\n"));
 }

@@ -119,5 +119,6 @@ TerminalOptions TerminalFor(const Cli& cli, const CommandLine& line) {
   options.canAsk = cli.env.inIsTerminal;
   options.assumeYes = line.Has("--yes");
   options.drawBar = cli.env.outIsTerminal;
+  options.stopsAsked = cli.env.stopsAsked;
   return options;
 }

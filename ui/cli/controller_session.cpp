@@ -29,7 +29,7 @@ int ControllerSession::Open() {
   if (!m_dlg.m_Hid.m_bDeviceFound || m_dlg.m_Hid.m_nLastOpenResult == HidOpenResult::kBusy)
     return 0;
   m_bBootLoader = m_dlg.m_Hid.m_bBootMode.load();
-  m_version = cur_devVersion.load();
+  m_version = m_dlg.m_curDevVersion.load();
   return 1;
 }
 

@@ -3,6 +3,7 @@
 // streams.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <iosfwd>
 
@@ -20,6 +21,9 @@ struct FlashEnv {
   bool outIsTerminal = false;     // the progress is a bar redrawn in place
   bool keepTraces = false;        // the core's trace lines go to stderr (TARVIX_TRACE)
   uint32_t virtualLatencyMs = 1;  // --virtual: one USB frame per reply
+  // Counts the updates a signal has asked to stop, once each has been asked (null: not counted),
+  // for whoever must wait until a stop has taken effect.
+  std::atomic<int>* stopsAsked = nullptr;
 };
 
 // Runs one command line (argv[0] is the program). Answers the exit code.

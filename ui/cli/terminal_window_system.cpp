@@ -273,6 +273,8 @@ void TerminalWindowSystem::RunUpdateEvents(CUpdateDlg& dlg) {
     if (g_bInterrupted && !m_bStoppedByUser) {
       m_bStoppedByUser = 1;
       run([&] { dlg.ConfirmClose(); });
+      if (m_options.stopsAsked)
+        ++*m_options.stopsAsked;
       continue;
     }
     auto due = m_timers.begin();

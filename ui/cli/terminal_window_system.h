@@ -40,6 +40,7 @@ struct TerminalOptions {
   bool canAsk = false;     // the input is a terminal: the confirmation is asked there
   bool assumeYes = false;  // --yes: the confirmation is answered OK without asking
   bool drawBar = false;    // the output is a terminal: a bar redrawn in place
+  std::atomic<int>* stopsAsked = nullptr;  // FlashEnv::stopsAsked
 };
 
 class TerminalWindowSystem : public IWindowSystem {

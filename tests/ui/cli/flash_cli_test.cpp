@@ -40,14 +40,16 @@ class HookedLoader : public VirtualBootLoader {
 
 // Sends the signal (0: Ctrl-C as the terminal sees it) from the controller's side at a known
 // point, and lets the controller go on only once the front end has asked the update to stop.
+std::atomic<int> g_stopsAsked{0};
 void StopHere(int signal) {
+  const int before = g_stopsAsked.load();
   if (signal == 0)
     RequestInterrupt();
   else
     std::raise(signal);
   if (signal == SIGPIPE)
     return;  // ignored: nothing is to stop
-  for (int i = 0; i < 2000 && !g_bStop.load(); ++i)
+  for (int i = 0; i < 2000 && g_stopsAsked.load() == before; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
@@ -64,6 +66,7 @@ class FlashCliTest : public ::testing::Test {
     FlashEnv env{&m_platform, &m_clock, &m_out, &m_err, &m_in};
     env.inIsTerminal = m_bTerminal;
     env.outIsTerminal = m_bTerminal;
+    env.stopsAsked = &g_stopsAsked;
     return FlashMain(static_cast<int>(argv.size()), argv.data(), env);
   }
   std::shared_ptr<VirtualBootLoader> PlugBoot(
@@ -475,7 +478,7 @@ TEST_F(FlashCliTest, SignalsStopTheUpdateInOrderAndSayWhatIsLeft) {
   auto loader = std::make_shared<HookedLoader>();
   loader->m_hook = [](HookedLoader&, int report, uint16_t) {
     if (report == 100)
-      RequestInterrupt();
+      StopHere(0);
   };
   PlugBoot(kBoot0, loader);
   PlugBoot("/dev/hidraw-virtual2");
