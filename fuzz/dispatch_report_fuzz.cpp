@@ -288,6 +288,9 @@ struct Setup {
     g_bStop = 1;
     cur_devVersion = 0x89;
     clock.m_nowMs = 0;
+    // The link records every open, and each discovery opens the controller: the record would
+    // grow from input to input.
+    link.m_openAttempts.clear();
 
     // The link stays open; an update's start gives it the time-out OpenHid sets.
     dlg.m_Hid.SetReadTimeout(kOpenReadTimeoutMs);
