@@ -8,12 +8,20 @@
 // three file dialogs (bits 1..6, two each: Cancel, a one-record file, a two-record file, a missing
 // file); byte 1 answers the first eight message boxes (a set bit is Cancel, later boxes get OK);
 // then the messages, 63 bytes each (the last one filled up with zeros).
+//
+// The dialog, its window and the link are made once; each input starts from the state they had
+// then. The update loop runs on the fuzzing thread in virtual time, the link answers its reads
+// straight from the input and every report written is checked as it goes out. At the end of an
+// input the dialog lets go of everything the input made it hold: no input ends holding memory, so
+// a real leak still stands out.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "appmode/app_messages.h"
@@ -24,7 +32,6 @@
 #include "base/wide_string.h"
 #include "firmware/firmware_record.h"
 #include "fuzz/fuzz_support.h"
-#include "tests/support/fake_window_system.h"
 #include "tests/support/scripted_hid.h"
 #include "update/update_dlg.h"
 
@@ -32,26 +39,25 @@ namespace {
 
 constexpr size_t kMessageLength = 63;
 constexpr size_t kMaxMessages = 64;
+constexpr int kAnsweredFileDialogs = 3;
+constexpr int kAnsweredBoxes = 8;
+// The read time-out of a link just opened (CHid::OpenHid).
+constexpr uint32_t kOpenReadTimeoutMs = 200;
 
-// The state rules, checked after every message.
-void CheckState() {
-  const CUpdateDlg* dlg = g_pUpdateDlg.load();
-  if (!dlg)
-    return;
-  int state = g_nUpdateState.load();
-  FUZZ_CHECK(state >= STATE_FILE_CHOSEN && state <= STATE_IDLE, "the transfer state is one of 3");
-  FUZZ_CHECK(dlg->m_bytesDone <= dlg->m_imageSize, "no more bytes counted than the image holds");
-  if (state == STATE_SENDING && !dlg->m_image.empty()) {
-    FUZZ_CHECK(dlg->m_bytesDone < dlg->m_imageSize, "a transfer still sending has bytes left");
+// The messages of one input: message i is data[i * 63, (i + 1) * 63), the last one filled up with
+// zeros.
+struct Messages {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+
+  size_t Count() const {
+    return std::min(kMaxMessages, (size + kMessageLength - 1) / kMessageLength);
   }
-}
-
-// The scripted link, checking the state rules whenever the update loop reads.
-class CheckedPlatform : public ScriptedHidPlatform {
- public:
-  HidReadResult Read(HidHandle handle, uint8_t* payload64, uint32_t timeoutMs) override {
-    CheckState();
-    return ScriptedHidPlatform::Read(handle, payload64, timeoutMs);
+  void CopyTo(size_t i, uint8_t* destination) const {
+    const size_t at = i * kMessageLength;
+    const size_t n = std::min(kMessageLength, size - at);
+    std::memcpy(destination, data + at, n);
+    std::memset(destination + n, 0, kMessageLength - n);
   }
 };
 
@@ -68,14 +74,11 @@ std::vector<uint8_t> Record(uint16_t version, uint16_t beta, uint32_t deviceType
   return bytes;
 }
 
-struct Setup {
-  Setup() {
-    SetTraceSink([](const std::string&) {});
-    SetUiLanguageOverride(LANG_EN_US);
-    SetClock(&clock);
-
-    // One record of 100 bytes; and two, of which the running firmware takes the first (33 bytes,
-    // 1.37 beta 1, another device type) whatever its type.
+// The firmware files: one record of 100 bytes; and two, of which the running firmware takes the
+// first (33 bytes, 1.37 beta 1, another device type) whatever its type. paths[0] stays empty
+// (Cancel), paths[3] names a file that is not there.
+struct FirmwareFiles {
+  FirmwareFiles() {
     std::vector<uint8_t> one = Record(138, 0, 0x3009, 100, 1);
     std::vector<uint8_t> two = Record(137, 1, 0x1234, 33, 2);
     std::vector<uint8_t> second = Record(140, 0, 0x3009, 64, 3);
@@ -99,54 +102,232 @@ struct Setup {
   }
 
   FuzzFolder folder;
-  VirtualClock clock;
-  std::u16string paths[4];  // paths[0] stays empty: Cancel
+  std::u16string paths[4];
   std::vector<std::vector<uint8_t>> images;
 };
 
-// Walks everything written to the controller: each file information starts a transfer of the
+// Follows everything written to the controller: each file information starts a transfer of the
 // image it describes; data follows it in order; serial words and finish come after the last byte.
-void CheckTranscript(const Setup& setup, const ScriptedHidPlatform& platform) {
-  const std::vector<uint8_t>* image = nullptr;
-  size_t at = 0;
-  bool serialSent = false;
-  for (const std::vector<uint8_t>& r : platform.m_writes) {
-    FUZZ_CHECK(r.size() == 65, "every report is written whole");
+class TranscriptCheck {
+ public:
+  explicit TranscriptCheck(const FirmwareFiles& files) : m_files(files) {}
+
+  void Start() {
+    m_image = nullptr;
+    m_at = 0;
+    m_serialSent = false;
+  }
+
+  void Take(const uint8_t* r, size_t length) {
+    FUZZ_CHECK(length == 65, "every report is written whole");
     if (r[2] != 0 || r[3] != MSG_FIRMWARE)
-      continue;
+      return;
     switch (r[6]) {
       case FW_FILE_INFO:
-        image = setup.ImageOfSize(FuzzLe32(&r[9 + 8]));
-        FUZZ_CHECK(image, "the file information gives the chosen record's size");
-        at = 0;
-        serialSent = false;
+        m_image = m_files.ImageOfSize(FuzzLe32(&r[9 + 8]));
+        FUZZ_CHECK(m_image, "the file information gives the chosen record's size");
+        m_at = 0;
+        m_serialSent = false;
         break;
       case FW_DATA: {
         const size_t piece = r[1];
         const size_t n = piece == kShortCommandLength ? 0 : FuzzLe16(&r[7]);
-        FUZZ_CHECK(image, "data goes out only after a file information");
+        FUZZ_CHECK(m_image, "data goes out only after a file information");
         FUZZ_CHECK(n <= kAppChunkSize && piece == (n ? 7 + n : size_t{kShortCommandLength}),
                    "a data packet is one piece of at most one chunk");
-        FUZZ_CHECK(at + n <= image->size() &&
-                       std::equal(r.begin() + 9, r.begin() + 9 + n, image->begin() + at),
-                   "the data is the image's next bytes");
-        at += n;
+        FUZZ_CHECK(
+            m_at + n <= m_image->size() && std::equal(r + 9, r + 9 + n, m_image->begin() + m_at),
+            "the data is the image's next bytes");
+        m_at += n;
         break;
       }
       case FW_APP_SERIAL:
-        FUZZ_CHECK(image && at == image->size(), "the serial words follow the whole image");
-        serialSent = true;
+        FUZZ_CHECK(m_image && m_at == m_image->size(), "the serial words follow the whole image");
+        m_serialSent = true;
         break;
       case FW_FINISH:
-        FUZZ_CHECK(image && at == image->size() && serialSent,
+        FUZZ_CHECK(m_image && m_at == m_image->size() && m_serialSent,
                    "the finish follows the whole image and the serial words");
-        image = nullptr;  // a finished transfer takes no more data
+        m_image = nullptr;  // a finished transfer takes no more data
         break;
       default:
         break;
     }
   }
+
+ private:
+  const FirmwareFiles& m_files;
+  const std::vector<uint8_t>* m_image = nullptr;
+  size_t m_at = 0;
+  bool m_serialSent = false;
+};
+
+// The state rules, checked after every message.
+void CheckState(const CUpdateDlg& dlg) {
+  int state = dlg.m_nUpdateState.load();
+  FUZZ_CHECK(state >= STATE_FILE_CHOSEN && state <= STATE_IDLE, "the transfer state is one of 3");
+  FUZZ_CHECK(dlg.m_bytesDone <= dlg.m_imageSize, "no more bytes counted than the image holds");
+  if (state == STATE_SENDING && !dlg.m_image.empty()) {
+    FUZZ_CHECK(dlg.m_bytesDone < dlg.m_imageSize, "a transfer still sending has bytes left");
+  }
 }
+
+// The scripted link: its reads bring the input's messages, each as a report of a length byte and
+// the message, and then fail (the controller is gone); its writes go to the transcript check. The
+// state rules are checked whenever the update loop reads.
+class InputLink : public ScriptedHidPlatform {
+ public:
+  explicit InputLink(const FirmwareFiles& files) : m_transcript(files) {}
+  const CUpdateDlg* m_dlg = nullptr;  // whose state the reads check
+
+  void Start(const Messages& messages) {
+    m_messages = messages;
+    m_nextRead = 0;
+    m_transcript.Start();
+  }
+
+  HidReadResult Read(HidHandle handle, uint8_t* payload64, uint32_t /*timeoutMs*/) override {
+    if (m_dlg)
+      CheckState(*m_dlg);
+    if (!m_open.count(handle) || m_nextRead >= m_messages.Count())
+      return HidReadResult::kError;
+    payload64[0] = static_cast<uint8_t>(kMessageLength);
+    m_messages.CopyTo(m_nextRead++, payload64 + 1);
+    return HidReadResult::kReport;
+  }
+
+  bool Write(HidHandle handle, const uint8_t* report, size_t length) override {
+    if (!m_open.count(handle))
+      return false;
+    m_transcript.Take(report, length);
+    return true;
+  }
+
+ private:
+  Messages m_messages;
+  size_t m_nextRead = 0;
+  TranscriptCheck m_transcript;
+};
+
+// The window: the first three file dialogs and the first eight boxes answer as the input's first
+// two bytes say; later file dialogs are cancelled and later boxes get OK. Nothing else is kept.
+class InputWindow : public IWindowSystem {
+ public:
+  void Start(uint8_t dialogs, uint8_t boxes) {
+    m_dialogs = dialogs;
+    m_boxes = boxes;
+    m_dialogsShown = 0;
+    m_boxesShown = 0;
+  }
+  void SetPaths(const std::u16string* paths) { m_paths = paths; }
+
+  int ShowBox(const std::u16string&, const std::u16string&, unsigned) override {
+    const int i = m_boxesShown++;
+    return i < kAnsweredBoxes && (m_boxes >> i) & 1 ? IDCANCEL : IDOK;
+  }
+  bool OpenFileDialog(const std::u16string&, const std::u16string&, std::u16string* path) override {
+    const int i = m_dialogsShown++;
+    if (i >= kAnsweredFileDialogs)
+      return false;
+    const std::u16string& answer = m_paths[(m_dialogs >> (1 + 2 * i)) & 3];
+    if (answer.empty())
+      return false;
+    *path = answer;
+    return true;
+  }
+
+  void SetTitle(const std::u16string&) override {}
+  void SetControlText(int, const std::u16string&) override {}
+  void ShowControl(int, bool) override {}
+  void EnableControl(int, bool) override {}
+  void SetProgressRange(int, int) override {}
+  void SetProgressPos(int) override {}
+  void SetIcon(int) override {}
+  void WatchDeviceMonitor(IDeviceMonitor*) override {}
+  void UnwatchDeviceMonitor(IDeviceMonitor*) override {}
+  void NotifyWorkerEnded() override {}
+  void CloseWorkerDialogs() override {}
+  void StartTimer(int, unsigned) override {}
+  void StopTimer(int) override {}
+  void EndDialog() override {}
+
+ private:
+  const std::u16string* m_paths = nullptr;
+  uint8_t m_dialogs = 0;
+  uint8_t m_boxes = 0;
+  int m_dialogsShown = 0;
+  int m_boxesShown = 0;
+};
+
+struct Setup {
+  Setup() : link(files) {
+    SetTraceSink([](const std::string&) {});
+    SetUiLanguageOverride(LANG_EN_US);
+    SetClock(&clock);
+    window.SetPaths(files.paths);
+    link.Add({"/dev/hidraw3", 0x0483, 0x5750});
+    SetHidPlatform(&link);
+    dlg.AttachWindow(&window);
+    dlg.m_bControlsReady = 1;
+    link.m_dlg = &dlg;
+    FUZZ_CHECK(dlg.m_Hid.DetectDevice() == 1 && dlg.m_Hid.OpenHid() == 1, "the link opens");
+    EndInput();
+  }
+
+  // Puts back what an input may have changed: every member of the dialog and its link that the
+  // identity, the selection and the transfer set. Frees what the dialog held for it.
+  void EndInput() {
+    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), dlg.m_SerialMaskTable);
+    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), dlg.m_SpareMaskTable);
+    std::memset(dlg.m_Hid.m_OutReport, 0, sizeof dlg.m_Hid.m_OutReport);
+    std::memset(dlg.m_Hid.m_InReport, 0, sizeof dlg.m_Hid.m_InReport);
+    dlg.m_Hid.m_bBootMode = 0;
+    dlg.m_nFirmwareType = 0;
+    dlg.m_nUpdateState = STATE_IDLE;
+    dlg.m_bStop = 1;
+    dlg.m_curDevVersion = 0x89;
+    clock.m_nowMs = 0;
+    // The link records every open, and each discovery opens the controller: the record would
+    // grow from input to input.
+    link.m_openAttempts.clear();
+
+    // The link stays open; an update's start gives it the time-out OpenHid sets.
+    dlg.m_Hid.SetReadTimeout(kOpenReadTimeoutMs);
+    dlg.ReleaseImage();
+    std::memset(dlg.m_DataBuf, 0, sizeof dlg.m_DataBuf);
+    std::fill(std::begin(dlg.m_appSerial), std::end(dlg.m_appSerial), 0);
+    std::fill(std::begin(dlg.m_serial), std::end(dlg.m_serial), 0);
+    dlg.m_desVersion = 0;
+    dlg.m_imageSize = 0;
+    dlg.m_targetAddress = 0;
+    dlg.m_bytesDone = 0;
+    dlg.m_recordOffset = 0;
+    dlg.m_recordHeader = FirmwareRecordHeader{};
+    dlg.m_recordRefusal = RecordRefusal::kNone;
+    dlg.m_fileOpenResult = FileOpenResult::kOk;
+    std::u16string().swap(dlg.m_strFirmwarePath);
+    dlg.m_pFirstMaskTable = dlg.m_SerialMaskTable;
+    dlg.m_pSecondMaskTable = dlg.m_SpareMaskTable;
+    dlg.m_productId = 0;
+    dlg.m_productVariant = 0;
+    dlg.m_deviceType = 0;
+    dlg.m_nLinkOwner = LINK_FREE;
+    dlg.m_nShownProgress = -1;
+    dlg.m_bTransferComplete = 0;
+    dlg.m_bImageTouched = 0;
+    dlg.m_bImageComplete = 0;
+    std::string().swap(dlg.m_failureCause);
+  }
+
+  VirtualClock clock;
+  FirmwareFiles files;
+  InputLink link;
+  InputWindow window;
+  CUpdateDlg dlg;
+  // The message the dispatcher gets: exactly 63 bytes on the heap, so that a read past them is
+  // caught.
+  std::unique_ptr<uint8_t[]> exact{new uint8_t[kMessageLength]};
+};
 
 }  // namespace
 
@@ -155,62 +336,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2)
     return 0;
   const bool throughLoop = data[0] & 1;
-  std::vector<std::vector<uint8_t>> messages;
-  for (size_t at = 2; at < size && messages.size() < kMaxMessages; at += kMessageLength) {
-    std::vector<uint8_t> message(data + at, data + std::min(size, at + kMessageLength));
-    message.resize(kMessageLength, 0);
-    messages.push_back(std::move(message));
-  }
+  const Messages messages{data + 2, size - 2};
+  CUpdateDlg& dlg = setup.dlg;
 
-  // Everything of one input is made and freed with it, so that a leak stands out.
-  CheckedPlatform platform;
-  platform.Add({"/dev/hidraw3", 0x0483, 0x5750});
-  SetHidPlatform(&platform);
-  g_nUpdateState = STATE_IDLE;
-  cur_devVersion = 0x89;
+  setup.link.Start(messages);
+  setup.window.Start(data[0], data[1]);
+  FUZZ_CHECK(dlg.m_Hid.m_hWriteHandle != kNoHidHandle && dlg.m_Hid.m_hReadHandle != kNoHidHandle,
+             "the link is still open");
+  dlg.m_bStop = 0;
 
-  FakeWindowSystem window;
-  for (int i = 0; i < 3; ++i)
-    window.QueueFilePath(setup.paths[(data[0] >> (1 + 2 * i)) & 3]);
-  for (int i = 0; i < 8; ++i)
-    window.QueueBoxAnswer((data[1] >> i) & 1 ? IDCANCEL : IDOK);
-  {
-    CUpdateDlg dlg;
-    dlg.AttachWindow(&window);
-    g_pBtnUpdate = &dlg.m_btnUpdate;
-    g_pProgress = &dlg.m_progress;
-    g_pDoneLabel = &dlg.m_doneLabel;
-    FUZZ_CHECK(dlg.m_Hid.DetectDevice() == 1 && dlg.m_Hid.OpenHid() == 1, "the link opens");
-    g_bStop = 0;
-
-    if (throughLoop) {
-      // The reports the loop reads: a length byte, then the message; then the controller is gone.
-      for (const std::vector<uint8_t>& message : messages) {
-        std::vector<uint8_t> report(1, static_cast<uint8_t>(kMessageLength));
-        report.insert(report.end(), message.begin(), message.end());
-        platform.QueueRead(HidReadResult::kReport, report);
-      }
-      platform.QueueRead(HidReadResult::kError);
-      dlg.UsbUpdateLoop();
-      CheckState();
-      FUZZ_CHECK(g_nUpdateState.load() == STATE_IDLE && dlg.m_image.empty(),
-                 "the update loop leaves no transfer open");
-    } else {
-      for (const std::vector<uint8_t>& message : messages) {
-        // A copy of exactly 63 bytes: the dispatcher may read no further.
-        std::unique_ptr<uint8_t[]> exact(new uint8_t[kMessageLength]);
-        std::copy(message.begin(), message.end(), exact.get());
-        dlg.DispatchReport(exact.get());
-        CheckState();
-      }
+  if (throughLoop) {
+    dlg.UsbUpdateLoop();
+    CheckState(dlg);
+    FUZZ_CHECK(dlg.m_nUpdateState.load() == STATE_IDLE && dlg.m_image.empty(),
+               "the update loop leaves no transfer open");
+  } else {
+    for (size_t i = 0; i < messages.Count(); ++i) {
+      messages.CopyTo(i, setup.exact.get());
+      dlg.DispatchReport(setup.exact.get());
+      CheckState(dlg);
     }
-    CheckTranscript(setup, platform);
-    g_pBtnUpdate = nullptr;
-    g_pProgress = nullptr;
-    g_pDoneLabel = nullptr;
   }
-  SetHidPlatform(nullptr);
-  g_bStop = 1;
-  g_nUpdateState = STATE_IDLE;
+  setup.EndInput();
   return 0;
 }
