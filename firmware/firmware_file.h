@@ -1,7 +1,9 @@
-// A firmware file opened for reading only and shared with nobody: every open fails while another
-// holder has the file. On Linux the open takes an exclusive advisory lock (flock LOCK_EX | LOCK_NB,
-// firmware_file_posix.cpp); on Windows it opens the wide path with share mode none (CreateFileW,
-// firmware_file_win32.cpp), so Chinese file names work and the bytes are read as they are.
+// A firmware file opened for reading only and shared with other readers only: an open fails while
+// another program writes the file or holds it alone, and any number of updates may read one file
+// at once. On Linux the open takes a shared advisory lock (flock LOCK_SH | LOCK_NB,
+// firmware_file_posix.cpp); on Windows it opens the wide path with share mode FILE_SHARE_READ
+// (CreateFileW, firmware_file_win32.cpp), so Chinese file names work and the bytes are read as
+// they are.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +21,7 @@ class CFirmwareFile {
   CFirmwareFile(const CFirmwareFile&) = delete;
   CFirmwareFile& operator=(const CFirmwareFile&) = delete;
 
-  // Opens an existing regular file read-only with the exclusive lock, without ever blocking (a
+  // Opens an existing regular file read-only with the shared lock, without ever blocking (a
   // named pipe, a device node or a folder is refused at once). Answers 1 or 0. Closes an earlier
   // file first.
   int Open(const std::u16string& path);

@@ -1,4 +1,4 @@
-// The firmware file on Linux: a descriptor with an exclusive flock.
+// The firmware file on Linux: a descriptor with a shared flock.
 #include "firmware/firmware_file.h"
 
 #include <fcntl.h>
@@ -52,7 +52,7 @@ int CFirmwareFile::Open(const std::u16string& path) {
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     m_lastOpenResult = FileOpenResult::kNotAFile;
-  } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+  } else if (::flock(fd, LOCK_SH | LOCK_NB) != 0 ||
              ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
     m_lastOpenResult = OpenResultOf(errno);
   } else {

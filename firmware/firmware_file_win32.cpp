@@ -1,5 +1,6 @@
-// The firmware file on Windows: the wide path opened with share mode none, so that the file is
-// ours alone while it is open (and an open fails while another program has it), read as bytes.
+// The firmware file on Windows: the wide path opened for reading, shared with readers only, so
+// that nobody writes it while it is open (and an open fails while another program writes it or
+// holds it alone), read as bytes.
 #include "firmware/firmware_file.h"
 
 #include <windows.h>
@@ -49,8 +50,8 @@ int CFirmwareFile::Open(const std::u16string& path) {
   Close();
   // A folder does not open without FILE_FLAG_BACKUP_SEMANTICS; a device (NUL, COM1) or a pipe does,
   // and is refused at once: only a file on a disk is kept.
-  HANDLE file = ::CreateFileW(SystemPath(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = ::CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     m_lastOpenResult = OpenResultOf(::GetLastError());
     return 0;

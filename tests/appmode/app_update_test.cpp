@@ -25,6 +25,7 @@
 #include "emulator/virtual_running_firmware.h"
 #include "firmware/firmware_file.h"
 #include "tests/support/fake_window_system.h"
+#include "tests/support/held_file.h"
 #include "tests/support/scripted_hid.h"
 #include "update/update_dlg.h"
 
@@ -518,8 +519,8 @@ TEST_F(AppUpdateTest, StrayDataRequestsAreIgnored) {
 TEST_F(AppUpdateTest, DataRequestsAreServedFromTheImageReadAtTheConfirmation) {
   Start();
   std::u16string path = WriteImage(40);
-  CFirmwareFile holder;  // another holder of the file's lock, for the whole test
-  ASSERT_EQ(holder.Open(path), 1);
+  HeldFile holder(Utf16ToUtf8(path));  // another program holds the file, for the whole test
+  ASSERT_TRUE(holder.held());
   m_dlg->m_image = m_image;
   m_dlg->m_imageSize = 40;
   m_dlg->m_bytesDone = 0;
@@ -538,10 +539,10 @@ TEST_F(AppUpdateTest, DataRequestsAreServedFromTheImageReadAtTheConfirmation) {
 TEST_F(AppUpdateTest, AFileThatStaysLockedFailsTheUpdateAfterAFewRequests) {
   Start();
   std::u16string path = WriteImage(100);
-  CFirmwareFile holder;  // another program takes the file while the confirmation box is open
+  std::unique_ptr<HeldFile> holder;  // another program takes the file while the box is open
   m_fake->m_onBox = [&](const std::u16string&) {
-    if (!holder.IsOpen())
-      holder.Open(path);
+    if (!holder)
+      holder = std::make_unique<HeldFile>(Utf16ToUtf8(path));
   };
   m_fake->QueueFilePath(path);
   RunUpdate();

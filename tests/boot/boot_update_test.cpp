@@ -20,6 +20,7 @@
 #include "emulator/virtual_boot_loader.h"
 #include "emulator/virtual_hid.h"
 #include "tests/support/fake_window_system.h"
+#include "tests/support/held_file.h"
 #include "update/update_dlg.h"
 
 namespace {
@@ -419,10 +420,10 @@ TEST_F(BootUpdateTest, FileCutShortOrHeldAtTheConfirmationFailsBeforeTheErase) {
     }
     Attach();
     std::u16string path = TwoRecordFile(MakeImage(1000));
-    CFirmwareFile other;
+    std::unique_ptr<HeldFile> other;  // another program's hold
     m_window.onBox = [&](unsigned type) {
       if (type == MB_OKCANCEL && c.hold)
-        other.Open(path);
+        other = std::make_unique<HeldFile>(Utf16ToUtf8(path));
       else if (type == MB_OKCANCEL)
         std::filesystem::resize_file(Utf16ToUtf8(path), 28 + 300 + 28 + 500);
     };

@@ -14,6 +14,7 @@ int WorseExit(int a, int b) {
 }
 
 int Cli::Fail(int code, const std::string& line) const {
+  std::lock_guard lock(outputMutex);
   err << "tarvix-flash: " << line << "\n" << std::flush;
   return code;
 }
@@ -110,7 +111,7 @@ int OpenFailure(const Cli& cli, const std::string& path, HidOpenResult result,
   return cli.Fail(kExitNoDevice, path + ": " + (cause.empty() ? "no controller found" : cause));
 }
 
-TerminalOptions TerminalFor(const Cli& cli, const CommandLine& line) {
+TerminalOptions TerminalFor(const Cli& cli, const CommandLine& line, bool shared) {
   TerminalOptions options;
   options.out = &cli.out;
   options.ask = &cli.err;
@@ -118,7 +119,8 @@ TerminalOptions TerminalFor(const Cli& cli, const CommandLine& line) {
   options.inFd = cli.env.inFd;
   options.canAsk = cli.env.inIsTerminal;
   options.assumeYes = line.Has("--yes");
-  options.drawBar = cli.env.outIsTerminal;
+  options.drawBar = cli.env.outIsTerminal && !shared;
+  options.outputMutex = &cli.outputMutex;
   options.stopsAsked = cli.env.stopsAsked;
   return options;
 }

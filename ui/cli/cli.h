@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <ostream>
 #include <set>
 #include <string>
@@ -36,6 +37,8 @@ struct Cli {
   const FlashEnv& env;
   std::ostream& out;
   std::ostream& err;
+  // Held while a line goes out: controllers updated at once write to the same streams.
+  std::mutex& outputMutex;
   // One line on stderr ("tarvix-flash: what: why"); answers code.
   int Fail(int code, const std::string& line) const;
 };
@@ -76,4 +79,6 @@ int OpenFailure(const Cli& cli, const std::string& path, HidOpenResult result,
                 const std::string& cause);
 // The terminal answers and draws as the environment and the command line say.
 struct TerminalOptions;
-TerminalOptions TerminalFor(const Cli& cli, const CommandLine& line);
+// Several controllers at once (--all) share the terminal: no bar redrawn in place, a line for each
+// ten per cent.
+TerminalOptions TerminalFor(const Cli& cli, const CommandLine& line, bool shared = false);

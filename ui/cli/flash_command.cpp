@@ -1,6 +1,9 @@
 // tarvix-flash flash FILE.dat: the dialog's update of one controller, or of every controller one
 // after the other, each with its result line; --verify reads a boot loader's image back before
 // it is told to finish.
+#include <thread>
+#include <vector>
+
 #include "base/wide_string.h"
 #include "firmware/firmware_file.h"
 #include "ui/cli/cli.h"
@@ -22,9 +25,9 @@ std::string StoppedText(const CUpdateDlg& dlg) {
   return "update stopped; nothing was written";
 }
 
-int FlashOne(const Cli& cli, const CommandLine& line, const std::string& path) {
+int FlashOne(const Cli& cli, const CommandLine& line, const std::string& path, bool shared) {
   const std::u16string file = FileArgument(line.words[0]);
-  ControllerSession session(path, TerminalFor(cli, line));
+  ControllerSession session(path, TerminalFor(cli, line, shared));
   if (!session.Open()) {
     return OpenFailure(cli, path, session.m_dlg.m_Hid.m_nLastOpenResult,
                        session.m_dlg.m_Hid.m_LastError);
@@ -61,6 +64,25 @@ int FlashOne(const Cli& cli, const CommandLine& line, const std::string& path) {
   return kExitOk;
 }
 
+// "3 controllers: 2 upgraded, 1 failed" after an update of several.
+void PrintSummary(const Cli& cli, const std::vector<int>& results) {
+  static const char* const kKinds[] = {"upgraded", "failed", "refused the file", "not found",
+                                       "not permitted"};
+  int counts[5] = {};
+  for (int result : results)
+    ++counts[result >= 0 && result < 5 ? result : kExitFailed];
+  std::string line = std::to_string(results.size()) + " controllers:";
+  const char* separator = " ";
+  for (int kind = 0; kind < 5; ++kind) {
+    if (counts[kind] == 0)
+      continue;
+    line += separator + std::to_string(counts[kind]) + " " + kKinds[kind];
+    separator = ", ";
+  }
+  std::lock_guard lock(cli.outputMutex);
+  cli.out << line << "\n" << std::flush;
+}
+
 int RunFlash(const Cli& cli, const CommandLine& line) {
   if (line.words.size() != 1)
     return cli.Fail(kExitRefused, "flash: give one firmware file (see tarvix-flash flash --help)");
@@ -81,11 +103,21 @@ int RunFlash(const Cli& cli, const CommandLine& line) {
   }
   std::vector<std::string> paths;
   int exitCode = ChooseControllers(cli, line, &paths);
-  for (const std::string& path : paths) {
-    if (g_bInterrupted)
-      break;
-    exitCode = WorseExit(exitCode, FlashOne(cli, line, path));
-  }
+  if (paths.size() == 1)
+    return FlashOne(cli, line, paths.front(), false);
+  if (paths.empty())
+    return exitCode;
+  // Every controller at once, each with its own session and worker; each line names its
+  // controller.
+  std::vector<int> results(paths.size(), kExitOk);
+  std::vector<std::thread> sessions;
+  for (size_t i = 0; i < paths.size(); ++i)
+    sessions.emplace_back([&, i] { results[i] = FlashOne(cli, line, paths[i], true); });
+  for (std::thread& session : sessions)
+    session.join();
+  for (int result : results)
+    exitCode = WorseExit(exitCode, result);
+  PrintSummary(cli, results);
   return exitCode;
 }
 
@@ -98,7 +130,7 @@ const Command kFlashCommand{
     "Updates the controller (the only one attached, or PATH) with its record of FILE.dat, in its\n"
     "boot loader or while it runs its firmware, after confirming the new version.\n"
     "  --device PATH  the controller at PATH (see tarvix-flash list)\n"
-    "  --all          every attached controller, one after the other\n"
+    "  --all          every attached controller, all at once\n"
     "  --yes          confirm without asking (needed when the input is not a terminal)\n"
     "  --verify       boot loader: read the image back after writing, before the finishing\n"
     "                 command, and compare it\n"

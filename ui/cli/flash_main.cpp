@@ -113,7 +113,8 @@ int Dispatch(const Cli& cli, std::vector<std::string> args) {
 }  // namespace
 
 int FlashMain(int argc, char** argv, const FlashEnv& env) {
-  Cli cli{env, *env.out, *env.err};
+  std::mutex outputMutex;
+  Cli cli{env, *env.out, *env.err, outputMutex};
   g_bInterrupted = 0;
   SetClock(env.clock);
   if (!env.keepTraces)

@@ -81,6 +81,7 @@ int RunList(const Cli& cli, const CommandLine& line) {
     Listed c{itf};
     if (itf.openResult == HidOpenResult::kOk) {
       TerminalOptions quiet{&cli.out, nullptr, cli.env.in};
+      quiet.outputMutex = &cli.outputMutex;
       ControllerSession session(itf.path, quiet);
       if (session.Open()) {
         c.version = session.Version();

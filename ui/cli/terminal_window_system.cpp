@@ -8,6 +8,7 @@
 #include <chrono>
 #include <istream>
 #include <ostream>
+#include <set>
 
 #include "base/clock.h"
 #include "base/wide_string.h"
@@ -25,7 +26,8 @@ constexpr int kBarWidth = 30;
 constexpr std::chrono::milliseconds kPollInterval{50};
 
 std::mutex g_activeMutex;
-TerminalWindowSystem* g_pActiveWindow = nullptr;  // the one running RunUpdateEvents
+std::mutex g_askMutex;
+std::set<TerminalWindowSystem*> g_activeWindows;  // those running RunUpdateEvents
 
 }  // namespace
 
@@ -55,8 +57,8 @@ void InstallStopSignals() {
 void RequestInterrupt() {
   g_bInterrupted = 1;
   std::lock_guard lock(g_activeMutex);
-  if (g_pActiveWindow)
-    g_pActiveWindow->Wake();
+  for (TerminalWindowSystem* window : g_activeWindows)
+    window->Wake();
 }
 
 TerminalWindowSystem::TerminalWindowSystem(const TerminalOptions& options,
@@ -83,7 +85,7 @@ void TerminalWindowSystem::ClearLastMessage() {
 }
 
 void TerminalWindowSystem::EndProgressLine() {
-  std::lock_guard lock(m_outputMutex);
+  std::lock_guard lock(*m_options.outputMutex);
   if (m_barOpen)
     *m_options.out << "\n" << std::flush;
   m_barOpen = false;
@@ -91,7 +93,7 @@ void TerminalWindowSystem::EndProgressLine() {
 
 void TerminalWindowSystem::PrintLine(const std::string& line) {
   EndProgressLine();
-  std::lock_guard lock(m_outputMutex);
+  std::lock_guard lock(*m_options.outputMutex);
   *m_options.out << line << "\n" << std::flush;
 }
 
@@ -101,7 +103,7 @@ void TerminalWindowSystem::ShowControl(int controlId, bool show) {
 }
 
 void TerminalWindowSystem::SetProgressPos(int position) {
-  std::lock_guard lock(m_outputMutex);
+  std::lock_guard lock(*m_options.outputMutex);
   // A bar starts with the first step above 0 and ends when the position falls back (the dialog
   // sets 0 after a success) or reaches 100.
   if (position < m_barPosition || position <= 0) {
@@ -161,11 +163,13 @@ int TerminalWindowSystem::AnswerBox(const std::u16string& text, unsigned type) {
   }
   std::string answer;
   if (m_options.canAsk) {
+    // One question on the terminal at a time: controllers updated at once ask one after the other.
+    std::lock_guard asking(g_askMutex);
     EndProgressLine();
     {
       // Asked on the terminal, not on the output: with the output redirected the question is
       // still seen.
-      std::lock_guard lock(m_outputMutex);
+      std::lock_guard lock(*m_options.outputMutex);
       std::ostream& ask = m_options.ask ? *m_options.ask : *m_options.out;
       ask << question << " Update? [y/N] " << std::flush;
     }
@@ -242,8 +246,8 @@ void TerminalWindowSystem::EndDialog() {
 void TerminalWindowSystem::RunUpdateEvents(CUpdateDlg& dlg) {
   {
     std::lock_guard active(g_activeMutex);
-    g_pActiveWindow = this;
-    g_bUpdateEventsRunning = 1;
+    g_activeWindows.insert(this);
+    ++g_bUpdateEventsRunning;
   }
   std::unique_lock lock(m_mutex);
   // Each event is handled with the lock released: the dialog calls back into this window system.
@@ -288,6 +292,6 @@ void TerminalWindowSystem::RunUpdateEvents(CUpdateDlg& dlg) {
   }
   lock.unlock();
   std::lock_guard active(g_activeMutex);
-  g_pActiveWindow = nullptr;
-  g_bUpdateEventsRunning = 0;
+  g_activeWindows.erase(this);
+  --g_bUpdateEventsRunning;
 }

@@ -21,7 +21,7 @@
 class CUpdateDlg;
 
 // Ctrl-C: the signal handler raises g_bInterrupted; RequestInterrupt also wakes the loop at once.
-// g_bUpdateEventsRunning is 1 while RunUpdateEvents runs: only then does Ctrl-C stop an update;
+// g_bUpdateEventsRunning counts the RunUpdateEvents under way: only then does Ctrl-C stop updates;
 // at any other moment nothing has been written and the program may simply end.
 extern std::atomic<int> g_bInterrupted;
 extern std::atomic<int> g_bUpdateEventsRunning;
@@ -41,6 +41,8 @@ struct TerminalOptions {
   bool assumeYes = false;  // --yes: the confirmation is answered OK without asking
   bool drawBar = false;    // the output is a terminal: a bar redrawn in place
   std::atomic<int>* stopsAsked = nullptr;  // FlashEnv::stopsAsked
+  // The lock of the output and the bar, shared by the sessions that write to one terminal.
+  std::mutex* outputMutex = nullptr;
 };
 
 class TerminalWindowSystem : public IWindowSystem {
@@ -108,9 +110,8 @@ class TerminalWindowSystem : public IWindowSystem {
   std::string m_path;
   std::thread::id m_dialogThread;
 
-  std::mutex m_outputMutex;  // the output and the bar
-  int m_barPosition = -1;    // the position drawn last in this bar; -1: no bar
-  bool m_barOpen = false;    // a drawn bar waits for its line's end
+  int m_barPosition = -1;  // the position drawn last in this bar; -1: no bar
+  bool m_barOpen = false;  // a drawn bar waits for its line's end
 
   std::mutex m_mutex;  // the rest
   std::condition_variable m_wake;
