@@ -258,9 +258,9 @@ void CUpdateDlg::OnFirmwareMessage(const uint8_t* body) {
       break;
     case FW_FAILED:
     case FW_FAILED_ALT:
-      if (IsTransferUnderWay())
-        SetFailureCause("the controller reported failure code " + std::to_string(body[0]) +
-                        " after " + std::to_string(m_bytesDone) + " bytes");
+      SetFailureCause("the controller reported failure code " + std::to_string(body[0]) +
+                      (IsTransferUnderWay() ? " after " + std::to_string(m_bytesDone) + " bytes"
+                                            : std::string()));
       ReportUpdateFailure();
       break;
     default:

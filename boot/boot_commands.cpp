@@ -136,6 +136,10 @@ int CUpdateDlg::BootErase(uint32_t address, uint32_t length) {
         break;
     }
   }
+  char text[80];
+  std::snprintf(text, sizeof text, "no answer to the erase at 0x%08x (%d reads)", address,
+                kEraseReads);
+  SetFailureCause(text);
   return 0;
 }
 

@@ -62,10 +62,8 @@ int RunBootUpdate(CUpdateDlg& dlg) {
     return 0;
   // Once the erase request has gone out, BootErase marks the image as touched: a failure from then
   // on tells the user.
-  if (!dlg.BootErase(dlg.m_targetAddress, dlg.m_imageSize)) {
-    dlg.SetFailureCause("no answer to the erase at " + At(dlg.m_targetAddress));
+  if (!dlg.BootErase(dlg.m_targetAddress, dlg.m_imageSize))
     return 0;
-  }
   if (!WriteImage(dlg))
     return 0;
   if (!dlg.BootWriteVersion()) {

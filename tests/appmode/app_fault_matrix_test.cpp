@@ -258,9 +258,27 @@ class AppFaultMatrixTest : public ::testing::Test {
   std::unique_ptr<HeldFile> m_held;
 };
 
+// What a failure says it was: the cause's beginning by fault; the bytes sent follow it.
+std::string CauseOf(Fault fault) {
+  switch (fault) {
+    case Fault::kUnplug:
+      return "the controller went away";
+    case Fault::kCode21:
+      return "the controller reported failure code 21";
+    case Fault::kCode24:
+      return "the controller reported failure code 24";
+    case Fault::kStreamThenSilent:
+      return "the controller fell silent after 64 of 100 bytes";
+    case Fault::kRefuseWrite:
+      return "a data packet could not be written";
+    default:
+      return "(no failure expected)";
+  }
+}
+
 TEST_F(AppFaultMatrixTest, EachFaultEndsAsItMustAndTheNextUpdateSucceeds) {
-  std::printf("%-20s %-12s %-12s %-20s %6s %7s %7s  %s\n", "fault", "where", "expected", "got",
-              "chunks", "ms", "bound", "next update");
+  std::printf("%-20s %-12s %-12s %-20s %6s %7s %7s  %-12s %s\n", "fault", "where", "expected",
+              "got", "chunks", "ms", "bound", "next update", "cause");
   for (const Row& row : kRows) {
     const char* fault = kFaultNames[static_cast<int>(row.fault)];
     SCOPED_TRACE(std::string(fault) + " at " + kWhereNames[row.where]);
@@ -297,9 +315,13 @@ TEST_F(AppFaultMatrixTest, EachFaultEndsAsItMustAndTheNextUpdateSucceeds) {
     uint64_t ms = 0;
     std::string got = Update(&ms);
     int chunks = m_fw->m_nChunks;
+    const std::string cause = m_dlg->m_failureCause;
     m_held.reset();
     EXPECT_EQ(got, row.expected);
     EXPECT_EQ(chunks, row.chunks);
+    if (got == "failure box") {
+      EXPECT_EQ(cause.rfind(CauseOf(row.fault), 0), 0u) << cause;
+    }
     EXPECT_LE(ms, row.boundMs);
     EXPECT_GE(m_tap->m_nReports, m_tap->m_strikeAt);  // the fault did strike
     EXPECT_EQ(faults.refuseReport, 0);
@@ -332,9 +354,10 @@ TEST_F(AppFaultMatrixTest, EachFaultEndsAsItMustAndTheNextUpdateSucceeds) {
     std::string next = Update(&nextMs);
     EXPECT_EQ(next, "success") << "next update";
 
-    std::printf("%-20s %-12s %-12s %-20s %6d %7llu %7llu  %s\n", fault, kWhereNames[row.where],
-                row.expected, got.c_str(), chunks, static_cast<unsigned long long>(ms),
-                static_cast<unsigned long long>(row.boundMs), next.c_str());
+    std::printf("%-20s %-12s %-12s %-20s %6d %7llu %7llu  %-12s %s\n", fault,
+                kWhereNames[row.where], row.expected, got.c_str(), chunks,
+                static_cast<unsigned long long>(ms), static_cast<unsigned long long>(row.boundMs),
+                next.c_str(), got == "failure box" ? cause.c_str() : "");
     EndRig();
   }
 }

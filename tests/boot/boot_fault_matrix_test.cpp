@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -254,8 +255,20 @@ TEST(BootFaultMatrix, EveryFaultEndsAsTheUserMustSeeIt) {
       {"unplugged", kFinish, "success", 2000, Set(&W::unplugAfterReports, 3)},
   };
 
-  std::printf("%-44s %-14s %-14s %-22s %6s %s\n", "fault", "where", "expected", "got", "ms",
-              "then");
+  // What the failure says it was, for each row that ends with the failure box.
+  const std::map<std::string, std::string> causes = {
+      {"reply lost/erase", "no answer to the erase at 0x08003400 (20 reads)"},
+      {"reply corrupted/erase", "no answer to the erase at 0x08003400 (20 reads)"},
+      {"unplugged during the erase/erase",
+       "the controller went away during the erase at 0x08003400"},
+      {"unplugged/middle chunk", "the controller went away during a write at 0x080035cc"},
+      {"CRC rejected at all 11 sendings/last chunk",
+       "the image chunk at 0x080037c6 was not acknowledged (11 sendings)"},
+      {"erase reply lost/version area", "no answer to the erase at 0x08003434 (20 reads)"},
+      {"unplugged/version area", "the controller went away during the erase at 0x08003434"},
+  };
+  std::printf("%-44s %-14s %-14s %-22s %6s %-5s %s\n", "fault", "where", "expected", "got", "ms",
+              "then", "cause");
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.fault) + " at " + kWhere[row.where]);
     auto rig = std::make_unique<Rig>();
@@ -288,6 +301,11 @@ TEST(BootFaultMatrix, EveryFaultEndsAsTheUserMustSeeIt) {
 
     EXPECT_EQ(got, row.want);
     EXPECT_LE(elapsed, row.boundMs);
+    const std::string cause = r.dlg->m_failureCause;
+    if (got == "failure box") {
+      auto expected = causes.find(std::string(row.fault) + "/" + kWhere[row.where]);
+      EXPECT_EQ(cause, expected == causes.end() ? "(a cause in the table)" : expected->second);
+    }
     EXPECT_FALSE(r.dlg->IsUpdateRunning());
     EXPECT_FALSE(r.dlg->m_worker.joinable());
     EXPECT_EQ(r.window.IsEnabled(IDC_USB_UPDATE), r.hid.IsPlugged(kPath));
@@ -328,8 +346,9 @@ TEST(BootFaultMatrix, EveryFaultEndsAsTheUserMustSeeIt) {
       EXPECT_EQ(then, "success") << "second update";
     }
     EXPECT_EQ(r.loader->m_nWriteFaults, 0);  // nothing was written over bytes not erased since
-    std::printf("%-44s %-14s %-14s %-22s %6llu %s\n", row.fault, kWhere[row.where], row.want,
-                got.c_str(), static_cast<unsigned long long>(elapsed), then.c_str());
+    std::printf("%-44s %-14s %-14s %-22s %6llu %-5s %s\n", row.fault, kWhere[row.where], row.want,
+                got.c_str(), static_cast<unsigned long long>(elapsed), then.c_str(),
+                got == "failure box" ? cause.c_str() : "");
   }
   std::fflush(stdout);
   std::error_code error;
