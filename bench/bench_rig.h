@@ -28,8 +28,11 @@ class BenchFolder {
 
   // Writes a firmware file of the records; answers its path, or "" when it could not be written.
   std::u16string Write(const std::string& name, const std::vector<DatRecord>& records) const {
+    return WriteBytes(name, BuildDat(records));
+  }
+  std::u16string WriteBytes(const std::string& name, const std::vector<uint8_t>& bytes) const {
     std::string path = (m_path / name).string();
-    return WriteFile(path, BuildDat(records)) ? Utf8ToUtf16(path) : std::u16string();
+    return WriteFile(path, bytes) ? Utf8ToUtf16(path) : std::u16string();
   }
 
  private:
