@@ -231,6 +231,8 @@ void CUpdateDlg::DispatchReport(const uint8_t* message) {
         if (!SelectFirmwareFile())
           m_bStop = 1;
       } else {
+        SetFailureCause("this running firmware (type " + std::to_string(type) +
+                        ") takes no update: put the controller in its boot loader");
         StopUpdate();
         ShowTextMessage(TXT_NEED_BOOT_MODE);
       }

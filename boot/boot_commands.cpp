@@ -116,8 +116,10 @@ int CUpdateDlg::BootReadDeviceId(uint8_t* destination, uint32_t length) {
 }
 
 int CUpdateDlg::BootErase(uint32_t address, uint32_t length) {
-  if (!SendBootPacket(nullptr, 0, address, length, BOOT_CMD_ERASE, 0))
+  if (!SendBootPacket(nullptr, 0, address, length, BOOT_CMD_ERASE, 0)) {
+    ControllerGone(*this, "the erase request", address);
     return 0;
+  }
   // From here on the controller may be erasing: what it held there may no longer be whole.
   m_bImageTouched = 1;
   Sleep(kEraseFirstPauseMs);

@@ -73,6 +73,9 @@ void CUpdateDlg::OnBnClickedUsbUpdate() {
   m_bTransferComplete = 0;
   m_imageCheck = ImageCheck{};
   m_failureCause.clear();
+  m_bSucceeded = 0;
+  m_recordRefusal = RecordRefusal::kNone;
+  m_lastResult = UpdateResult{};
   StartUpdateThread(m_Hid.m_bBootMode ? Boot_UpdateThread : Usb_UpdateThread);
 }
 

@@ -32,6 +32,7 @@ void CUpdateDlg::ShowDeviceVersion(uint32_t version) {
 
 void CUpdateDlg::ReportUpdateSuccess() {
   m_bStop = 1;
+  m_bSucceeded = 1;
   ShowMessageBox(u"\n " + LoadLocalText(TXT_UPGRADED) + u" \n", MB_OK);
   if (m_bControlsReady) {
     m_doneLabel.ShowWindow(true);

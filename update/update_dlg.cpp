@@ -35,6 +35,38 @@ void CUpdateDlg::ReleaseImage() {
   std::vector<uint8_t>().swap(m_image);
 }
 
+const char* UpdateOutcomeText(UpdateOutcome outcome) {
+  switch (outcome) {
+    case UpdateOutcome::kNone:
+      return "none";
+    case UpdateOutcome::kDone:
+      return "done";
+    case UpdateOutcome::kFailed:
+      return "failed";
+    case UpdateOutcome::kRefused:
+      return "refused";
+    case UpdateOutcome::kStopped:
+      return "stopped";
+    case UpdateOutcome::kNothingDone:
+      break;
+  }
+  return "nothing done";
+}
+
+UpdateResult CUpdateDlg::ResultOfUpdate() const {
+  if (m_bSucceeded)
+    return {UpdateOutcome::kDone, ""};
+  if (m_bClosePending)
+    return {UpdateOutcome::kStopped, m_failureCause};
+  if (m_recordRefusal != RecordRefusal::kNone && m_recordRefusal != RecordRefusal::kCannotOpen)
+    return {UpdateOutcome::kRefused, RecordRefusalText(m_recordRefusal)};
+  if (!m_failureCause.empty())
+    return {UpdateOutcome::kFailed, m_failureCause};
+  if (m_bImageTouched)
+    return {UpdateOutcome::kFailed, "the update did not complete"};
+  return {UpdateOutcome::kNothingDone, ""};
+}
+
 void CUpdateDlg::SetFailureCause(const std::string& cause) {
   if (m_failureCause.empty())
     m_failureCause = cause;
@@ -73,6 +105,7 @@ void CUpdateDlg::StartUpdateThread(void (*entry)(void*)) {
     m_worker.join();  // an earlier worker that has already ended
   m_worker = std::thread([this, entry] {
     entry(this);
+    m_lastResult = ResultOfUpdate();
     ReleaseLink(LINK_UPDATE);
     if (m_pWnd)
       m_pWnd->NotifyWorkerEnded();

@@ -43,6 +43,23 @@ constexpr int LINK_READ_BACK = 3;  // BootVerifyImage
 
 class CUpdateDlg;
 
+// How an update ended, for a front end: the outcome and, unless done, its cause with context ("no
+// answer to the erase at 0x08003400 (20 reads)").
+enum class UpdateOutcome {
+  kNone,         // no update has ended yet
+  kDone,         // the success was reported
+  kFailed,       // it could not be completed
+  kRefused,      // the file holds no record the controller takes
+  kStopped,      // the user stopped it (a confirmed close, Ctrl-C)
+  kNothingDone,  // the user chose no file or did not confirm
+};
+struct UpdateResult {
+  UpdateOutcome outcome = UpdateOutcome::kNone;
+  std::string cause;
+};
+// "done", "failed", "refused", "stopped", "nothing done".
+const char* UpdateOutcomeText(UpdateOutcome outcome);
+
 // Thread entries of the two updates; the parameter is the dialog (CUpdateDlg*) they run on.
 void Boot_UpdateThread(void* parameter);
 void Usb_UpdateThread(void* parameter);
@@ -105,6 +122,8 @@ class CUpdateDlg {
   // Keeps why the update failed for a front end (m_failureCause); the first cause of an update
   // is the one kept.
   void SetFailureCause(const std::string& cause);
+  // How the update that has just ended ended, from what it left in the dialog.
+  UpdateResult ResultOfUpdate() const;
   // Re-detects the controller and enables the button exactly when it is found.
   void RefreshUpdateButton();
   // Shows m_bytesDone as a share of m_imageSize on the progress bar (ProgressPercent). Only a
@@ -269,6 +288,10 @@ class CUpdateDlg {
   // Why the last update failed, with its context ("no answer to the erase at 0x08003400"), for a
   // front end that can say more than the failure box; empty when it did not fail.
   std::string m_failureCause;
+  // The success of this update was reported.
+  std::atomic<int> m_bSucceeded{0};
+  // How the last update ended: written by its worker before the end notice, read once it ended.
+  UpdateResult m_lastResult;
   // Boot mode: 1 while BootUpdateFirmware runs. The boot-loader commands give up when the stop flag
   // rises only then: the flag is 1 whenever no update runs (the identification, for one).
   std::atomic<int> m_bBootUpdateRunning{0};

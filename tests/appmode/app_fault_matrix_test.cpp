@@ -316,6 +316,12 @@ TEST_F(AppFaultMatrixTest, EachFaultEndsAsItMustAndTheNextUpdateSucceeds) {
     std::string got = Update(&ms);
     int chunks = m_fw->m_nChunks;
     const std::string cause = m_dlg->m_failureCause;
+    const UpdateOutcome outcome = m_dlg->m_lastResult.outcome;
+    const UpdateOutcome expectedOutcome = std::string(row.expected) == "success"
+                                              ? UpdateOutcome::kDone
+                                          : row.fault == Fault::kClose ? UpdateOutcome::kStopped
+                                                                       : UpdateOutcome::kFailed;
+    EXPECT_STREQ(UpdateOutcomeText(outcome), UpdateOutcomeText(expectedOutcome));
     m_held.reset();
     EXPECT_EQ(got, row.expected);
     EXPECT_EQ(chunks, row.chunks);

@@ -302,6 +302,15 @@ TEST(BootFaultMatrix, EveryFaultEndsAsTheUserMustSeeIt) {
     EXPECT_EQ(got, row.want);
     EXPECT_LE(elapsed, row.boundMs);
     const std::string cause = r.dlg->m_failureCause;
+    // The outcome the update reports to a front end is the one the user saw.
+    const std::map<std::string, UpdateOutcome> outcomes = {
+        {"success", UpdateOutcome::kDone},
+        {"failure box", UpdateOutcome::kFailed},
+        {"refused", UpdateOutcome::kRefused},
+        {"no box", UpdateOutcome::kFailed},
+        {"closed, no box", UpdateOutcome::kStopped}};
+    EXPECT_EQ(UpdateOutcomeText(r.dlg->m_lastResult.outcome),
+              std::string(UpdateOutcomeText(outcomes.at(row.want))));
     if (got == "failure box") {
       auto expected = causes.find(std::string(row.fault) + "/" + kWhere[row.where]);
       EXPECT_EQ(cause, expected == causes.end() ? "(a cause in the table)" : expected->second);

@@ -48,18 +48,20 @@ ControllerSession::Result ControllerSession::Update(const std::u16string& firmwa
   m_window.RunUpdateEvents(m_dlg);
   m_window.EndProgressLine();
   *message = OneLine(m_window.LastMessage());
-  // A stop that came after the update had already succeeded changes nothing.
-  if (m_window.m_bDoneShown)
-    return Result::kUpgraded;
-  if (m_window.m_bStoppedByUser)
-    return Result::kStopped;
-  if (m_window.m_bConfirmRefused)
-    return Result::kCancelled;
-  // A file that does not open (held by another program, say) is a failure with its cause, not a
-  // file the controller refuses.
-  if (m_dlg.m_recordRefusal != RecordRefusal::kNone &&
-      m_dlg.m_recordRefusal != RecordRefusal::kCannotOpen)
-    return Result::kRefused;
+  // The update says how it ended; a stop that came after its success changes nothing.
+  switch (m_dlg.m_lastResult.outcome) {
+    case UpdateOutcome::kDone:
+      return Result::kUpgraded;
+    case UpdateOutcome::kStopped:
+      return Result::kStopped;
+    case UpdateOutcome::kNothingDone:
+      return Result::kCancelled;
+    case UpdateOutcome::kRefused:
+      return Result::kRefused;
+    case UpdateOutcome::kNone:
+    case UpdateOutcome::kFailed:
+      break;
+  }
   return Result::kFailed;
 }
 

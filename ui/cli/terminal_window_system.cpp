@@ -97,11 +97,6 @@ void TerminalWindowSystem::PrintLine(const std::string& line) {
   *m_options.out << line << "\n" << std::flush;
 }
 
-void TerminalWindowSystem::ShowControl(int controlId, bool show) {
-  if (controlId == IDC_DONE_LABEL && show)
-    m_bDoneShown = 1;
-}
-
 void TerminalWindowSystem::SetProgressPos(int position) {
   std::lock_guard lock(*m_options.outputMutex);
   // A bar starts with the first step above 0 and ends when the position falls back (the dialog
@@ -176,7 +171,6 @@ int TerminalWindowSystem::AnswerBox(const std::u16string& text, unsigned type) {
     if (ReadAnswer(&answer) && (answer == "y" || answer == "Y" || answer == "yes"))
       return IDOK;
   }
-  m_bConfirmRefused = 1;
   return IDCANCEL;
 }
 

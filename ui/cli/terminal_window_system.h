@@ -66,17 +66,14 @@ class TerminalWindowSystem : public IWindowSystem {
   // Writes one line to the output after any open bar.
   void PrintLine(const std::string& line);
 
-  // What the update showed, for the result line.
-  std::atomic<int> m_bDoneShown{0};       // the success label was shown
-  std::atomic<int> m_bConfirmRefused{0};  // the confirmation was answered Cancel
-  std::atomic<int> m_bStoppedByUser{0};   // Ctrl-C stopped the update
-  std::u16string LastMessage();           // the text of the last OK box, or empty
+  std::atomic<int> m_bStoppedByUser{0};  // Ctrl-C stopped the update
+  std::u16string LastMessage();          // the text of the last OK box, for the result line
   void ClearLastMessage();
 
   // ---- IWindowSystem ----
   void SetTitle(const std::u16string&) override {}
   void SetControlText(int, const std::u16string&) override {}
-  void ShowControl(int controlId, bool show) override;
+  void ShowControl(int, bool) override {}
   void EnableControl(int, bool) override {}
   void SetProgressRange(int, int) override {}
   void SetProgressPos(int position) override;
