@@ -276,7 +276,7 @@ class CUpdateDlg {
   int m_bTransferComplete = 0;
   // The controller's image may no longer be whole: the erase was sent (boot mode) or a data chunk
   // went out (application mode). A failure from then on tells the user.
-  int m_bImageTouched = 0;
+  std::atomic<int> m_bImageTouched{0};
   // The image and the version word are whole in the controller: the boot loader acknowledged the
   // version word, or the running firmware was sent the last chunk.
   std::atomic<int> m_bImageComplete{0};

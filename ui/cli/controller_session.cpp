@@ -1,13 +1,14 @@
 #include "ui/cli/controller_session.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "base/wide_string.h"
 #include "ui/cli/cli.h"
 
 ControllerSession::ControllerSession(const std::string& path, const TerminalOptions& options)
-    : m_path(path), m_window(options, path) {
+    : m_path(path),
+      m_pWindow(std::make_unique<TerminalWindowSystem>(options, path)),
+      m_pDlg(std::make_unique<CUpdateDlg>()),
+      m_window(*m_pWindow),
+      m_dlg(*m_pDlg) {
   m_dlg.m_Hid.m_PinnedPath = Utf8ToUtf16(path);
   m_dlg.AttachWindow(&m_window);
 }
@@ -16,10 +17,12 @@ ControllerSession::~ControllerSession() {
   while (m_dlg.PrepareToClose())
     m_window.RunUpdateEvents(m_dlg);
   if (m_dlg.IsWorkerAbandoned()) {
-    // The update thread is stuck in a system call and still points to the dialog, which must
-    // therefore never be destroyed: the program ends here, as the window's does.
-    std::fflush(nullptr);
-    std::_Exit(kExitFailed);
+    // The update thread is stuck in a system call and still points to the dialog and its window:
+    // both stay, and the thread goes on alone. The other sessions end in order meanwhile.
+    m_dlg.m_worker.detach();
+    static_cast<void>(m_pDlg.release());
+    static_cast<void>(m_pWindow.release());
+    ++g_nWorkersLeftBehind;
   }
 }
 
@@ -48,6 +51,9 @@ ControllerSession::Result ControllerSession::Update(const std::u16string& firmwa
   m_window.RunUpdateEvents(m_dlg);
   m_window.EndProgressLine();
   *message = OneLine(m_window.LastMessage());
+  // A worker still stuck in a system call after the stop has not said how it ended.
+  if (m_dlg.IsWorkerAbandoned())
+    return Result::kStopped;
   // The update says how it ended; a stop that came after its success changes nothing.
   switch (m_dlg.m_lastResult.outcome) {
     case UpdateOutcome::kDone:

@@ -1,9 +1,10 @@
 // One controller driven through the dialog's core (CUpdateDlg), as the dialog would drive it: the
 // start-up's detection and version query, the update button's worker, the read-back, the close.
-// Each session has a dialog and a terminal window system of its own; sessions run one after the
-// other.
+// Each session has a dialog and a terminal window system of its own; several run at once, each on
+// its own thread.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "ui/cli/terminal_window_system.h"
@@ -12,7 +13,9 @@
 class ControllerSession {
  public:
   ControllerSession(const std::string& path, const TerminalOptions& options);
-  // Lets the dialog go once its worker has ended.
+  // Lets the dialog go once its worker has ended. A worker stuck in a system call after a stop is
+  // left behind with the dialog and window it uses (never destroyed), and g_nWorkersLeftBehind
+  // tells the program, which must then end without destroying what that worker may still touch.
   ~ControllerSession();
 
   // Detects the controller at the path and queries its version (boot loader: its device type and
@@ -30,8 +33,14 @@ class ControllerSession {
   int Verify(CUpdateDlg::ImageCheck* check);
 
   std::string m_path;
-  TerminalWindowSystem m_window;
-  CUpdateDlg m_dlg;
+
+ private:
+  std::unique_ptr<TerminalWindowSystem> m_pWindow;
+  std::unique_ptr<CUpdateDlg> m_pDlg;
+
+ public:
+  TerminalWindowSystem& m_window;
+  CUpdateDlg& m_dlg;
 
  private:
   int m_bBootLoader = 0;

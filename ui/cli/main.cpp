@@ -3,6 +3,7 @@
 // window does.
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 
@@ -24,5 +25,12 @@ int main(int argc, char** argv) {
   env.outIsTerminal = ::isatty(STDOUT_FILENO) == 1;
   const char* trace = std::getenv("TARVIX_TRACE");
   env.keepTraces = trace != nullptr && trace[0] != '\0' && trace[0] != '0';
-  return FlashMain(argc, argv, env);
+  int exitCode = FlashMain(argc, argv, env);
+  if (g_nWorkersLeftBehind) {
+    // An update thread stuck in a system call still uses the HID platform: end without tearing
+    // anything down. Every other controller's update has ended in order by now.
+    std::fflush(nullptr);
+    std::_Exit(exitCode);
+  }
+  return exitCode;
 }

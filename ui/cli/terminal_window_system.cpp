@@ -17,6 +17,7 @@
 
 std::atomic<int> g_bInterrupted{0};
 std::atomic<int> g_bUpdateEventsRunning{0};
+std::atomic<int> g_nWorkersLeftBehind{0};
 
 namespace {
 

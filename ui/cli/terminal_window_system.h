@@ -25,6 +25,9 @@ class CUpdateDlg;
 // at any other moment nothing has been written and the program may simply end.
 extern std::atomic<int> g_bInterrupted;
 extern std::atomic<int> g_bUpdateEventsRunning;
+// Update threads left behind stuck in a system call (ControllerSession): the program must then end
+// with _Exit, as destroying the HID platform or the streams could pull things from under them.
+extern std::atomic<int> g_nWorkersLeftBehind;
 void RequestInterrupt();
 // SIGINT, SIGTERM and SIGHUP stop a running update in order, as Ctrl-C does; at any other moment
 // nothing is being written and the signal ends the program as usual. SIGPIPE is ignored: a closed

@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <functional>
 #include <iterator>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -510,6 +512,63 @@ TEST_F(FlashCliTest, SignalsStopTheUpdateInOrderAndSayWhatIsLeft) {
   EXPECT_EQ(Run({"flash", Sample(), "--yes"}), 0) << Err();
   EXPECT_EQ(loader->VersionWord(), 200u);
   m_out.clear();
+}
+
+// A link whose reads stop returning once stuck, as a system call that hangs; the virtual clock
+// goes on meanwhile, so that the close's grace time passes.
+class StuckReads : public VirtualHidPlatform {
+ public:
+  explicit StuckReads(VirtualClock& clock) : m_clock(clock) {}
+  HidReadResult Read(HidHandle handle, uint8_t* payload64, uint32_t timeoutMs) override {
+    std::unique_lock lock(m_mutex);
+    while (m_stuck &&
+           !m_changed.wait_for(lock, std::chrono::milliseconds(5), [&] { return !m_stuck; }))
+      m_clock.SleepMs(100);
+    lock.unlock();
+    return VirtualHidPlatform::Read(handle, payload64, timeoutMs);
+  }
+  void Stick(bool stuck) {
+    std::lock_guard lock(m_mutex);
+    m_stuck = stuck;
+    m_changed.notify_all();
+  }
+
+ private:
+  VirtualClock& m_clock;
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  bool m_stuck = false;
+};
+
+// A worker stuck after Ctrl-C is left behind once the grace time has passed: the program says what
+// was stopped and returns, and the worker ends on its own when the call returns.
+TEST_F(FlashCliTest, AWorkerStuckAfterAStopIsLeftBehindWithoutEndingTheProgram) {
+  StuckReads platform(m_clock);
+  auto loader = std::make_shared<HookedLoader>();
+  loader->m_hook = [&](HookedLoader&, int report, uint16_t) {
+    if (report == 100) {
+      platform.Stick(true);
+      RequestInterrupt();
+    }
+  };
+  platform.Plug(kBoot0, 0x7A3D, 0x3208, loader);
+  std::string file = Sample();
+  std::vector<std::string> args = {"tarvix-flash", "flash", file, "--yes"};
+  std::vector<char*> argv;
+  for (std::string& arg : args)
+    argv.push_back(arg.data());
+  FlashEnv env{&platform, &m_clock, &m_out, &m_err, &m_in};
+  EXPECT_EQ(FlashMain(static_cast<int>(argv.size()), argv.data(), env), 1);
+  EXPECT_NE(Err().find("virtual0: update stopped; the controller needs a whole update"),
+            std::string::npos)
+      << Err();
+  EXPECT_EQ(g_nWorkersLeftBehind.exchange(0), 1);
+  platform.Stick(false);
+  // The worker lets go of the controller once its call has returned.
+  std::unique_ptr<IControllerLock> free;
+  for (int i = 0; i < 5000 && !(free = platform.LockController(kBoot0)); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_NE(free, nullptr);
 }
 
 TEST_F(FlashCliTest, TheDialogsTextsComeInTheUsersLanguage) {
