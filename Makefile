@@ -29,7 +29,10 @@ all: build
 deps:
 	./scripts/install-deps.sh
 
-configure: deps
+# Configured once; the build itself reruns CMake when a CMakeLists.txt changes.
+configure: deps $(BUILD_DIR)/build.ninja
+
+$(BUILD_DIR)/build.ninja:
 	cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS)
 
 build: configure
@@ -38,13 +41,17 @@ build: configure
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
-run: build
+# run and demo build only what they start: no tests, no benchmarks.
+run: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target tarvix-update
 	./scripts/run.sh $(BUILD_DIR)/ui/qt/tarvix-update
 
-demo: build
+demo: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target tarvix-update-demo tarvix_demo_dat
 	./scripts/run.sh $(BUILD_DIR)/demo/tarvix-update-demo $(ARGS)
 
-bench: build
+bench: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target tarvix-bench
 	$(BUILD_DIR)/bench/tarvix-bench
 
 # Undefined behaviour fails the test that runs into it instead of only printing a line.
