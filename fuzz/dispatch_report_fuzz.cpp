@@ -317,6 +317,8 @@ struct Setup {
     dlg.m_bImageTouched = 0;
     dlg.m_bImageComplete = 0;
     std::string().swap(dlg.m_failureCause);
+    dlg.m_bSucceeded = 0;
+    dlg.m_lastResult = UpdateResult{};
   }
 
   VirtualClock clock;
