@@ -46,6 +46,7 @@ HidapiPlatform::~HidapiPlatform() {
 
 std::vector<HidInterfaceInfo> HidapiPlatform::Enumerate() {
   std::vector<HidInterfaceInfo> interfaces;
+  std::lock_guard lock(m_globalCallsMutex);
   hid_device_info* list = hid_enumerate(0, 0);
   for (hid_device_info* info = list; info != nullptr; info = info->next) {
     if (info->path == nullptr)
@@ -57,6 +58,7 @@ std::vector<HidInterfaceInfo> HidapiPlatform::Enumerate() {
 }
 
 HidHandle HidapiPlatform::Open(const std::string& path, HidOpenResult* result) {
+  std::lock_guard lock(m_globalCallsMutex);
   hid_device* device = hid_open_path(path.c_str());
   if (device == nullptr) {
     bool denied = ::access(path.c_str(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM);

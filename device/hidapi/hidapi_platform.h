@@ -1,6 +1,8 @@
 // The HID seam over the system's hidapi (hidraw backend) and a libudev monitor.
 #pragma once
 
+#include <mutex>
+
 #include "device/hid_platform.h"
 
 class HidapiPlatform : public IHidPlatform {
@@ -19,4 +21,9 @@ class HidapiPlatform : public IHidPlatform {
   // with flock: every program of ours on this system sees it. Where no lock file can be made the
   // conversation goes on without one.
   std::unique_ptr<IControllerLock> LockController(const std::string& path) override;
+
+ private:
+  // hidapi keeps the last enumeration or open error in one string of the library's: controllers
+  // updated at once enumerate and open one at a time.
+  std::mutex m_globalCallsMutex;
 };
