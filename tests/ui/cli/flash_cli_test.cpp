@@ -514,27 +514,33 @@ TEST_F(FlashCliTest, SignalsStopTheUpdateInOrderAndSayWhatIsLeft) {
   m_out.clear();
 }
 
-// A link whose reads stop returning once stuck, as a system call that hangs; the virtual clock
-// goes on meanwhile, so that the close's grace time passes.
+// A link whose n-th read does not return (a system call that hangs) and presses Ctrl-C from there;
+// the virtual clock goes on meanwhile, so that the close's grace time passes.
 class StuckReads : public VirtualHidPlatform {
  public:
-  explicit StuckReads(VirtualClock& clock) : m_clock(clock) {}
+  StuckReads(VirtualClock& clock, int stickAtRead) : m_clock(clock), m_stickAtRead(stickAtRead) {}
   HidReadResult Read(HidHandle handle, uint8_t* payload64, uint32_t timeoutMs) override {
     std::unique_lock lock(m_mutex);
+    if (++m_reads == m_stickAtRead) {
+      m_stuck = true;
+      RequestInterrupt();
+    }
     while (m_stuck &&
            !m_changed.wait_for(lock, std::chrono::milliseconds(5), [&] { return !m_stuck; }))
       m_clock.SleepMs(100);
     lock.unlock();
     return VirtualHidPlatform::Read(handle, payload64, timeoutMs);
   }
-  void Stick(bool stuck) {
+  void Release() {
     std::lock_guard lock(m_mutex);
-    m_stuck = stuck;
+    m_stuck = false;
     m_changed.notify_all();
   }
 
  private:
   VirtualClock& m_clock;
+  const int m_stickAtRead;
+  int m_reads = 0;
   std::mutex m_mutex;
   std::condition_variable m_changed;
   bool m_stuck = false;
@@ -543,15 +549,8 @@ class StuckReads : public VirtualHidPlatform {
 // A worker stuck after Ctrl-C is left behind once the grace time has passed: the program says what
 // was stopped and returns, and the worker ends on its own when the call returns.
 TEST_F(FlashCliTest, AWorkerStuckAfterAStopIsLeftBehindWithoutEndingTheProgram) {
-  StuckReads platform(m_clock);
-  auto loader = std::make_shared<HookedLoader>();
-  loader->m_hook = [&](HookedLoader&, int report, uint16_t) {
-    if (report == 100) {
-      platform.Stick(true);
-      RequestInterrupt();
-    }
-  };
-  platform.Plug(kBoot0, 0x7A3D, 0x3208, loader);
+  StuckReads platform(m_clock, 100);
+  platform.Plug(kBoot0, 0x7A3D, 0x3208, std::make_shared<VirtualBootLoader>());
   std::string file = Sample();
   std::vector<std::string> args = {"tarvix-flash", "flash", file, "--yes"};
   std::vector<char*> argv;
@@ -563,7 +562,7 @@ TEST_F(FlashCliTest, AWorkerStuckAfterAStopIsLeftBehindWithoutEndingTheProgram) 
             std::string::npos)
       << Err();
   EXPECT_EQ(g_nWorkersLeftBehind.exchange(0), 1);
-  platform.Stick(false);
+  platform.Release();
   // The worker lets go of the controller once its call has returned.
   std::unique_ptr<IControllerLock> free;
   for (int i = 0; i < 5000 && !(free = platform.LockController(kBoot0)); ++i)
