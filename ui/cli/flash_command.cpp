@@ -17,8 +17,7 @@ std::string StoppedText(const CUpdateDlg& dlg) {
     return "update stopped during the read-back: the image and version are written but were not "
            "verified, and the boot loader was not told to finish";
   if (dlg.m_bImageComplete)
-    return "update stopped after the image and version were written whole; only the finishing "
-           "exchange did not take place";
+    return "update stopped at the finishing command; the image and version are written whole";
   if (dlg.m_bImageTouched)
     return "update stopped; the controller needs a whole update: put it in its boot loader "
            "(L+R+HOME) and flash it again";
