@@ -1,5 +1,9 @@
 #include "ui/cli/controller_session.h"
 
+#include <mutex>
+#include <utility>
+#include <vector>
+
 #include "base/wide_string.h"
 #include "ui/cli/cli.h"
 
@@ -13,6 +17,20 @@ ControllerSession::ControllerSession(const std::string& path, const TerminalOpti
   m_dlg.AttachWindow(&m_window);
 }
 
+namespace {
+
+// What the workers left behind still use, kept (and reachable) for the rest of the program: it is
+// never destroyed, as a worker may touch it until the program ends.
+void KeepForLeftBehindWorker(CUpdateDlg* dlg, TerminalWindowSystem* window) {
+  static std::mutex mutex;
+  static auto* kept = new std::vector<std::pair<CUpdateDlg*, TerminalWindowSystem*>>();
+  std::lock_guard lock(mutex);
+  kept->emplace_back(dlg, window);
+  ++g_nWorkersLeftBehind;
+}
+
+}  // namespace
+
 ControllerSession::~ControllerSession() {
   while (m_dlg.PrepareToClose())
     m_window.RunUpdateEvents(m_dlg);
@@ -20,9 +38,7 @@ ControllerSession::~ControllerSession() {
     // The update thread is stuck in a system call and still points to the dialog and its window:
     // both stay, and the thread goes on alone. The other sessions end in order meanwhile.
     m_dlg.m_worker.detach();
-    static_cast<void>(m_pDlg.release());
-    static_cast<void>(m_pWindow.release());
-    ++g_nWorkersLeftBehind;
+    KeepForLeftBehindWorker(m_pDlg.release(), m_pWindow.release());
   }
 }
 
