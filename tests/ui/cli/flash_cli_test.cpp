@@ -45,15 +45,39 @@ class HookedLoader : public VirtualBootLoader {
 // worker that sent it, outside the bus's lock: other controllers' workers go on meanwhile.
 thread_local std::function<void()> t_afterReport;
 
-// The virtual bus, running t_afterReport after each report.
+// The virtual bus, running t_afterReport after each report. Once stuck, its reads do not return
+// (a system call that hangs): the first presses Ctrl-C, and the virtual clock goes on meanwhile.
 class TestBus : public VirtualHidPlatform {
  public:
+  explicit TestBus(VirtualClock& clock) : m_clock(clock) {}
   bool Write(HidHandle handle, const uint8_t* report, size_t length) override {
     bool written = VirtualHidPlatform::Write(handle, report, length);
     if (auto after = std::exchange(t_afterReport, nullptr))
       after();
     return written;
   }
+  HidReadResult Read(HidHandle handle, uint8_t* payload64, uint32_t timeoutMs) override {
+    std::unique_lock lock(m_mutex);
+    if (m_stuck && !std::exchange(m_interrupted, true))
+      RequestInterrupt();
+    while (m_stuck &&
+           !m_changed.wait_for(lock, std::chrono::milliseconds(5), [&] { return !m_stuck; }))
+      m_clock.SleepMs(100);
+    lock.unlock();
+    return VirtualHidPlatform::Read(handle, payload64, timeoutMs);
+  }
+  void Stick(bool stuck) {
+    std::lock_guard lock(m_mutex);
+    m_stuck = stuck;
+    m_changed.notify_all();
+  }
+
+ private:
+  VirtualClock& m_clock;
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  bool m_stuck = false;
+  bool m_interrupted = false;
 };
 
 // Sends the signal (0: Ctrl-C as the terminal sees it) from the controller's side at a known
@@ -105,7 +129,7 @@ class FlashCliTest : public ::testing::Test {
   std::string Err() { return m_err.str(); }
 
   VirtualClock m_clock;
-  TestBus m_platform;
+  TestBus m_platform{m_clock};
   TempFolder m_folder;
   std::ostringstream m_out, m_err;
   std::istringstream m_in;
@@ -534,58 +558,24 @@ TEST_F(FlashCliTest, SignalsStopTheUpdateInOrderAndSayWhatIsLeft) {
   m_out.clear();
 }
 
-// A link whose n-th read does not return (a system call that hangs) and presses Ctrl-C from there;
-// the virtual clock goes on meanwhile, so that the close's grace time passes.
-class StuckReads : public VirtualHidPlatform {
- public:
-  StuckReads(VirtualClock& clock, int stickAtRead) : m_clock(clock), m_stickAtRead(stickAtRead) {}
-  HidReadResult Read(HidHandle handle, uint8_t* payload64, uint32_t timeoutMs) override {
-    std::unique_lock lock(m_mutex);
-    if (++m_reads == m_stickAtRead) {
-      m_stuck = true;
-      RequestInterrupt();
-    }
-    while (m_stuck &&
-           !m_changed.wait_for(lock, std::chrono::milliseconds(5), [&] { return !m_stuck; }))
-      m_clock.SleepMs(100);
-    lock.unlock();
-    return VirtualHidPlatform::Read(handle, payload64, timeoutMs);
-  }
-  void Release() {
-    std::lock_guard lock(m_mutex);
-    m_stuck = false;
-    m_changed.notify_all();
-  }
-
- private:
-  VirtualClock& m_clock;
-  const int m_stickAtRead;
-  int m_reads = 0;
-  std::mutex m_mutex;
-  std::condition_variable m_changed;
-  bool m_stuck = false;
-};
-
 // A worker stuck after Ctrl-C is left behind once the grace time has passed: the program says what
 // was stopped and returns, and the worker ends on its own when the call returns.
 TEST_F(FlashCliTest, AWorkerStuckAfterAStopIsLeftBehindWithoutEndingTheProgram) {
-  StuckReads platform(m_clock, 100);
-  platform.Plug(kBoot0, 0x7A3D, 0x3208, std::make_shared<VirtualBootLoader>());
-  std::string file = Sample();
-  std::vector<std::string> args = {"tarvix-flash", "flash", file, "--yes"};
-  std::vector<char*> argv;
-  for (std::string& arg : args)
-    argv.push_back(arg.data());
-  FlashEnv env{&platform, &m_clock, &m_out, &m_err, &m_in};
-  EXPECT_EQ(FlashMain(static_cast<int>(argv.size()), argv.data(), env), 1);
+  auto loader = std::make_shared<HookedLoader>();
+  loader->m_hook = [this](HookedLoader&, int report, uint16_t) {
+    if (report == 100)
+      t_afterReport = [this] { m_platform.Stick(true); };
+  };
+  PlugBoot(kBoot0, loader);
+  EXPECT_EQ(Run({"flash", Sample(), "--yes"}), 1);
   EXPECT_NE(Err().find("virtual0: update stopped; the controller needs a whole update"),
             std::string::npos)
       << Err();
   EXPECT_EQ(g_nWorkersLeftBehind.exchange(0), 1);
-  platform.Release();
+  m_platform.Stick(false);
   // The worker lets go of the controller once its call has returned.
   std::unique_ptr<IControllerLock> free;
-  for (int i = 0; i < 5000 && !(free = platform.LockController(kBoot0)); ++i)
+  for (int i = 0; i < 5000 && !(free = m_platform.LockController(kBoot0)); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   EXPECT_NE(free, nullptr);
 }
