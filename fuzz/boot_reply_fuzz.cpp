@@ -54,13 +54,17 @@ struct BootLink {
 
 // The answer to command: a leading 0, type 5, command field 0, then the command. An image write's
 // answer that repeats the address of an earlier chunk ([base, this chunk)) is left over from that
-// chunk and answers nothing.
-bool Answers(const std::vector<uint8_t>& report, uint16_t command) {
+// chunk and answers nothing; a memory read's answer repeats the address and the count of the read
+// (address, length), else it is left over from another read.
+bool Answers(const std::vector<uint8_t>& report, uint16_t command, uint32_t address,
+             uint32_t length) {
   if (!(report.size() == 64 && report[0] == 0 && report[1] == 5 && report[2] == 0 &&
         report[3] == 0 && report[4] == static_cast<uint8_t>(command) &&
         report[5] == static_cast<uint8_t>(command >> 8)))
     return false;
   const uint32_t echoed = FuzzLe32(&report[14]);
+  if (command == 5)
+    return echoed == address && FuzzLe16(&report[6]) == std::min(length, kMaxData);
   return command != 3 || echoed < kImageBase || echoed >= kChunkAddress;
 }
 
@@ -151,8 +155,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(result == 0 && taken == 0, "an update asked to stop reads nothing");
   }
   for (size_t i = 0; i + 1 < consumed; ++i)
-    FUZZ_CHECK(!Answers(reads[i], code), "a command ends at its answer");
-  const bool answered = consumed > 0 && consumed == taken && Answers(reads[consumed - 1], code);
+    FUZZ_CHECK(!Answers(reads[i], code, word, length), "a command ends at its answer");
+  const bool answered =
+      consumed > 0 && consumed == taken && Answers(reads[consumed - 1], code, word, length);
   FUZZ_CHECK(result == (answered ? 1 : 0), "a command succeeds exactly at its answer");
 
   // The requests: one, and for the two read commands one more after each read without a report.
