@@ -33,10 +33,14 @@ def dat_seeds():
     }
 
 
-def boot_reply(command, data=b""):
+def boot_reply(command, data=b"", address=None):
+    # A memory read's answer repeats the read's count (data length) and address.
     reply = bytearray(64)
     reply[1] = 5
     reply[4:6] = struct.pack("<H", command)
+    if address is not None:
+        reply[6:8] = struct.pack("<H", len(data))
+        reply[14:18] = struct.pack("<I", address)
     reply[18:18 + len(data)] = data
     return b"\x02" + bytes(reply)
 
@@ -48,8 +52,11 @@ def boot_seeds():
         return bytes([command, length]) + struct.pack("<I", word)
 
     return {
-        "read_answered": head(0, 12) + boot_reply(5, bytes(range(1, 13))),
-        "read_after_timeout": head(0, 79) + b"\x00" + boot_reply(5, bytes(range(46))),
+        "read_answered": head(0, 12) + boot_reply(5, bytes(range(1, 13)), 0x08003434),
+        "read_after_timeout": head(0, 79) + b"\x00" + boot_reply(5, bytes(range(46)), 0x08003434),
+        "read_after_a_late_reply": head(0, 12)
+        + boot_reply(5, bytes(12), 0x08003434 - 46)
+        + boot_reply(5, bytes(range(1, 13)), 0x08003434),
         "device_id": head(1, 4) + boot_reply(99) + boot_reply(8, struct.pack("<I", 0x3009)),
         "erase_after_noise": head(2, 0) + boot_reply(5) + b"\x00" + boot_reply(4),
         "erase_link_lost": head(2, 0) + b"\x01",
@@ -59,9 +66,9 @@ def boot_seeds():
         "stop_asked": head(0 | 0x08, 12) + boot_reply(5),
         "identification": head(5, 0)
         + boot_reply(8, struct.pack("<I", 0x3009))
-        + boot_reply(5, struct.pack("<I", 0x0001008A))
-        + boot_reply(5, bytes(range(12)))
-        + boot_reply(5, bytes(6)),
+        + boot_reply(5, struct.pack("<I", 0x0001008A), 0x08003434)
+        + boot_reply(5, bytes(range(12)), 0x0800001C)
+        + boot_reply(5, bytes(6), 0x80000002),
     }
 
 
