@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <vector>
 
@@ -41,6 +42,19 @@ void Trace(const char* format, ...) {
     WriteDebugOutput(line);
     std::fflush(stderr);  // a line at a time also where stderr is buffered (a file on Windows)
   }
+}
+
+bool TracesRequested() {
+  const char* value = std::getenv("TARVIX_TRACE");
+  return value != nullptr && value[0] != '\0' && std::string(value) != "0";
+}
+
+void KeepTracesOnlyWhenRequested(const char* program) {
+  if (TracesRequested())
+    return;
+  SetTraceSink([](const std::string&) {});
+  std::fprintf(stderr, "%s: started (TARVIX_TRACE=1 shows the protocol trace)\n", program);
+  std::fflush(stderr);
 }
 
 void SetTraceSink(std::function<void(const std::string&)> sink) {

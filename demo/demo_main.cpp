@@ -6,6 +6,7 @@
 #include <QDir>
 #include <cstdio>
 
+#include "base/trace.h"
 #include "demo/demo_controller.h"
 #include "emulator/dat_writer.h"
 #include "ui/qt/update_app.h"
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
   }
   const bool appMode = mode == QLatin1String("app");
 
+  KeepTracesOnlyWhenRequested("tarvix-update-demo");
   // The system clock (the default) with a reply latency: the bar moves as with a real controller.
   VirtualHidPlatform platform;
   SetHidPlatform(&platform);
@@ -63,6 +65,7 @@ int main(int argc, char** argv) {
   {
     CUpdateDlg dlg;
     DoModal(dlg, [&](CUpdateWindow& window) { AddPlugActions(window, platform, controller); });
+    TellLastUpdate("tarvix-update-demo", dlg);
   }
   SetHidPlatform(nullptr);
   return 0;

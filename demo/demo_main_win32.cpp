@@ -13,6 +13,7 @@
 #include <fstream>
 #include <string>
 
+#include "base/trace.h"
 #include "base/wide_string.h"
 #include "emulator/demo_sample.h"
 #include "ui/win32/update_window.h"
@@ -64,6 +65,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
 
+  KeepTracesOnlyWhenRequested("tarvix-update-demo");
   // The system clock (the default) with a reply latency: the bar moves as with a real controller.
   VirtualHidPlatform platform;
   SetHidPlatform(&platform);
@@ -94,6 +96,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         platform.Unplug(kDemoPath);
     });
     ran = window.Run();
+    std::string line = LastUpdateLine("tarvix-update-demo", dlg.m_lastResult);
+    if (!line.empty())
+      std::fprintf(stderr, "%s\n", line.c_str());
   }
   std::string version = FormatHundredths(static_cast<uint32_t>(DemoControllerVersion(controller)));
   std::fprintf(stderr, "demo: the virtual controller's firmware is version %s\n", version.c_str());

@@ -7,6 +7,8 @@
 # The Wine server must be running (test-windows.sh starts it).
 #   gui-smoke-windows.sh <tarvix-update-demo.exe> [screenshot folder]
 set -euo pipefail
+# The checks below read the program's trace lines (the message boxes it showed).
+export TARVIX_TRACE=1
 demo=$(realpath "$1")
 shots=${2:-}
 title='Tarvix Update v2.60'

@@ -53,6 +53,13 @@ const char* UpdateOutcomeText(UpdateOutcome outcome) {
   return "nothing done";
 }
 
+std::string LastUpdateLine(const char* program, const UpdateResult& result) {
+  if (result.outcome == UpdateOutcome::kNone)
+    return "";
+  return std::string(program) + ": last update " + UpdateOutcomeText(result.outcome) +
+         (result.cause.empty() ? "" : ": " + result.cause);
+}
+
 UpdateResult CUpdateDlg::ResultOfUpdate() const {
   if (m_bSucceeded)
     return {UpdateOutcome::kDone, ""};

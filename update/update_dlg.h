@@ -59,6 +59,10 @@ struct UpdateResult {
 };
 // "done", "failed", "refused", "stopped", "nothing done".
 const char* UpdateOutcomeText(UpdateOutcome outcome);
+// What a window program says of a dialog on stderr when its window has closed, with its name
+// before: "tarvix-update: last update failed: no answer to the erase at 0x08003400 (20 reads)";
+// empty when no update ran.
+std::string LastUpdateLine(const char* program, const UpdateResult& result);
 
 // Thread entries of the two updates; the parameter is the dialog (CUpdateDlg*) they run on.
 void Boot_UpdateThread(void* parameter);

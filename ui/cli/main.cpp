@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "base/trace.h"
 #include "device/hidapi/hidapi_platform.h"
 #include "ui/cli/flash_main.h"
 #include "ui/cli/terminal_window_system.h"
@@ -23,8 +24,7 @@ int main(int argc, char** argv) {
   env.inFd = STDIN_FILENO;
   env.inIsTerminal = ::isatty(STDIN_FILENO) == 1;
   env.outIsTerminal = ::isatty(STDOUT_FILENO) == 1;
-  const char* trace = std::getenv("TARVIX_TRACE");
-  env.keepTraces = trace != nullptr && trace[0] != '\0' && trace[0] != '0';
+  env.keepTraces = TracesRequested();
   int exitCode = FlashMain(argc, argv, env);
   if (g_nWorkersLeftBehind) {
     // An update thread stuck in a system call still uses the HID platform: end without tearing

@@ -1,6 +1,7 @@
 // tarvix-update: the updater for real controllers over USB HID (hidapi, hidraw backend).
 #include <QApplication>
 
+#include "base/trace.h"
 #include "device/hidapi/hidapi_platform.h"
 #include "ui/qt/update_app.h"
 
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("tarvix-update"));
   QGuiApplication::setDesktopFileName(QStringLiteral("tarvix-update"));
 
+  KeepTracesOnlyWhenRequested("tarvix-update");
   HidapiPlatform platform;
   SetHidPlatform(&platform);
   theApp.InitInstance();

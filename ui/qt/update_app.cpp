@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/trace.h"
 #include "ui/qt/update_window.h"
 #include "update/update_dlg.h"
 
@@ -11,6 +12,10 @@ int DoModal(CUpdateDlg& dlg, const std::function<void(CUpdateWindow&)>& prepare)
   if (prepare)
     prepare(window);
   window.Open();
+  // Without the trace, the reason why the button stays grey is worth its one line.
+  if (!TracesRequested() && dlg.m_Hid.m_nLastOpenResult == HidOpenResult::kAccessDenied)
+    std::fprintf(stderr, "a controller was found but may not be opened: %s\n",
+                 dlg.m_Hid.m_LastError.c_str());
   int result = window.exec();
   window.Shutdown();
   if (dlg.IsWorkerAbandoned()) {
@@ -26,5 +31,12 @@ int DoModal(CUpdateDlg& dlg, const std::function<void(CUpdateWindow&)>& prepare)
 int CUpdateApp::InitInstance() {
   CUpdateDlg dlg;
   DoModal(dlg);
+  TellLastUpdate("tarvix-update", dlg);
   return 0;
+}
+
+void TellLastUpdate(const char* program, const CUpdateDlg& dlg) {
+  std::string line = LastUpdateLine(program, dlg.m_lastResult);
+  if (!line.empty())
+    std::fprintf(stderr, "%s\n", line.c_str());
 }

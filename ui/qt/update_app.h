@@ -18,3 +18,5 @@ class CUpdateApp {
 // OnInitDialog, shows the window and processes events until it closes; then lets a running update
 // thread end and detaches the dialog. prepare, when given, may add to the window before it shows.
 int DoModal(CUpdateDlg& dlg, const std::function<void(CUpdateWindow&)>& prepare = {});
+// One line on stderr after the window has closed: how the last update ended (LastUpdateLine).
+void TellLastUpdate(const char* program, const CUpdateDlg& dlg);

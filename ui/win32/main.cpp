@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/trace.h"
 #include "device/win32/win32_hid_platform.h"
 #include "ui/win32/update_window.h"
 #include "update/update_dlg.h"
@@ -14,6 +15,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
 
+  KeepTracesOnlyWhenRequested("tarvix-update");
   Win32HidPlatform platform;
   SetHidPlatform(&platform);
   CUpdateDlg dlg;
@@ -28,6 +30,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     std::fflush(nullptr);
     std::_Exit(0);
   }
+  std::string line = LastUpdateLine("tarvix-update", dlg.m_lastResult);
+  if (!line.empty())
+    std::fprintf(stderr, "%s\n", line.c_str());
   SetHidPlatform(nullptr);
   return ran ? 0 : 1;  // no window (traced): an error
 }

@@ -2,6 +2,8 @@
 
 #include <windowsx.h>
 
+#include <cstdio>
+
 #include "base/trace.h"
 #include "update/update_dlg.h"
 
@@ -32,7 +34,9 @@ bool Win32UpdateWindow::Run() {
   m_hWnd = ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATE_DIALOG),
                                 nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
   if (m_hWnd == nullptr) {
-    Trace("could not create the dialog (error %lu)\n", ::GetLastError());
+    // Said whatever the trace switch: the program ends without a window.
+    std::fprintf(stderr, "could not create the dialog (error %lu)\n", ::GetLastError());
+    std::fflush(stderr);
     return false;
   }
   ::ShowWindow(m_hWnd, SW_SHOW);
