@@ -4,6 +4,7 @@
 // it (also on the window's context menu); the dialog sees both through its device monitor.
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <cstdio>
 
 #include "base/trace.h"
@@ -17,9 +18,18 @@ namespace {
 constexpr char kSampleName[] = "tarvix-demo.dat";
 constexpr uint32_t kReplyLatencyMs = 1;  // one USB frame
 
-// Writes the sample beside the program, or in the temporary folder when that is not writable, and
-// makes its folder the current one, where the open-file dialog starts.
+// An installed demo uses the installed sample (<prefix>/share/tarvix-update beside <prefix>/bin)
+// and writes nothing. Else it writes the sample beside the program, or in the temporary folder when
+// that is not writable. The sample's folder becomes the current one, where the open-file dialog
+// starts.
 QString WriteSample() {
+  const QString installed =
+      QDir(QCoreApplication::applicationDirPath())
+          .filePath(QStringLiteral("../share/tarvix-update/") + QLatin1String(kSampleName));
+  if (QFileInfo(installed).isFile()) {
+    QDir::setCurrent(QFileInfo(installed).absolutePath());
+    return QFileInfo(installed).absoluteFilePath();
+  }
   const std::vector<uint8_t> bytes = DemoSampleDat();
   for (const QString& folder : {QCoreApplication::applicationDirPath(), QDir::tempPath()}) {
     QString path = QDir(folder).filePath(QLatin1String(kSampleName));
@@ -34,6 +44,8 @@ QString WriteSample() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!HasDisplay("tarvix-update-demo"))
+    return 1;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("tarvix-update-demo"));
   QGuiApplication::setDesktopFileName(QStringLiteral("tarvix-update"));

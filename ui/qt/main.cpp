@@ -8,6 +8,8 @@
 CUpdateApp theApp;
 
 int main(int argc, char** argv) {
+  if (!HasDisplay("tarvix-update"))
+    return 1;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("tarvix-update"));
   QGuiApplication::setDesktopFileName(QStringLiteral("tarvix-update"));

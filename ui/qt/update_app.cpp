@@ -35,6 +35,19 @@ int CUpdateApp::InitInstance() {
   return 0;
 }
 
+bool HasDisplay(const char* program) {
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && value[0] != '\0')
+      return true;
+  }
+  std::fprintf(stderr,
+               "%s: no display (DISPLAY and WAYLAND_DISPLAY are empty); start it from a desktop "
+               "session\n",
+               program);
+  return false;
+}
+
 void TellLastUpdate(const char* program, const CUpdateDlg& dlg) {
   std::string line = LastUpdateLine(program, dlg.m_lastResult);
   if (!line.empty())
