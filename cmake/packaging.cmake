@@ -43,6 +43,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "tarvix-flash, its command-line companion (list, inspect, flash and verify from scripts), "
     "tarvix-update-demo, the same dialog on a virtual controller, and a udev rule that lets the "
     "user at the seat use the controller without root.")
+set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
+set(CPACK_RPM_PACKAGE_LICENSE "MIT")
 set(CPACK_PACKAGE_CONTACT "Tarvix Update maintainers <tarvix-update@localhost>")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)

@@ -12,7 +12,7 @@ add_custom_command(OUTPUT ${TARVIX_ZIP}
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${TARVIX_STAGE}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${TARVIX_STAGE}
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:tarvix-update> $<TARGET_FILE:tarvix-update-demo>
-          ${PROJECT_SOURCE_DIR}/README.md ${TARVIX_STAGE}
+          ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${TARVIX_STAGE}
   COMMAND ${CMAKE_COMMAND} -E chdir ${PROJECT_BINARY_DIR}/package
           ${CMAKE_COMMAND} -E tar cf ${TARVIX_ZIP} --format=zip ${TARVIX_PACKAGE_NAME}
   DEPENDS tarvix-update tarvix-update-demo
@@ -23,8 +23,10 @@ if(TARVIX_MAKENSIS)
     COMMAND ${TARVIX_MAKENSIS} -V2 -DVERSION=${PROJECT_VERSION}
             -DBINDIR=${TARVIX_STAGE}
             -DICON=${PROJECT_SOURCE_DIR}/res/tarvix-update.ico
+            -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE
             -DOUTFILE=${TARVIX_INSTALLER} ${PROJECT_SOURCE_DIR}/cmake/windows/tarvix-update.nsi
     DEPENDS ${TARVIX_ZIP} ${PROJECT_SOURCE_DIR}/cmake/windows/tarvix-update.nsi
+            ${PROJECT_SOURCE_DIR}/LICENSE
     COMMENT "Writing the installer ${TARVIX_PACKAGE_NAME}-setup.exe")
   add_custom_target(package-windows ALL DEPENDS ${TARVIX_ZIP} ${TARVIX_INSTALLER})
 else()

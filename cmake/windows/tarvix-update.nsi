@@ -1,6 +1,7 @@
 ; The installer of Tarvix Update for 64-bit Windows: both programs in Program Files, a Start-menu
 ; folder, an uninstaller listed in the system's "Apps". /S installs and uninstalls silently.
-; makensis -DVERSION=<x.y> -DBINDIR=<folder of the .exe files> -DICON=<.ico> -DOUTFILE=<installer> this
+; makensis -DVERSION=<x.y> -DBINDIR=<folder of the .exe files> -DICON=<.ico> -DLICENSE=<LICENSE>
+;   -DOUTFILE=<installer> this
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -17,6 +18,7 @@ RequestExecutionLevel admin
 !include "MUI2.nsh"
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
+!insertmacro MUI_PAGE_LICENSE "${LICENSE}"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_UNPAGE_CONFIRM
