@@ -1,15 +1,15 @@
 // Messages to and from the controller's running firmware, and the masking of its serial words.
-#include "appmode/app_messages.h"
+#include "appmode/app_session.h"
 #include "base/byte_order.h"
 
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 #include "appmode/serial_mask.h"
 #include "base/trace.h"
-#include "update/update_dlg.h"
 
 namespace {
 
@@ -25,12 +25,25 @@ int WritePiece(CHid& hid, const uint8_t* piece, size_t length) {
 
 }  // namespace
 
-int CUpdateDlg::SendCommand(uint8_t type, uint8_t argument) {
+CAppSession::CAppSession(CHid& link, CUpdateTransfer& transfer, ISessionHost& host)
+    : m_Hid(link), m_transfer(transfer), m_host(host) {
+  // Each session starts from the stored words; PrepareSerialMask changes its own tables only.
+  std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), m_SerialMaskTable);
+  std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), m_SpareMaskTable);
+  m_pFirstMaskTable = m_SerialMaskTable;
+  m_pSecondMaskTable = m_SpareMaskTable;
+}
+
+void CAppSession::SwapMaskTables() {
+  std::swap(m_pFirstMaskTable, m_pSecondMaskTable);
+}
+
+int CAppSession::SendCommand(uint8_t type, uint8_t argument) {
   const uint8_t message[kShortCommandLength] = {0x00, type, 0x01, 0x00, argument};
   return WritePiece(m_Hid, message, sizeof message) ? 1 : 0;
 }
 
-int CUpdateDlg::SendFirmwarePacket(uint8_t command, const uint8_t* payload, int length) {
+int CAppSession::SendFirmwarePacket(uint8_t command, const uint8_t* payload, int length) {
   std::vector<uint8_t> message = BuildFirmwarePacket(command, payload, length);
   if (message.empty())
     return 0;
@@ -54,19 +67,19 @@ int CUpdateDlg::SendFirmwarePacket(uint8_t command, const uint8_t* payload, int 
   return 1;
 }
 
-int CUpdateDlg::SendFirmwareData(const uint8_t* chunk, uint32_t count) {
+int CAppSession::SendFirmwareData(const uint8_t* chunk, uint32_t count) {
   return SendFirmwarePacket(FW_DATA, chunk, static_cast<int>(std::min(count, kAppChunkSize)));
 }
 
-void CUpdateDlg::SendFileInfo() {
+void CAppSession::SendFileInfo() {
   uint8_t payload[kFileInfoPayloadLength] = {};  // bytes 12..27 are reserved and stay zero
-  WriteLe32(payload + 0, m_desVersion);
-  WriteLe32(payload + 4, m_targetAddress);
-  WriteLe32(payload + 8, m_imageSize);
+  WriteLe32(payload + 0, m_transfer.m_desVersion);
+  WriteLe32(payload + 4, m_transfer.m_targetAddress);
+  WriteLe32(payload + 8, m_transfer.m_imageSize);
   SendFirmwarePacket(FW_FILE_INFO, payload, kFileInfoPayloadLength);
 }
 
-void CUpdateDlg::SendAppSerial() {
+void CAppSession::SendAppSerial() {
   uint8_t payload[kAppSerialPayloadLength];
   for (int i = 0; i < 3; ++i) {
     m_appSerial[i] = MaskSerialWord(m_serial[i], m_SerialMaskTable);
@@ -76,7 +89,7 @@ void CUpdateDlg::SendAppSerial() {
   Trace("App_Serial 0x%x 0x%x 0x%x\n", m_appSerial[0], m_appSerial[1], m_appSerial[2]);
 }
 
-void CUpdateDlg::ParseDeviceId(const uint8_t* body) {
+void CAppSession::ParseDeviceId(const uint8_t* body) {
   DeviceIdentity identity = DecodeDeviceId(body);
   for (int i = 0; i < 3; ++i)
     m_serial[i] = identity.serial[i];
@@ -89,7 +102,7 @@ void CUpdateDlg::ParseDeviceId(const uint8_t* body) {
         identity.secondTriple[2]);
 }
 
-void CUpdateDlg::PrepareSerialMask() {
+void CAppSession::PrepareSerialMask() {
   if (m_pFirstMaskTable)
     std::copy(std::begin(kMaskWordsLow), std::end(kMaskWordsLow), m_pFirstMaskTable);
   if (m_pSecondMaskTable)

@@ -1,21 +1,16 @@
-// The application-mode update service: the version query, the update thread, the dispatcher of
-// the controller's messages and the data requests it serves from the firmware file.
-//
-// The controller leads: after MSG_START_UPDATE it sends its identity, then asks for the image one
-// chunk at a time. m_nUpdateState follows the transfer: STATE_FILE_CHOSEN once a file is accepted,
-// STATE_SENDING from the first chunk, STATE_IDLE after the last one (and when no update runs).
+// The application-mode update service: the version query, the update loop, the dispatcher of
+// the controller's messages and the data requests it serves from the confirmed image.
 #include <algorithm>
 #include <cerrno>
 #include <string>
 
-#include "appmode/app_messages.h"
+#include "appmode/app_session.h"
 #include "base/byte_order.h"
 #include "base/clock.h"
 #include "base/local_text.h"
 #include "base/trace.h"
 #include "base/wide_string.h"
 #include "firmware/firmware_record.h"
-#include "update/update_dlg.h"
 
 namespace {
 
@@ -40,118 +35,112 @@ bool LinkLost(uint32_t result) {
 
 // One pass of either loop: read a report; dispatch it, or tell the controller the read failed.
 // Answers the wait code of the read and adds the time the read waited to *waitedMs.
-uint32_t ReadStep(CUpdateDlg& dlg, uint64_t* waitedMs) {
+}  // namespace
+
+uint32_t CAppSession::ReadStep(uint64_t* waitedMs) {
   uint64_t start = GetClock().NowMs();
-  uint32_t timeout = dlg.m_Hid.m_nReadTimeout.load();
-  uint8_t* report = dlg.m_Hid.m_InReport;
-  uint32_t result = dlg.m_Hid.ReadHid(report, kPayloadLength);
+  uint32_t timeout = m_Hid.m_nReadTimeout.load();
+  uint8_t* report = m_Hid.m_InReport;
+  uint32_t result = m_Hid.ReadHid(report, kPayloadLength);
   *waitedMs += ReadWaitMs(start, result, timeout);
   if (result != WAIT_OBJECT_0) {
     Trace("recv() failed with error code 0x%x\n", result);
-    dlg.SendCommand(MSG_READ_FAILED, 0);
+    SendCommand(MSG_READ_FAILED, 0);
     return result;
   }
   Trace(" %d Bytes received from sender\n", report[0]);
-  dlg.DispatchReport(report + 1);
+  DispatchReport(report + 1);
   return result;
 }
 
 // The transfer cannot go on (the controller is gone or silent, or a packet failed), for cause.
 // Tells the user when the controller's image may no longer be whole.
-void AbandonTransfer(CUpdateDlg& dlg, const std::string& cause) {
-  dlg.SetFailureCause(cause + " after " + std::to_string(dlg.m_bytesDone) + " of " +
-                      std::to_string(dlg.m_imageSize) + " bytes");
-  dlg.StopUpdate();
-  if (dlg.m_bImageTouched)
-    dlg.ShowTextMessage(TXT_UPDATE_FAILED);
+void CAppSession::AbandonTransfer(const std::string& cause) {
+  m_host.SetFailureCause(cause + " after " + std::to_string(m_transfer.m_bytesDone) + " of " +
+                         std::to_string(m_transfer.m_imageSize) + " bytes");
+  m_host.StopUpdate();
+  if (m_transfer.m_bImageTouched)
+    m_host.ShowTextMessage(TXT_UPDATE_FAILED);
 }
 
-void SendNextChunk(CUpdateDlg& dlg, int first) {
-  uint32_t remaining = dlg.m_imageSize > dlg.m_bytesDone ? dlg.m_imageSize - dlg.m_bytesDone : 0;
+void CAppSession::SendNextChunk(int first) {
+  CUpdateTransfer& t = m_transfer;
+  uint32_t remaining = t.m_imageSize > t.m_bytesDone ? t.m_imageSize - t.m_bytesDone : 0;
   uint32_t got = std::min(remaining, kAppChunkSize);
-  if (dlg.m_image.size() < dlg.m_bytesDone + got) {
+  if (t.m_image.size() < t.m_bytesDone + got) {
     // The image in memory ends before the image does: it cannot be completed.
     Trace("firmware image shorter than its record\n");
-    AbandonTransfer(dlg, "the image in memory is shorter than its record");
+    AbandonTransfer("the image in memory is shorter than its record");
     return;
   }
-  std::copy_n(dlg.m_image.data() + dlg.m_bytesDone, got, dlg.m_DataBuf);
+  std::copy_n(t.m_image.data() + t.m_bytesDone, got, m_DataBuf);
   // From the first data packet on, the controller's image is no longer whole.
-  dlg.m_bImageTouched = 1;
-  if (!dlg.SendFirmwareData(dlg.m_DataBuf, got)) {
+  t.m_bImageTouched = 1;
+  if (!SendFirmwareData(m_DataBuf, got)) {
     // A chunk the controller never got cannot be counted: every later one would land shifted.
     Trace("data packet could not be written, update abandoned\n");
-    AbandonTransfer(dlg, "a data packet could not be written");
+    AbandonTransfer("a data packet could not be written");
     return;
   }
-  dlg.m_bytesDone += got;
+  t.m_bytesDone += got;
   if (first) {
-    Trace("Application serial 0x%x 0x%x 0x%x\n", dlg.m_appSerial[0], dlg.m_appSerial[1],
-          dlg.m_appSerial[2]);
-    Trace("update file is 0x%x\n", dlg.m_imageSize);
+    Trace("Application serial 0x%x 0x%x 0x%x\n", m_appSerial[0], m_appSerial[1], m_appSerial[2]);
+    Trace("update file is 0x%x\n", t.m_imageSize);
   } else {
-    Trace("\nSET_FIRMWARE_DATA read_pos %d offset 0x%x\n\n", static_cast<int>(got),
-          dlg.m_bytesDone);
+    Trace("\nSET_FIRMWARE_DATA read_pos %d offset 0x%x\n\n", static_cast<int>(got), t.m_bytesDone);
   }
-  dlg.ShowProgress();
-  if (dlg.m_bytesDone < dlg.m_imageSize)
+  m_host.ShowProgress();
+  if (t.m_bytesDone < t.m_imageSize)
     return;
 
   // The image is complete. The button comes back when the update thread ends.
-  dlg.ReleaseImage();
-  dlg.m_bImageComplete = 1;
-  dlg.SendAppSerial();
+  t.ReleaseImage();
+  t.m_bImageComplete = 1;
+  SendAppSerial();
   Trace("update successful\n");
-  dlg.m_nUpdateState = STATE_IDLE;
-  dlg.m_bTransferComplete = 1;
+  m_nUpdateState = STATE_IDLE;
+  m_bTransferComplete = 1;
 }
 
-void ServeDataRequest(CUpdateDlg& dlg) {
-  switch (dlg.m_nUpdateState.load()) {
+void CAppSession::ServeDataRequest() {
+  CUpdateTransfer& t = m_transfer;
+  switch (m_nUpdateState.load()) {
     case STATE_FILE_CHOSEN:
       // The image was read at the confirmation; the file is not opened again.
-      if (dlg.m_image.empty())
+      if (t.m_image.empty())
         return;  // the update has stopped
-      dlg.m_nUpdateState = STATE_SENDING;
-      SendNextChunk(dlg, 1);
+      m_nUpdateState = STATE_SENDING;
+      SendNextChunk(1);
       break;
     case STATE_SENDING:
-      if (dlg.m_image.empty())
+      if (t.m_image.empty())
         return;  // the update has stopped; the image is let go
-      SendNextChunk(dlg, 0);
+      SendNextChunk(0);
       break;
     case STATE_IDLE:
       // Only the request that follows this update's last chunk finishes it.
-      if (!dlg.m_bTransferComplete)
+      if (!m_bTransferComplete)
         return;
-      dlg.m_bTransferComplete = 0;
-      dlg.SendFirmwarePacket(FW_FINISH, nullptr, 0);
-      dlg.ReportUpdateSuccess();
+      m_bTransferComplete = 0;
+      SendFirmwarePacket(FW_FINISH, nullptr, 0);
+      m_host.ReportUpdateSuccess();
       break;
     default:
       break;
   }
 }
 
-}  // namespace
-
-void Usb_UpdateThread(void* parameter) {
-  if (auto* dlg = static_cast<CUpdateDlg*>(parameter))
-    dlg->UsbUpdateLoop();
-}
-
-void CUpdateDlg::UsbUpdateLoop() {
+int CAppSession::UsbUpdateLoop() {
   // Nothing of an earlier update carries over into this one.
-  ReleaseImage();
+  m_transfer.ReleaseImage();
   m_nUpdateState = STATE_IDLE;
   m_bTransferComplete = 0;
-  m_bImageTouched = 0;
-  m_nShownProgress = -1;
+  m_transfer.m_bImageTouched = 0;
+  m_host.ResetProgress();
 
   if (!SendCommand(MSG_START_UPDATE, 0)) {
     Trace("send() failed with error code %d\n", errno);
-    RefreshUpdateButton();
-    return;
+    return 0;
   }
   Trace("send() is OK!\n");
   Trace("Bytes Sent: %d\n", 1);
@@ -159,7 +148,7 @@ void CUpdateDlg::UsbUpdateLoop() {
 
   uint64_t silentMs = 0;  // time the reads waited since the controller last sent something
   do {
-    uint32_t result = ReadStep(*this, &silentMs);
+    uint32_t result = ReadStep(&silentMs);
     // Only the update's own messages are signs of life: a controller that keeps sending its
     // ordinary input reports is still silent as far as the update goes. Restarting the count here
     // also leaves out the time spent in our own boxes and dialogs.
@@ -169,48 +158,42 @@ void CUpdateDlg::UsbUpdateLoop() {
     }
     if (LinkLost(result) || silentMs >= kControllerSilenceLimitMs) {
       Trace("controller lost or silent, update abandoned\n");
-      if (!m_bStop)
-        AbandonTransfer(
-            *this, LinkLost(result) ? "the controller went away" : "the controller fell silent");
+      if (!m_host.StopRequested())
+        AbandonTransfer(LinkLost(result) ? "the controller went away"
+                                         : "the controller fell silent");
       break;
     }
-  } while (!m_bStop);
+  } while (!m_host.StopRequested());
 
   // A transfer that has not finished by now is abandoned: no later message may continue it.
-  ReleaseImage();
+  m_transfer.ReleaseImage();
   m_nUpdateState = STATE_IDLE;
   m_bTransferComplete = 0;
-  RefreshUpdateButton();
-  Trace("Exit Usb_UpdateThread\n");
+  return 1;
 }
 
-void CUpdateDlg::QueryDeviceVersion() {
-  // One conversation at a time: while an update holds the link, the query stays out of it.
-  if (!AcquireLink(LINK_VERSION_QUERY))
-    return;
-  m_curDevVersion = VERSION_UNKNOWN;
-  if (m_Hid.OpenHid()) {
-    if (m_Hid.m_bBootMode) {
-      IdentifyBootDevice();
-    } else {
-      SendFirmwarePacket(FW_VERSION, nullptr, 0);
-      uint64_t waitedMs = 0;
-      while (m_curDevVersion == VERSION_UNKNOWN) {
-        uint32_t result = ReadStep(*this, &waitedMs);
-        if (LinkLost(result) || waitedMs >= kVersionQueryLimitMs)
-          break;
-      }
-    }
+void CAppSession::QueryVersion() {
+  SendFirmwarePacket(FW_VERSION, nullptr, 0);
+  uint64_t waitedMs = 0;
+  while (m_host.DeviceVersion() == VERSION_UNKNOWN) {
+    uint32_t result = ReadStep(&waitedMs);
+    if (LinkLost(result) || waitedMs >= kVersionQueryLimitMs)
+      break;
   }
-  ReleaseLink(LINK_VERSION_QUERY);
 }
 
-int CUpdateDlg::IsTransferUnderWay() const {
+void CAppSession::BeginTransfer() {
+  m_nUpdateState = STATE_FILE_CHOSEN;
+  SendFileInfo();
+  Trace("desVersion is %d\n", static_cast<int32_t>(m_transfer.m_desVersion));
+}
+
+int CAppSession::IsTransferUnderWay() const {
   int state = m_nUpdateState.load();
   return state == STATE_FILE_CHOSEN || state == STATE_SENDING || m_bTransferComplete ? 1 : 0;
 }
 
-void CUpdateDlg::DispatchReport(const uint8_t* message) {
+void CAppSession::DispatchReport(const uint8_t* message) {
   if (message[0] != 0)
     return;
   const uint8_t* body = message + kMessageHeaderSize;
@@ -228,13 +211,13 @@ void CUpdateDlg::DispatchReport(const uint8_t* message) {
       if (type == 1 || type == 200) {
         // On acceptance the selection has set STATE_FILE_CHOSEN and sent the file information;
         // the controller asks for data next.
-        if (!SelectFirmwareFile())
-          m_bStop = 1;
+        if (!m_host.SelectFirmwareFile())
+          m_host.StopUpdate();
       } else {
-        SetFailureCause("this running firmware (type " + std::to_string(type) +
-                        ") takes no update: put the controller in its boot loader");
-        StopUpdate();
-        ShowTextMessage(TXT_NEED_BOOT_MODE);
+        m_host.SetFailureCause("this running firmware (type " + std::to_string(type) +
+                               ") takes no update: put the controller in its boot loader");
+        m_host.StopUpdate();
+        m_host.ShowTextMessage(TXT_NEED_BOOT_MODE);
       }
       break;
     }
@@ -246,24 +229,24 @@ void CUpdateDlg::DispatchReport(const uint8_t* message) {
   }
 }
 
-void CUpdateDlg::OnFirmwareMessage(const uint8_t* body) {
+void CAppSession::OnFirmwareMessage(const uint8_t* body) {
   switch (body[0]) {
     case FW_VERSION: {
       uint32_t version = ReadLe32(body + kFirmwarePayloadOffset);
-      m_curDevVersion = version;
       Trace("cur_devVersion 0x%x\n", version);
-      ShowDeviceVersion(version);
+      m_host.SetDeviceVersion(version);
       break;
     }
     case FW_DATA_REQUEST:
-      ServeDataRequest(*this);
+      ServeDataRequest();
       break;
     case FW_FAILED:
     case FW_FAILED_ALT:
-      SetFailureCause("the controller reported failure code " + std::to_string(body[0]) +
-                      (IsTransferUnderWay() ? " after " + std::to_string(m_bytesDone) + " bytes"
-                                            : std::string()));
-      ReportUpdateFailure();
+      m_host.SetFailureCause("the controller reported failure code " + std::to_string(body[0]) +
+                             (IsTransferUnderWay()
+                                  ? " after " + std::to_string(m_transfer.m_bytesDone) + " bytes"
+                                  : std::string()));
+      m_host.ReportUpdateFailure();
       break;
     default:
       break;

@@ -1,5 +1,5 @@
 // The boot loader's six commands. Each command builds its request afresh, sends it through the
-// dialog's device link and reads the replies into the link's m_InReport.
+// session's link and reads the replies into the link's m_InReport.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -8,8 +8,7 @@
 #include "base/byte_order.h"
 #include "base/clock.h"
 #include "boot/boot_packet.h"
-#include "boot/boot_update.h"
-#include "update/update_dlg.h"
+#include "boot/boot_session.h"
 
 namespace {
 
@@ -20,11 +19,11 @@ constexpr uint32_t kEraseFirstPauseMs = 1000;
 constexpr uint32_t kErasePauseMs = 500;
 constexpr int kWriteReads = 20;
 
-// Keeps on dlg that the controller went away during what (a step of the update) at address.
-void ControllerGone(CUpdateDlg& dlg, const char* what, uint32_t address) {
+// Keeps on host that the controller went away during what (a step of the update) at address.
+void ControllerGone(ISessionHost& host, const char* what, uint32_t address) {
   char text[96];
   std::snprintf(text, sizeof text, "the controller went away during %s at 0x%08x", what, address);
-  dlg.SetFailureCause(text);
+  host.SetFailureCause(text);
 }
 
 // What one read brought while a command waits for its answer.
@@ -45,9 +44,9 @@ BootRead ReadBootReply(CHid& hid, uint16_t command) {
 // chunk of the image: [base, address). Such an answer is left over from a chunk that went out twice
 // (its first answer came late) and says nothing about the chunk at address. An answer that echoes
 // no such address (this chunk's, or none at all) counts as usual.
-int IsEarlierChunkReply(const CUpdateDlg& dlg, uint32_t address) {
-  uint32_t echoed = BootReplyAddress(dlg.m_Hid.m_InReport);
-  return echoed >= dlg.m_nBootBaseAddress && echoed < address ? 1 : 0;
+int IsEarlierChunkReply(const CHid& hid, uint32_t base, uint32_t address) {
+  uint32_t echoed = BootReplyAddress(hid.m_InReport);
+  return echoed >= base && echoed < address ? 1 : 0;
 }
 
 // Answers 1 when the read reply in reply echoes the address and the count of this read. A
@@ -63,28 +62,28 @@ int IsReplyToThisRead(const uint8_t* reply, uint32_t length, uint32_t address) {
 // Commands 5 and 8: a read that brought no report sends the request again; a report that is not
 // the answer (for command 5: a reply for another address or count) only uses up the attempt. A
 // controller that is gone ends the command at once.
-int ReadCommand(CUpdateDlg& dlg, uint16_t command, uint8_t* destination, uint32_t length,
-                uint32_t address) {
-  if (!dlg.SendBootPacket(nullptr, length, address, length, command, 0))
+int ReadCommand(CBootSession& session, CHid& hid, ISessionHost& host, uint16_t command,
+                uint8_t* destination, uint32_t length, uint32_t address) {
+  if (!session.SendBootPacket(nullptr, length, address, length, command, 0))
     return 0;
   for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
-    if (BootStopRequested(dlg))
+    if (session.StopRequested())
       return 0;
-    BootRead read = ReadBootReply(dlg.m_Hid, command);
+    BootRead read = ReadBootReply(hid, command);
     if (read == BootRead::kAnswer && command == BOOT_CMD_READ &&
-        !IsReplyToThisRead(dlg.m_Hid.m_InReport, length, address))
+        !IsReplyToThisRead(hid.m_InReport, length, address))
       read = BootRead::kOther;
     switch (read) {
       case BootRead::kAnswer:
         if (destination)
-          std::memcpy(destination, dlg.m_Hid.m_InReport + kBootReplyDataOffset,
+          std::memcpy(destination, hid.m_InReport + kBootReplyDataOffset,
                       std::min(length, kBootChunkSize));
         return 1;
       case BootRead::kGone:
-        ControllerGone(dlg, "the read", address);
+        ControllerGone(host, "the read", address);
         return 0;
       case BootRead::kNothing:
-        if (!dlg.SendBootPacket(nullptr, length, address, length, command, 0))
+        if (!session.SendBootPacket(nullptr, length, address, length, command, 0))
           return 0;
         break;
       case BootRead::kOther:
@@ -96,41 +95,41 @@ int ReadCommand(CUpdateDlg& dlg, uint16_t command, uint8_t* destination, uint32_
 
 }  // namespace
 
-int BootStopRequested(const CUpdateDlg& dlg) {
-  return dlg.m_bBootUpdateRunning.load() && dlg.m_bStop.load() ? 1 : 0;
+int CBootSession::StopRequested() const {
+  return m_bBootUpdateRunning.load() && m_host.StopRequested() ? 1 : 0;
 }
 
-int CUpdateDlg::SendBootPacket(const uint8_t* data, uint32_t length, uint32_t address,
-                               uint32_t size, uint16_t command, int withCrc) {
+int CBootSession::SendBootPacket(const uint8_t* data, uint32_t length, uint32_t address,
+                                 uint32_t size, uint16_t command, int withCrc) {
   uint8_t packet[kBootRequestSize];
   uint32_t sendLength = BuildBootRequest(packet, data, length, address, size, command, withCrc);
   return m_Hid.WriteHid(packet, static_cast<uint8_t>(sendLength));
 }
 
-int CUpdateDlg::BootReadMemory(uint8_t* destination, uint32_t length, uint32_t address) {
-  return ReadCommand(*this, BOOT_CMD_READ, destination, length, address);
+int CBootSession::BootReadMemory(uint8_t* destination, uint32_t length, uint32_t address) {
+  return ReadCommand(*this, m_Hid, m_host, BOOT_CMD_READ, destination, length, address);
 }
 
-int CUpdateDlg::BootReadDeviceId(uint8_t* destination, uint32_t length) {
-  return ReadCommand(*this, BOOT_CMD_DEVICE_ID, destination, length, 0);
+int CBootSession::BootReadDeviceId(uint8_t* destination, uint32_t length) {
+  return ReadCommand(*this, m_Hid, m_host, BOOT_CMD_DEVICE_ID, destination, length, 0);
 }
 
-int CUpdateDlg::BootErase(uint32_t address, uint32_t length) {
+int CBootSession::BootErase(uint32_t address, uint32_t length) {
   if (!SendBootPacket(nullptr, 0, address, length, BOOT_CMD_ERASE, 0)) {
-    ControllerGone(*this, "the erase request", address);
+    ControllerGone(m_host, "the erase request", address);
     return 0;
   }
   // From here on the controller may be erasing: what it held there may no longer be whole.
-  m_bImageTouched = 1;
+  m_transfer.m_bImageTouched = 1;
   Sleep(kEraseFirstPauseMs);
   for (int attempt = 0; attempt < kEraseReads; ++attempt) {
-    if (BootStopRequested(*this))
+    if (StopRequested())
       return 0;
     switch (ReadBootReply(m_Hid, BOOT_CMD_ERASE)) {
       case BootRead::kAnswer:
         return 1;
       case BootRead::kGone:
-        ControllerGone(*this, "the erase", address);
+        ControllerGone(m_host, "the erase", address);
         return 0;
       case BootRead::kNothing:
       case BootRead::kOther:
@@ -141,56 +140,57 @@ int CUpdateDlg::BootErase(uint32_t address, uint32_t length) {
   char text[80];
   std::snprintf(text, sizeof text, "no answer to the erase at 0x%08x (%d reads)", address,
                 kEraseReads);
-  SetFailureCause(text);
+  m_host.SetFailureCause(text);
   return 0;
 }
 
-int CUpdateDlg::BootWrite(const uint8_t* data, uint32_t address, uint32_t length, uint32_t size,
-                          int image) {
+int CBootSession::BootWrite(const uint8_t* data, uint32_t address, uint32_t length, uint32_t size,
+                            int image) {
   uint16_t command = image ? BOOT_CMD_WRITE_IMAGE : BOOT_CMD_WRITE;
   if (!SendBootPacket(data, length, address, size, command, 1))
     return 0;
   for (int attempt = 0; attempt < kWriteReads; ++attempt) {
-    if (BootStopRequested(*this))
+    if (StopRequested())
       return 0;
     BootRead read = ReadBootReply(m_Hid, command);
-    if (read == BootRead::kAnswer && image && IsEarlierChunkReply(*this, address))
+    if (read == BootRead::kAnswer && image &&
+        IsEarlierChunkReply(m_Hid, m_nBootBaseAddress, address))
       continue;  // a late answer to an earlier chunk sent twice: this chunk is not acknowledged
     if (read == BootRead::kAnswer)
       return 1;
     if (read == BootRead::kGone) {
-      ControllerGone(*this, "a write", address);
+      ControllerGone(m_host, "a write", address);
       return 0;
     }
   }
   return 0;
 }
 
-int CUpdateDlg::BootFinish() {
-  if (BootStopRequested(*this))
+int CBootSession::BootFinish() {
+  if (StopRequested())
     return 0;
   if (!SendBootPacket(nullptr, 0, 0, 0, BOOT_CMD_FINISH, 0))
     return 0;
   return ReadBootReply(m_Hid, BOOT_CMD_FINISH) == BootRead::kAnswer ? 1 : 0;
 }
 
-int BootWriteAcknowledged(CUpdateDlg& dlg, const uint8_t* data, uint32_t address, uint32_t length,
-                          uint32_t size, int image) {
+int CBootSession::BootWriteAcknowledged(const uint8_t* data, uint32_t address, uint32_t length,
+                                        uint32_t size, int image) {
   for (int resends = 0; resends <= kMaxWriteResends; ++resends) {
-    if (BootStopRequested(dlg))
+    if (StopRequested())
       return 0;
-    if (dlg.BootWrite(data, address, length, size, image))
+    if (BootWrite(data, address, length, size, image))
       return 1;
   }
   return 0;
 }
 
-int CUpdateDlg::BootWriteVersion() {
+int CBootSession::BootWriteVersion() {
   if (!BootErase(m_nBootVersionAddress, kBootVersionAreaSize))
     return 0;
   uint8_t word[4];
-  WriteLe32(word, m_desVersion);
+  WriteLe32(word, m_transfer.m_desVersion);
   // Sent again like an image chunk: one lost acknowledgement must not leave a complete image
   // without its finish. Writing the same word again over itself changes nothing.
-  return BootWriteAcknowledged(*this, word, m_nBootVersionAddress, 4, 4, 0);
+  return BootWriteAcknowledged(word, m_nBootVersionAddress, 4, 4, 0);
 }

@@ -6,8 +6,7 @@
 
 #include "base/byte_order.h"
 #include "boot/boot_packet.h"
-#include "boot/boot_update.h"
-#include "update/update_dlg.h"
+#include "boot/boot_session.h"
 
 namespace {
 
@@ -15,13 +14,13 @@ namespace {
 // inside the image (layout 0x3009: 0x34 bytes after its base). There the controller holds the
 // record's version word in the first 4 bytes and the erased rest of the 32, not the file's bytes:
 // the word is compared, the rest is not.
-void ExpectVersionArea(const CUpdateDlg& dlg, uint32_t address, uint32_t count, uint8_t* expected,
-                       const uint8_t* found) {
+void ExpectVersionArea(uint32_t versionWord, uint32_t versionAddress, uint32_t address,
+                       uint32_t count, uint8_t* expected, const uint8_t* found) {
   uint8_t word[4];
-  WriteLe32(word, dlg.m_recordHeader.VersionWord());
+  WriteLe32(word, versionWord);
   for (uint32_t i = 0; i < count; ++i) {
-    uint32_t offset = address + i - dlg.m_nBootVersionAddress;
-    if (address + i < dlg.m_nBootVersionAddress || offset >= kBootVersionAreaSize)
+    uint32_t offset = address + i - versionAddress;
+    if (address + i < versionAddress || offset >= kBootVersionAreaSize)
       continue;
     expected[i] = offset < sizeof word ? word[offset] : found[i];
   }
@@ -29,29 +28,31 @@ void ExpectVersionArea(const CUpdateDlg& dlg, uint32_t address, uint32_t count, 
 
 }  // namespace
 
-int CUpdateDlg::BootVerifyImage(ImageCheck* check) {
+int CBootSession::BootVerifyImage(ImageCheck* check) {
   *check = ImageCheck{};
   // The image is compared with what the update wrote (or a verify loaded): the same bytes.
-  const uint32_t size = m_imageSize;
-  if (size == 0 || m_image.size() != size) {
+  const uint32_t size = m_transfer.m_imageSize;
+  const std::vector<uint8_t>& image = m_transfer.m_image;
+  if (size == 0 || image.size() != size) {
     check->outcome = ImageCheck::kFileUnreadable;
     return 0;
   }
-  m_nShownProgress = -1;
-  m_bytesDone = 0;
-  ShowProgress();
+  m_host.ResetProgress();
+  m_transfer.m_bytesDone = 0;
+  m_host.ShowProgress();
   for (uint32_t position = 0; position < size;) {
     uint32_t count = std::min(size - position, kBootChunkSize);
     uint8_t expected[kBootChunkSize];
     uint8_t found[kBootChunkSize];
-    std::copy_n(m_image.data() + position, count, expected);
+    std::copy_n(image.data() + position, count, expected);
     uint32_t address = m_nBootBaseAddress + position;
     if (!BootReadMemory(found, count, address)) {
-      check->outcome = BootStopRequested(*this) ? ImageCheck::kStopped : ImageCheck::kNoAnswer;
+      check->outcome = StopRequested() ? ImageCheck::kStopped : ImageCheck::kNoAnswer;
       check->address = address;
       return 0;
     }
-    ExpectVersionArea(*this, address, count, expected, found);
+    ExpectVersionArea(m_transfer.m_recordHeader.VersionWord(), m_nBootVersionAddress, address,
+                      count, expected, found);
     auto [mine, theirs] = std::mismatch(expected, expected + count, found);
     if (mine != expected + count) {
       *check = {ImageCheck::kDiffers, address + static_cast<uint32_t>(mine - expected), *mine,
@@ -59,8 +60,8 @@ int CUpdateDlg::BootVerifyImage(ImageCheck* check) {
       return 0;
     }
     position += count;
-    m_bytesDone = position;
-    ShowProgress();
+    m_transfer.m_bytesDone = position;
+    m_host.ShowProgress();
   }
   return 1;
 }

@@ -43,7 +43,7 @@ struct BootLink {
     SetHidPlatform(&platform);
     platform.Add({"/dev/hidraw0", 0x7A3D, 0x3208});
     dlg.AttachWindow(&window);
-    dlg.m_nBootBaseAddress = kImageBase;
+    dlg.m_boot.m_nBootBaseAddress = kImageBase;
     FUZZ_CHECK(dlg.m_Hid.DetectDevice() == 1 && dlg.m_Hid.OpenHid() == 1, "the link opens");
   }
   ~BootLink() { SetHidPlatform(nullptr); }
@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   CUpdateDlg& dlg = link.dlg;
-  dlg.m_bBootUpdateRunning = stopAsked ? 1 : 0;
+  dlg.m_boot.m_bBootUpdateRunning = stopAsked ? 1 : 0;
   dlg.m_bStop = 1;
   // Exactly as many bytes as the command is given, so that a copy past them is caught.
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[std::max<uint32_t>(length, 1)]);
@@ -131,22 +131,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int result = 0;
   switch (command) {
     case kRead:
-      result = dlg.BootReadMemory(buffer.get(), length, word);
+      result = dlg.m_boot.BootReadMemory(buffer.get(), length, word);
       break;
     case kDeviceId:
-      result = dlg.BootReadDeviceId(buffer.get(), length);
+      result = dlg.m_boot.BootReadDeviceId(buffer.get(), length);
       break;
     case kErase:
-      result = dlg.BootErase(word, length);
+      result = dlg.m_boot.BootErase(word, length);
       break;
     case kWrite:
-      result = dlg.BootWrite(buffer.get(), kChunkAddress, length, word, image);
+      result = dlg.m_boot.BootWrite(buffer.get(), kChunkAddress, length, word, image);
       break;
     default:
-      result = dlg.BootFinish();
+      result = dlg.m_boot.BootFinish();
       break;
   }
-  dlg.m_bBootUpdateRunning = 0;
+  dlg.m_boot.m_bBootUpdateRunning = 0;
 
   const size_t taken = platform.m_readTimeouts.size();
   const size_t consumed = std::min(taken, reads.size());  // reads past the script time out

@@ -67,10 +67,10 @@ void CheckSelection(const std::u16string& path, const uint8_t* data, size_t size
   CUpdateDlg dlg;
   dlg.AttachWindow(&window);
   dlg.m_Hid.m_bBootMode = bootMode;
-  dlg.m_deviceType = kDeviceType;
-  dlg.m_nBootBaseAddress = kBootBase;
-  dlg.m_productId = 0x105;
-  dlg.m_productVariant = static_cast<uint8_t>(size % 4);  // floors 1.37, 1.37, 5.02 and none
+  dlg.m_boot.m_deviceType = kDeviceType;
+  dlg.m_boot.m_nBootBaseAddress = kBootBase;
+  dlg.m_app.m_productId = 0x105;
+  dlg.m_app.m_productVariant = static_cast<uint8_t>(size % 4);  // floors 1.37, 1.37, 5.02 and none
   window.QueueFilePath(path);
   int accepted = dlg.SelectFirmwareFile();
 
@@ -92,11 +92,13 @@ void CheckSelection(const std::u16string& path, const uint8_t* data, size_t size
   } else {
     uint16_t version = FuzzLe16(data + offset);
     uint16_t beta = FuzzLe16(data + offset + 2);
-    uint16_t floor = dlg.m_productVariant < 2 ? 137 : dlg.m_productVariant == 2 ? 502 : 0;
+    uint16_t floor = dlg.m_app.m_productVariant < 2    ? 137
+                     : dlg.m_app.m_productVariant == 2 ? 502
+                                                       : 0;
     FUZZ_CHECK(floor == 0 || version > floor || (version == floor && beta == 0),
                "the running firmware gets no version below its floor");
   }
-  dlg.m_nUpdateState = STATE_IDLE;
+  dlg.m_app.m_nUpdateState = STATE_IDLE;
 }
 
 }  // namespace

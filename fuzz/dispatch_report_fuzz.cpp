@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "appmode/app_messages.h"
+#include "appmode/app_session.h"
 #include "appmode/serial_mask.h"
 #include "base/clock.h"
 #include "base/local_text.h"
@@ -164,7 +164,7 @@ class TranscriptCheck {
 
 // The state rules, checked after every message.
 void CheckState(const CUpdateDlg& dlg) {
-  int state = dlg.m_nUpdateState.load();
+  int state = dlg.m_app.m_nUpdateState.load();
   FUZZ_CHECK(state >= STATE_FILE_CHOSEN && state <= STATE_IDLE, "the transfer state is one of 3");
   FUZZ_CHECK(dlg.m_bytesDone <= dlg.m_imageSize, "no more bytes counted than the image holds");
   if (state == STATE_SENDING && !dlg.m_image.empty()) {
@@ -277,13 +277,14 @@ struct Setup {
   // Puts back what an input may have changed: every member of the dialog and its link that the
   // identity, the selection and the transfer set. Frees what the dialog held for it.
   void EndInput() {
-    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), dlg.m_SerialMaskTable);
-    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), dlg.m_SpareMaskTable);
+    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable),
+              dlg.m_app.m_SerialMaskTable);
+    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), dlg.m_app.m_SpareMaskTable);
     std::memset(dlg.m_Hid.m_OutReport, 0, sizeof dlg.m_Hid.m_OutReport);
     std::memset(dlg.m_Hid.m_InReport, 0, sizeof dlg.m_Hid.m_InReport);
     dlg.m_Hid.m_bBootMode = 0;
-    dlg.m_nFirmwareType = 0;
-    dlg.m_nUpdateState = STATE_IDLE;
+    dlg.m_app.m_nFirmwareType = 0;
+    dlg.m_app.m_nUpdateState = STATE_IDLE;
     dlg.m_bStop = 1;
     dlg.m_curDevVersion = 0x89;
     clock.m_nowMs = 0;
@@ -294,9 +295,9 @@ struct Setup {
     // The link stays open; an update's start gives it the time-out OpenHid sets.
     dlg.m_Hid.SetReadTimeout(kOpenReadTimeoutMs);
     dlg.ReleaseImage();
-    std::memset(dlg.m_DataBuf, 0, sizeof dlg.m_DataBuf);
-    std::fill(std::begin(dlg.m_appSerial), std::end(dlg.m_appSerial), 0);
-    std::fill(std::begin(dlg.m_serial), std::end(dlg.m_serial), 0);
+    std::memset(dlg.m_app.m_DataBuf, 0, sizeof dlg.m_app.m_DataBuf);
+    std::fill(std::begin(dlg.m_app.m_appSerial), std::end(dlg.m_app.m_appSerial), 0);
+    std::fill(std::begin(dlg.m_app.m_serial), std::end(dlg.m_app.m_serial), 0);
     dlg.m_desVersion = 0;
     dlg.m_imageSize = 0;
     dlg.m_targetAddress = 0;
@@ -306,14 +307,14 @@ struct Setup {
     dlg.m_recordRefusal = RecordRefusal::kNone;
     dlg.m_fileOpenResult = FileOpenResult::kOk;
     std::u16string().swap(dlg.m_strFirmwarePath);
-    dlg.m_pFirstMaskTable = dlg.m_SerialMaskTable;
-    dlg.m_pSecondMaskTable = dlg.m_SpareMaskTable;
-    dlg.m_productId = 0;
-    dlg.m_productVariant = 0;
-    dlg.m_deviceType = 0;
+    dlg.m_app.m_pFirstMaskTable = dlg.m_app.m_SerialMaskTable;
+    dlg.m_app.m_pSecondMaskTable = dlg.m_app.m_SpareMaskTable;
+    dlg.m_app.m_productId = 0;
+    dlg.m_app.m_productVariant = 0;
+    dlg.m_boot.m_deviceType = 0;
     dlg.m_nLinkOwner = LINK_FREE;
     dlg.m_nShownProgress = -1;
-    dlg.m_bTransferComplete = 0;
+    dlg.m_app.m_bTransferComplete = 0;
     dlg.m_bImageTouched = 0;
     dlg.m_bImageComplete = 0;
     std::string().swap(dlg.m_failureCause);
@@ -350,12 +351,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (throughLoop) {
     dlg.UsbUpdateLoop();
     CheckState(dlg);
-    FUZZ_CHECK(dlg.m_nUpdateState.load() == STATE_IDLE && dlg.m_image.empty(),
+    FUZZ_CHECK(dlg.m_app.m_nUpdateState.load() == STATE_IDLE && dlg.m_image.empty(),
                "the update loop leaves no transfer open");
   } else {
     for (size_t i = 0; i < messages.Count(); ++i) {
       messages.CopyTo(i, setup.exact.get());
-      dlg.DispatchReport(setup.exact.get());
+      dlg.m_app.DispatchReport(setup.exact.get());
       CheckState(dlg);
     }
   }

@@ -24,9 +24,9 @@ int CUpdateDlg::OnInitDialog() {
   m_progress.SetRange(0, 100);
   m_progress.SetPos(0);
 
-  std::memset(m_DataBuf, 0, sizeof m_DataBuf);
-  std::memset(m_appSerial, 0, sizeof m_appSerial);
-  std::memset(m_serial, 0, sizeof m_serial);
+  std::memset(m_app.m_DataBuf, 0, sizeof m_app.m_DataBuf);
+  std::memset(m_app.m_appSerial, 0, sizeof m_app.m_appSerial);
+  std::memset(m_app.m_serial, 0, sizeof m_app.m_serial);
   m_desVersion = 0;
   m_imageSize = 0;
   m_targetAddress = 0;
@@ -46,8 +46,8 @@ int CUpdateDlg::OnInitDialog() {
     m_btnUpdate.EnableWindow(false);
   }
 
-  std::swap(m_pFirstMaskTable, m_pSecondMaskTable);
-  m_nUpdateState = STATE_IDLE;
+  m_app.SwapMaskTables();
+  m_app.m_nUpdateState = STATE_IDLE;
   if (m_pWnd)
     m_pWnd->SetTitle(LoadLocalText(TXT_TITLE));
   return 1;
@@ -70,8 +70,8 @@ void CUpdateDlg::OnBnClickedUsbUpdate() {
   m_progress.SetPos(0);
   m_bImageTouched = 0;
   m_bImageComplete = 0;
-  m_bTransferComplete = 0;
-  m_imageCheck = ImageCheck{};
+  m_app.m_bTransferComplete = 0;
+  m_boot.m_imageCheck = ImageCheck{};
   m_failureCause.clear();
   m_bSucceeded = 0;
   m_recordRefusal = RecordRefusal::kNone;

@@ -47,8 +47,8 @@ constexpr uint32_t kHeldFilePauseMs = 50;
 }  // namespace
 
 RecordRefusal CUpdateDlg::LoadFirmwareRecord() {
-  RecordTaker taker{m_Hid.m_bBootMode.load(), m_nBootBaseAddress, m_productId, m_productVariant,
-                    m_deviceType};
+  RecordTaker taker{m_Hid.m_bBootMode.load(), m_boot.m_nBootBaseAddress, m_app.m_productId,
+                    m_app.m_productVariant, m_boot.m_deviceType};
   RecordChoice choice = ChooseFirmwareRecord(m_strFirmwarePath, taker);
   m_fileOpenResult = choice.openResult;
   if (choice.refusal == RecordRefusal::kCannotOpen || choice.refusal == RecordRefusal::kNoRecord ||
@@ -100,11 +100,8 @@ int CUpdateDlg::SelectFirmwareFile() {
 
   m_Hid.SetReadTimeout(kTransferReadTimeoutMs);
   m_desVersion = m_recordHeader.VersionWord();
-  if (!bootMode) {
-    m_nUpdateState = STATE_FILE_CHOSEN;
-    SendFileInfo();
-    Trace("desVersion is %d\n", static_cast<int32_t>(m_desVersion));
-  }
+  if (!bootMode)
+    m_app.BeginTransfer();
   return 1;
 }
 

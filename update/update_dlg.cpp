@@ -2,20 +2,11 @@
 
 #include "update/progress.h"
 
-#include <algorithm>
-#include <iterator>
-
-#include "appmode/serial_mask.h"
 #include "base/local_text.h"
 #include "base/trace.h"
 
 CUpdateDlg::CUpdateDlg() {
   m_hIcon = IDI_APP;
-  // Each dialog starts from the stored words; PrepareSerialMask changes its own tables only.
-  std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), m_SerialMaskTable);
-  std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), m_SpareMaskTable);
-  m_pFirstMaskTable = m_SerialMaskTable;
-  m_pSecondMaskTable = m_SpareMaskTable;
 }
 
 CUpdateDlg::~CUpdateDlg() {
@@ -31,8 +22,9 @@ void CUpdateDlg::StopUpdate() {
   m_bStop = 1;
 }
 
-void CUpdateDlg::ReleaseImage() {
-  std::vector<uint8_t>().swap(m_image);
+void CUpdateDlg::SetDeviceVersion(uint32_t version) {
+  m_curDevVersion = version;
+  ShowDeviceVersion(version);
 }
 
 const char* UpdateOutcomeText(UpdateOutcome outcome) {

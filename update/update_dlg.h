@@ -1,16 +1,15 @@
-// CUpdateDlg: the updater's one dialog. It owns the device link and every piece of update state;
-// the update threads reach it, its controls and the update flags through the globals below.
+// CUpdateDlg: the updater's one dialog over one controller. It owns the link, the update worker,
+// the stop flag, the controller's version word and the result of the last update, and runs the
+// boot-loader session (boot/) or the running firmware's session (appmode/) over the link; it is
+// their host (ISessionHost): the firmware selection, the boxes, the progress bar and the title.
 // Plain C++: the window system is reached through IWindowSystem only.
 //
-// The operations are defined in the folder of the subsystem they belong to:
-//   update/update_dlg.cpp      construction, shared state, StopUpdate, RefreshUpdateButton, link
-//   owner update/dialog.cpp          OnInitDialog, OnBnClickedUsbUpdate, OnDeviceChange, closing
-//   update/status_messages.cpp ShowDeviceVersion, IdentifyBootDevice, ReportUpdateSuccess/Failure
-//   boot/boot_protocol.cpp boot-loader packet and commands
-//   boot/boot_update.cpp   BootUpdateFirmware, Boot_UpdateThread
-//   appmode/app_messages.cpp  messages to and from the running firmware, serial masking
-//   appmode/app_update.cpp    QueryDeviceVersion, Usb_UpdateThread, DispatchReport,
-//   OnFirmwareMessage firmware/select_firmware.cpp  SelectFirmwareFile
+//   update/update_dlg.cpp      construction, host operations, StopUpdate, RefreshUpdateButton, link
+//                              owner, the worker
+//   update/dialog.cpp          OnInitDialog, OnBnClickedUsbUpdate, OnDeviceChange, closing
+//   update/status_messages.cpp ShowDeviceVersion, ReportUpdateSuccess/Failure
+//   update/select_firmware.cpp SelectFirmwareFile
+//   update/update_worker.cpp   QueryDeviceVersion, IdentifyBootDevice and the two update threads
 #pragma once
 
 #include <atomic>
@@ -19,20 +18,13 @@
 #include <thread>
 #include <vector>
 
-#include "appmode/serial_mask.h"
+#include "appmode/app_session.h"
+#include "boot/boot_session.h"
 #include "device/hid.h"
 #include "firmware/firmware_file.h"
 #include "firmware/firmware_record.h"
+#include "session/session_host.h"
 #include "update/window_system.h"
-
-constexpr uint32_t VERSION_UNKNOWN = 0x5A5A5A5A;
-// The version word of a controller whose version area is erased.
-constexpr uint32_t kErasedVersionWord = 0xFFFFFFFF;
-
-// Transfer states of the application-mode data requests.
-constexpr int STATE_FILE_CHOSEN = 1;
-constexpr int STATE_SENDING = 2;
-constexpr int STATE_IDLE = 3;
 
 // Who holds the conversation with the controller. Exactly one conversation at a time: the version
 // query (dialog thread) and an update thread never use the link together.
@@ -68,8 +60,10 @@ std::string LastUpdateLine(const char* program, const UpdateResult& result);
 void Boot_UpdateThread(void* parameter);
 void Usb_UpdateThread(void* parameter);
 
-class CUpdateDlg {
+class CUpdateDlg : public CUpdateTransfer, public ISessionHost {
  public:
+  using ImageCheck = CBootSession::ImageCheck;
+
   CUpdateDlg();
   virtual ~CUpdateDlg();
   CUpdateDlg(const CUpdateDlg&) = delete;
@@ -118,21 +112,23 @@ class CUpdateDlg {
   // The handling of one device-change event code (7, 0x8000 or 0x8004) with the link free.
   void HandleDeviceChange(int code);
 
-  // ---- Shared update state (update/update_dlg.cpp) ----
+  // ---- The sessions' host (update/update_dlg.cpp) ----
+  int StopRequested() const override { return m_bStop.load(); }
   // Lets go of the image (no later message may continue the transfer) and raises the stop flag.
-  void StopUpdate();
-  // Lets go of the image and the memory it takes.
-  void ReleaseImage();
+  void StopUpdate() override;
   // Keeps why the update failed for a front end (m_failureCause); the first cause of an update
   // is the one kept.
-  void SetFailureCause(const std::string& cause);
+  void SetFailureCause(const std::string& cause) override;
+  void SetDeviceVersion(uint32_t version) override;
+  uint32_t DeviceVersion() const override { return m_curDevVersion.load(); }
   // How the update that has just ended ended, from what it left in the dialog.
   UpdateResult ResultOfUpdate() const;
   // Re-detects the controller and enables the button exactly when it is found.
   void RefreshUpdateButton();
   // Shows m_bytesDone as a share of m_imageSize on the progress bar (ProgressPercent). Only a
   // position that differs from the last one this update showed goes out: at most 101 an update.
-  void ShowProgress();
+  void ShowProgress() override;
+  void ResetProgress() override { m_nShownProgress = -1; }
   // Takes the link for owner when nobody holds it. Answers 1 on success.
   int AcquireLink(int owner);
   void ReleaseLink(int owner);
@@ -143,53 +139,31 @@ class CUpdateDlg {
 
   // ---- Status and version messages (update/status_messages.cpp) ----
   void ShowDeviceVersion(uint32_t version);
-  void IdentifyBootDevice();
-  void ReportUpdateSuccess();
-  void ReportUpdateFailure();
+  void ReportUpdateSuccess() override;
+  void ReportUpdateFailure() override;
   // A box with the text of textIndex in the format "%s\n", OK only, also traced: the failure and
   // boot-mode messages.
-  void ShowTextMessage(int textIndex);
+  void ShowTextMessage(int textIndex) override;
   // A modal box owned by the dialog with caption TXT_TITLE; answers IDOK or IDCANCEL.
   int ShowMessageBox(const std::u16string& text, unsigned type);
 
-  // ---- Boot-loader packet and commands (boot/boot_protocol.cpp) ----
-  int SendBootPacket(const uint8_t* data, uint32_t length, uint32_t address, uint32_t size,
-                     uint16_t command, int withCrc);
-  int BootReadMemory(uint8_t* destination, uint32_t length, uint32_t address);
-  int BootReadDeviceId(uint8_t* destination, uint32_t length);
-  int BootErase(uint32_t address, uint32_t length);
-  int BootWrite(const uint8_t* data, uint32_t address, uint32_t length, uint32_t size, int image);
-  int BootFinish();
-  int BootWriteVersion();
-
-  // ---- Boot-mode update sequence (boot/boot_update.cpp) ----
-  void BootUpdateFirmware();
-
-  // ---- Application-mode messages (appmode/app_messages.cpp) ----
-  int SendCommand(uint8_t type, uint8_t argument);
-  // Both answer 1 when every piece of the packet was written, 0 otherwise.
-  int SendFirmwarePacket(uint8_t command, const uint8_t* payload, int length);
-  int SendFirmwareData(const uint8_t* chunk, uint32_t count);
-  void SendFileInfo();
-  void SendAppSerial();
-  // body: the identity body, at least 40 readable bytes.
-  void ParseDeviceId(const uint8_t* body);
-  void PrepareSerialMask();
-
-  // ---- Application-mode update service (appmode/app_update.cpp) ----
+  // ---- The conversations (update/update_worker.cpp) ----
+  // Asks the controller for its version (the boot loader's identification, or the running
+  // firmware's version query) when the link is free.
   void QueryDeviceVersion();
-  // message: the link's m_InReport from byte 1 (63 readable bytes).
-  void DispatchReport(const uint8_t* message);
-  // body: a type-22 body (message + 4, 59 readable bytes).
-  void OnFirmwareMessage(const uint8_t* body);
-  void UsbUpdateLoop();  // the body of Usb_UpdateThread
-  // Answers 1 from the accepted file selection until the request after the last chunk.
-  int IsTransferUnderWay() const;
+  // The boot loader's identification; prepares the serial mask once the identity was read.
+  void IdentifyBootDevice();
+  // The boot-mode update on the update thread: the session's sequence, then the report.
+  void BootUpdateFirmware();
+  // The application-mode update on the update thread: the session's loop, then the button.
+  void UsbUpdateLoop();
+  // Reads the image back from the boot loader (CBootSession::BootVerifyImage).
+  int BootVerifyImage(ImageCheck* check) { return m_boot.BootVerifyImage(check); }
 
   // ---- Firmware selection (update/select_firmware.cpp) ----
   // Asks for the file, finds and checks its record, asks to confirm the version and reads the
   // record's image into m_image. Answers 1 when the update may go on with it.
-  int SelectFirmwareFile();
+  int SelectFirmwareFile() override;
   // Reads the image of the record LoadFirmwareRecord found into m_image, after checking that the
   // file still holds that record. A file that another program holds for a moment (another update
   // reading it) is tried again for up to kHeldFileWaitMs. Answers 1, or 0 with m_failureCause.
@@ -200,21 +174,6 @@ class CUpdateDlg {
   // it. Answers kNone when the controller takes it, else why not. Asks nothing.
   RecordRefusal LoadFirmwareRecord();
 
-  // ---- Read-back of the boot loader's image (boot/boot_verify.cpp) ----
-  // What BootVerifyImage found.
-  struct ImageCheck {
-    enum Outcome { kSame, kDiffers, kNoAnswer, kStopped, kFileUnreadable } outcome = kSame;
-    uint32_t address = 0;  // kDiffers, kNoAnswer: the first address that differs or went unread
-    uint8_t expected = 0;  // kDiffers: the file's byte
-    uint8_t found = 0;     // kDiffers: the controller's byte
-  };
-  // Reads the image back from the boot loader at m_nBootBaseAddress, up to kBootChunkSize bytes a
-  // request (BootReadMemory), and compares it with m_image, moving the progress bar as it goes;
-  // where the version area lies inside the image, its word is compared with the record's version
-  // word. Needs the link open. Answers 1 when every byte is as written; stops (kStopped) when the
-  // update it belongs to is asked to stop.
-  int BootVerifyImage(ImageCheck* check);
-
   // ---- The framework's dialog part ----
   IWindowSystem* m_pWnd = nullptr;
   CControl m_btnUpdate{&m_pWnd, IDC_USB_UPDATE};
@@ -224,42 +183,18 @@ class CUpdateDlg {
 
   // ---- Data members, in declaration order ----
   CHid m_Hid;
-  int m_hIcon = 0;  // icon resource 152
-  uint8_t m_DataBuf[128] = {};
-  // The confirmed record's image, read whole from the file at the confirmation: every transfer
-  // works from it, so the file may change or be held by another program meanwhile. Empty when no
-  // transfer may use it.
-  std::vector<uint8_t> m_image;
-  uint32_t m_appSerial[3] = {};
-  uint32_t m_serial[3] = {};
-  uint32_t m_desVersion = 0;
-  uint32_t m_imageSize = 0;
-  uint32_t m_targetAddress = 0;
-  uint32_t m_bytesDone = 0;
-  int32_t m_recordOffset = 0;
-  FirmwareRecordHeader m_recordHeader;
+  // The two conversations the link may carry; the link's m_bBootMode says which one an update
+  // runs.
+  CBootSession m_boot{m_Hid, *this, *this};
+  CAppSession m_app{m_Hid, *this, *this};
+  int m_hIcon = 0;                                        // icon resource 152
   RecordRefusal m_recordRefusal = RecordRefusal::kNone;   // the last selection's, for a front end
   FileOpenResult m_fileOpenResult = FileOpenResult::kOk;  // why the file did not open (kCannotOpen)
   std::u16string m_strFirmwarePath;
-  // The serial mask table and the spare table of the same form, from the stored words; the two
-  // references name them (swapped by OnInitDialog).
-  uint32_t m_SerialMaskTable[kMaskTableWords] = {};
-  uint32_t m_SpareMaskTable[kMaskTableWords] = {};
-  uint32_t* m_pFirstMaskTable = nullptr;   // sixteen words
-  uint32_t* m_pSecondMaskTable = nullptr;  // sixteen words
-  // The firmware type of the last identity message (0..255); 1 and 200 are updated here.
-  std::atomic<uint32_t> m_nFirmwareType{0};
-  uint32_t m_nBootBaseAddress = 0;
-  uint32_t m_nBootVersionAddress = 0;
-  uint32_t m_nBootIdAddress = 0;
-  uint16_t m_productId = 0;
-  uint8_t m_productVariant = 0;
-  uint32_t m_deviceType = 0;
 
   // ---- State of the dialog's thread and its update thread, this dialog's own ----
   std::atomic<int> m_bStop{0};               // 1 while no update is to go on
   std::atomic<uint32_t> m_curDevVersion{0};  // the controller's version word
-  std::atomic<int> m_nUpdateState{0};        // STATE_FILE_CHOSEN / SENDING / IDLE
   // 1 once OnInitDialog has set up the controls: the update's progress, label and button reach the
   // window only from then on.
   std::atomic<int> m_bControlsReady{0};
@@ -276,19 +211,6 @@ class CUpdateDlg {
   std::atomic<int> m_bWorkerAbandoned{0};
   // The progress position this update showed last; -1 before the first.
   int m_nShownProgress = -1;
-  // Application mode: this update's transfer has completed (the last chunk went out).
-  int m_bTransferComplete = 0;
-  // The controller's image may no longer be whole: the erase was sent (boot mode) or a data chunk
-  // went out (application mode). A failure from then on tells the user.
-  std::atomic<int> m_bImageTouched{0};
-  // The image and the version word are whole in the controller: the boot loader acknowledged the
-  // version word, or the running firmware was sent the last chunk.
-  std::atomic<int> m_bImageComplete{0};
-  // Boot mode: read the image back before the finishing command (m_imageCheck tells what it
-  // found); m_bVerifying is 1 while it reads.
-  int m_bVerifyAfterWrite = 0;
-  std::atomic<int> m_bVerifying{0};
-  ImageCheck m_imageCheck;
   // Why the last update failed, with its context ("no answer to the erase at 0x08003400"), for a
   // front end that can say more than the failure box; empty when it did not fail.
   std::string m_failureCause;
@@ -296,11 +218,4 @@ class CUpdateDlg {
   std::atomic<int> m_bSucceeded{0};
   // How the last update ended: written by its worker before the end notice, read once it ended.
   UpdateResult m_lastResult;
-  // Boot mode: 1 while BootUpdateFirmware runs. The boot-loader commands give up when the stop flag
-  // rises only then: the flag is 1 whenever no update runs (the identification, for one).
-  std::atomic<int> m_bBootUpdateRunning{0};
 };
-
-// The line that tells what a read-back found, e.g. "first difference at 0x08003412 (file 0x5a,
-// controller 0x5b)".
-std::string ImageCheckText(const CUpdateDlg::ImageCheck& check);

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "appmode/app_messages.h"
+#include "appmode/app_session.h"
 #include "appmode/serial_mask.h"
 #include "base/clock.h"
 #include "base/local_text.h"

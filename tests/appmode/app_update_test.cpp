@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "appmode/app_messages.h"
+#include "appmode/app_session.h"
 #include "appmode/serial_mask.h"
 #include "base/clock.h"
 #include "base/local_text.h"
@@ -141,7 +141,7 @@ class AppUpdateTest : public ::testing::Test {
   }
   void Dispatch(Bytes message) {
     message.resize(63, 0);
-    m_dlg->DispatchReport(message.data());
+    m_dlg->m_app.DispatchReport(message.data());
   }
 
   static std::u16string Confirmation() { return u"New firmware 1.38 and current is 1.37\n"; }
@@ -189,7 +189,7 @@ TEST_F(AppUpdateTest, AWholeUpdateLeavesExactlyTheImageInTheController) {
   EXPECT_TRUE(m_fake->IsVisible(IDC_DONE_LABEL));
   EXPECT_EQ(Traced("update successful\n"), 1);
   EXPECT_EQ(m_traces.back(), "Exit Usb_UpdateThread\n");
-  EXPECT_EQ(m_dlg->m_nUpdateState.load(), STATE_IDLE);
+  EXPECT_EQ(m_dlg->m_app.m_nUpdateState.load(), STATE_IDLE);
   EXPECT_EQ(m_dlg->m_bStop.load(), 1);
   EXPECT_TRUE(m_dlg->m_image.empty());
 }
@@ -280,7 +280,7 @@ TEST_F(AppUpdateTest, FailureCodesShowTheFailureBoxOnce) {
     EXPECT_EQ(ChunkSizes(), (std::vector<int>{32, 32}));
     EXPECT_EQ(m_fw->m_bFinished, 0);
     EXPECT_TRUE(m_dlg->m_image.empty());
-    EXPECT_EQ(m_dlg->m_nUpdateState.load(), STATE_IDLE);
+    EXPECT_EQ(m_dlg->m_app.m_nUpdateState.load(), STATE_IDLE);
     // The controller is still found: the button is back.
     EXPECT_TRUE(m_fake->IsEnabled(IDC_USB_UPDATE));
   }
@@ -344,7 +344,7 @@ TEST_F(AppUpdateTest, AVersionReplyDuringAnUpdateChangesTheTitle) {
     if (text != Confirmation())
       return;
     m_fw->m_config.versionWord = (2u << 16) | 140;
-    m_dlg->SendFirmwarePacket(FW_VERSION, nullptr, 0);
+    m_dlg->m_app.SendFirmwarePacket(FW_VERSION, nullptr, 0);
   };
   RunUpdate();
   EXPECT_EQ(m_dlg->m_curDevVersion.load(), (2u << 16) | 140);
@@ -394,7 +394,7 @@ TEST_F(AppUpdateTest, InBootModeTheQueryIdentifiesTheBootLoader) {
   m_platform->Plug(kPath, 0x7A3D, 0x3208, loader);
   m_dlg->OnInitDialog();
   EXPECT_EQ(m_dlg->m_Hid.m_bBootMode.load(), 1);
-  EXPECT_EQ(m_dlg->m_deviceType, 0x3009u);
+  EXPECT_EQ(m_dlg->m_boot.m_deviceType, 0x3009u);
   EXPECT_EQ(m_dlg->m_curDevVersion.load(), 0x89u);
   std::vector<std::u16string> titles = m_fake->Titles();
   EXPECT_NE(std::find(titles.begin(), titles.end(), LoadLocalText(TXT_TITLE) + u"(GamePad V1.37)"),
@@ -446,7 +446,7 @@ TEST_F(AppUpdateTest, ASilentControllerEndsTheUpdateAfterFiveSeconds) {
     EXPECT_EQ(BoxTexts(), afterAChunk ? (std::vector<std::u16string>{Confirmation(), Failure()})
                                       : std::vector<std::u16string>{Confirmation()});
     EXPECT_TRUE(m_dlg->m_image.empty());
-    EXPECT_EQ(m_dlg->m_nUpdateState.load(), STATE_IDLE);
+    EXPECT_EQ(m_dlg->m_app.m_nUpdateState.load(), STATE_IDLE);
     EXPECT_TRUE(m_fake->IsEnabled(IDC_USB_UPDATE));
   }
 }
@@ -466,7 +466,7 @@ TEST_F(AppUpdateTest, MessagesThatDoNotConcernUsAreIgnored) {
   Start();
   m_fake->ClearRecords();
   m_platform->ClearTranscript();
-  m_dlg->m_nUpdateState = STATE_FILE_CHOSEN;
+  m_dlg->m_app.m_nUpdateState = STATE_FILE_CHOSEN;
   m_dlg->m_strFirmwarePath = WriteImage(100);
   std::vector<Bytes> ignored = {
       {0x01, MSG_FIRMWARE, 0x01, 0x00, FW_DATA_REQUEST},  // byte 0 not 0
@@ -484,7 +484,7 @@ TEST_F(AppUpdateTest, MessagesThatDoNotConcernUsAreIgnored) {
   EXPECT_TRUE(m_fake->Boxes().empty());
   EXPECT_TRUE(m_fake->Titles().empty());
   EXPECT_TRUE(m_fake->FileDialogs().empty());
-  EXPECT_EQ(m_dlg->m_nUpdateState.load(), STATE_FILE_CHOSEN);
+  EXPECT_EQ(m_dlg->m_app.m_nUpdateState.load(), STATE_FILE_CHOSEN);
   EXPECT_TRUE(m_dlg->m_image.empty());
 }
 
@@ -507,11 +507,11 @@ TEST_F(AppUpdateTest, StrayDataRequestsAreIgnored) {
   EXPECT_EQ(m_fake->Boxes().size(), 2u);
 
   // A request in the sending state after the file was closed by a failure reads nothing.
-  m_dlg->m_nUpdateState = STATE_SENDING;
+  m_dlg->m_app.m_nUpdateState = STATE_SENDING;
   m_dlg->StopUpdate();
   Dispatch(request);
   EXPECT_TRUE(m_platform->Transcript().empty());
-  EXPECT_EQ(m_dlg->m_nUpdateState.load(), STATE_SENDING);
+  EXPECT_EQ(m_dlg->m_app.m_nUpdateState.load(), STATE_SENDING);
 }
 
 // The data requests are served from the image read at the confirmation: another program that holds
@@ -524,14 +524,14 @@ TEST_F(AppUpdateTest, DataRequestsAreServedFromTheImageReadAtTheConfirmation) {
   m_dlg->m_image = m_image;
   m_dlg->m_imageSize = 40;
   m_dlg->m_bytesDone = 0;
-  m_dlg->m_nUpdateState = STATE_FILE_CHOSEN;
+  m_dlg->m_app.m_nUpdateState = STATE_FILE_CHOSEN;
   m_dlg->m_bStop = 0;
   m_platform->ClearTranscript();
   const Bytes request = {0x00, MSG_FIRMWARE, 0x01, 0x00, FW_DATA_REQUEST};
   Dispatch(request);
   Dispatch(request);
   EXPECT_EQ(ChunkSizes(), (std::vector<int>{32, 8}));
-  EXPECT_EQ(m_dlg->m_nUpdateState.load(), STATE_IDLE);
+  EXPECT_EQ(m_dlg->m_app.m_nUpdateState.load(), STATE_IDLE);
   EXPECT_TRUE(BoxTexts().empty());
   EXPECT_EQ(m_dlg->m_bStop.load(), 0);
 }
@@ -564,7 +564,7 @@ TEST_F(AppUpdateTest, AnImageCutShortEndsTheTransferWithoutSendingBeyondIt) {
   m_dlg->m_image.assign(m_image.begin(), m_image.begin() + 50);
   m_dlg->m_imageSize = 100;
   m_dlg->m_bytesDone = 0;
-  m_dlg->m_nUpdateState = STATE_FILE_CHOSEN;
+  m_dlg->m_app.m_nUpdateState = STATE_FILE_CHOSEN;
   m_dlg->m_bStop = 0;
   m_platform->ClearTranscript();
   const Bytes request = {0x00, MSG_FIRMWARE, 0x01, 0x00, FW_DATA_REQUEST};
@@ -588,14 +588,14 @@ TEST_F(AppUpdateTest, ProgressIsComputedWithoutOverflowAndNeverAbove100) {
     m_dlg->m_image.assign(c.imageSize, 0x5A);
     m_dlg->m_imageSize = c.imageSize;
     m_dlg->m_bytesDone = c.bytesDone;
-    m_dlg->m_nUpdateState = STATE_SENDING;
+    m_dlg->m_app.m_nUpdateState = STATE_SENDING;
     m_fake->ClearRecords();
     Dispatch({0x00, MSG_FIRMWARE, 0x01, 0x00, FW_DATA_REQUEST});
     EXPECT_EQ(m_fake->ProgressPositions(), std::vector<int>{c.position});
     EXPECT_LE(m_dlg->m_bytesDone, c.imageSize);
   }
-  EXPECT_EQ(m_dlg->m_nUpdateState.load(), STATE_IDLE);
-  EXPECT_EQ(m_dlg->m_bTransferComplete, 1);
+  EXPECT_EQ(m_dlg->m_app.m_nUpdateState.load(), STATE_IDLE);
+  EXPECT_EQ(m_dlg->m_app.m_bTransferComplete, 1);
 }
 
 // Many random and mutated controller messages: nothing crashes or reads out of bounds (run under
@@ -640,14 +640,14 @@ TEST_F(AppUpdateTest, RandomMessagesKeepTheStateMachineSound) {
         message[1] = next() % 2 ? MSG_FIRMWARE : MSG_DEVICE_ID;
     }
     Dispatch(message);
-    int s = m_dlg->m_nUpdateState.load();
+    int s = m_dlg->m_app.m_nUpdateState.load();
     ASSERT_TRUE(s >= STATE_FILE_CHOSEN && s <= STATE_IDLE) << "round " << round;
     if (m_dlg->m_bStop) {
       // The update thread ends here; the next click starts from a clean transfer.
       ASSERT_FALSE(!m_dlg->m_image.empty() && s != STATE_SENDING) << "round " << round;
       m_dlg->ReleaseImage();
-      m_dlg->m_nUpdateState = STATE_IDLE;
-      m_dlg->m_bTransferComplete = 0;
+      m_dlg->m_app.m_nUpdateState = STATE_IDLE;
+      m_dlg->m_app.m_bTransferComplete = 0;
       m_dlg->m_bStop = 0;
       continue;
     }

@@ -254,10 +254,10 @@ TEST_F(BootUpdateTest, IdentificationOfEachBootLoaderKind) {
     config.deviceType = c.deviceType;
     config.versionWord = 0x0002008C;
     Attach(config);
-    EXPECT_EQ(m_dlg->m_nBootBaseAddress, c.layout.imageBase);
-    EXPECT_EQ(m_dlg->m_nBootVersionAddress, c.layout.versionArea);
-    EXPECT_EQ(m_dlg->m_nBootIdAddress, c.layout.identityArea);
-    EXPECT_EQ(m_dlg->m_deviceType, c.deviceType.value_or(0));
+    EXPECT_EQ(m_dlg->m_boot.m_nBootBaseAddress, c.layout.imageBase);
+    EXPECT_EQ(m_dlg->m_boot.m_nBootVersionAddress, c.layout.versionArea);
+    EXPECT_EQ(m_dlg->m_boot.m_nBootIdAddress, c.layout.identityArea);
+    EXPECT_EQ(m_dlg->m_boot.m_deviceType, c.deviceType.value_or(0));
     EXPECT_EQ(m_dlg->m_curDevVersion.load(), 0x0002008Cu);
     EXPECT_EQ(m_identificationTitles,
               std::vector<std::u16string>{u"Tarvix Update v2.60(GamePad V1.40 beta2)"});
@@ -447,7 +447,7 @@ TEST_F(BootUpdateTest, StopFlagEndsTheUpdateWithoutABox) {
   EXPECT_FALSE(m_loader->m_bFinished);
   EXPECT_EQ(m_window.Boxes().size(), 1u);  // the confirmation only
   EXPECT_TRUE(m_dlg->m_image.empty());
-  EXPECT_EQ(m_dlg->m_bBootUpdateRunning.load(), 0);
+  EXPECT_EQ(m_dlg->m_boot.m_bBootUpdateRunning.load(), 0);
 }
 
 TEST_F(BootUpdateTest, StopDuringTheConfirmationSendsNoErase) {
@@ -462,7 +462,7 @@ TEST_F(BootUpdateTest, StopDuringTheConfirmationSendsNoErase) {
   EXPECT_TRUE(Requests(3).empty());
   ASSERT_EQ(m_window.Boxes().size(), 1u);  // the confirmation only
   EXPECT_EQ(m_window.Boxes()[0].type, MB_OKCANCEL);
-  EXPECT_EQ(m_dlg->m_bBootUpdateRunning.load(), 0);
+  EXPECT_EQ(m_dlg->m_boot.m_bBootUpdateRunning.load(), 0);
 }
 
 TEST_F(BootUpdateTest, UnansweredFinishStillCountsAsSuccess) {

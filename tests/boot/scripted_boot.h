@@ -20,8 +20,9 @@ class ScriptedBootTest : public ::testing::Test {
     ASSERT_EQ(m_dlg.m_Hid.DetectDevice(), 1);
     ASSERT_EQ(m_dlg.m_Hid.OpenHid(), 1);
     m_dlg.m_Hid.SetReadTimeout(10);
-    m_dlg.m_nBootBaseAddress = 0x08003400;  // as a 0x3009 boot loader's identification leaves it
-    m_dlg.m_bStop = 1;                      // as while no update runs
+    m_dlg.m_boot.m_nBootBaseAddress =
+        0x08003400;     // as a 0x3009 boot loader's identification leaves it
+    m_dlg.m_bStop = 1;  // as while no update runs
   }
   void TearDown() override {
     SetHidPlatform(nullptr);

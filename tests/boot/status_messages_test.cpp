@@ -30,8 +30,8 @@ class StatusMessagesTest : public ScriptedBootTest {
     ScriptedBootTest::SetUp();
     SetUiLanguageOverride(LANG_EN_US);
     m_dlg.AttachWindow(&m_window);
-    m_dlg.m_pFirstMaskTable = m_firstTable;
-    m_dlg.m_pSecondMaskTable = m_secondTable;
+    m_dlg.m_app.m_pFirstMaskTable = m_firstTable;
+    m_dlg.m_app.m_pSecondMaskTable = m_secondTable;
     m_dlg.m_bControlsReady = 1;
     m_dlg.m_curDevVersion = VERSION_UNKNOWN;
   }
@@ -105,10 +105,10 @@ TEST_F(StatusMessagesTest, IdentificationPicksTheLayoutByDeviceType) {
     QueueReply(5, std::vector<uint8_t>(12, 0x42));
     QueueReply(5);
     m_dlg.IdentifyBootDevice();
-    EXPECT_EQ(m_dlg.m_deviceType, c.deviceType);
-    EXPECT_EQ(m_dlg.m_nBootBaseAddress, c.base);
-    EXPECT_EQ(m_dlg.m_nBootVersionAddress, c.version);
-    EXPECT_EQ(m_dlg.m_nBootIdAddress, c.identity);
+    EXPECT_EQ(m_dlg.m_boot.m_deviceType, c.deviceType);
+    EXPECT_EQ(m_dlg.m_boot.m_nBootBaseAddress, c.base);
+    EXPECT_EQ(m_dlg.m_boot.m_nBootVersionAddress, c.version);
+    EXPECT_EQ(m_dlg.m_boot.m_nBootIdAddress, c.identity);
     EXPECT_EQ(RequestAddresses(), (std::vector<uint32_t>{0, c.version, c.identity, 0x80000002}));
     EXPECT_EQ(U32(m_platform.m_writes[2], 10), 12u);  // the identity read asks for 12 bytes
     EXPECT_EQ(U32(m_platform.m_writes[3], 10), 6u);
@@ -119,15 +119,15 @@ TEST_F(StatusMessagesTest, IdentificationPicksTheLayoutByDeviceType) {
 }
 
 TEST_F(StatusMessagesTest, NoDeviceTypeAnswerForgetsAnEarlierTypeAndUsesTheDefaultLayout) {
-  m_dlg.m_deviceType = 0x3009;  // an earlier controller's
+  m_dlg.m_boot.m_deviceType = 0x3009;  // an earlier controller's
   QueueTimeouts(5);
   QueueReply(5, {0x89, 0, 2, 0});
   QueueReply(5, std::vector<uint8_t>(12, 0x42));
   m_dlg.IdentifyBootDevice();
-  EXPECT_EQ(m_dlg.m_deviceType, 0u);
-  EXPECT_EQ(m_dlg.m_nBootBaseAddress, 0x08014000u);
-  EXPECT_EQ(m_dlg.m_nBootVersionAddress, 0x08014034u);
-  EXPECT_EQ(m_dlg.m_nBootIdAddress, 0x0800001Cu);
+  EXPECT_EQ(m_dlg.m_boot.m_deviceType, 0u);
+  EXPECT_EQ(m_dlg.m_boot.m_nBootBaseAddress, 0x08014000u);
+  EXPECT_EQ(m_dlg.m_boot.m_nBootVersionAddress, 0x08014034u);
+  EXPECT_EQ(m_dlg.m_boot.m_nBootIdAddress, 0x0800001Cu);
   EXPECT_EQ(m_dlg.m_curDevVersion.load(), 0x00020089u);
   EXPECT_EQ(m_window.Title(), u"Tarvix Update v2.60(GamePad V1.37 beta2)");
   EXPECT_TRUE(MaskPrepared());

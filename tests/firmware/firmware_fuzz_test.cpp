@@ -123,9 +123,9 @@ TEST_F(FirmwareFuzzTest, SelectionAcceptsOnlyWholeImages) {
     std::vector<uint8_t> bytes = RandomFile(random);
     std::u16string path = folder.Write("fuzz.dat", bytes);
     dlg.m_Hid.m_bBootMode = static_cast<int>(random() % 2);
-    dlg.m_deviceType = 0x3009;
-    dlg.m_productId = 0x105;
-    dlg.m_productVariant = static_cast<uint8_t>(random() % 4);
+    dlg.m_boot.m_deviceType = 0x3009;
+    dlg.m_app.m_productId = 0x105;
+    dlg.m_app.m_productVariant = static_cast<uint8_t>(random() % 4);
     window.QueueFilePath(path);
     window.QueueBoxAnswer(IDOK);
     window.ClearRecords();

@@ -72,14 +72,14 @@ TEST_F(DialogTest, StartUpWithoutAControllerShowsThePlainIdleDialog) {
   EXPECT_EQ(m_window.ProgressPos(), 0);
   EXPECT_EQ(m_window.IconId(), IDI_APP);
   EXPECT_EQ(m_dlg->m_bStop.load(), 1);
-  EXPECT_EQ(m_dlg->m_nUpdateState.load(), STATE_IDLE);
+  EXPECT_EQ(m_dlg->m_app.m_nUpdateState.load(), STATE_IDLE);
   EXPECT_EQ(m_dlg->m_curDevVersion.load(), VERSION_UNKNOWN);
   EXPECT_EQ(m_dlg->m_imageSize, 0u);
   EXPECT_EQ(m_dlg->m_recordOffset, 0);
   // The window listens for arrival and removal from the start.
   EXPECT_EQ(m_window.WatchedMonitors().size(), 1u);
   // The mask-table references were exchanged.
-  EXPECT_EQ(m_dlg->m_pSecondMaskTable, m_dlg->m_SerialMaskTable);
+  EXPECT_EQ(m_dlg->m_app.m_pSecondMaskTable, m_dlg->m_app.m_SerialMaskTable);
 }
 
 TEST_F(DialogTest, StartUpWithAControllerQueriesItButOpensWithThePlainTitle) {
@@ -104,13 +104,14 @@ TEST_F(DialogTest, StartUpWithABootLoaderPreparesTheMaskBeforeTheExchange) {
   // The identification wrote through the references as constructed (first: the serial mask
   // table), and only then were the references exchanged.
   for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(m_dlg->m_SerialMaskTable[i], kMaskWordsLow[i]) << "serial word " << i;
-    EXPECT_EQ(m_dlg->m_SerialMaskTable[4 + i], kStoredMaskTable[4 + i]) << "serial word " << 4 + i;
-    EXPECT_EQ(m_dlg->m_SpareMaskTable[i], kStoredMaskTable[i]) << "spare word " << i;
-    EXPECT_EQ(m_dlg->m_SpareMaskTable[4 + i], kMaskWordsHigh[i]) << "spare word " << 4 + i;
+    EXPECT_EQ(m_dlg->m_app.m_SerialMaskTable[i], kMaskWordsLow[i]) << "serial word " << i;
+    EXPECT_EQ(m_dlg->m_app.m_SerialMaskTable[4 + i], kStoredMaskTable[4 + i])
+        << "serial word " << 4 + i;
+    EXPECT_EQ(m_dlg->m_app.m_SpareMaskTable[i], kStoredMaskTable[i]) << "spare word " << i;
+    EXPECT_EQ(m_dlg->m_app.m_SpareMaskTable[4 + i], kMaskWordsHigh[i]) << "spare word " << 4 + i;
   }
-  EXPECT_EQ(m_dlg->m_pFirstMaskTable, m_dlg->m_SpareMaskTable);
-  EXPECT_EQ(m_dlg->m_pSecondMaskTable, m_dlg->m_SerialMaskTable);
+  EXPECT_EQ(m_dlg->m_app.m_pFirstMaskTable, m_dlg->m_app.m_SpareMaskTable);
+  EXPECT_EQ(m_dlg->m_app.m_pSecondMaskTable, m_dlg->m_app.m_SerialMaskTable);
 }
 
 TEST_F(DialogTest, ArrivalShowsTheVersionAndRemovalResetsTheTitle) {

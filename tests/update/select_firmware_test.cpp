@@ -29,10 +29,10 @@ class SelectFirmwareTest : public ::testing::Test {
     m_dlg.AttachWindow(&m_window);
     m_dlg.m_Hid.SetReadTimeout(200);
     m_dlg.m_Hid.m_bBootMode = 1;
-    m_dlg.m_deviceType = 0x3009;
-    m_dlg.m_nBootBaseAddress = 0x08003400;  // the layout of device type 0x3009
+    m_dlg.m_boot.m_deviceType = 0x3009;
+    m_dlg.m_boot.m_nBootBaseAddress = 0x08003400;  // the layout of device type 0x3009
     m_dlg.m_curDevVersion = 130;
-    m_dlg.m_nUpdateState = STATE_IDLE;
+    m_dlg.m_app.m_nUpdateState = STATE_IDLE;
   }
   void TearDown() override {
     SetTraceSink({});
@@ -120,7 +120,7 @@ TEST_F(SelectFirmwareTest, ConfirmedRecordLeavesItsValuesAndLowersTheReadTimeout
             std::vector<std::u16string>{u"New firmware 1.38 beta2 and current is 1.30\n"});
   EXPECT_EQ(m_window.Boxes()[0].type, MB_OKCANCEL);
   // Boot mode: no file information and no state change.
-  EXPECT_EQ(m_dlg.m_nUpdateState.load(), STATE_IDLE);
+  EXPECT_EQ(m_dlg.m_app.m_nUpdateState.load(), STATE_IDLE);
   EXPECT_FALSE(Traced("SendFirmwarePacket cmd 1\n"));
 }
 
@@ -277,11 +277,11 @@ TEST_F(SelectFirmwareTest, VersionFloorOfProduct0x105InApplicationMode) {
       {2, 137, 0, false}, {3, 1, 0, true},    {255, 1, 5, true},
   };
   m_dlg.m_Hid.m_bBootMode = 0;
-  m_dlg.m_productId = 0x105;
+  m_dlg.m_app.m_productId = 0x105;
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message()
                  << "variant " << int(c.variant) << " " << c.version << " beta " << c.beta);
-    m_dlg.m_productVariant = c.variant;
+    m_dlg.m_app.m_productVariant = c.variant;
     m_window.ClearRecords();
     std::u16string path = m_folder.Write(
         "f.dat", BuildDat({{.version = c.version, .beta = c.beta, .image = MakeImage(64)}}));
@@ -294,21 +294,22 @@ TEST_F(SelectFirmwareTest, VersionFloorOfProduct0x105InApplicationMode) {
       ExpectRefusedWithBox();
   }
   // Another product, or the boot loader: no floor.
-  m_dlg.m_productVariant = 0;
+  m_dlg.m_app.m_productVariant = 0;
   std::u16string old =
       m_folder.Write("old.dat", BuildDat({{.version = 1, .image = MakeImage(64)}}));
-  m_dlg.m_productId = 0x106;
+  m_dlg.m_app.m_productId = 0x106;
   m_window.ClearRecords();
   EXPECT_EQ(Select(old), 1);
   m_dlg.m_Hid.m_bBootMode = 1;
-  m_dlg.m_productId = 0x105;
+  m_dlg.m_app.m_productId = 0x105;
   m_window.ClearRecords();
   EXPECT_EQ(Select(old), 1);
 }
 
 TEST_F(SelectFirmwareTest, ApplicationModeTakesTheFirstRecordAndSendsTheFileInformation) {
   m_dlg.m_Hid.m_bBootMode = 0;
-  m_dlg.m_deviceType = 0x3009;  // fits the second record; application mode still takes the first
+  m_dlg.m_boot.m_deviceType =
+      0x3009;  // fits the second record; application mode still takes the first
   std::u16string path = m_folder.Write(
       "two.dat", BuildDat({{.version = 138, .beta = 2, .deviceType = 0x1, .image = MakeImage(40)},
                            {.version = 200, .deviceType = 0x3009, .image = MakeImage(64)}}));
@@ -316,7 +317,7 @@ TEST_F(SelectFirmwareTest, ApplicationModeTakesTheFirstRecordAndSendsTheFileInfo
   EXPECT_EQ(m_dlg.m_recordOffset, 0);
   EXPECT_EQ(m_dlg.m_imageSize, 40u);
   EXPECT_EQ(m_dlg.m_desVersion, 131210u);
-  EXPECT_EQ(m_dlg.m_nUpdateState.load(), STATE_FILE_CHOSEN);
+  EXPECT_EQ(m_dlg.m_app.m_nUpdateState.load(), STATE_FILE_CHOSEN);
   EXPECT_TRUE(Traced("SendFirmwarePacket cmd 1\n"));
   EXPECT_TRUE(Traced("desVersion is 131210\n"));
 }

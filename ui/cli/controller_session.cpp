@@ -56,7 +56,7 @@ ControllerSession::Result ControllerSession::Update(const std::u16string& firmwa
                                                     std::string* message) {
   m_window.m_firmwarePath = firmwarePath;
   m_window.m_progressLabel = "writing";
-  m_window.m_pVerifying = &m_dlg.m_bVerifying;
+  m_window.m_pVerifying = &m_dlg.m_boot.m_bVerifying;
   // A box of the start-up (the instructions) is not this update's message.
   m_window.ClearLastMessage();
   m_dlg.OnBnClickedUsbUpdate();
@@ -96,7 +96,7 @@ int ControllerSession::Verify(CUpdateDlg::ImageCheck* check) {
     same = m_dlg.BootVerifyImage(check);
   } else {
     check->outcome = CUpdateDlg::ImageCheck::kNoAnswer;
-    check->address = m_dlg.m_nBootBaseAddress;
+    check->address = m_dlg.m_boot.m_nBootBaseAddress;
   }
   m_dlg.ReleaseLink(LINK_READ_BACK);
   m_window.EndProgressLine();

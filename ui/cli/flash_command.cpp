@@ -13,7 +13,7 @@ namespace {
 
 // What a stopped update left in the controller, for the line that says so.
 std::string StoppedText(const CUpdateDlg& dlg) {
-  if (dlg.m_imageCheck.outcome == CUpdateDlg::ImageCheck::kStopped)
+  if (dlg.m_boot.m_imageCheck.outcome == CUpdateDlg::ImageCheck::kStopped)
     return "update stopped during the read-back: the image and version are written but were not "
            "verified, and the boot loader was not told to finish";
   if (dlg.m_bImageComplete)
@@ -41,7 +41,7 @@ int FlashOne(const Cli& cli, const CommandLine& line, const std::string& path, b
                              (session.IsBootLoader() ? "boot loader" : "running firmware") +
                              ", version " + VersionText(session.Version()));
   // The read-back runs before the finishing command, which may start the new firmware.
-  session.m_dlg.m_bVerifyAfterWrite = verify ? 1 : 0;
+  session.m_dlg.m_boot.m_bVerifyAfterWrite = verify ? 1 : 0;
   std::string message;
   const CUpdateDlg& dlg = session.m_dlg;
   switch (session.Update(file, &message)) {
@@ -55,7 +55,8 @@ int FlashOne(const Cli& cli, const CommandLine& line, const std::string& path, b
     case ControllerSession::Result::kStopped:
       return cli.Fail(kExitFailed, path + ": " + StoppedText(dlg));
     case ControllerSession::Result::kFailed:
-      if (dlg.m_imageCheck.outcome != CUpdateDlg::ImageCheck::kSame)  // written, did not read back
+      if (dlg.m_boot.m_imageCheck.outcome !=
+          CUpdateDlg::ImageCheck::kSame)  // written, did not read back
         return cli.Fail(kExitFailed, path + ": " + dlg.m_failureCause);
       return cli.Fail(kExitFailed, path + ": update failed: " + FailureText(dlg, message));
   }
