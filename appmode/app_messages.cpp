@@ -49,7 +49,7 @@ int CAppSession::SendFirmwarePacket(uint8_t command, const uint8_t* payload, int
     return 0;
 
   if (command != FW_DATA) {
-    Trace("SendFirmwarePacket cmd %d\n", command);
+    m_Hid.Trace("SendFirmwarePacket cmd %d\n", command);
     if (message.size() > static_cast<size_t>(kMaxMessageLength))
       return 0;  // a report cannot carry it; only data packets are split
     return WritePiece(m_Hid, message.data(), message.size()) ? 1 : 0;
@@ -59,10 +59,10 @@ int CAppSession::SendFirmwarePacket(uint8_t command, const uint8_t* payload, int
   for (size_t start = 0; start < message.size(); start += kDataPieceLength) {
     size_t pieceLength = std::min<size_t>(kDataPieceLength, message.size() - start);
     if (!WritePiece(m_Hid, message.data() + start, pieceLength)) {
-      Trace("WriteHid error\n");
+      m_Hid.Trace("WriteHid error\n");
       return 0;
     }
-    Trace("WriteHid %d btye sucessful\n", static_cast<int>(pieceLength));
+    m_Hid.Trace("WriteHid %d btye sucessful\n", static_cast<int>(pieceLength));
   }
   return 1;
 }
@@ -86,7 +86,7 @@ void CAppSession::SendAppSerial() {
     WriteLe32(payload + 4 * i, m_appSerial[i]);
   }
   SendFirmwarePacket(FW_APP_SERIAL, payload, kAppSerialPayloadLength);
-  Trace("App_Serial 0x%x 0x%x 0x%x\n", m_appSerial[0], m_appSerial[1], m_appSerial[2]);
+  m_Hid.Trace("App_Serial 0x%x 0x%x 0x%x\n", m_appSerial[0], m_appSerial[1], m_appSerial[2]);
 }
 
 void CAppSession::ParseDeviceId(const uint8_t* body) {
@@ -96,10 +96,10 @@ void CAppSession::ParseDeviceId(const uint8_t* body) {
   m_nFirmwareType = identity.firmwareType;
   m_productVariant = identity.productVariant;
   m_productId = identity.productId;
-  Trace("firmware type %d\n", static_cast<int>(identity.firmwareType));
-  Trace("serial %x %x %x\n", m_serial[0], m_serial[1], m_serial[2]);
-  Trace("serial %x %x %x\n", identity.secondTriple[0], identity.secondTriple[1],
-        identity.secondTriple[2]);
+  m_Hid.Trace("firmware type %d\n", static_cast<int>(identity.firmwareType));
+  m_Hid.Trace("serial %x %x %x\n", m_serial[0], m_serial[1], m_serial[2]);
+  m_Hid.Trace("serial %x %x %x\n", identity.secondTriple[0], identity.secondTriple[1],
+              identity.secondTriple[2]);
 }
 
 void CAppSession::PrepareSerialMask() {

@@ -22,8 +22,8 @@ constexpr uint64_t kControllerSilenceLimitMs = 5000;
 // How long one read waited, by the clock seam; a read that timed out counts at least its time-out,
 // so that a clock standing still cannot keep a loop alive.
 // Any read counts at least 1 ms: input reports come at most once per USB frame.
-uint64_t ReadWaitMs(uint64_t startMs, uint32_t result, uint32_t timeoutMs) {
-  uint64_t elapsed = GetClock().NowMs() - startMs;
+uint64_t ReadWaitMs(uint64_t startMs, uint64_t endMs, uint32_t result, uint32_t timeoutMs) {
+  uint64_t elapsed = endMs - startMs;
   uint64_t least = result == WAIT_TIMEOUT ? std::max<uint32_t>(timeoutMs, 1) : 1;
   return std::max(elapsed, least);
 }
@@ -38,17 +38,17 @@ bool LinkLost(uint32_t result) {
 }  // namespace
 
 uint32_t CAppSession::ReadStep(uint64_t* waitedMs) {
-  uint64_t start = GetClock().NowMs();
+  uint64_t start = m_Hid.Clock().NowMs();
   uint32_t timeout = m_Hid.m_nReadTimeout.load();
   uint8_t* report = m_Hid.m_InReport;
   uint32_t result = m_Hid.ReadHid(report, kPayloadLength);
-  *waitedMs += ReadWaitMs(start, result, timeout);
+  *waitedMs += ReadWaitMs(start, m_Hid.Clock().NowMs(), result, timeout);
   if (result != WAIT_OBJECT_0) {
-    Trace("recv() failed with error code 0x%x\n", result);
+    m_Hid.Trace("recv() failed with error code 0x%x\n", result);
     SendCommand(MSG_READ_FAILED, 0);
     return result;
   }
-  Trace(" %d Bytes received from sender\n", report[0]);
+  m_Hid.Trace(" %d Bytes received from sender\n", report[0]);
   DispatchReport(report + 1);
   return result;
 }
@@ -69,7 +69,7 @@ void CAppSession::SendNextChunk(int first) {
   uint32_t got = std::min(remaining, kAppChunkSize);
   if (t.m_image.size() < t.m_bytesDone + got) {
     // The image in memory ends before the image does: it cannot be completed.
-    Trace("firmware image shorter than its record\n");
+    m_Hid.Trace("firmware image shorter than its record\n");
     AbandonTransfer("the image in memory is shorter than its record");
     return;
   }
@@ -78,16 +78,18 @@ void CAppSession::SendNextChunk(int first) {
   t.m_bImageTouched = 1;
   if (!SendFirmwareData(m_DataBuf, got)) {
     // A chunk the controller never got cannot be counted: every later one would land shifted.
-    Trace("data packet could not be written, update abandoned\n");
+    m_Hid.Trace("data packet could not be written, update abandoned\n");
     AbandonTransfer("a data packet could not be written");
     return;
   }
   t.m_bytesDone += got;
   if (first) {
-    Trace("Application serial 0x%x 0x%x 0x%x\n", m_appSerial[0], m_appSerial[1], m_appSerial[2]);
-    Trace("update file is 0x%x\n", t.m_imageSize);
+    m_Hid.Trace("Application serial 0x%x 0x%x 0x%x\n", m_appSerial[0], m_appSerial[1],
+                m_appSerial[2]);
+    m_Hid.Trace("update file is 0x%x\n", t.m_imageSize);
   } else {
-    Trace("\nSET_FIRMWARE_DATA read_pos %d offset 0x%x\n\n", static_cast<int>(got), t.m_bytesDone);
+    m_Hid.Trace("\nSET_FIRMWARE_DATA read_pos %d offset 0x%x\n\n", static_cast<int>(got),
+                t.m_bytesDone);
   }
   m_host.ShowProgress();
   if (t.m_bytesDone < t.m_imageSize)
@@ -97,7 +99,7 @@ void CAppSession::SendNextChunk(int first) {
   t.ReleaseImage();
   t.m_bImageComplete = 1;
   SendAppSerial();
-  Trace("update successful\n");
+  m_Hid.Trace("update successful\n");
   m_nUpdateState = STATE_IDLE;
   m_bTransferComplete = 1;
 }
@@ -139,11 +141,11 @@ int CAppSession::UsbUpdateLoop() {
   m_host.ResetProgress();
 
   if (!SendCommand(MSG_START_UPDATE, 0)) {
-    Trace("send() failed with error code %d\n", errno);
+    m_Hid.Trace("send() failed with error code %d\n", errno);
     return 0;
   }
-  Trace("send() is OK!\n");
-  Trace("Bytes Sent: %d\n", 1);
+  m_Hid.Trace("send() is OK!\n");
+  m_Hid.Trace("Bytes Sent: %d\n", 1);
   PrepareSerialMask();
 
   uint64_t silentMs = 0;  // time the reads waited since the controller last sent something
@@ -157,7 +159,7 @@ int CAppSession::UsbUpdateLoop() {
       continue;
     }
     if (LinkLost(result) || silentMs >= kControllerSilenceLimitMs) {
-      Trace("controller lost or silent, update abandoned\n");
+      m_Hid.Trace("controller lost or silent, update abandoned\n");
       if (!m_host.StopRequested())
         AbandonTransfer(LinkLost(result) ? "the controller went away"
                                          : "the controller fell silent");
@@ -185,7 +187,7 @@ void CAppSession::QueryVersion() {
 void CAppSession::BeginTransfer() {
   m_nUpdateState = STATE_FILE_CHOSEN;
   SendFileInfo();
-  Trace("desVersion is %d\n", static_cast<int32_t>(m_transfer.m_desVersion));
+  m_Hid.Trace("desVersion is %d\n", static_cast<int32_t>(m_transfer.m_desVersion));
 }
 
 int CAppSession::IsTransferUnderWay() const {
@@ -202,11 +204,11 @@ void CAppSession::DispatchReport(const uint8_t* message) {
       // A transfer under way goes on: a second identity must not start another selection (its
       // Cancel would stop the update and leave the controller half-written).
       if (IsTransferUnderWay()) {
-        Trace("identity message during the transfer ignored\n");
+        m_Hid.Trace("identity message during the transfer ignored\n");
         break;
       }
       ParseDeviceId(body);
-      Trace("verification id OK\n");
+      m_Hid.Trace("verification id OK\n");
       uint32_t type = m_nFirmwareType.load();
       if (type == 1 || type == 200) {
         // On acceptance the selection has set STATE_FILE_CHOSEN and sent the file information;
@@ -233,7 +235,7 @@ void CAppSession::OnFirmwareMessage(const uint8_t* body) {
   switch (body[0]) {
     case FW_VERSION: {
       uint32_t version = ReadLe32(body + kFirmwarePayloadOffset);
-      Trace("cur_devVersion 0x%x\n", version);
+      m_Hid.Trace("cur_devVersion 0x%x\n", version);
       m_host.SetDeviceVersion(version);
       break;
     }

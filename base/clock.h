@@ -33,11 +33,5 @@ class VirtualClock : public IClock {
   std::atomic<uint64_t> m_nowMs{0};
 };
 
-// The process's clock. Starts as a SystemClock; tests install a VirtualClock.
-IClock& GetClock();
-// Installs a clock (nullptr restores the system clock). The caller keeps ownership.
-void SetClock(IClock* clock);
-
-// Pauses the calling thread for ms milliseconds of the process's clock. A file that includes
-// <windows.h> sees the system's Sleep(DWORD) beside it: call GetClock().SleepMs there instead.
-void Sleep(uint32_t ms);
+// The system's clock. It keeps no state of its own: every user may share this one.
+IClock& TheSystemClock();

@@ -1,14 +1,10 @@
 #include "base/local_text.h"
 
-#include <atomic>
 #include <cstring>
 
 #include "res/string_table.h"
 
 namespace {
-// Bit 16 set: an override is installed; the low 16 bits hold it.
-std::atomic<uint32_t> g_languageOverride{0};
-
 constexpr uint32_t kChineseFirstId = 129;
 constexpr uint32_t kEnglishFirstId = 238;
 }  // namespace
@@ -28,19 +24,16 @@ uint16_t UiLanguageFromLocale(const char* lcAll, const char* lcMessages, const c
 }
 
 uint16_t UiLanguage() {
-  uint32_t override = g_languageOverride.load();
-  if (override & 0x10000)
-    return static_cast<uint16_t>(override & 0xFFFF);
   return SystemUiLanguage();
 }
 
-void SetUiLanguageOverride(std::optional<uint16_t> language) {
-  g_languageOverride.store(language ? (0x10000u | *language) : 0u);
+std::u16string LoadLocalText(int index) {
+  return LoadLocalText(index, UiLanguage());
 }
 
-std::u16string LoadLocalText(int index) {
+std::u16string LoadLocalText(int index, uint16_t language) {
   std::u16string result;
-  uint32_t firstId = UiLanguage() == LANG_ZH_CN ? kChineseFirstId : kEnglishFirstId;
+  uint32_t firstId = language == LANG_ZH_CN ? kChineseFirstId : kEnglishFirstId;
   uint32_t id = firstId + static_cast<uint32_t>(index);
 
   const char16_t* block = nullptr;

@@ -29,14 +29,15 @@ enum TextIndex : int {
 constexpr uint16_t LANG_ZH_CN = 0x804;  // Chinese (PRC): the only identifier that selects Chinese
 constexpr uint16_t LANG_EN_US = 0x409;
 
-// The text of an index in the user's interface language; empty when the table holds none.
-// Keeps no state and may be called from any thread.
+// The text of an index in a language (LANG_ZH_CN for Chinese, English otherwise); empty when the
+// table holds none. Keeps no state and may be called from any thread.
+std::u16string LoadLocalText(int index, uint16_t language);
+// The same in the user's interface language (UiLanguage).
 std::u16string LoadLocalText(int index);
 
-// The user's interface language identifier (the language seam): the override a test installed,
-// else SystemUiLanguage().
+// The user's interface language identifier: SystemUiLanguage(). A dialog takes it at its start
+// unless it is given one (Seams::language).
 uint16_t UiLanguage();
-void SetUiLanguageOverride(std::optional<uint16_t> language);
 // The system's answer. On Windows, GetUserDefaultUILanguage itself (base/ui_language_win32.cpp);
 // on Linux, UiLanguageFromLocale of the process's environment (base/ui_language_posix.cpp).
 uint16_t SystemUiLanguage();

@@ -5,19 +5,11 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <vector>
 
-namespace {
-std::mutex g_traceMutex;
-std::function<void(const std::string&)> g_traceSink;
-}  // namespace
-
-void Trace(const char* format, ...) {
+void TraceLineTo(const TraceSink& sink, const char* format, va_list args) {
   // Most lines fit the stack buffer; a longer one is formatted again into one of its own size.
   char shortLine[256];
-  va_list args;
-  va_start(args, format);
   va_list copy;
   va_copy(copy, args);
   int needed = std::vsnprintf(shortLine, sizeof shortLine, format, args);
@@ -30,18 +22,24 @@ void Trace(const char* format, ...) {
     line.assign(buffer.data(), static_cast<size_t>(needed));
   }
   va_end(copy);
-  va_end(args);
   if (line.empty() || line.back() != '\n')
     line.push_back('\n');
 
-  std::lock_guard<std::mutex> lock(g_traceMutex);
-  if (g_traceSink) {
-    g_traceSink(line);
-  } else {
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    WriteDebugOutput(line);
-    std::fflush(stderr);  // a line at a time also where stderr is buffered (a file on Windows)
+  if (sink) {
+    sink(line);
+    return;
   }
+  // One write a line: stdio keeps the lines of several threads whole.
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  WriteDebugOutput(line);
+  std::fflush(stderr);  // a line at a time also where stderr is buffered (a file on Windows)
+}
+
+void TraceTo(const TraceSink& sink, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  TraceLineTo(sink, format, args);
+  va_end(args);
 }
 
 bool TracesRequested() {
@@ -49,15 +47,14 @@ bool TracesRequested() {
   return value != nullptr && value[0] != '\0' && std::string(value) != "0";
 }
 
-void KeepTracesOnlyWhenRequested(const char* program) {
+TraceSink WindowProgramTraceSink(const char* program) {
   if (TracesRequested())
-    return;
-  SetTraceSink([](const std::string&) {});
+    return {};
   std::fprintf(stderr, "%s: started (TARVIX_TRACE=1 shows the protocol trace)\n", program);
   std::fflush(stderr);
+  return QuietTraceSink();
 }
 
-void SetTraceSink(std::function<void(const std::string&)> sink) {
-  std::lock_guard<std::mutex> lock(g_traceMutex);
-  g_traceSink = std::move(sink);
+TraceSink QuietTraceSink() {
+  return [](const std::string&) {};
 }

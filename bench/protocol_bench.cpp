@@ -46,10 +46,8 @@ BENCHMARK(BM_BootCrc16);
 void BM_DispatchDataRequest(benchmark::State& state) {
   const uint32_t imageSize = 256 * 1024;
   const std::vector<uint8_t> image = MakeImage(imageSize);
-  SetTraceSink([](const std::string&) {});
   SinkHidPlatform link;
-  SetHidPlatform(&link);
-  CUpdateDlg dlg;
+  CUpdateDlg dlg({&link, QuietTraceSink(), {}});
   dlg.m_Hid.DetectDevice();
   dlg.m_Hid.OpenHid();
   dlg.m_imageSize = imageSize;
@@ -70,8 +68,6 @@ void BM_DispatchDataRequest(benchmark::State& state) {
       break;
     }
   }
-  SetHidPlatform(nullptr);
-  SetTraceSink({});
 }
 BENCHMARK(BM_DispatchDataRequest);
 

@@ -68,19 +68,16 @@ void RunWholeUpdate(benchmark::State& state, uint16_t vendorId, uint16_t product
   DatRecord record;
   record.image = MakeImage(kImageSize);
   std::u16string file = folder.Write("update.dat", {record});
-  SetTraceSink([](const std::string&) {});
   double hostS = 0, virtualS = 0, limitS = 0;
   bool finished = true;
   for (auto _ : state) {
     VirtualClock clock;
-    SetClock(&clock);
-    VirtualHidPlatform platform;
-    SetHidPlatform(&platform);
+    VirtualHidPlatform platform(&clock);
     auto model = std::make_shared<Model>();
     platform.Plug(kPath, vendorId, productId, model);
     platform.Faults(kPath).latencyMs = kRoundTripMs;
     {
-      CUpdateDlg dlg;
+      CUpdateDlg dlg({&platform, QuietTraceSink(), {}});
       CUpdateWindow window(&dlg, std::make_unique<BenchWindowSystem>(file, blocking));
       window.Open();
       platform.ClearTranscript();
@@ -101,10 +98,7 @@ void RunWholeUpdate(benchmark::State& state, uint16_t vendorId, uint16_t product
       window.close();
       window.Shutdown();
     }
-    SetHidPlatform(nullptr);
-    SetClock(nullptr);
   }
-  SetTraceSink({});
   if (!finished)
     state.SkipWithError("an update did not finish");
   const double n = static_cast<double>(state.iterations());

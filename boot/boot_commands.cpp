@@ -121,7 +121,7 @@ int CBootSession::BootErase(uint32_t address, uint32_t length) {
   }
   // From here on the controller may be erasing: what it held there may no longer be whole.
   m_transfer.m_bImageTouched = 1;
-  Sleep(kEraseFirstPauseMs);
+  m_Hid.Clock().SleepMs(kEraseFirstPauseMs);
   for (int attempt = 0; attempt < kEraseReads; ++attempt) {
     if (StopRequested())
       return 0;
@@ -133,7 +133,7 @@ int CBootSession::BootErase(uint32_t address, uint32_t length) {
         return 0;
       case BootRead::kNothing:
       case BootRead::kOther:
-        Sleep(kErasePauseMs);
+        m_Hid.Clock().SleepMs(kErasePauseMs);
         break;
     }
   }

@@ -58,10 +58,9 @@ int main(int argc, char** argv) {
   }
   const bool appMode = mode == QLatin1String("app");
 
-  KeepTracesOnlyWhenRequested("tarvix-update-demo");
+  const TraceSink trace = WindowProgramTraceSink("tarvix-update-demo");
   // The system clock (the default) with a reply latency: the bar moves as with a real controller.
   VirtualHidPlatform platform;
-  SetHidPlatform(&platform);
   platform.Faults(kDemoPath).latencyMs = kReplyLatencyMs;
   const DemoController controller = MakeDemoController(appMode);
 
@@ -75,10 +74,9 @@ int main(int argc, char** argv) {
 
   platform.Plug(kDemoPath, controller.vendorId, controller.productId, controller.model);
   {
-    CUpdateDlg dlg;
+    CUpdateDlg dlg({&platform, trace, {}});
     DoModal(dlg, [&](CUpdateWindow& window) { AddPlugActions(window, platform, controller); });
     TellLastUpdate("tarvix-update-demo", dlg);
   }
-  SetHidPlatform(nullptr);
   return 0;
 }

@@ -65,10 +65,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
 
-  KeepTracesOnlyWhenRequested("tarvix-update-demo");
+  const TraceSink trace = WindowProgramTraceSink("tarvix-update-demo");
   // The system clock (the default) with a reply latency: the bar moves as with a real controller.
   VirtualHidPlatform platform;
-  SetHidPlatform(&platform);
   platform.Faults(kDemoPath).latencyMs = kReplyLatencyMs;
   const DemoController controller = MakeDemoController(appMode);
 
@@ -85,7 +84,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   platform.Plug(kDemoPath, controller.vendorId, controller.productId, controller.model);
   bool ran = false;
   {
-    CUpdateDlg dlg;
+    CUpdateDlg dlg({&platform, trace, {}});
     Win32UpdateWindow window(&dlg);
     window.AddCommand(L"Plug in the virtual controller\tF5", VK_F5, [&] {
       if (!platform.IsPlugged(kDemoPath))
@@ -102,6 +101,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   }
   std::string version = FormatHundredths(static_cast<uint32_t>(DemoControllerVersion(controller)));
   std::fprintf(stderr, "demo: the virtual controller's firmware is version %s\n", version.c_str());
-  SetHidPlatform(nullptr);
   return ran ? 0 : 1;  // no window (traced): an error, not an update the user left
 }

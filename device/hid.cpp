@@ -1,6 +1,7 @@
 #include "device/hid.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstring>
 
 #include "base/trace.h"
@@ -38,13 +39,13 @@ const ControllerIdentity* ProbeInterface(IHidPlatform& platform, const HidInterf
 
 }  // namespace
 
-const char* OpenResultText(HidOpenResult result) {
+const char* OpenResultText(HidOpenResult result, const IHidPlatform* platform) {
   switch (result) {
     case HidOpenResult::kOk:
       return "";
     case HidOpenResult::kAccessDenied:
       // What the user can do about it depends on the system: the platform says.
-      if (const IHidPlatform* platform = GetHidPlatform())
+      if (platform)
         return platform->AccessDeniedText();
       return "access denied";
     case HidOpenResult::kBusy:
@@ -55,16 +56,13 @@ const char* OpenResultText(HidOpenResult result) {
   return "cannot be opened";
 }
 
-std::vector<ControllerInterface> ListControllers() {
+std::vector<ControllerInterface> ListControllers(IHidPlatform& platform) {
   std::vector<ControllerInterface> controllers;
-  IHidPlatform* platform = GetHidPlatform();
-  if (!platform)
-    return controllers;
-  for (const HidInterfaceInfo& info : platform->Enumerate()) {
+  for (const HidInterfaceInfo& info : platform.Enumerate()) {
     HidHandle handle = kNoHidHandle;
     HidOpenResult result = HidOpenResult::kFailed;
-    if (const ControllerIdentity* identity = ProbeInterface(*platform, info, &handle, &result)) {
-      platform->Close(handle);
+    if (const ControllerIdentity* identity = ProbeInterface(platform, info, &handle, &result)) {
+      platform.Close(handle);
       controllers.push_back({info.path, identity->vendorId, identity->productId, identity->bootMode,
                              HidOpenResult::kOk});
     } else if (result != HidOpenResult::kOk) {
@@ -77,7 +75,14 @@ std::vector<ControllerInterface> ListControllers() {
   return controllers;
 }
 
-CHid::CHid() = default;
+CHid::CHid(const Seams& seams) : m_pPlatform(seams.platform), m_traceSink(seams.trace) {}
+
+void CHid::Trace(const char* format, ...) const {
+  va_list args;
+  va_start(args, format);
+  TraceLineTo(m_traceSink, format, args);
+  va_end(args);
+}
 
 CHid::~CHid() {
   if (m_hDevNotify) {
@@ -90,7 +95,7 @@ CHid::~CHid() {
 
 void CHid::CloseHandles() {
   m_lock.reset();
-  IHidPlatform* platform = GetHidPlatform();
+  IHidPlatform* platform = m_pPlatform;
   if (m_hWriteHandle != INVALID_HANDLE_VALUE) {
     if (platform)
       platform->Close(m_hWriteHandle);
@@ -111,7 +116,7 @@ void CHid::SetLastError(HidOpenResult result, const char* text) {
 int CHid::FindDevice(HidHandle* handle) {
   *handle = INVALID_HANDLE_VALUE;
   SetLastError(HidOpenResult::kFailed, "no controller found");
-  IHidPlatform* platform = GetHidPlatform();
+  IHidPlatform* platform = m_pPlatform;
   if (!platform)
     return 0;
 
@@ -125,9 +130,9 @@ int CHid::FindDevice(HidHandle* handle) {
       // Keyboards and mice cannot be opened and are passed over silently. A controller that we
       // may not open is worth one line: it is the usual reason why nothing is found.
       if (openResult != HidOpenResult::kOk && MatchIdentity(info.vendorId, info.productId)) {
-        SetLastError(openResult, OpenResultText(openResult));
+        SetLastError(openResult, OpenResultText(openResult, platform));
         if (openResult == HidOpenResult::kAccessDenied)
-          Trace("%s: %s\n", info.path.c_str(), OpenResultText(openResult));
+          Trace("%s: %s\n", info.path.c_str(), OpenResultText(openResult, platform));
       }
       continue;
     }
@@ -149,7 +154,7 @@ int CHid::DetectDevice() {
   }
   if (found) {
     m_bDeviceFound = 1;
-    GetHidPlatform()->Close(handle);
+    m_pPlatform->Close(handle);
     return 1;
   }
   m_bDeviceFound = 0;
@@ -157,7 +162,7 @@ int CHid::DetectDevice() {
 }
 
 int CHid::RegisterDeviceNotify() {
-  IHidPlatform* platform = GetHidPlatform();
+  IHidPlatform* platform = m_pPlatform;
   if (!platform)
     return 0;
   m_hDevNotify = platform->CreateMonitor();
@@ -170,14 +175,14 @@ int CHid::RegisterDeviceNotify() {
 
 int CHid::OpenHid() {
   CloseHandles();
-  IHidPlatform* platform = GetHidPlatform();
+  IHidPlatform* platform = m_pPlatform;
   if (!platform)
     return 0;
   std::string path = Utf16ToUtf8(m_DevicePath);
   // One conversation with a controller at a time, whichever program holds it.
   m_lock = platform->LockController(path);
   if (!m_lock) {
-    SetLastError(HidOpenResult::kBusy, OpenResultText(HidOpenResult::kBusy));
+    SetLastError(HidOpenResult::kBusy, OpenResultText(HidOpenResult::kBusy, platform));
     return 0;
   }
   HidOpenResult result = HidOpenResult::kFailed;
@@ -185,7 +190,7 @@ int CHid::OpenHid() {
   if (m_hWriteHandle != INVALID_HANDLE_VALUE)
     m_hReadHandle = platform->Open(path, &result);
   if (m_hReadHandle == INVALID_HANDLE_VALUE) {
-    SetLastError(result, OpenResultText(result));
+    SetLastError(result, OpenResultText(result, platform));
     m_lock.reset();
     return 0;
   }
@@ -205,7 +210,7 @@ int CHid::WriteHid(const uint8_t* source, uint8_t count) {
     std::memcpy(m_OutReport + 1, source, n);
   if (m_hWriteHandle == INVALID_HANDLE_VALUE)
     return 0;
-  IHidPlatform* platform = GetHidPlatform();
+  IHidPlatform* platform = m_pPlatform;
   if (!platform)
     return 0;
   return platform->Write(m_hWriteHandle, m_OutReport, kReportLength) ? 1 : 0;
@@ -214,7 +219,7 @@ int CHid::WriteHid(const uint8_t* source, uint8_t count) {
 uint32_t CHid::ReadHid(uint8_t* destination, uint8_t count) {
   if (m_hReadHandle == INVALID_HANDLE_VALUE)
     return WAIT_ABANDONED;
-  IHidPlatform* platform = GetHidPlatform();
+  IHidPlatform* platform = m_pPlatform;
   if (!platform)
     return WAIT_FAILED;
   uint8_t payload[kPayloadLength] = {};
@@ -229,15 +234,4 @@ uint32_t CHid::ReadHid(uint8_t* destination, uint8_t count) {
       break;
   }
   return WAIT_FAILED;
-}
-
-namespace {
-std::atomic<IHidPlatform*> g_pHidPlatform{nullptr};
-}
-
-IHidPlatform* GetHidPlatform() {
-  return g_pHidPlatform.load();
-}
-void SetHidPlatform(IHidPlatform* platform) {
-  g_pHidPlatform.store(platform);
 }

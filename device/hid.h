@@ -1,6 +1,6 @@
 // The device link: finds the controller among the HID interfaces, opens it, watches for arrival and
-// removal, and moves single 65-byte reports with a read time-out. There is exactly one CHid, the
-// dialog's m_Hid.
+// removal, and moves single 65-byte reports with a read time-out. Each dialog has its own, m_Hid,
+// on the seams it was given.
 #pragma once
 
 #include <atomic>
@@ -9,8 +9,20 @@
 #include <string>
 #include <vector>
 
+#include <optional>
+
+#include "base/trace.h"
 #include "device/device_notify.h"
 #include "device/hid_platform.h"
+
+// What one dialog and its link run on: the HID platform (and through it the clock), where the
+// protocol trace goes and the language of the texts. Each dialog has its own; nothing of it is
+// shared by the process. The caller keeps the platform alive while the dialog lives.
+struct Seams {
+  IHidPlatform* platform = nullptr;  // null: no controller is ever found
+  TraceSink trace;                   // empty: stderr and the debugger
+  std::optional<uint16_t> language;  // unset: the user's language (UiLanguage)
+};
 
 // A file that also includes <windows.h> gets the system's own names for the handle value and the
 // wait codes, with the same values; the device link itself compares with kNoHidHandle.
@@ -51,14 +63,15 @@ struct ControllerInterface {
 // Every controller among the HID interfaces, in enumeration order: those that open, and those
 // whose enumerated identity is a controller's but that could not be opened (openResult tells
 // why). Leaves nothing open.
-std::vector<ControllerInterface> ListControllers();
+std::vector<ControllerInterface> ListControllers(IHidPlatform& platform);
 
-// The text of an open result for a message: "" for kOk.
-const char* OpenResultText(HidOpenResult result);
+// The text of an open result for a message: "" for kOk. What the user can do about a denied
+// access depends on the system: the platform says, when there is one.
+const char* OpenResultText(HidOpenResult result, const IHidPlatform* platform);
 
 class CHid {
  public:
-  CHid();
+  explicit CHid(const Seams& seams = {});
   virtual ~CHid();
   CHid(const CHid&) = delete;
   CHid& operator=(const CHid&) = delete;
@@ -112,10 +125,18 @@ class CHid {
   std::string m_LastError;
   // Ends the conversation OpenHid began: lets go of the controller's hold (the handles stay).
   void EndConversation() { m_lock.reset(); }
+  // The platform this link runs on (null: none) and the time of its world.
+  IHidPlatform* Platform() const { return m_pPlatform; }
+  IClock& Clock() const { return m_pPlatform ? m_pPlatform->Clock() : TheSystemClock(); }
+  // A line of this link's protocol trace (TraceTo its sink).
+  void Trace(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+  const TraceSink& TraceSinkOf() const { return m_traceSink; }
 
  private:
   // The hold on the controller for the conversation under way (OpenHid to EndConversation).
   std::unique_ptr<IControllerLock> m_lock;
+  IHidPlatform* m_pPlatform = nullptr;
+  TraceSink m_traceSink;
   void SetLastError(HidOpenResult result, const char* text);
   void CloseHandles();
 };

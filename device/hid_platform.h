@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "device/controller_lock.h"
 #include "device/device_notify.h"
 
@@ -49,6 +50,9 @@ class IHidPlatform {
   virtual std::unique_ptr<IControllerLock> LockController(const std::string& path) {
     return m_locks.TryLock(path);
   }
+  // The time of this platform's world: the read time-outs pass in it. The system's clock; the
+  // virtual controller's may be a virtual one.
+  virtual IClock& Clock() { return TheSystemClock(); }
   // A controller whose open answered kAccessDenied, and what the user can do about it (one line).
   virtual const char* AccessDeniedText() const {
     return "access denied; install the udev rule to use the controller without root";
@@ -57,8 +61,3 @@ class IHidPlatform {
  private:
   ControllerLockTable m_locks;
 };
-
-// The process's HID platform. Starts as nullptr: main() installs the hidapi platform, tests and the
-// demo install the virtual controller. The caller keeps ownership.
-IHidPlatform* GetHidPlatform();
-void SetHidPlatform(IHidPlatform* platform);

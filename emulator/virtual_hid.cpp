@@ -42,7 +42,8 @@ class VirtualMonitor : public IDeviceMonitor {
 
 }  // namespace
 
-VirtualHidPlatform::VirtualHidPlatform() = default;
+VirtualHidPlatform::VirtualHidPlatform(IClock* clock)
+    : m_pClock(clock ? clock : &TheSystemClock()) {}
 VirtualHidPlatform::~VirtualHidPlatform() = default;
 
 std::shared_ptr<VirtualHidPlatform::Interface> VirtualHidPlatform::FindPlugged(
@@ -188,7 +189,7 @@ void VirtualHidPlatform::ScheduleReply(Interface& itf, const uint8_t* payload64)
     return;
   }
   PendingReply reply;
-  reply.readyAtMs = GetClock().NowMs() + faults.latencyMs;
+  reply.readyAtMs = Clock().NowMs() + faults.latencyMs;
   reply.payload.assign(payload64, payload64 + kInPayloadLength);
   if (faults.corruptNextReplies > 0) {
     --faults.corruptNextReplies;
@@ -216,7 +217,7 @@ bool VirtualHidPlatform::Write(HidHandle handle, const uint8_t* report, size_t l
   uint8_t full[kOutReportLength] = {};
   std::memcpy(full, report, length);
   m_transcript.push_back(
-      {GetClock().NowMs(), true, itf->path, std::vector<uint8_t>(full, full + kOutReportLength)});
+      {Clock().NowMs(), true, itf->path, std::vector<uint8_t>(full, full + kOutReportLength)});
   ++m_counters[itf->path].hostReports;
 
   // The model runs under the platform's lock: its replies come back synchronously through the
@@ -242,7 +243,7 @@ bool VirtualHidPlatform::Write(HidHandle handle, const uint8_t* report, size_t l
 }
 
 HidReadResult VirtualHidPlatform::Read(HidHandle handle, uint8_t* payload64, uint32_t timeoutMs) {
-  IClock& clock = GetClock();
+  IClock& clock = Clock();
   const uint64_t deadline = clock.NowMs() + timeoutMs;
   // Every pass either answers or sleeps at least 1 ms of clock time towards the deadline, so the
   // loop ends.

@@ -57,8 +57,10 @@ struct WireFaults {
 
 class VirtualHidPlatform : public IHidPlatform {
  public:
-  VirtualHidPlatform();
+  // clock: the time of this bus's world (replies, latencies, read time-outs); null: the system's.
+  explicit VirtualHidPlatform(IClock* clock = nullptr);
   ~VirtualHidPlatform() override;
+  IClock& Clock() override { return *m_pClock; }
 
   // Adds an interface at the end of the enumeration order (plugged in). A null model answers
   // nothing. Sends an arrival notice to every monitor.
@@ -123,6 +125,7 @@ class VirtualHidPlatform : public IHidPlatform {
   void ScheduleReply(Interface& itf, const uint8_t* payload64);  // under m_mutex
 
   std::mutex m_mutex;
+  IClock* m_pClock;
   std::vector<std::shared_ptr<Interface>> m_interfaces;  // plugged, in enumeration order
   std::map<HidHandle, std::shared_ptr<Interface>> m_handles;
   HidHandle m_nextHandle = 1000;

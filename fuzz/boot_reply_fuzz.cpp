@@ -38,18 +38,22 @@ uint8_t Fill(uint32_t i) {
 
 // A dialog whose link is open on a scripted boot loader, in virtual time. One for each input, so
 // that an input frees all it allocates and a leak stands out.
+// The virtual time of every input.
+VirtualClock& FuzzClock() {
+  static VirtualClock clock;
+  return clock;
+}
+
 struct BootLink {
   BootLink() {
-    SetHidPlatform(&platform);
     platform.Add({"/dev/hidraw0", 0x7A3D, 0x3208});
     dlg.AttachWindow(&window);
     dlg.m_boot.m_nBootBaseAddress = kImageBase;
     FUZZ_CHECK(dlg.m_Hid.DetectDevice() == 1 && dlg.m_Hid.OpenHid() == 1, "the link opens");
   }
-  ~BootLink() { SetHidPlatform(nullptr); }
-  ScriptedHidPlatform platform;
+  ScriptedHidPlatform platform{&FuzzClock()};
   FakeWindowSystem window;
-  CUpdateDlg dlg;
+  CUpdateDlg dlg{Seams{&platform, QuietTraceSink(), LANG_EN_US}};
 };
 
 // The answer to command: a leading 0, type 5, command field 0, then the command. An image write's
@@ -69,14 +73,6 @@ bool Answers(const std::vector<uint8_t>& report, uint16_t command, uint32_t addr
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static VirtualClock clock;
-  SetClock(&clock);
-  SetTraceSink([](const std::string&) {});
-  SetUiLanguageOverride(LANG_EN_US);
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 6)
@@ -114,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[std::max<uint32_t>(length, 1)]);
   for (uint32_t i = 0; i < length; ++i)
     buffer[i] = Fill(i);
-  const uint64_t start = GetClock().NowMs();
+  const uint64_t start = FuzzClock().NowMs();
 
   // The command code each sends and its reads: 5 for the two read commands, 20 for the erase and
   // the write, 1 for the finish.
@@ -185,7 +181,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // Only the erase pauses: 1000 ms before its first read, 500 ms after each read without answer.
-  const uint64_t waited = GetClock().NowMs() - start;
+  const uint64_t waited = FuzzClock().NowMs() - start;
   FUZZ_CHECK(command == kErase ? waited <= 1000 + 500 * taken : waited == 0,
              "pauses only where the command waits for the controller");
   return 0;

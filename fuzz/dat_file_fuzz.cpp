@@ -41,8 +41,6 @@ int64_t ChainFind(const uint8_t* data, size_t size, uint32_t deviceType) {
 // parsing), kept open for writing without the updater's lock, so that the updater's opens succeed.
 struct DatFile {
   DatFile() {
-    SetTraceSink([](const std::string&) {});
-    SetUiLanguageOverride(LANG_EN_US);
     fd = ::memfd_create("fuzz.dat", MFD_CLOEXEC);
     FUZZ_CHECK(fd >= 0, "the input file can be created");
     path = "/proc/self/fd/" + std::to_string(fd);
@@ -64,7 +62,7 @@ struct DatFile {
 // The selection as the user makes it: the dialog answers the file, the confirmation gets OK.
 void CheckSelection(const std::u16string& path, const uint8_t* data, size_t size, int bootMode) {
   FakeWindowSystem window;
-  CUpdateDlg dlg;
+  CUpdateDlg dlg({nullptr, QuietTraceSink(), LANG_EN_US});
   dlg.AttachWindow(&window);
   dlg.m_Hid.m_bBootMode = bootMode;
   dlg.m_boot.m_deviceType = kDeviceType;

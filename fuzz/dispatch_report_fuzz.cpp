@@ -261,12 +261,9 @@ class InputWindow : public IWindowSystem {
 
 struct Setup {
   Setup() : link(files) {
-    SetTraceSink([](const std::string&) {});
-    SetUiLanguageOverride(LANG_EN_US);
-    SetClock(&clock);
+    link.m_pClock = &clock;
     window.SetPaths(files.paths);
     link.Add({"/dev/hidraw3", 0x0483, 0x5750});
-    SetHidPlatform(&link);
     dlg.AttachWindow(&window);
     dlg.m_bControlsReady = 1;
     link.m_dlg = &dlg;
@@ -326,7 +323,7 @@ struct Setup {
   FirmwareFiles files;
   InputLink link;
   InputWindow window;
-  CUpdateDlg dlg;
+  CUpdateDlg dlg{Seams{&link, QuietTraceSink(), LANG_EN_US}};
   // The message the dispatcher gets: exactly 63 bytes on the heap, so that a read past them is
   // caught.
   std::unique_ptr<uint8_t[]> exact{new uint8_t[kMessageLength]};

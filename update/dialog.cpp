@@ -19,8 +19,8 @@ int CUpdateDlg::OnInitDialog() {
 
   m_bControlsReady = 1;
   m_doneLabel.ShowWindow(false);
-  m_doneLabel.SetWindowText(LoadLocalText(TXT_UPGRADED));
-  m_hint.SetWindowText(LoadLocalText(TXT_INSTRUCTIONS));
+  m_doneLabel.SetWindowText(LocalText(TXT_UPGRADED));
+  m_hint.SetWindowText(LocalText(TXT_INSTRUCTIONS));
   m_progress.SetRange(0, 100);
   m_progress.SetPos(0);
 
@@ -35,7 +35,7 @@ int CUpdateDlg::OnInitDialog() {
   m_recordHeader = FirmwareRecordHeader{};
 
   m_bStop = 1;
-  m_btnUpdate.SetWindowText(LoadLocalText(TXT_USB_UPDATE));
+  m_btnUpdate.SetWindowText(LocalText(TXT_USB_UPDATE));
   m_Hid.m_hNotifyWnd = m_pWnd;
   m_curDevVersion = VERSION_UNKNOWN;
 
@@ -49,7 +49,7 @@ int CUpdateDlg::OnInitDialog() {
   m_app.SwapMaskTables();
   m_app.m_nUpdateState = STATE_IDLE;
   if (m_pWnd)
-    m_pWnd->SetTitle(LoadLocalText(TXT_TITLE));
+    m_pWnd->SetTitle(LocalText(TXT_TITLE));
   return 1;
 }
 
@@ -106,15 +106,15 @@ void CUpdateDlg::HandleDeviceChange(int code) {
       } else if (code == DBT_DEVNODES_CHANGED) {
         m_btnUpdate.EnableWindow(false);
         if (m_pWnd)
-          m_pWnd->SetTitle(LoadLocalText(TXT_TITLE));
+          m_pWnd->SetTitle(LocalText(TXT_TITLE));
       }
       break;
     case DBT_DEVICEREMOVECOMPLETE:
       if (!found) {
         m_btnUpdate.EnableWindow(false);
-        Trace("%s\n", Utf16ToUtf8(LoadLocalText(TXT_TITLE)).c_str());
+        m_Hid.Trace("%s\n", Utf16ToUtf8(LocalText(TXT_TITLE)).c_str());
         if (m_pWnd)
-          m_pWnd->SetTitle(LoadLocalText(TXT_TITLE));
+          m_pWnd->SetTitle(LocalText(TXT_TITLE));
       }
       break;
     default:
@@ -128,7 +128,7 @@ int CUpdateDlg::OnCloseRequested() {
   if (m_bClosePending || m_bAskingToClose)
     return 0;
   m_bAskingToClose = 1;
-  int answer = ShowMessageBox(LoadLocalText(TXT_CONFIRM_STOP), MB_OKCANCEL);
+  int answer = ShowMessageBox(LocalText(TXT_CONFIRM_STOP), MB_OKCANCEL);
   m_bAskingToClose = 0;
   if (answer != IDOK)
     return 0;
@@ -141,7 +141,7 @@ int CUpdateDlg::ConfirmClose() {
   m_bStop = 1;
   if (!IsUpdateRunning())
     return 1;  // the update ended (or never ran) while the user was asked
-  m_nCloseDeadlineMs = GetClock().NowMs() + kCloseGraceMs;
+  m_nCloseDeadlineMs = m_Hid.Clock().NowMs() + kCloseGraceMs;
   m_bClosePending = 1;
   // The worker sees the stop flag once no box of ours holds it.
   if (m_pWnd) {
@@ -154,11 +154,11 @@ int CUpdateDlg::ConfirmClose() {
 void CUpdateDlg::OnTimer(int id) {
   if (id != kCloseTimerId || !m_bClosePending || !IsUpdateRunning())
     return;
-  if (GetClock().NowMs() < m_nCloseDeadlineMs)
+  if (m_Hid.Clock().NowMs() < m_nCloseDeadlineMs)
     return;
   // The worker has not seen the stop flag in time: it is stuck in a system call (a read or an
   // open that does not return). The user has confirmed the stop, so the window goes without it.
-  Trace("update thread did not end, closing without it\n");
+  m_Hid.Trace("update thread did not end, closing without it\n");
   m_bWorkerAbandoned = 1;
   EndClose();
 }
@@ -193,17 +193,17 @@ int CUpdateDlg::PrepareToClose() {
     if (!m_bClosePending) {  // the first call stops the update for good
       m_bStop = 1;
       m_bClosePending = 1;
-      m_nCloseDeadlineMs = GetClock().NowMs() + kCloseGraceMs;
+      m_nCloseDeadlineMs = m_Hid.Clock().NowMs() + kCloseGraceMs;
       if (m_pWnd) {
         m_pWnd->CloseWorkerDialogs();
         m_pWnd->StartTimer(kCloseTimerId, kCloseTimerMs);  // wakes the caller's event loop
       }
     }
-    if (GetClock().NowMs() < m_nCloseDeadlineMs)
+    if (m_Hid.Clock().NowMs() < m_nCloseDeadlineMs)
       return 1;
     // However the window's last moments came, a worker stuck in a system call is waited for no
     // longer than a confirmed close waits for it.
-    Trace("update thread did not end, closing without it\n");
+    m_Hid.Trace("update thread did not end, closing without it\n");
     m_bWorkerAbandoned = 1;
   }
   if (!IsUpdateRunning() && m_worker.joinable())

@@ -27,15 +27,17 @@ std::u16string Decimal(uint32_t value) {
 
 // When the controller gave no version (the query gave up) or an erased version area, only the new
 // version is shown: "<new firmware> 1.38[ beta2]\n".
-std::u16string ConfirmationText(const FirmwareRecordHeader& header, uint32_t deviceVersion) {
+std::u16string ConfirmationText(const FirmwareRecordHeader& header, uint32_t deviceVersion,
+                                uint16_t language) {
   uint32_t currentVersion = deviceVersion & 0xFFFF;
   uint32_t currentBeta = deviceVersion >> 16;
-  std::u16string text = LoadLocalText(TXT_NEW_FIRMWARE) + u" " + Hundredths(header.version);
+  std::u16string text =
+      LoadLocalText(TXT_NEW_FIRMWARE, language) + u" " + Hundredths(header.version);
   if (header.beta != 0)
     text += u" beta" + Decimal(header.beta);
   if (deviceVersion == VERSION_UNKNOWN || deviceVersion == kErasedVersionWord)
     return text + u"\n";
-  text += u" " + LoadLocalText(TXT_CURRENT_IS) + u" " + Hundredths(currentVersion);
+  text += u" " + LoadLocalText(TXT_CURRENT_IS, language) + u" " + Hundredths(currentVersion);
   if (currentBeta != 0)
     text += u" beta" + Decimal(currentBeta);
   return text + u"\n";
@@ -66,7 +68,7 @@ RecordRefusal CUpdateDlg::LoadFirmwareRecord() {
 int CUpdateDlg::SelectFirmwareFile() {
   if (!m_pWnd)
     return 0;
-  std::u16string filter = LoadLocalText(TXT_FILE_TYPE) + u"(*.dat)|*.dat||";
+  std::u16string filter = LocalText(TXT_FILE_TYPE) + u"(*.dat)|*.dat||";
   std::u16string path;
   if (!m_pWnd->OpenFileDialog(filter, CurrentFolder(), &path))
     return 0;
@@ -81,14 +83,14 @@ int CUpdateDlg::SelectFirmwareFile() {
     return 0;
   }
   if (m_recordRefusal != RecordRefusal::kNone) {
-    ShowMessageBox(LoadLocalText(TXT_NOT_RECOGNIZED), MB_OK);
+    ShowMessageBox(LocalText(TXT_NOT_RECOGNIZED), MB_OK);
     return 0;
   }
 
   const int bootMode = m_Hid.m_bBootMode.load();
-  if (ShowMessageBox(ConfirmationText(m_recordHeader, m_curDevVersion.load()), MB_OKCANCEL) ==
-      IDCANCEL) {
-    Trace("MessageBox == IDCANCEL\n");
+  if (ShowMessageBox(ConfirmationText(m_recordHeader, m_curDevVersion.load(), m_language),
+                     MB_OKCANCEL) == IDCANCEL) {
+    m_Hid.Trace("MessageBox == IDCANCEL\n");
     return 0;
   }
   // Nothing has been erased or sent yet: an image that cannot be read now ends the update here,
@@ -106,7 +108,7 @@ int CUpdateDlg::SelectFirmwareFile() {
 }
 
 int CUpdateDlg::LoadConfirmedImage() {
-  const uint64_t start = GetClock().NowMs();
+  const uint64_t start = m_Hid.Clock().NowMs();
   for (;;) {
     ImageLoad load = LoadRecordImage(m_strFirmwarePath, static_cast<uint32_t>(m_recordOffset),
                                      m_recordHeader, &m_image);
@@ -114,10 +116,10 @@ int CUpdateDlg::LoadConfirmedImage() {
       return 1;
     const bool held =
         load.outcome == ImageLoad::kCannotOpen && load.openResult == FileOpenResult::kHeld;
-    if (!held || GetClock().NowMs() - start >= kHeldFileWaitMs) {
+    if (!held || m_Hid.Clock().NowMs() - start >= kHeldFileWaitMs) {
       SetFailureCause(ImageLoadText(load) + "; nothing was erased or sent");
       return 0;
     }
-    Sleep(kHeldFilePauseMs);
+    m_Hid.Clock().SleepMs(kHeldFilePauseMs);
   }
 }

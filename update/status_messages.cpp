@@ -15,14 +15,13 @@ constexpr uint32_t kInstructionsWord = 0xFFFFFFFF;
 
 void CUpdateDlg::ShowDeviceVersion(uint32_t version) {
   if (version == kInstructionsWord) {
-    ShowMessageBox(LoadLocalText(TXT_INSTRUCTIONS), MB_OK);
+    ShowMessageBox(LocalText(TXT_INSTRUCTIONS), MB_OK);
     return;
   }
   uint32_t beta = version >> 16;
   uint32_t low = version & 0xFFFF;
   // With beta 0 the whole word equals its low half.
-  std::u16string title =
-      LoadLocalText(TXT_TITLE) + u"(GamePad V" + Utf8ToUtf16(FormatHundredths(low));
+  std::u16string title = LocalText(TXT_TITLE) + u"(GamePad V" + Utf8ToUtf16(FormatHundredths(low));
   if (beta != 0)
     title += u" beta" + Utf8ToUtf16(std::to_string(beta));
   title += u")";
@@ -33,7 +32,7 @@ void CUpdateDlg::ShowDeviceVersion(uint32_t version) {
 void CUpdateDlg::ReportUpdateSuccess() {
   m_bStop = 1;
   m_bSucceeded = 1;
-  ShowMessageBox(u"\n " + LoadLocalText(TXT_UPGRADED) + u" \n", MB_OK);
+  ShowMessageBox(u"\n " + LocalText(TXT_UPGRADED) + u" \n", MB_OK);
   if (m_bControlsReady) {
     m_doneLabel.ShowWindow(true);
     m_progress.SetPos(0);
@@ -41,8 +40,8 @@ void CUpdateDlg::ReportUpdateSuccess() {
 }
 
 void CUpdateDlg::ShowTextMessage(int textIndex) {
-  std::u16string text = LoadLocalText(textIndex) + u"\n";
-  Trace("%s", Utf16ToUtf8(text).c_str());
+  std::u16string text = LocalText(textIndex) + u"\n";
+  m_Hid.Trace("%s", Utf16ToUtf8(text).c_str());
   ShowMessageBox(text, MB_OK);
 }
 

@@ -5,7 +5,8 @@
 #include "base/local_text.h"
 #include "base/trace.h"
 
-CUpdateDlg::CUpdateDlg() {
+CUpdateDlg::CUpdateDlg(const Seams& seams)
+    : m_Hid(seams), m_language(seams.language.value_or(UiLanguage())) {
   m_hIcon = IDI_APP;
 }
 
@@ -114,5 +115,5 @@ void CUpdateDlg::StartUpdateThread(void (*entry)(void*)) {
 int CUpdateDlg::ShowMessageBox(const std::u16string& text, unsigned type) {
   if (!m_pWnd)
     return IDCANCEL;
-  return m_pWnd->ShowBox(text, LoadLocalText(TXT_TITLE), type);
+  return m_pWnd->ShowBox(text, LocalText(TXT_TITLE), type);
 }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "appmode/app_session.h"
+#include "base/local_text.h"
 #include "boot/boot_session.h"
 #include "device/hid.h"
 #include "firmware/firmware_file.h"
@@ -64,7 +65,8 @@ class CUpdateDlg : public CUpdateTransfer, public ISessionHost {
  public:
   using ImageCheck = CBootSession::ImageCheck;
 
-  CUpdateDlg();
+  // seams: the HID platform, the trace sink and the language this dialog runs on.
+  explicit CUpdateDlg(const Seams& seams = {});
   virtual ~CUpdateDlg();
   CUpdateDlg(const CUpdateDlg&) = delete;
   CUpdateDlg& operator=(const CUpdateDlg&) = delete;
@@ -146,6 +148,8 @@ class CUpdateDlg : public CUpdateTransfer, public ISessionHost {
   void ShowTextMessage(int textIndex) override;
   // A modal box owned by the dialog with caption TXT_TITLE; answers IDOK or IDCANCEL.
   int ShowMessageBox(const std::u16string& text, unsigned type);
+  // The text of an index in this dialog's language.
+  std::u16string LocalText(int index) const { return LoadLocalText(index, m_language); }
 
   // ---- The conversations (update/update_worker.cpp) ----
   // Asks the controller for its version (the boot loader's identification, or the running
@@ -183,6 +187,8 @@ class CUpdateDlg : public CUpdateTransfer, public ISessionHost {
 
   // ---- Data members, in declaration order ----
   CHid m_Hid;
+  // The language of this dialog's texts: given with its seams, else the user's.
+  uint16_t m_language = 0;
   // The two conversations the link may carry; the link's m_bBootMode says which one an update
   // runs.
   CBootSession m_boot{m_Hid, *this, *this};

@@ -46,7 +46,7 @@ void CUpdateDlg::UsbUpdateLoop() {
   int opened = m_app.UsbUpdateLoop();
   RefreshUpdateButton();
   if (opened)
-    Trace("Exit Usb_UpdateThread\n");
+    m_Hid.Trace("Exit Usb_UpdateThread\n");
 }
 
 void Boot_UpdateThread(void* parameter) {

@@ -174,9 +174,8 @@ class ProbeWindow : public FakeWindowSystem {
 class AppFaultMatrixTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetClock(&m_clock);
-    SetUiLanguageOverride(LANG_EN_US);
-    SetTraceSink([](const std::string&) {});
+    m_seams.language = LANG_EN_US;
+    m_seams.trace = QuietTraceSink();
     DatRecord record;
     record.version = 138;
     record.image = m_image = MakeImage(kImageSize, 5);
@@ -184,16 +183,13 @@ class AppFaultMatrixTest : public ::testing::Test {
   }
   void TearDown() override {
     EndRig();
-    SetTraceSink({});
-    SetUiLanguageOverride(std::nullopt);
-    SetClock(nullptr);
     std::filesystem::remove(m_file);
   }
 
   // A running controller behind the tap, and the dialog started on it.
   void BeginRig() {
-    m_platform = std::make_unique<VirtualHidPlatform>();
-    SetHidPlatform(m_platform.get());
+    m_platform = std::make_unique<VirtualHidPlatform>(&m_clock);
+    m_seams.platform = m_platform.get();
     m_window = std::make_unique<ProbeWindow>();
     m_fw = std::make_shared<VirtualRunningFirmware>();
     m_tap = std::make_shared<Tap>(m_fw, &m_platform->Faults(kPath));
@@ -201,13 +197,12 @@ class AppFaultMatrixTest : public ::testing::Test {
     StartDialog();
   }
   void StartDialog() {
-    m_dlg = std::make_unique<CUpdateDlg>();
+    m_dlg = std::make_unique<CUpdateDlg>(m_seams);
     m_dlg->AttachWindow(m_window.get());
     m_dlg->OnInitDialog();
   }
   void EndRig() {
     m_dlg.reset();
-    SetHidPlatform(nullptr);
     m_window.reset();
     m_platform.reset();
   }
@@ -247,6 +242,8 @@ class AppFaultMatrixTest : public ::testing::Test {
   }
 
   VirtualClock m_clock;
+
+  Seams m_seams;
   const std::string m_file =
       ::testing::TempDir() + "app_fault_matrix_" + std::to_string(getpid()) + ".dat";
   std::vector<uint8_t> m_image;

@@ -25,15 +25,7 @@ Bytes Head(const Bytes& report, size_t n) {
 
 class AppMessagesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SetHidPlatform(&m_platform);
-    SetTraceSink([this](const std::string& line) { m_traces.push_back(line); });
-    m_platform.Add({"/dev/hidraw0", 0x0483, 0x5750});
-  }
-  void TearDown() override {
-    SetTraceSink({});
-    SetHidPlatform(nullptr);
-  }
+  void SetUp() override { m_platform.Add({"/dev/hidraw0", 0x0483, 0x5750}); }
   // Opens the link to the scripted controller so that writes go out.
   void Open() {
     ASSERT_EQ(m_dlg.m_Hid.DetectDevice(), 1);
@@ -46,7 +38,8 @@ class AppMessagesTest : public ::testing::Test {
 
   ScriptedHidPlatform m_platform;
   std::vector<std::string> m_traces;
-  CUpdateDlg m_dlg;
+  CUpdateDlg m_dlg{
+      Seams{&m_platform, [this](const std::string& line) { m_traces.push_back(line); }, {}}};
 };
 
 TEST_F(AppMessagesTest, ShortCommandsAreFiveMessageBytesAfterTheLengthByte) {

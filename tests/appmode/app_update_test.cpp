@@ -65,27 +65,22 @@ int DataPayloadLength(const TranscriptEntry& entry) {
 class AppUpdateTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetClock(&m_clock);
-    m_platform = std::make_unique<VirtualHidPlatform>();
+    m_platform = std::make_unique<VirtualHidPlatform>(&m_clock);
     m_fake = std::make_unique<ProbeWindowSystem>();
-    SetHidPlatform(m_platform.get());
-    SetUiLanguageOverride(LANG_EN_US);
-    SetTraceSink([this](const std::string& line) { m_traces.push_back(line); });
+    m_seams.platform = m_platform.get();
+    m_seams.language = LANG_EN_US;
+    m_seams.trace = [this](const std::string& line) { m_traces.push_back(line); };
     m_dir = std::filesystem::path(::testing::TempDir()) /
             ("appmode_" + std::to_string(getpid()) + "_" +
              ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(m_dir);
-    m_dlg = std::make_unique<CUpdateDlg>();
+    m_dlg = std::make_unique<CUpdateDlg>(m_seams);
     m_dlg->AttachWindow(m_fake.get());
   }
   void TearDown() override {
     m_dlg.reset();
-    SetTraceSink({});
-    SetUiLanguageOverride(std::nullopt);
-    SetHidPlatform(nullptr);
     m_fake.reset();
     m_platform.reset();
-    SetClock(nullptr);
     std::filesystem::remove_all(m_dir);
   }
 
@@ -149,6 +144,8 @@ class AppUpdateTest : public ::testing::Test {
   static std::u16string Failure() { return LoadLocalText(TXT_UPDATE_FAILED) + u"\n"; }
 
   VirtualClock m_clock;
+
+  Seams m_seams;
   std::unique_ptr<VirtualHidPlatform> m_platform;
   std::unique_ptr<ProbeWindowSystem> m_fake;
   std::shared_ptr<VirtualRunningFirmware> m_fw;
@@ -666,22 +663,16 @@ TEST_F(AppUpdateTest, RandomMessagesKeepTheStateMachineSound) {
 class AppReadStepTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetClock(&m_clock);
-    SetHidPlatform(&m_platform);
-    SetTraceSink([this](const std::string& line) { m_traces.push_back(line); });
+    m_seams.platform = &m_platform;
+    m_seams.trace = [this](const std::string& line) { m_traces.push_back(line); };
     m_platform.Add({"/dev/hidraw3", 0x0483, 0x5750});
-    m_dlg = std::make_unique<CUpdateDlg>();
+    m_dlg = std::make_unique<CUpdateDlg>(m_seams);
     m_dlg->AttachWindow(&m_fake);
     m_dlg->m_bControlsReady = 1;
     ASSERT_EQ(m_dlg->m_Hid.DetectDevice(), 1);
     m_traces.clear();
   }
-  void TearDown() override {
-    m_dlg.reset();
-    SetTraceSink({});
-    SetHidPlatform(nullptr);
-    SetClock(nullptr);
-  }
+  void TearDown() override { m_dlg.reset(); }
   int ReadFailedReports() {
     int n = 0;
     for (const Bytes& report : m_platform.m_writes)
@@ -693,7 +684,8 @@ class AppReadStepTest : public ::testing::Test {
   }
 
   VirtualClock m_clock;
-  ScriptedHidPlatform m_platform;
+  ScriptedHidPlatform m_platform{&m_clock};
+  Seams m_seams;
   FakeWindowSystem m_fake;
   std::unique_ptr<CUpdateDlg> m_dlg;
   std::vector<std::string> m_traces;

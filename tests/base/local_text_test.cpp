@@ -16,11 +16,7 @@ namespace {
 
 class LocalTextTest : public ::testing::Test {
  protected:
-  void TearDown() override { SetUiLanguageOverride(std::nullopt); }
-  static std::u16string In(uint16_t language, int index) {
-    SetUiLanguageOverride(language);
-    return LoadLocalText(index);
-  }
+  static std::u16string In(uint16_t language, int index) { return LoadLocalText(index, language); }
 };
 
 const char16_t kEnglishInstructions[] =
@@ -159,12 +155,10 @@ class LocaleEnvironment : public ::testing::Test {
       const char* value = std::getenv(kNames[i]);
       m_saved[i] = value ? std::optional<std::string>(value) : std::nullopt;
     }
-    SetUiLanguageOverride(std::nullopt);
   }
   void TearDown() override {
     for (size_t i = 0; i < 3; ++i)
       Set(kNames[i], m_saved[i] ? m_saved[i]->c_str() : nullptr);
-    SetUiLanguageOverride(std::nullopt);
   }
   // nullptr removes the variable.
   static void Set(const char* name, const char* value) {
@@ -198,12 +192,6 @@ TEST_F(LocaleEnvironment, UserLanguageComesFromTheLocaleVariables) {
   SetAll(nullptr, nullptr, nullptr);
   EXPECT_EQ(UiLanguage(), LANG_EN_US);
   EXPECT_EQ(LoadLocalText(TXT_USB_UPDATE), u"USB Update");
-  // An installed override is answered instead of the variables.
-  SetAll("zh_CN.UTF-8", nullptr, nullptr);
-  SetUiLanguageOverride(LANG_EN_US);
-  EXPECT_EQ(UiLanguage(), LANG_EN_US);
-  SetUiLanguageOverride(std::nullopt);
-  EXPECT_EQ(UiLanguage(), LANG_ZH_CN);
 }
 
 #endif

@@ -67,15 +67,7 @@ class Window : public FakeWindowSystem {
 
 // One program run: the clock, the USB bus, the window, the controller and the dialog.
 struct Rig {
-  Rig() {
-    SetClock(&clock);
-    SetHidPlatform(&hid);
-  }
-  ~Rig() {
-    dlg.reset();
-    SetHidPlatform(nullptr);
-    SetClock(nullptr);
-  }
+  ~Rig() { dlg.reset(); }
   // Plugs a boot loader that holds an old firmware at its image base.
   void Plug(std::optional<uint32_t> deviceType = kDeviceType3009) {
     BootLoaderConfig config;
@@ -86,7 +78,7 @@ struct Rig {
   }
   void StartUp() {
     dlg.reset();
-    dlg = std::make_unique<CUpdateDlg>();
+    dlg = std::make_unique<CUpdateDlg>(Seams{&hid, QuietTraceSink(), LANG_EN_US});
     dlg->AttachWindow(&window);
     dlg->OnInitDialog();
   }
@@ -136,7 +128,7 @@ struct Rig {
   }
 
   VirtualClock clock;
-  VirtualHidPlatform hid;
+  VirtualHidPlatform hid{&clock};
   Window window;
   std::shared_ptr<VirtualBootLoader> loader;
   std::unique_ptr<CUpdateDlg> dlg;
@@ -185,8 +177,6 @@ struct Row {
 };
 
 TEST(BootFaultMatrix, EveryFaultEndsAsTheUserMustSeeIt) {
-  SetUiLanguageOverride(LANG_EN_US);
-  SetTraceSink([](const std::string&) {});
   std::filesystem::path folder =
       std::filesystem::temp_directory_path() / ("tarvix-boot-matrix-" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder);
@@ -362,8 +352,6 @@ TEST(BootFaultMatrix, EveryFaultEndsAsTheUserMustSeeIt) {
   std::fflush(stdout);
   std::error_code error;
   std::filesystem::remove_all(folder, error);
-  SetTraceSink({});
-  SetUiLanguageOverride(std::nullopt);
 }
 
 }  // namespace

@@ -48,10 +48,9 @@ class HookedWindow : public FakeWindowSystem {
 class BootUpdateTest : public ::testing::Test {
  public:
   void SetUp() override {
-    SetClock(&m_clock);
-    SetHidPlatform(&m_hid);
-    SetUiLanguageOverride(LANG_EN_US);
-    SetTraceSink([](const std::string&) {});
+    m_seams.platform = &m_hid;
+    m_seams.language = LANG_EN_US;
+    m_seams.trace = QuietTraceSink();
     m_folder = std::filesystem::temp_directory_path() /
                ("tarvix-boot-" + std::to_string(::getpid()) + "-" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -59,10 +58,6 @@ class BootUpdateTest : public ::testing::Test {
   }
   void TearDown() override {
     m_dlg.reset();
-    SetTraceSink({});
-    SetUiLanguageOverride(std::nullopt);
-    SetHidPlatform(nullptr);
-    SetClock(nullptr);
     std::error_code error;
     std::filesystem::remove_all(m_folder, error);
   }
@@ -74,7 +69,7 @@ class BootUpdateTest : public ::testing::Test {
     // The controller holds an old firmware, so a missing or misplaced erase shows as write faults.
     m_loader->Preload(m_loader->Layout().imageBase, MakeImage(kOldFirmwareSize, 77));
     m_hid.Plug(kPath, 0x7A3D, 0x3208, m_loader);
-    m_dlg = std::make_unique<CUpdateDlg>();
+    m_dlg = std::make_unique<CUpdateDlg>(m_seams);
     m_dlg->m_curDevVersion = VERSION_UNKNOWN;  // as start-up leaves it before the query
     m_dlg->AttachWindow(&m_window);
     m_dlg->m_bControlsReady = 1;
@@ -174,7 +169,9 @@ class BootUpdateTest : public ::testing::Test {
   }
 
   VirtualClock m_clock;
-  VirtualHidPlatform m_hid;
+
+  Seams m_seams;
+  VirtualHidPlatform m_hid{&m_clock};
   HookedWindow m_window;
   std::shared_ptr<VirtualBootLoader> m_loader;
   std::unique_ptr<CUpdateDlg> m_dlg;

@@ -14,8 +14,6 @@
 class ScriptedBootTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetClock(&m_clock);
-    SetHidPlatform(&m_platform);
     m_platform.Add({"/dev/hidraw0", 0x7A3D, 0x3208});
     ASSERT_EQ(m_dlg.m_Hid.DetectDevice(), 1);
     ASSERT_EQ(m_dlg.m_Hid.OpenHid(), 1);
@@ -24,11 +22,6 @@ class ScriptedBootTest : public ::testing::Test {
         0x08003400;     // as a 0x3009 boot loader's identification leaves it
     m_dlg.m_bStop = 1;  // as while no update runs
   }
-  void TearDown() override {
-    SetHidPlatform(nullptr);
-    SetClock(nullptr);
-  }
-
   // The boot loader's answer to command, with data at reply offset 18. Queued, it repeats the
   // fields of the request it answers.
   static std::vector<uint8_t> Reply(uint16_t command, std::vector<uint8_t> data = {}) {
@@ -58,6 +51,6 @@ class ScriptedBootTest : public ::testing::Test {
   }
 
   VirtualClock m_clock;
-  ScriptedHidPlatform m_platform;
-  CUpdateDlg m_dlg;
+  ScriptedHidPlatform m_platform{&m_clock};
+  CUpdateDlg m_dlg{Seams{&m_platform, QuietTraceSink(), LANG_EN_US}};
 };

@@ -28,16 +28,11 @@ class StatusMessagesTest : public ScriptedBootTest {
  protected:
   void SetUp() override {
     ScriptedBootTest::SetUp();
-    SetUiLanguageOverride(LANG_EN_US);
     m_dlg.AttachWindow(&m_window);
     m_dlg.m_app.m_pFirstMaskTable = m_firstTable;
     m_dlg.m_app.m_pSecondMaskTable = m_secondTable;
     m_dlg.m_bControlsReady = 1;
     m_dlg.m_curDevVersion = VERSION_UNKNOWN;
-  }
-  void TearDown() override {
-    SetUiLanguageOverride(std::nullopt);
-    ScriptedBootTest::TearDown();
   }
 
   bool MaskPrepared() const { return m_firstTable[0] == kMaskWordsLow[0]; }
@@ -155,7 +150,7 @@ TEST_F(StatusMessagesTest, FailedVersionReadShowsNothingAndKeepsTheUnknownVersio
 
 TEST_F(StatusMessagesTest, SuccessReportRaisesTheStopFlagThenShowsBoxLabelAndResetsProgress) {
   for (uint16_t language : {LANG_EN_US, LANG_ZH_CN}) {
-    SetUiLanguageOverride(language);
+    m_dlg.m_language = language;
     m_window.ClearRecords();
     m_window.ShowControl(IDC_DONE_LABEL, false);
     m_dlg.m_bStop = 0;

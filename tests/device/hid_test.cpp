@@ -15,17 +15,10 @@ using Interface = ScriptedHidPlatform::Interface;
 
 class HidTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SetHidPlatform(&m_platform);
-    SetTraceSink([this](const std::string& line) { m_traces.push_back(line); });
-  }
-  void TearDown() override {
-    SetTraceSink({});
-    SetHidPlatform(nullptr);
-  }
-
   ScriptedHidPlatform m_platform;
   std::vector<std::string> m_traces;
+  const Seams m_seams{
+      &m_platform, [this](const std::string& line) { m_traces.push_back(line); }, {}};
 };
 
 TEST_F(HidTest, FirstControllerInEnumerationOrderWinsWhateverItsIdentity) {
@@ -33,7 +26,7 @@ TEST_F(HidTest, FirstControllerInEnumerationOrderWinsWhateverItsIdentity) {
   m_platform.Add({"/dev/hidraw1", 0x1234, 0x0001});                          // foreign, openable
   m_platform.Add({"/dev/hidraw2", 0x7A3D, 0x3208});                          // boot loader
   m_platform.Add({"/dev/hidraw3", 0x0483, 0x5750});                          // running firmware
-  CHid hid;
+  CHid hid{m_seams};
   EXPECT_EQ(hid.DetectDevice(), 1);
   EXPECT_EQ(hid.m_DevicePath, u"/dev/hidraw2");
   EXPECT_EQ(hid.m_bBootMode.load(), 1);
@@ -52,22 +45,19 @@ TEST_F(HidTest, EachIdentitySetsTheBootModeFlag) {
   };
   for (Case c : {Case{0x0483, 0x5750, 0}, Case{0x7A3D, 0x5750, 0}, Case{0x7A3D, 0x3208, 1}}) {
     ScriptedHidPlatform platform;
-    SetHidPlatform(&platform);
     platform.Add({"/dev/hidraw5", c.vendor, c.product});
-    CHid hid;
+    CHid hid{{&platform, {}, {}}};
     hid.m_bBootMode = 1 - c.bootMode;
     EXPECT_EQ(hid.DetectDevice(), 1);
     EXPECT_EQ(hid.m_bBootMode.load(), c.bootMode) << std::hex << c.vendor << ":" << c.product;
   }
   // Near misses are not controllers.
   ScriptedHidPlatform platform;
-  SetHidPlatform(&platform);
   platform.Add({"/dev/hidraw6", 0x0483, 0x3208});
   platform.Add({"/dev/hidraw7", 0x7A3D, 0x5751});
-  CHid hid;
+  CHid hid{{&platform, {}, {}}};
   EXPECT_EQ(hid.DetectDevice(), 0);
   EXPECT_TRUE(platform.m_open.empty());
-  SetHidPlatform(&m_platform);
 }
 
 TEST_F(HidTest, UnreadableAttributesAndUnopenableInterfacesAreSkipped) {
@@ -75,7 +65,7 @@ TEST_F(HidTest, UnreadableAttributesAndUnopenableInterfacesAreSkipped) {
   m_platform.Add({"/dev/hidraw1", 0x7A3D, 0x5750, HidOpenResult::kAccessDenied});
   m_platform.Add({"/dev/hidraw2", 0x046D, 0xC52B, HidOpenResult::kAccessDenied});
   m_platform.Add({"/dev/hidraw3", 0x7A3D, 0x5750});
-  CHid hid;
+  CHid hid{m_seams};
   EXPECT_EQ(hid.DetectDevice(), 1);
   EXPECT_EQ(hid.m_DevicePath, u"/dev/hidraw3");
   EXPECT_TRUE(m_platform.m_open.empty());
@@ -87,7 +77,7 @@ TEST_F(HidTest, UnreadableAttributesAndUnopenableInterfacesAreSkipped) {
 
 TEST_F(HidTest, FailedDetectionKeepsPathAndModeButClearsFoundFlag) {
   m_platform.Add({"/dev/hidraw4", 0x7A3D, 0x3208});
-  CHid hid;
+  CHid hid{m_seams};
   ASSERT_EQ(hid.DetectDevice(), 1);
   m_platform.Remove("/dev/hidraw4");
   m_platform.Add({"/dev/hidraw9", 0x1111, 0x2222});
@@ -100,7 +90,7 @@ TEST_F(HidTest, FailedDetectionKeepsPathAndModeButClearsFoundFlag) {
 TEST_F(HidTest, NotificationIsRegisteredOnceWithTheWindowAndReleasedByTheDestructor) {
   FakeWindowSystem window;
   {
-    CHid hid;
+    CHid hid{m_seams};
     hid.m_hNotifyWnd = &window;
     hid.DetectDevice();
     hid.DetectDevice();
@@ -114,7 +104,7 @@ TEST_F(HidTest, NotificationIsRegisteredOnceWithTheWindowAndReleasedByTheDestruc
   // A failed registration is not tried again, and discovery keeps working.
   m_platform.m_canMonitor = false;
   m_platform.Add({"/dev/hidraw1", 0x0483, 0x5750});
-  CHid hid;
+  CHid hid{m_seams};
   EXPECT_EQ(hid.DetectDevice(), 1);
   EXPECT_EQ(hid.DetectDevice(), 1);
   EXPECT_EQ(m_platform.m_monitorsCreated, 2);
@@ -122,7 +112,7 @@ TEST_F(HidTest, NotificationIsRegisteredOnceWithTheWindowAndReleasedByTheDestruc
 }
 
 TEST_F(HidTest, BeforeOpenWritesFailAndReadsAnswerAbandonedAtOnce) {
-  CHid hid;
+  CHid hid{m_seams};
   EXPECT_EQ(hid.m_hWriteHandle, INVALID_HANDLE_VALUE);
   EXPECT_EQ(hid.m_hReadHandle, INVALID_HANDLE_VALUE);
   EXPECT_EQ(hid.m_nReadTimeout.load(), 10u);
@@ -141,7 +131,7 @@ TEST_F(HidTest, BeforeOpenWritesFailAndReadsAnswerAbandonedAtOnce) {
 
 TEST_F(HidTest, OpenHidOpensTwoHandlesClosesEarlierOnesAndSetsTheTimeout) {
   m_platform.Add({"/dev/hidraw1", 0x0483, 0x5750});
-  CHid hid;
+  CHid hid{m_seams};
   ASSERT_EQ(hid.DetectDevice(), 1);
   hid.SetReadTimeout(10);
   ASSERT_EQ(hid.OpenHid(), 1);
@@ -167,7 +157,7 @@ class OpenHidTest : public HidTest {
     ASSERT_EQ(m_hid.DetectDevice(), 1);
     ASSERT_EQ(m_hid.OpenHid(), 1);
   }
-  CHid m_hid;
+  CHid m_hid{m_seams};
 };
 
 TEST_F(OpenHidTest, ShortWriteResendsThePreviousReportsTail) {

@@ -14,21 +14,15 @@
 
 class EmulatorTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SetClock(&m_clock);
-    SetHidPlatform(&m_platform);
-  }
   void TearDown() override {
-    m_hid.reset();  // closes its handles while the platform is still installed
-    SetHidPlatform(nullptr);
-    SetClock(nullptr);
+    m_hid.reset();  // closes its handles while the platform is still there
   }
 
   // Plugs a model and opens the link on it with the given read time-out.
   void Attach(const std::string& path, uint16_t vendorId, uint16_t productId,
               std::shared_ptr<VirtualController> model, uint32_t timeoutMs = 10) {
     m_platform.Plug(path, vendorId, productId, std::move(model));
-    m_hid = std::make_unique<CHid>();
+    m_hid = std::make_unique<CHid>(Seams{&m_platform, {}, {}});
     ASSERT_EQ(m_hid->DetectDevice(), 1);
     ASSERT_EQ(m_hid->OpenHid(), 1);
     m_hid->SetReadTimeout(timeoutMs);
@@ -46,7 +40,7 @@ class EmulatorTest : public ::testing::Test {
   uint64_t Now() { return m_clock.NowMs(); }
 
   VirtualClock m_clock;
-  VirtualHidPlatform m_platform;
+  VirtualHidPlatform m_platform{&m_clock};
   std::unique_ptr<CHid> m_hid;
 };
 

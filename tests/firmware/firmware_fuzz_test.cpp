@@ -86,14 +86,6 @@ std::vector<uint8_t> RandomFile(std::mt19937& random) {
 // The selection test changes process globals; they are put back whatever way a test ends.
 class FirmwareFuzzTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SetTraceSink([](const std::string&) {});
-    SetUiLanguageOverride(LANG_EN_US);
-  }
-  void TearDown() override {
-    SetUiLanguageOverride(std::nullopt);
-    SetTraceSink({});
-  }
 };
 
 TEST_F(FirmwareFuzzTest, RandomAndMutatedFilesEndAndAgreeWithTheModel) {
@@ -115,7 +107,7 @@ TEST_F(FirmwareFuzzTest, RandomAndMutatedFilesEndAndAgreeWithTheModel) {
 TEST_F(FirmwareFuzzTest, SelectionAcceptsOnlyWholeImages) {
   TempFolder folder;
   FakeWindowSystem window;
-  CUpdateDlg dlg;
+  CUpdateDlg dlg({nullptr, QuietTraceSink(), LANG_EN_US});
   dlg.AttachWindow(&window);
   std::mt19937 random(7);
   int accepted = 0;

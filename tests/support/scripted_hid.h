@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
+
 #include "device/hid_platform.h"
 
 class ScriptedMonitor : public IDeviceMonitor {
@@ -17,6 +19,10 @@ class ScriptedMonitor : public IDeviceMonitor {
 
 class ScriptedHidPlatform : public IHidPlatform {
  public:
+  // clock: the time the reads pass in (a test's virtual clock); null: the system's.
+  explicit ScriptedHidPlatform(IClock* clock = nullptr) : m_pClock(clock) {}
+  IClock& Clock() override { return m_pClock ? *m_pClock : TheSystemClock(); }
+  IClock* m_pClock;
   struct Interface {
     std::string path;
     uint16_t vendorId = 0;

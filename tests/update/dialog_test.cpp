@@ -24,20 +24,15 @@ constexpr char kPath[] = "/dev/hidraw-virtual0";
 class DialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetClock(&m_clock);
-    SetHidPlatform(&m_platform);
-    SetUiLanguageOverride(LANG_EN_US);
-    SetTraceSink([](const std::string&) {});
-    m_dlg = std::make_unique<CUpdateDlg>();
+    m_seams.platform = &m_platform;
+    m_seams.language = LANG_EN_US;
+    m_seams.trace = QuietTraceSink();
+    m_dlg = std::make_unique<CUpdateDlg>(m_seams);
     m_dlg->AttachWindow(&m_window);
   }
   void TearDown() override {
     m_dlg.reset();
     // The mask tables are process globals: the next test starts from the stored words again.
-    SetTraceSink({});
-    SetUiLanguageOverride(std::nullopt);
-    SetHidPlatform(nullptr);
-    SetClock(nullptr);
   }
   void PlugRunningFirmware(uint32_t version) {
     RunningFirmwareConfig config;
@@ -53,7 +48,9 @@ class DialogTest : public ::testing::Test {
   }
 
   VirtualClock m_clock;
-  VirtualHidPlatform m_platform;
+
+  Seams m_seams;
+  VirtualHidPlatform m_platform{&m_clock};
   FakeWindowSystem m_window;
   std::shared_ptr<VirtualRunningFirmware> m_firmware;
   std::unique_ptr<CUpdateDlg> m_dlg;

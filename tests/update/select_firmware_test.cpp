@@ -24,8 +24,6 @@ namespace {
 class SelectFirmwareTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetUiLanguageOverride(LANG_EN_US);
-    SetTraceSink([this](const std::string& line) { m_traces.push_back(line); });
     m_dlg.AttachWindow(&m_window);
     m_dlg.m_Hid.SetReadTimeout(200);
     m_dlg.m_Hid.m_bBootMode = 1;
@@ -33,10 +31,6 @@ class SelectFirmwareTest : public ::testing::Test {
     m_dlg.m_boot.m_nBootBaseAddress = 0x08003400;  // the layout of device type 0x3009
     m_dlg.m_curDevVersion = 130;
     m_dlg.m_app.m_nUpdateState = STATE_IDLE;
-  }
-  void TearDown() override {
-    SetTraceSink({});
-    SetUiLanguageOverride(std::nullopt);
   }
 
   // Picks the file in the dialog and answers the confirmation box; answers the selection's result.
@@ -69,8 +63,9 @@ class SelectFirmwareTest : public ::testing::Test {
 
   TempFolder m_folder;
   FakeWindowSystem m_window;
-  CUpdateDlg m_dlg;
   std::vector<std::string> m_traces;
+  CUpdateDlg m_dlg{
+      Seams{nullptr, [this](const std::string& line) { m_traces.push_back(line); }, LANG_EN_US}};
 };
 
 TEST_F(SelectFirmwareTest, DialogGetsTheFilterAndTheCurrentFolderAndCancelShowsNothing) {
@@ -81,7 +76,7 @@ TEST_F(SelectFirmwareTest, DialogGetsTheFilterAndTheCurrentFolderAndCancelShowsN
             Utf8ToUtf16(std::filesystem::current_path().string()));
   EXPECT_TRUE(m_window.Boxes().empty());
 
-  SetUiLanguageOverride(LANG_ZH_CN);
+  m_dlg.m_language = LANG_ZH_CN;
   m_dlg.SelectFirmwareFile();
   EXPECT_EQ(m_window.FileDialogs()[1].filter, u"文件类型中显示的内容(*.dat)|*.dat||");
 }
@@ -159,7 +154,7 @@ TEST_F(SelectFirmwareTest, FourConfirmationFormatsInBothLanguages) {
         "f.dat", BuildDat({{.version = c.version, .beta = c.beta, .image = MakeImage(64)}}));
     m_dlg.m_curDevVersion = c.device;
     for (uint16_t language : {LANG_EN_US, LANG_ZH_CN}) {
-      SetUiLanguageOverride(language);
+      m_dlg.m_language = language;
       m_window.ClearRecords();
       EXPECT_EQ(Select(path, IDCANCEL), 0);
       ASSERT_EQ(m_window.Boxes().size(), 1u);

@@ -80,7 +80,8 @@ int ChooseControllers(const Cli& cli, const CommandLine& line, std::vector<std::
     paths->push_back(device->second);
     return kExitOk;
   }
-  std::vector<ControllerInterface> controllers = ListControllers();
+  std::vector<ControllerInterface> controllers =
+      cli.platform ? ListControllers(*cli.platform) : std::vector<ControllerInterface>{};
   for (const ControllerInterface& c : controllers)
     paths->push_back(c.path);
   if (paths->empty())
@@ -122,5 +123,6 @@ TerminalOptions TerminalFor(const Cli& cli, const CommandLine& line, bool shared
   options.drawBar = cli.env.outIsTerminal && !shared;
   options.outputMutex = &cli.outputMutex;
   options.stopsAsked = cli.env.stopsAsked;
+  options.seams = {cli.platform, cli.trace, cli.env.language};
   return options;
 }

@@ -39,6 +39,10 @@ struct Cli {
   std::ostream& err;
   // Held while a line goes out: controllers updated at once write to the same streams.
   std::mutex& outputMutex;
+  // The controllers this run talks to (env.platform, or the --virtual ones) and where the core's
+  // trace goes.
+  IHidPlatform* platform = nullptr;
+  TraceSink trace;
   // One line on stderr ("tarvix-flash: what: why"); answers code.
   int Fail(int code, const std::string& line) const;
 };

@@ -10,7 +10,7 @@
 ControllerSession::ControllerSession(const std::string& path, const TerminalOptions& options)
     : m_path(path),
       m_pWindow(std::make_unique<TerminalWindowSystem>(options, path)),
-      m_pDlg(std::make_unique<CUpdateDlg>()),
+      m_pDlg(std::make_unique<CUpdateDlg>(options.seams)),
       m_window(*m_pWindow),
       m_dlg(*m_pDlg) {
   m_dlg.m_Hid.m_PinnedPath = Utf8ToUtf16(path);

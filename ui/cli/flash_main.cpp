@@ -69,7 +69,7 @@ bool PlugVirtualControllers(const std::string& modes, VirtualHidPlatform& platfo
   return index > 0;
 }
 
-int Dispatch(const Cli& cli, std::vector<std::string> args) {
+int Dispatch(Cli& cli, std::vector<std::string> args) {
   std::string virtualModes;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] != "--virtual")
@@ -100,27 +100,20 @@ int Dispatch(const Cli& cli, std::vector<std::string> args) {
 
   std::unique_ptr<VirtualHidPlatform> virtualPlatform;
   if (!virtualModes.empty()) {
-    virtualPlatform = std::make_unique<VirtualHidPlatform>();
+    virtualPlatform = std::make_unique<VirtualHidPlatform>(cli.env.clock);
     if (!PlugVirtualControllers(virtualModes, *virtualPlatform, cli.env.virtualLatencyMs))
       return cli.Fail(kExitRefused, "--virtual takes boot, app or a list of them: boot,app,boot");
   }
-  SetHidPlatform(virtualPlatform ? virtualPlatform.get() : cli.env.platform);
-  int exitCode = command->run(cli, line);
-  SetHidPlatform(nullptr);
-  return exitCode;
+  cli.platform = virtualPlatform ? virtualPlatform.get() : cli.env.platform;
+  return command->run(cli, line);
 }
 
 }  // namespace
 
 int FlashMain(int argc, char** argv, const FlashEnv& env) {
   std::mutex outputMutex;
-  Cli cli{env, *env.out, *env.err, outputMutex};
+  Cli cli{env,         *env.out, *env.err,
+          outputMutex, nullptr,  env.keepTraces ? TraceSink{} : QuietTraceSink()};
   g_bInterrupted = 0;
-  SetClock(env.clock);
-  if (!env.keepTraces)
-    SetTraceSink([](const std::string&) {});
-  int exitCode = Dispatch(cli, std::vector<std::string>(argv + 1, argv + argc));
-  SetTraceSink({});
-  SetClock(nullptr);
-  return exitCode;
+  return Dispatch(cli, std::vector<std::string>(argv + 1, argv + argc));
 }

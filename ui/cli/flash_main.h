@@ -6,21 +6,23 @@
 #include <atomic>
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 
 class IClock;
 class IHidPlatform;
 
 struct FlashEnv {
   IHidPlatform* platform = nullptr;  // the real controllers; --virtual attaches its own
-  IClock* clock = nullptr;           // null: the system clock
+  IClock* clock = nullptr;           // of the --virtual controllers; null: the system clock
   std::ostream* out = nullptr;
   std::ostream* err = nullptr;
   std::istream* in = nullptr;
-  int inFd = -1;                  // when >= 0, answers are read from it (Ctrl-C is seen meanwhile)
-  bool inIsTerminal = false;      // the confirmation can be asked
-  bool outIsTerminal = false;     // the progress is a bar redrawn in place
-  bool keepTraces = false;        // the core's trace lines go to stderr (TARVIX_TRACE)
-  uint32_t virtualLatencyMs = 1;  // --virtual: one USB frame per reply
+  int inFd = -1;               // when >= 0, answers are read from it (Ctrl-C is seen meanwhile)
+  bool inIsTerminal = false;   // the confirmation can be asked
+  bool outIsTerminal = false;  // the progress is a bar redrawn in place
+  bool keepTraces = false;     // the core's trace lines go to stderr (TARVIX_TRACE)
+  std::optional<uint16_t> language;  // of the dialog's texts; unset: the user's
+  uint32_t virtualLatencyMs = 1;     // --virtual: one USB frame per reply
   // Counts the updates a signal has asked to stop, once each has been asked (null: not counted),
   // for whoever must wait until a stop has taken effect.
   std::atomic<int>* stopsAsked = nullptr;

@@ -13,12 +13,12 @@ struct Listed {
   uint32_t version = VERSION_UNKNOWN;
   uint32_t deviceType = 0;
   BootLayout layout{};
+  std::string openText;  // OpenResultText of itf.openResult
 };
 
 // "cannot be opened", with the reason when there is one to give; "busy: ..." for a controller
 // another program is talking to.
-std::string OpenProblem(HidOpenResult result) {
-  std::string reason = OpenResultText(result);
+std::string OpenProblem(HidOpenResult result, const std::string& reason) {
   if (result == HidOpenResult::kBusy || reason == "cannot be opened")
     return reason;
   return "cannot be opened: " + reason;
@@ -41,7 +41,7 @@ void PrintText(const Cli& cli, const Listed& c) {
   cli.out << c.itf.path << "  " << Identity(c.itf) << "  "
           << (c.itf.bootMode ? "boot loader" : "running firmware") << "\n";
   if (c.itf.openResult != HidOpenResult::kOk) {
-    cli.out << "  " << OpenProblem(c.itf.openResult) << "\n";
+    cli.out << "  " << OpenProblem(c.itf.openResult, c.openText) << "\n";
     return;
   }
   cli.out << "  version      " << VersionText(c.version) << "\n";
@@ -58,7 +58,7 @@ std::string Json(const Listed& c) {
        << ", \"identity\": " << JsonString(Identity(c.itf))
        << ", \"mode\": " << JsonString(c.itf.bootMode ? "boot" : "app");
   if (c.itf.openResult != HidOpenResult::kOk) {
-    json << ", \"error\": " << JsonString(OpenResultText(c.itf.openResult)) << "}";
+    json << ", \"error\": " << JsonString(c.openText) << "}";
     return json.str();
   }
   bool known = c.version != VERSION_UNKNOWN;
@@ -77,11 +77,16 @@ int RunList(const Cli& cli, const CommandLine& line) {
   std::vector<Listed> listed;
   int exitCode = kExitOk;
   int usable = 0;
-  for (const ControllerInterface& itf : ListControllers()) {
-    Listed c{itf};
+  const std::vector<ControllerInterface> controllers =
+      cli.platform ? ListControllers(*cli.platform) : std::vector<ControllerInterface>{};
+  for (const ControllerInterface& itf : controllers) {
+    Listed c{itf, VERSION_UNKNOWN, 0, {}, OpenResultText(itf.openResult, cli.platform)};
     if (itf.openResult == HidOpenResult::kOk) {
-      TerminalOptions quiet{&cli.out, nullptr, cli.env.in};
+      TerminalOptions quiet;
+      quiet.out = &cli.out;
+      quiet.in = cli.env.in;
       quiet.outputMutex = &cli.outputMutex;
+      quiet.seams = {cli.platform, cli.trace, cli.env.language};
       ControllerSession session(itf.path, quiet);
       if (session.Open()) {
         c.version = session.Version();
@@ -91,6 +96,7 @@ int RunList(const Cli& cli, const CommandLine& line) {
                     session.m_dlg.m_boot.m_nBootIdAddress};
       } else {
         c.itf.openResult = session.m_dlg.m_Hid.m_nLastOpenResult;  // gone since the listing
+        c.openText = OpenResultText(c.itf.openResult, cli.platform);
       }
     }
     if (c.itf.openResult == HidOpenResult::kOk || c.itf.openResult == HidOpenResult::kBusy)
@@ -100,8 +106,7 @@ int RunList(const Cli& cli, const CommandLine& line) {
       // fails to open for another reason is told, and counts as missing only when none listed.
       bool denied = c.itf.openResult == HidOpenResult::kAccessDenied;
       cli.Fail(kExitOk,
-               itf.path + ": " +
-                   (denied ? OpenResultText(c.itf.openResult) : OpenProblem(c.itf.openResult)));
+               itf.path + ": " + (denied ? c.openText : OpenProblem(c.itf.openResult, c.openText)));
       if (denied)
         exitCode = kExitNoAccess;
     }

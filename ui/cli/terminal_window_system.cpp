@@ -225,7 +225,7 @@ void TerminalWindowSystem::CloseWorkerDialogs() {
 
 void TerminalWindowSystem::StartTimer(int id, unsigned intervalMs) {
   std::lock_guard lock(m_mutex);
-  m_timers[id] = {intervalMs, GetClock().NowMs() + intervalMs};
+  m_timers[id] = {intervalMs, Clock().NowMs() + intervalMs};
 }
 
 void TerminalWindowSystem::StopTimer(int id) {
@@ -277,7 +277,7 @@ void TerminalWindowSystem::RunUpdateEvents(CUpdateDlg& dlg) {
       continue;
     }
     auto due = m_timers.begin();
-    if (due != m_timers.end() && GetClock().NowMs() >= due->second.second) {
+    if (due != m_timers.end() && Clock().NowMs() >= due->second.second) {
       int id = due->first;
       due->second.second += due->second.first;
       run([&] { dlg.OnTimer(id); });

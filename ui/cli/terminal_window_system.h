@@ -6,6 +6,8 @@
 // is the one that reads the terminal and sees Ctrl-C, while the update thread waits for the answer.
 #pragma once
 
+#include "device/hid.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -46,6 +48,8 @@ struct TerminalOptions {
   std::atomic<int>* stopsAsked = nullptr;  // FlashEnv::stopsAsked
   // The lock of the output and the bar, shared by the sessions that write to one terminal.
   std::mutex* outputMutex = nullptr;
+  // What the dialog runs on (its platform's clock is the terminal's too).
+  Seams seams;
 };
 
 class TerminalWindowSystem : public IWindowSystem {
@@ -95,6 +99,9 @@ class TerminalWindowSystem : public IWindowSystem {
   void Wake();
 
  private:
+  IClock& Clock() const {
+    return m_options.seams.platform ? m_options.seams.platform->Clock() : TheSystemClock();
+  }
   struct BoxRequest {
     std::u16string text;
     unsigned type;

@@ -14,10 +14,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("tarvix-update"));
   QGuiApplication::setDesktopFileName(QStringLiteral("tarvix-update"));
 
-  KeepTracesOnlyWhenRequested("tarvix-update");
   HidapiPlatform platform;
-  SetHidPlatform(&platform);
+  theApp.m_seams = {&platform, WindowProgramTraceSink("tarvix-update"), {}};
   theApp.InitInstance();
-  SetHidPlatform(nullptr);
   return 0;
 }

@@ -29,7 +29,7 @@ int DoModal(CUpdateDlg& dlg, const std::function<void(CUpdateWindow&)>& prepare)
 }
 
 int CUpdateApp::InitInstance() {
-  CUpdateDlg dlg;
+  CUpdateDlg dlg(m_seams);
   DoModal(dlg);
   TellLastUpdate("tarvix-update", dlg);
   return 0;

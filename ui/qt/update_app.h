@@ -3,6 +3,8 @@
 
 #include <functional>
 
+#include "device/hid.h"
+
 class CUpdateDlg;
 class CUpdateWindow;
 
@@ -12,6 +14,8 @@ class CUpdateApp {
   // Runs the whole program: constructs the dialog and runs it modally. Answers 0 (FALSE): nothing
   // runs after it. A QApplication must exist.
   virtual int InitInstance();
+  // What the dialog runs on; main() fills it before InitInstance.
+  Seams m_seams;
 };
 
 // Runs a dialog modally: creates its window, hands the dialog its window system, runs

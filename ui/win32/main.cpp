@@ -15,10 +15,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
 
-  KeepTracesOnlyWhenRequested("tarvix-update");
   Win32HidPlatform platform;
-  SetHidPlatform(&platform);
-  CUpdateDlg dlg;
+  CUpdateDlg dlg({&platform, WindowProgramTraceSink("tarvix-update"), {}});
   bool ran = false;
   {
     Win32UpdateWindow window(&dlg);
@@ -33,6 +31,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   std::string line = LastUpdateLine("tarvix-update", dlg.m_lastResult);
   if (!line.empty())
     std::fprintf(stderr, "%s\n", line.c_str());
-  SetHidPlatform(nullptr);
   return ran ? 0 : 1;  // no window (traced): an error
 }

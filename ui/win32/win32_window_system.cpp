@@ -26,11 +26,11 @@ std::wstring Wide(const std::u16string& text) {
 }
 
 // A trace of what the user is shown (a box's text on one line).
-void TraceBox(const std::u16string& caption, const std::u16string& text) {
+void TraceBox(const TraceSink& sink, const std::u16string& caption, const std::u16string& text) {
   std::string line = Utf16ToUtf8(text);
   std::replace(line.begin(), line.end(), '\r', ' ');
   std::replace(line.begin(), line.end(), '\n', ' ');
-  Trace("message box \"%s\": %s\n", Utf16ToUtf8(caption).c_str(), line.c_str());
+  TraceTo(sink, "message box \"%s\": %s\n", Utf16ToUtf8(caption).c_str(), line.c_str());
 }
 
 }  // namespace
@@ -69,7 +69,7 @@ Win32WindowSystem::Win32WindowSystem() : m_nUiThread(::GetCurrentThreadId()) {
   m_hMessages = ::CreateWindowExW(0, kMessageWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   instance, this);
   if (m_hMessages == nullptr)
-    Trace("could not create the message window (error %lu)\n", ::GetLastError());
+    TraceTo({}, "could not create the message window (error %lu)\n", ::GetLastError());
 }
 
 Win32WindowSystem::~Win32WindowSystem() {
@@ -87,6 +87,10 @@ void Win32WindowSystem::Attach(HWND dialog, CUpdateDlg* dlg, std::function<void(
   m_hDialog = dialog;
   m_pDlg = dlg;
   m_endDialog = std::move(endDialog);
+}
+
+TraceSink Win32WindowSystem::DialogTraceSink() const {
+  return m_pDlg ? m_pDlg->m_Hid.TraceSinkOf() : TraceSink{};
 }
 
 void Win32WindowSystem::Detach() {
@@ -255,7 +259,7 @@ int Win32WindowSystem::ExecBox(const std::u16string& text, const std::u16string&
                                unsigned type, bool fromWorker) {
   const bool okCancel = type == MB_OKCANCEL;
   const int escapeAnswer = okCancel ? IDCANCEL : IDOK;
-  TraceBox(caption, text);
+  TraceBox(DialogTraceSink(), caption, text);
   m_nWorkerDialogs += fromWorker ? 1 : 0;
   int result = ::MessageBoxW(m_hDialog, Wide(text).c_str(), Wide(caption).c_str(),
                              (okCancel ? MB_OKCANCEL : MB_OK) | MB_SETFOREGROUND);
@@ -297,7 +301,7 @@ bool Win32WindowSystem::ExecFileDialog(const std::u16string& filter,
   dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
   dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY |
                  OFN_NOCHANGEDIR | OFN_ENABLESIZING;
-  Trace("open-file dialog in %s\n", Utf16ToUtf8(initialFolder).c_str());
+  TraceTo(DialogTraceSink(), "open-file dialog in %s\n", Utf16ToUtf8(initialFolder).c_str());
   m_nWorkerDialogs += fromWorker ? 1 : 0;
   BOOL ok = ::GetOpenFileNameW(&dialog);
   m_nWorkerDialogs -= fromWorker ? 1 : 0;

@@ -8,6 +8,8 @@
 // everything posted before it, so nothing posted before a box lands after it.
 #pragma once
 
+#include "base/trace.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -77,6 +79,8 @@ class Win32WindowSystem : public IWindowSystem {
   HWND m_hMessages = nullptr;  // message-only window: posted calls, notices, worker end, timers
   HWND m_hDialog = nullptr;
   CUpdateDlg* m_pDlg = nullptr;
+  // The trace of the attached dialog's link (stderr before one is attached).
+  TraceSink DialogTraceSink() const;
   std::function<void()> m_endDialog;
   std::set<IDeviceMonitor*> m_wakingMonitors;  // monitors that wake us from their thread
   std::set<IDeviceMonitor*> m_windowMonitors;  // monitors registered for the dialog's notices

@@ -15,16 +15,10 @@ const std::wstring kController = L"\\\\?\\hid#vid_7a3d&pid_3208#7&2f1e&0&0000";
 class Win32HidTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetHidPlatform(&m_platform);
-    SetTraceSink([this](const std::string& line) { m_traces.push_back(line); });
     // As under Wine: its virtual mouse and keyboard come first; the keyboard is the system's.
     m_system.m_interfaces = {{L"\\\\?\\hid#vid_845e&pid_0001#mouse", 0x845E, 0x0001},
                              {L"\\\\?\\hid#vid_845e&pid_0002#keyboard", 0x845E, 0x0002, false},
                              {kController, 0x7A3D, 0x3208}};
-  }
-  void TearDown() override {
-    SetTraceSink({});
-    SetHidPlatform(nullptr);
   }
   FakeHidInterface& Controller() { return m_system.m_interfaces[2]; }
   void Open(CHid& hid) {
@@ -35,13 +29,15 @@ class Win32HidTest : public ::testing::Test {
   FakeWin32System m_system;
   Win32HidPlatform m_platform{m_system.m_api};
   std::vector<std::string> m_traces;
+  const Seams m_seams{
+      &m_platform, [this](const std::string& line) { m_traces.push_back(line); }, {}};
 };
 
 TEST_F(Win32HidTest, ForeignDevicesComeFirstAndTheControllerIsFoundByItsIdentity) {
   std::vector<HidInterfaceInfo> list = m_platform.Enumerate();
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(list[1].productId, 0x0002);  // asked without access rights
-  CHid hid;
+  CHid hid{m_seams};
   EXPECT_EQ(hid.DetectDevice(), 1);
   EXPECT_EQ(hid.m_DevicePath, std::u16string(kController.begin(), kController.end()));
   EXPECT_EQ(hid.m_bBootMode.load(), 1);
@@ -55,7 +51,7 @@ TEST_F(Win32HidTest, AccessRefusedIsReportedAsOnLinux) {
   HidOpenResult result = HidOpenResult::kOk;
   EXPECT_EQ(m_platform.Open("\\\\?\\hid#vid_7a3d&pid_3208#7&2f1e&0&0000", &result), kNoHidHandle);
   EXPECT_EQ(result, HidOpenResult::kAccessDenied);
-  CHid hid;
+  CHid hid{m_seams};
   EXPECT_EQ(hid.DetectDevice(), 0);
   // Only the controller is worth a line; the keyboard refused as well, silently.
   ASSERT_EQ(m_traces.size(), 1u);
@@ -89,7 +85,7 @@ TEST_F(Win32HidTest, ReadsAnswerAReportATimeOutOrAFailure) {
     Controller().unplugDuringRead = c.unplug;
     m_system.m_waits.clear();
     m_system.m_cancels = 0;
-    CHid hid;
+    CHid hid{m_seams};
     Open(hid);
     std::vector<uint8_t> in = untouched;
     EXPECT_EQ(hid.ReadHid(in.data(), 64), c.answer);
@@ -103,7 +99,7 @@ TEST_F(Win32HidTest, ReadsAnswerAReportATimeOutOrAFailure) {
 }
 
 TEST_F(Win32HidTest, AWriteSendsTheWhole65ByteReportWithIdZero) {
-  CHid hid;
+  CHid hid{m_seams};
   Open(hid);
   const uint8_t bytes[] = {0x11, 0x22, 0x33};
   EXPECT_EQ(hid.WriteHid(bytes, 3), 1);

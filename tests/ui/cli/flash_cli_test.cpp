@@ -49,7 +49,7 @@ thread_local std::function<void()> t_afterReport;
 // (a system call that hangs): the first presses Ctrl-C, and the virtual clock goes on meanwhile.
 class TestBus : public VirtualHidPlatform {
  public:
-  explicit TestBus(VirtualClock& clock) : m_clock(clock) {}
+  explicit TestBus(VirtualClock& clock) : VirtualHidPlatform(&clock), m_clock(clock) {}
   bool Write(HidHandle handle, const uint8_t* report, size_t length) override {
     bool written = VirtualHidPlatform::Write(handle, report, length);
     if (auto after = std::exchange(t_afterReport, nullptr))
@@ -98,15 +98,19 @@ void StopHere(int signal, int sessions = 1) {
 
 class FlashCliTest : public ::testing::Test {
  protected:
-  void SetUp() override { SetUiLanguageOverride(LANG_EN_US); }
-  void TearDown() override { SetUiLanguageOverride(std::nullopt); }
   int Run(std::vector<std::string> args, const std::string& input = "") {
     args.insert(args.begin(), "tarvix-flash");
     std::vector<char*> argv;
     for (std::string& arg : args)
       argv.push_back(arg.data());
     m_in.str(input);
-    FlashEnv env{&m_platform, &m_clock, &m_out, &m_err, &m_in};
+    FlashEnv env;
+    env.platform = &m_platform;
+    env.clock = &m_clock;
+    env.out = &m_out;
+    env.err = &m_err;
+    env.in = &m_in;
+    env.language = m_language;
     env.inIsTerminal = m_bTerminal;
     env.outIsTerminal = m_bTerminal;
     env.stopsAsked = &g_stopsAsked;
@@ -129,6 +133,7 @@ class FlashCliTest : public ::testing::Test {
   std::string Err() { return m_err.str(); }
 
   VirtualClock m_clock;
+  std::optional<uint16_t> m_language = LANG_EN_US;  // of the dialog's texts
   TestBus m_platform{m_clock};
   TempFolder m_folder;
   std::ostringstream m_out, m_err;
@@ -581,7 +586,7 @@ TEST_F(FlashCliTest, AWorkerStuckAfterAStopIsLeftBehindWithoutEndingTheProgram) 
 }
 
 TEST_F(FlashCliTest, TheDialogsTextsComeInTheUsersLanguage) {
-  SetUiLanguageOverride(LANG_ZH_CN);
+  m_language = LANG_ZH_CN;
   PlugApp(kBoot0);
   ASSERT_EQ(Run({"flash", Sample(), "--yes"}), 0) << Err();
   EXPECT_NE(Out().find("virtual0: 升级新固件 2.00 当前版本为 1.37 (--yes)\n"), std::string::npos)

@@ -19,11 +19,10 @@ bool WaitUntil(const std::function<bool()>& done, int boundMs) {
 
 void GuiTest::SetUp() {
   ASSERT_TRUE(m_dir.isValid());
-  SetClock(&m_clock);
-  SetHidPlatform(&m_platform);
-  SetUiLanguageOverride(LANG_EN_US);
-  SetTraceSink([](const std::string&) {});
-  m_dlg = std::make_unique<CUpdateDlg>();
+  m_seams.platform = &m_platform;
+  m_seams.language = LANG_EN_US;
+  m_seams.trace = QuietTraceSink();
+  m_dlg = std::make_unique<CUpdateDlg>(m_seams);
 }
 
 void GuiTest::TearDown() {
@@ -32,10 +31,6 @@ void GuiTest::TearDown() {
     m_window.reset();
   }
   m_dlg.reset();
-  SetTraceSink({});
-  SetUiLanguageOverride(std::nullopt);
-  SetHidPlatform(nullptr);
-  SetClock(nullptr);
 }
 
 void GuiTest::OpenWindow() {

@@ -62,7 +62,8 @@ class GuiTest : public ::testing::Test {
   }
 
   VirtualClock m_clock;
-  VirtualHidPlatform m_platform;
+  VirtualHidPlatform m_platform{&m_clock};
+  Seams m_seams;
   ScriptedAnswers m_answers;
   QTemporaryDir m_dir;
   std::unique_ptr<CUpdateDlg> m_dlg;

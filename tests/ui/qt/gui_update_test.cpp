@@ -240,13 +240,13 @@ TEST_F(UpdateTest, WritesScreenshotsOfTheIdleUpdatingAndDoneStates) {
   for (uint16_t language : {LANG_EN_US, LANG_ZH_CN}) {
     SCOPED_TRACE(language);
     const QString suffix = language == LANG_ZH_CN ? QStringLiteral("-zh") : QString();
-    SetUiLanguageOverride(language);
+    m_seams.language = language;
     // A fresh start for each language: the window goes before its dialog.
     if (m_window) {
       m_window->Shutdown();
       m_window.reset();
     }
-    m_dlg = std::make_unique<CUpdateDlg>();
+    m_dlg = std::make_unique<CUpdateDlg>(m_seams);
     m_platform.Unplug(kPath0);
     auto loader = PlugBootLoader();
     OpenWindow();

@@ -84,7 +84,7 @@ TEST_F(WindowTest, RemovalWhileAControllerIsStillFoundChangesNothing) {
 }
 
 TEST_F(WindowTest, ShowsTheChineseTextsUnderAChineseInterfaceLanguage) {
-  SetUiLanguageOverride(LANG_ZH_CN);
+  m_dlg->m_language = LANG_ZH_CN;
   PlugBootLoader();
   OpenWindow();
   EXPECT_EQ(Button()->text(), QString::fromUtf8("USB 升级"));

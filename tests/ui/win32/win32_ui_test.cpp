@@ -17,18 +17,16 @@ namespace {
 TEST(Win32Resources, TheStringTableHoldsTheTextsOfBothLanguages) {
   HINSTANCE instance = ::GetModuleHandleW(nullptr);
   for (uint16_t language : {LANG_EN_US, LANG_ZH_CN}) {
-    SetUiLanguageOverride(language);
     const UINT first = language == LANG_ZH_CN ? 129 : 238;
     for (int index = TXT_SEARCH; index <= TXT_NOT_RECOGNIZED; ++index) {
       SCOPED_TRACE(testing::Message() << "language " << language << " index " << index);
       const wchar_t* text = nullptr;
       int length = ::LoadStringW(instance, first + index, reinterpret_cast<LPWSTR>(&text), 0);
       ASSERT_GT(length, 0);
-      std::u16string expected = LoadLocalText(index);
+      std::u16string expected = LoadLocalText(index, language);
       EXPECT_EQ(std::u16string(text, text + length), expected);
     }
   }
-  SetUiLanguageOverride(std::nullopt);
 }
 
 TEST(Win32Resources, TheTemplateHasTheFourControlsWhereTheyBelong) {
