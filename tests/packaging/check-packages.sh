@@ -33,7 +33,7 @@ screenshots_in_docs() { local url n=0; for url in $(sed -n 's/.*<image[^>]*>\(.*
 quiet() { local text; text=$("$@" 2>&1); local rc=$?; echo "$text"; [[ $rc == 0 && -z $(grep -E '^([EWIP]: |.*: (error|warning|hint|info): )' <<<"$text") ]]; }
 
 rows=(
-  "build|cpack builds every package that make package builds|rm -rf \"\$out\" && cpack --config \"\$build/CPackConfig.cmake\" -B \"\$out\""
+  "build|cpack builds the .deb and, where rpmbuild exists, the .rpm|rm -rf \"\$out\" && cpack --config \"\$build/CPackConfig.cmake\" -B \"\$out\" -G \"DEB\$(command -v rpmbuild >/dev/null && echo ';RPM')\""
   "deb|the .deb holds exactly the installed files|same \"\$installed\" \"\$(deb_files)\""
   "deb|the .deb names a real maintainer, NEWS's version and the libraries it needs|has_all \"\$(dpkg-deb -f \"\$deb\" Maintainer Version Depends)\" '@tarvix.github.io>' \"Version: \$news_version\" libqt6widgets6 libhidapi-hidraw0 libudev1 qt6-qpa-plugins"
   "deb|the .deb's changelog is NEWS|dpkg-deb --fsys-tarfile \"\$deb\" | tar -xO ./usr/share/doc/tarvix-update/changelog.gz | gzip -dc | cmp - \"\$src/NEWS\""
