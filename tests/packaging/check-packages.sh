@@ -9,7 +9,6 @@ installed=$(printf '%s\n' /usr/bin/tarvix-{flash,update,update-demo} /usr/lib/ud
   /usr/share/icons/hicolor/{32x32/apps/tarvix-update.png,scalable/apps/tarvix-update.svg} \
   /usr/share/man/man1/tarvix-{flash,update-demo,update}.1.gz /usr/share/tarvix-update/tarvix-demo.dat \
   /usr/share/metainfo/io.github.tarvix.tarvix_update.metainfo.xml)
-
 declare -A tools=([build]=cpack [deb]="dpkg-deb dpkg-parsechangelog" [lintian]=lintian [rpm]=rpm
                   [metadata]="appstreamcli desktop-file-validate dpkg-parsechangelog")
 for tool in ${tools[$group]}; do
@@ -18,7 +17,6 @@ done
 deb=$(ls "$out"/tarvix-update_*.deb 2>/dev/null) rpm=$(ls "$out"/tarvix-update-*.rpm 2>/dev/null)
 [[ $group != rpm || -n $rpm ]] || { echo "skipped: no .rpm was built (rpmbuild is missing)"; exit 77; }
 news_version=$(dpkg-parsechangelog -l "$src/NEWS" -S Version 2>/dev/null)
-
 same() { diff <(sort <<<"$1") <(sort <<<"$2"); }  # expected, actual
 has_all() { local text=$1 word; shift; for word; do grep -qF -- "$word" <<<"$text" || { echo "no $word in: $text"; return 1; }; done; }
 deb_files() { dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print substr($6, 2)}'; }
