@@ -21,7 +21,7 @@ FUZZ_DIR = build-fuzz
 # itself is not instrumented).
 TSAN_TEST_DIRS = $(filter-out tests/support,$(patsubst %/CMakeLists.txt,%,$(wildcard tests/*/CMakeLists.txt)))
 
-.PHONY: all deps configure build test run demo bench asan tsan fuzz clean windows-deps \
+.PHONY: all deps configure build test run demo bench package asan tsan fuzz clean windows-deps \
 	windows-configure windows test-windows
 
 all: build
@@ -53,6 +53,13 @@ demo: configure
 bench: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target tarvix-bench
 	$(BUILD_DIR)/bench/tarvix-bench
+
+# The .deb and, where rpmbuild exists, the .rpm, in $(BUILD_DIR); built without the tests (make test
+# checks the packages).
+package: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target tarvix_packaged
+	cd $(BUILD_DIR) && cpack
+	@ls -l $(BUILD_DIR)/tarvix-update*.deb $(BUILD_DIR)/tarvix-update*.rpm 2>/dev/null || true
 
 # Undefined behaviour fails the test that runs into it instead of only printing a line.
 asan: deps

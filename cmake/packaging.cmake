@@ -1,7 +1,9 @@
-# Installation and the Debian package.
+# Installation and the packages.
 #   cmake --install build [--prefix /usr]     binaries, man pages, desktop file, AppStream
-#                                             metainfo, icons, udev rule, the sample .dat
-#   cd build && cpack -G DEB                  tarvix-update_<version>_<arch>.deb
+#                                             metainfo, icons, udev rule, the sample .dat,
+#                                             NEWS as the changelog and the copyright file
+#   cmake --build build --target package      tarvix-update_<version>_<arch>.deb and, where
+#                                             rpmbuild exists, tarvix-update-<version>-1.<arch>.rpm
 include(GNUInstallDirs)
 
 # udev reads /usr/lib/udev/rules.d (and /etc/udev/rules.d). With a prefix other than /usr, point
@@ -10,13 +12,30 @@ set(TARVIX_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING
     "Where the udev rule is installed, relative to the prefix unless absolute")
 
 install(TARGETS tarvix-update tarvix-flash RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/docs/man/tarvix-update.1 ${PROJECT_SOURCE_DIR}/docs/man/tarvix-flash.1
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${PROJECT_SOURCE_DIR}/res/io.github.tarvix.TarvixUpdate.metainfo.xml
+
+# The man pages are installed compressed, as distributions ship them: gzip -9n, without a name or a
+# time stamp, so that two builds give the same bytes. tarvix-update(1) tells about the demo too;
+# tarvix-update-demo(1) is a link to it.
+set(TARVIX_MAN_DIR ${CMAKE_BINARY_DIR}/man)
+find_program(TARVIX_GZIP gzip REQUIRED)
+set(tarvix_man_pages "")
+foreach(page tarvix-update.1 tarvix-flash.1)
+  add_custom_command(OUTPUT ${TARVIX_MAN_DIR}/${page}.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/man/${page} ${TARVIX_MAN_DIR}/${page}
+    COMMAND ${TARVIX_GZIP} -9nf ${TARVIX_MAN_DIR}/${page}
+    DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/${page} VERBATIM)
+  list(APPEND tarvix_man_pages ${TARVIX_MAN_DIR}/${page}.gz)
+endforeach()
+add_custom_target(tarvix_man_pages ALL DEPENDS ${tarvix_man_pages})
+file(MAKE_DIRECTORY ${TARVIX_MAN_DIR})
+file(CREATE_LINK tarvix-update.1.gz ${TARVIX_MAN_DIR}/tarvix-update-demo.1.gz SYMBOLIC)
+install(FILES ${tarvix_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/res/io.github.tarvix.tarvix_update.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${CMAKE_BINARY_DIR}/tarvix-demo.dat DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvix-update)
 if(TARGET tarvix-update-demo)
   install(TARGETS tarvix-update-demo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${TARVIX_MAN_DIR}/tarvix-update-demo.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/res/tarvix-update.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -36,18 +55,57 @@ install(CODE [[
 set(CPACK_PACKAGE_NAME "tarvix-update")
 set(CPACK_PACKAGE_VENDOR "Tarvix")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_HOMEPAGE_URL "https://github.com/tarvix/tarvix-update")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware updater for the Tarvix USB gamepad")
+# One line each, short enough for the package managers' 80 columns.
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-    "A small dialog that finds a Tarvix gamepad on USB, shows its firmware version and writes a "
-    "new firmware from a .dat file, in the controller's boot loader or while it runs. Includes "
-    "tarvix-flash, its command-line companion (list, inspect, flash and verify from scripts), "
-    "tarvix-update-demo, the same dialog on a virtual controller, and a udev rule that lets the "
-    "user at the seat use the controller without root.")
+    "A small dialog that finds a Tarvix gamepad on USB, shows its firmware version\n"
+    "and writes a new firmware from a .dat file, in the controller's boot loader or\n"
+    "while it runs. Includes tarvix-flash, its command-line companion (list,\n"
+    "inspect, flash and verify from scripts), tarvix-update-demo, the same dialog on\n"
+    "a virtual controller, and a udev rule that lets the user at the seat use the\n"
+    "controller without root.")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_RPM_PACKAGE_LICENSE "MIT")
-set(CPACK_PACKAGE_CONTACT "Tarvix Update maintainers <tarvix-update@localhost>")
+set(CPACK_PACKAGE_CONTACT "Tarvix Update maintainers <tarvix-update@tarvix.github.io>")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
+
+# The documents every package carries in /usr/share/doc/tarvix-update: NEWS as changelog.gz (it is
+# written in Debian's changelog format) and the copyright file in Debian's machine-readable format,
+# its licence text taken from LICENSE.
+set(TARVIX_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_PACKAGE_NAME})
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/doc/changelog.gz
+  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/NEWS ${CMAKE_BINARY_DIR}/doc/changelog
+  COMMAND ${TARVIX_GZIP} -9nf ${CMAKE_BINARY_DIR}/doc/changelog
+  DEPENDS ${PROJECT_SOURCE_DIR}/NEWS VERBATIM)
+add_custom_target(tarvix_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+
+function(tarvix_write_copyright license_file out)
+  file(READ ${license_file} license)
+  string(REGEX MATCH "Copyright \\(c\\) ([^\n]+)" holder "${license}")
+  set(TARVIX_COPYRIGHT_HOLDER "${CMAKE_MATCH_1}")
+  string(REGEX REPLACE "^.*\nCopyright[^\n]*\n\n" "" text "${license}")
+  string(STRIP "${text}" text)
+  # Each line of a field's continuation starts with a space; an empty line is a lone dot.
+  string(REPLACE "\n\n" "\n.\n" text "${text}")
+  string(REPLACE "\n" "\n " text "${text}")
+  set(TARVIX_LICENSE_TEXT " ${text}")
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/copyright.in ${out} @ONLY)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${license_file})
+endfunction()
+tarvix_write_copyright(${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_BINARY_DIR}/doc/copyright)
+install(FILES ${CMAKE_BINARY_DIR}/doc/changelog.gz ${CMAKE_BINARY_DIR}/doc/copyright
+        DESTINATION ${TARVIX_DOC_DIR})
+
+# make package: the .deb, and the .rpm where rpmbuild exists (Debian's package rpm).
+find_program(TARVIX_RPMBUILD rpmbuild)
+if(TARVIX_RPMBUILD)
+  set(CPACK_GENERATOR "DEB;RPM")
+else()
+  set(CPACK_GENERATOR "DEB")
+  message(STATUS "rpmbuild not found (package rpm): make package builds the .deb only")
+endif()
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
@@ -68,4 +126,54 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     "${PROJECT_SOURCE_DIR}/cmake/debian/postinst;${PROJECT_SOURCE_DIR}/cmake/debian/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 
+# The RPM: its requirements come from rpmbuild's scan of the binaries. The folders that the
+# system's own packages (filesystem, man, hicolor-icon-theme, systemd-udev) own stay theirs.
+set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+set(CPACK_RPM_PACKAGE_RELEASE 1)
+set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
+set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+# The udev rule and the sample file work only where they are installed.
+set(CPACK_PACKAGE_RELOCATABLE OFF)
+list(APPEND CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
+     /usr/share/man /usr/share/man/man1 /usr/share/applications /usr/share/metainfo
+     /usr/share/icons /usr/share/icons/hicolor /usr/share/icons/hicolor/32x32
+     /usr/share/icons/hicolor/32x32/apps /usr/share/icons/hicolor/scalable
+     /usr/share/icons/hicolor/scalable/apps /usr/lib/udev /usr/lib/udev/rules.d)
+set(CPACK_RPM_POST_INSTALL_SCRIPT_FILE "${PROJECT_SOURCE_DIR}/cmake/rpm/post")
+set(CPACK_RPM_POST_UNINSTALL_SCRIPT_FILE "${PROJECT_SOURCE_DIR}/cmake/rpm/postun")
+# The RPM's %changelog from NEWS: "* Tue Dec 08 2026 Name <mail> - 2.60-1" and "- " for each item.
+function(tarvix_rpm_changelog news out)
+  file(READ ${news} text)
+  string(REPLACE "%" "%%" text "${text}")
+  string(REPLACE ";" "\\;" text "${text}")
+  string(REPLACE "\n" ";" lines "${text}")
+  set(changelog "")
+  set(items "")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^[a-z0-9.+-]+ \\(([^)]+)\\)")
+      set(version "${CMAKE_MATCH_1}")
+    elseif(line MATCHES "^  \\* (.+)")
+      string(APPEND items "- ${CMAKE_MATCH_1}\n")
+    elseif(line MATCHES "^    (.+)")
+      string(APPEND items "  ${CMAKE_MATCH_1}\n")
+    elseif(line MATCHES "^ -- (.+)  ([A-Z][a-z][a-z]), ([0-9][0-9]) ([A-Z][a-z][a-z]) ([0-9]+) ")
+      string(APPEND changelog "* ${CMAKE_MATCH_2} ${CMAKE_MATCH_4} ${CMAKE_MATCH_3} ${CMAKE_MATCH_5} "
+                              "${CMAKE_MATCH_1} - ${version}-${CPACK_RPM_PACKAGE_RELEASE}\n${items}\n")
+      set(items "")
+    endif()
+  endforeach()
+  file(WRITE ${out} "${changelog}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${news})
+endfunction()
+# NEWS's entries again as the RPM's %changelog.
+tarvix_rpm_changelog(${PROJECT_SOURCE_DIR}/NEWS ${CMAKE_BINARY_DIR}/doc/rpm-changelog)
+set(CPACK_RPM_CHANGELOG_FILE "${CMAKE_BINARY_DIR}/doc/rpm-changelog")
+
 include(CPack)
+
+# What the packages hold, built without the tests: make package builds this, then runs cpack.
+add_custom_target(tarvix_packaged DEPENDS tarvix-update tarvix-flash tarvix_demo_dat
+                                          tarvix_man_pages tarvix_changelog)
+if(TARGET tarvix-update-demo)
+  add_dependencies(tarvix_packaged tarvix-update-demo)
+endif()

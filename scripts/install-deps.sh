@@ -24,6 +24,12 @@ PACKAGES=(
   xauth
   fonts-wqy-zenhei
   appstream
+  # make package and its tests: the .deb's dependencies and changelog tools, the RPM generator,
+  # the .deb's and the desktop entry's checks.
+  dpkg-dev
+  rpm
+  lintian
+  desktop-file-utils
 )
 
 for group in "$@"; do
