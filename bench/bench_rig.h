@@ -43,7 +43,7 @@ class BenchFolder {
 // write without any controller behind it.
 class SinkHidPlatform : public IHidPlatform {
  public:
-  std::vector<HidInterfaceInfo> Enumerate() override { return {{"sink", 0x0483, 0x5750}}; }
+  std::vector<HidInterfaceInfo> Enumerate() override { return {{"sink", 0x0483, 0x5750, {}, {}}}; }
   HidHandle Open(const std::string&, HidOpenResult* result) override {
     *result = HidOpenResult::kOk;
     return 1;

@@ -64,12 +64,12 @@ std::vector<ControllerInterface> ListControllers(IHidPlatform& platform) {
     if (const ControllerIdentity* identity = ProbeInterface(platform, info, &handle, &result)) {
       platform.Close(handle);
       controllers.push_back({info.path, identity->vendorId, identity->productId, identity->bootMode,
-                             HidOpenResult::kOk});
+                             HidOpenResult::kOk, info.serial, info.portPath});
     } else if (result != HidOpenResult::kOk) {
       // Only the enumeration tells what an interface that does not open is.
       if (const ControllerIdentity* listed = MatchIdentity(info.vendorId, info.productId))
-        controllers.push_back(
-            {info.path, listed->vendorId, listed->productId, listed->bootMode, result});
+        controllers.push_back({info.path, listed->vendorId, listed->productId, listed->bootMode,
+                               result, info.serial, info.portPath});
     }
   }
   return controllers;

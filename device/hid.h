@@ -58,6 +58,8 @@ struct ControllerInterface {
   uint16_t productId = 0;
   int bootMode = 0;
   HidOpenResult openResult = HidOpenResult::kOk;  // why it could not be opened, or kOk
+  std::string serial;                             // HidInterfaceInfo::serial
+  std::string portPath;                           // HidInterfaceInfo::portPath
 };
 
 // Every controller among the HID interfaces, in enumeration order: those that open, and those

@@ -21,6 +21,8 @@ struct HidInterfaceInfo {
   std::string path;       // platform path, e.g. "/dev/hidraw3"
   uint16_t vendorId = 0;  // as enumerated (used only to explain an access-denied open)
   uint16_t productId = 0;
+  std::string serial;    // the USB serial number, when the device has one
+  std::string portPath;  // where it is plugged: bus-port like "1-2.3"; empty when unknown
 };
 
 enum class HidOpenResult { kOk, kAccessDenied, kFailed, kBusy };

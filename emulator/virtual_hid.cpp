@@ -137,9 +137,21 @@ size_t VirtualHidPlatform::PendingReplies(const std::string& path) {
 std::vector<HidInterfaceInfo> VirtualHidPlatform::Enumerate() {
   std::lock_guard<std::mutex> lock(m_mutex);
   std::vector<HidInterfaceInfo> list;
-  for (const auto& itf : m_interfaces)
-    list.push_back({itf->path, itf->vendorId, itf->productId});
+  for (const auto& itf : m_interfaces) {
+    auto location = m_locations.find(itf->path);
+    if (location == m_locations.end())
+      list.push_back({itf->path, itf->vendorId, itf->productId, {}, {}});
+    else
+      list.push_back({itf->path, itf->vendorId, itf->productId, location->second.first,
+                      location->second.second});
+  }
   return list;
+}
+
+void VirtualHidPlatform::SetLocation(const std::string& path, std::string serial,
+                                     std::string portPath) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_locations[path] = {std::move(serial), std::move(portPath)};
 }
 
 HidHandle VirtualHidPlatform::Open(const std::string& path, HidOpenResult* result) {

@@ -69,6 +69,8 @@ class VirtualHidPlatform : public IHidPlatform {
   // Removes it: its open handles fail from now on. Sends a removal notice.
   void Unplug(const std::string& path);
   bool IsPlugged(const std::string& path);
+  // The serial number and port path the enumeration gives for path, whatever is plugged there.
+  void SetLocation(const std::string& path, std::string serial, std::string portPath);
   WireFaults& Faults(const std::string& path);  // lock-free access: set before traffic starts
 
   std::vector<TranscriptEntry> Transcript();
@@ -125,6 +127,7 @@ class VirtualHidPlatform : public IHidPlatform {
   void ScheduleReply(Interface& itf, const uint8_t* payload64);  // under m_mutex
 
   std::mutex m_mutex;
+  std::map<std::string, std::pair<std::string, std::string>> m_locations;  // path: serial, port
   IClock* m_pClock;
   std::vector<std::shared_ptr<Interface>> m_interfaces;  // plugged, in enumeration order
   std::map<HidHandle, std::shared_ptr<Interface>> m_handles;

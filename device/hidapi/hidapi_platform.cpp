@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <hidapi/hidapi.h>
+#include <libudev.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/wide_string.h"
 #include "device/hidapi/udev_monitor.h"
 
 namespace {
@@ -30,6 +32,42 @@ class FileLock : public IControllerLock {
   int m_fd;
 };
 
+// The USB port path ("1-2.3": bus 1, port 2, then port 3 of the hub there) of the USB device a
+// hidraw node belongs to, as udev names it; empty when udev does not know the node or it is not on
+// USB.
+std::string UsbPortPath(udev* context, const std::string& hidrawPath) {
+  const size_t slash = hidrawPath.rfind('/');
+  const std::string node = slash == std::string::npos ? hidrawPath : hidrawPath.substr(slash + 1);
+  udev_device* device = udev_device_new_from_subsystem_sysname(context, "hidraw", node.c_str());
+  if (device == nullptr)
+    return {};
+  std::string portPath;
+  // The parent is owned by device and goes with it.
+  if (udev_device* usb = udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device"))
+    if (const char* name = udev_device_get_sysname(usb))
+      portPath = name;
+  udev_device_unref(device);
+  return portPath;
+}
+
+// A serial number as hidapi gives it (UTF-32 wide characters on Linux), in UTF-8. A value that is
+// no character becomes U+FFFD; the length is bounded like a USB string descriptor's.
+std::string SerialText(const wchar_t* serial) {
+  std::u16string text;
+  for (int n = 0; serial != nullptr && serial[n] != L'\0' && n < 127; ++n) {
+    const uint32_t c = static_cast<uint32_t>(serial[n]);
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+      text += u'\uFFFD';
+    } else if (c > 0xFFFF) {
+      text += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      text += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      text += static_cast<char16_t>(c);
+    }
+  }
+  return Utf16ToUtf8(text);
+}
+
 std::string RuntimeFolder() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   return runtime && runtime[0] == '/' ? runtime : "/tmp";
@@ -48,11 +86,16 @@ std::vector<HidInterfaceInfo> HidapiPlatform::Enumerate() {
   std::vector<HidInterfaceInfo> interfaces;
   std::lock_guard lock(m_globalCallsMutex);
   hid_device_info* list = hid_enumerate(0, 0);
+  udev* context = udev_new();
   for (hid_device_info* info = list; info != nullptr; info = info->next) {
     if (info->path == nullptr)
       continue;
-    interfaces.push_back({info->path, info->vendor_id, info->product_id});
+    interfaces.push_back({info->path, info->vendor_id, info->product_id,
+                          SerialText(info->serial_number),
+                          context ? UsbPortPath(context, info->path) : std::string()});
   }
+  if (context)
+    udev_unref(context);
   hid_free_enumeration(list);
   return interfaces;
 }

@@ -17,7 +17,7 @@ void ScriptedHidPlatform::QueueRead(HidReadResult result, std::vector<uint8_t> p
 std::vector<HidInterfaceInfo> ScriptedHidPlatform::Enumerate() {
   std::vector<HidInterfaceInfo> list;
   for (const Interface& i : m_interfaces)
-    list.push_back({i.path, i.vendorId, i.productId});
+    list.push_back({i.path, i.vendorId, i.productId, {}, {}});
   return list;
 }
 

@@ -69,6 +69,31 @@ std::string OneLine(const std::u16string& text) {
   return first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
 }
 
+std::vector<ControllerInterface> ListedControllers(const Cli& cli) {
+  return cli.platform ? ListControllers(*cli.platform) : std::vector<ControllerInterface>{};
+}
+
+std::string SelectedPath(const std::vector<ControllerInterface>& controllers,
+                         const std::string& selector) {
+  // A path names itself; then a serial number, then a port path, each of one controller only.
+  for (const ControllerInterface& c : controllers)
+    if (c.path == selector)
+      return c.path;
+  for (auto field : {&ControllerInterface::serial, &ControllerInterface::portPath}) {
+    const ControllerInterface* match = nullptr;
+    int matches = 0;
+    for (const ControllerInterface& c : controllers) {
+      if (!(c.*field).empty() && c.*field == selector) {
+        match = &c;
+        ++matches;
+      }
+    }
+    if (matches == 1)
+      return match->path;
+  }
+  return selector;  // tried as a path: the open says what is there
+}
+
 int ChooseControllers(const Cli& cli, const CommandLine& line, std::vector<std::string>* paths) {
   auto device = line.values.find("--device");
   if (device != line.values.end() && line.Has("--all"))
@@ -76,12 +101,13 @@ int ChooseControllers(const Cli& cli, const CommandLine& line, std::vector<std::
   if (device != line.values.end()) {
     // An empty path (an unset variable) must not fall back to the first controller found.
     if (device->second.empty())
-      return cli.Fail(kExitRefused, "--device needs a path (see tarvix-flash list)");
-    paths->push_back(device->second);
+      return cli.Fail(kExitRefused,
+                      "--device needs a path, a serial number or a port path (see tarvix-flash "
+                      "list)");
+    paths->push_back(SelectedPath(ListedControllers(cli), device->second));
     return kExitOk;
   }
-  std::vector<ControllerInterface> controllers =
-      cli.platform ? ListControllers(*cli.platform) : std::vector<ControllerInterface>{};
+  std::vector<ControllerInterface> controllers = ListedControllers(cli);
   for (const ControllerInterface& c : controllers)
     paths->push_back(c.path);
   if (paths->empty())
@@ -91,9 +117,10 @@ int ChooseControllers(const Cli& cli, const CommandLine& line, std::vector<std::
     for (const std::string& path : *paths)
       list += "\n  " + path;
     paths->clear();
-    return cli.Fail(
-        kExitRefused,
-        "several controllers are attached; name one with --device PATH, or use --all:" + list);
+    return cli.Fail(kExitRefused,
+                    "several controllers are attached; name one with --device (a path, serial "
+                    "number or port path), or use --all:" +
+                        list);
   }
   return kExitOk;
 }

@@ -75,6 +75,12 @@ std::u16string FileArgument(const std::string& arg);
 // one attached. Answers kExitOk, or the exit code after telling why there are none: an empty
 // --device, or several controllers and none named, is a usage error that lists them.
 int ChooseControllers(const Cli& cli, const CommandLine& line, std::vector<std::string>* paths);
+// Every controller of the run's platform (none without one).
+std::vector<ControllerInterface> ListedControllers(const Cli& cli);
+// The path of the controller a --device value names: its path, else the one controller with that
+// serial number, else the one at that port path; anything else is taken as a path.
+std::string SelectedPath(const std::vector<ControllerInterface>& controllers,
+                         const std::string& selector);
 // Why an update failed, for its result line: the dialog's message (in the user's language) and
 // the cause the update kept, e.g. "Firmware update failure (no answer to the erase at 0x08003400)".
 std::string FailureText(const CUpdateDlg& dlg, const std::string& message);

@@ -126,10 +126,10 @@ int RunFlash(const Cli& cli, const CommandLine& line) {
 const Command kFlashCommand{
     "flash",
     "write a firmware file into controllers",
-    "usage: tarvix-flash flash FILE.dat [--device PATH | --all] [--yes] [--verify]\n"
+    "usage: tarvix-flash flash FILE.dat [--device ID | --all] [--yes] [--verify]\n"
     "Updates the controller (the only one attached, or PATH) with its record of FILE.dat, in its\n"
     "boot loader or while it runs its firmware, after confirming the new version.\n"
-    "  --device PATH  the controller at PATH (see tarvix-flash list)\n"
+    "  --device ID    the controller whose path, serial number or port path is ID (see list)\n"
     "  --all          every attached controller, all at once\n"
     "  --yes          confirm without asking (needed when the input is not a terminal)\n"
     "  --verify       boot loader: read the image back after writing, before the finishing\n"

@@ -62,7 +62,10 @@ bool PlugVirtualControllers(const std::string& modes, VirtualHidPlatform& platfo
     if (mode != "boot" && mode != "app")
       return false;
     DemoController controller = MakeDemoController(mode == "app");
-    std::string path = "/dev/hidraw-virtual" + std::to_string(index++);
+    const std::string number = std::to_string(index++);
+    std::string path = "/dev/hidraw-virtual" + number;
+    // As if each sat in a port of its own of a bus 9, with a serial number of its own.
+    platform.SetLocation(path, "TVX-VIRTUAL-" + number, "9-" + std::to_string(index));
     platform.Faults(path).latencyMs = latencyMs;
     platform.Plug(path, controller.vendorId, controller.productId, controller.model);
   }

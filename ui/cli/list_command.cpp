@@ -40,6 +40,10 @@ std::string Identity(const ControllerInterface& itf) {
 void PrintText(const Cli& cli, const Listed& c) {
   cli.out << c.itf.path << "  " << Identity(c.itf) << "  "
           << (c.itf.bootMode ? "boot loader" : "running firmware") << "\n";
+  if (!c.itf.portPath.empty())
+    cli.out << "  port         " << c.itf.portPath << "\n";
+  if (!c.itf.serial.empty())
+    cli.out << "  serial       " << c.itf.serial << "\n";
   if (c.itf.openResult != HidOpenResult::kOk) {
     cli.out << "  " << OpenProblem(c.itf.openResult, c.openText) << "\n";
     return;
@@ -56,7 +60,9 @@ std::string Json(const Listed& c) {
   std::ostringstream json;
   json << "{\"path\": " << JsonString(c.itf.path)
        << ", \"identity\": " << JsonString(Identity(c.itf))
-       << ", \"mode\": " << JsonString(c.itf.bootMode ? "boot" : "app");
+       << ", \"mode\": " << JsonString(c.itf.bootMode ? "boot" : "app")
+       << ", \"port\": " << (c.itf.portPath.empty() ? "null" : JsonString(c.itf.portPath))
+       << ", \"serial\": " << (c.itf.serial.empty() ? "null" : JsonString(c.itf.serial));
   if (c.itf.openResult != HidOpenResult::kOk) {
     json << ", \"error\": " << JsonString(c.openText) << "}";
     return json.str();
@@ -77,8 +83,7 @@ int RunList(const Cli& cli, const CommandLine& line) {
   std::vector<Listed> listed;
   int exitCode = kExitOk;
   int usable = 0;
-  const std::vector<ControllerInterface> controllers =
-      cli.platform ? ListControllers(*cli.platform) : std::vector<ControllerInterface>{};
+  const std::vector<ControllerInterface> controllers = ListedControllers(cli);
   for (const ControllerInterface& itf : controllers) {
     Listed c{itf, VERSION_UNKNOWN, 0, {}, OpenResultText(itf.openResult, cli.platform)};
     if (itf.openResult == HidOpenResult::kOk) {

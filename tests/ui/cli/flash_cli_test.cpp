@@ -208,6 +208,7 @@ TEST_F(FlashCliTest, ListTellsModeVersionAndLayoutAndWhoMayNotBeOpened) {
 
   PlugBoot(kBoot0);
   PlugApp(kApp1, {.versionWord = 0x00030089});
+  m_platform.SetLocation(kApp1, "A1B2", "1-2.3");
   ASSERT_EQ(Run({"list"}), 0) << Err();
   EXPECT_EQ(Out(),
             "/dev/hidraw-virtual0  7a3d:3208  boot loader\n"
@@ -215,14 +216,25 @@ TEST_F(FlashCliTest, ListTellsModeVersionAndLayoutAndWhoMayNotBeOpened) {
             "  device type  0x3009\n"
             "  layout       image 0x08003400, version area 0x08003434, identity 0x0800001c\n"
             "/dev/hidraw-virtual1  0483:5750  running firmware\n"
+            "  port         1-2.3\n"
+            "  serial       A1B2\n"
             "  version      1.37 beta3 (0x00030089)\n");
+  // --device takes the serial number or the port path for the path; one two controllers share
+  // names neither.
+  for (const char* id : {"A1B2", "1-2.3"}) {
+    m_err.str("");
+    EXPECT_EQ(Run({"verify", Sample(), "--device", id}), 1);
+    EXPECT_NE(Err().find("/dev/hidraw-virtual1: a controller running"), std::string::npos) << Err();
+  }
+  m_platform.SetLocation(kBoot0, "A1B2", "1-4");
+  EXPECT_EQ(Run({"verify", Sample(), "--device", "A1B2"}), 3);
 
   m_platform.Plug("/dev/hidraw9", 0x7A3D, 0x3208, nullptr, /*openable=*/false);
   m_out.str("");
   EXPECT_EQ(Run({"list", "--json"}), 4);
   EXPECT_NE(Out().find("{\"path\": \"/dev/hidraw-virtual1\", \"identity\": \"0483:5750\", "
-                       "\"mode\": \"app\", \"version\": \"1.37 beta3\", \"versionWord\": "
-                       "\"0x00030089\"}"),
+                       "\"mode\": \"app\", \"port\": \"1-2.3\", \"serial\": \"A1B2\", "
+                       "\"version\": \"1.37 beta3\", \"versionWord\": \"0x00030089\"}"),
             std::string::npos)
       << Out();
   EXPECT_NE(Out().find("\"deviceType\": \"0x3009\", \"layout\": {\"image\": \"0x08003400\""),
@@ -424,7 +436,8 @@ TEST_F(FlashCliTest, AllUpdatesEveryControllerAndOneFailureStopsNoOther) {
     EXPECT_EQ(Run(args), 2);
     EXPECT_EQ(first->m_erases.size(), 2u);  // image and version area, by the --all update only
   }
-  EXPECT_NE(Err().find("several controllers are attached; name one with --device PATH, or use "
+  EXPECT_NE(Err().find("several controllers are attached; name one with --device (a path, serial "
+                       "number or port path), or use "
                        "--all:\n  /dev/hidraw-virtual0\n  /dev/hidraw-virtual1\n"),
             std::string::npos)
       << Err();
