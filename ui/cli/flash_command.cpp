@@ -127,7 +127,7 @@ const Command kFlashCommand{
     "flash",
     "write a firmware file into controllers",
     "usage: tarvix-flash flash FILE.dat [--device ID | --all] [--yes] [--verify]\n"
-    "Updates the controller (the only one attached, or PATH) with its record of FILE.dat, in its\n"
+    "Updates the controller (the only one attached, or ID) with its record of FILE.dat, in its\n"
     "boot loader or while it runs its firmware, after confirming the new version.\n"
     "  --device ID    the controller whose path, serial number or port path is ID (see list)\n"
     "  --all          every attached controller, all at once\n"

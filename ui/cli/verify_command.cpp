@@ -44,7 +44,7 @@ const Command kVerifyCommand{
     "verify",
     "read a boot loader's image back and compare it with a firmware file",
     "usage: tarvix-flash verify FILE.dat [--device ID]\n"
-    "Reads the image of the controller (the only one attached, or PATH) back and compares it with\n"
+    "Reads the image of the controller (the only one attached, or ID) back and compares it with\n"
     "the record of FILE.dat that it would take. Only a boot loader can be read back.\n"
     "  --device ID    the controller whose path, serial number or port path is ID (see list)\n",
     {},

@@ -154,7 +154,7 @@ TEST_F(FlashCliTest, UsageAndHelp) {
   const Row rows[] = {
       {{}, 2, false, "usage: tarvix-flash"},
       {{"--help"}, 0, true, "verify   read a boot loader's image back"},
-      {{"flash", "--help"}, 0, true, "usage: tarvix-flash flash FILE.dat [--device PATH | --all]"},
+      {{"flash", "--help"}, 0, true, "usage: tarvix-flash flash FILE.dat [--device ID | --all]"},
       {{"list", "--help"}, 0, true, "--json"},
       {{"bogus"}, 2, false, "unknown command 'bogus'"},
       {{"list", "--frobnicate"}, 2, false, "list: unknown option --frobnicate"},
