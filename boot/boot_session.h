@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 #include "device/hid.h"
 #include "session/session_host.h"
@@ -67,6 +69,12 @@ class CBootSession {
   // record's version word. Needs the link open. Answers 1 when every byte is as written; stops
   // (kStopped) when the update it belongs to is asked to stop.
   int BootVerifyImage(ImageCheck* check);
+  // Reads length bytes of the boot loader's memory from address into *bytes, up to
+  // kBootChunkSize bytes a request, with the transfer's m_bytesDone counting them for the
+  // progress bar. Answers 1 when every request was answered; else 0 with the first address that
+  // went unread in *unreadAt.
+  int BootReadRegion(uint32_t address, uint32_t length, std::vector<uint8_t>* bytes,
+                     uint32_t* unreadAt);
 
   // ---- The boot loader's state ----
   uint32_t m_nBootBaseAddress = 0;
@@ -81,6 +89,10 @@ class CBootSession {
   int m_bVerifyAfterWrite = 0;
   std::atomic<int> m_bVerifying{0};
   ImageCheck m_imageCheck;
+  // When set, RunUpdate calls it after the confirmation and before the erase (a backup of what
+  // the erase destroys). Answering 0 ends the update with nothing erased; it keeps its own cause
+  // through the host.
+  std::function<int(CBootSession&)> m_beforeErase;
 
  private:
   int WriteImage();

@@ -49,6 +49,10 @@ int CBootSession::RunUpdate() {
   const uint32_t size = m_transfer.m_imageSize;
   if (size == 0 || m_transfer.m_image.size() != size || StopRequested())
     return 0;
+  if (m_beforeErase && !m_beforeErase(*this)) {
+    m_host.SetFailureCause("nothing was erased");
+    return 0;
+  }
   // Once the erase request has gone out, BootErase marks the image as touched: a failure from then
   // on tells the user.
   if (!BootErase(m_transfer.m_targetAddress, size))

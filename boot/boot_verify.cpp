@@ -28,6 +28,25 @@ void ExpectVersionArea(uint32_t versionWord, uint32_t versionAddress, uint32_t a
 
 }  // namespace
 
+int CBootSession::BootReadRegion(uint32_t address, uint32_t length, std::vector<uint8_t>* bytes,
+                                 uint32_t* unreadAt) {
+  bytes->assign(length, 0);
+  m_host.ResetProgress();
+  m_transfer.m_bytesDone = 0;
+  m_host.ShowProgress();
+  for (uint32_t position = 0; position < length;) {
+    uint32_t count = std::min(length - position, kBootChunkSize);
+    if (!BootReadMemory(bytes->data() + position, count, address + position)) {
+      *unreadAt = address + position;
+      return 0;
+    }
+    position += count;
+    m_transfer.m_bytesDone = position;
+    m_host.ShowProgress();
+  }
+  return 1;
+}
+
 int CBootSession::BootVerifyImage(ImageCheck* check) {
   *check = ImageCheck{};
   // The image is compared with what the update wrote (or a verify loaded): the same bytes.

@@ -1,5 +1,7 @@
 // The record chain of a .dat firmware file.
 #include "firmware/firmware_record.h"
+
+#include <algorithm>
 #include "base/byte_order.h"
 
 #include <cstring>
@@ -26,6 +28,20 @@ FirmwareRecordHeader DecodeRecordHeader(const uint8_t bytes[kRecordHeaderSize]) 
   header.deviceType = ReadLe32(bytes + 12);
   std::memcpy(header.reserved, bytes + 16, sizeof header.reserved);
   return header;
+}
+
+std::vector<uint8_t> EncodeFirmwareRecord(FirmwareRecordHeader header,
+                                          const std::vector<uint8_t>& image) {
+  header.imageSize = static_cast<uint32_t>(image.size());
+  std::vector<uint8_t> bytes(kRecordHeaderSize + image.size());
+  WriteLe16(bytes.data(), header.version);
+  WriteLe16(bytes.data() + 2, header.beta);
+  WriteLe32(bytes.data() + 4, header.targetAddress);
+  WriteLe32(bytes.data() + 8, header.imageSize);
+  WriteLe32(bytes.data() + 12, header.deviceType);
+  std::memcpy(bytes.data() + 16, header.reserved, sizeof header.reserved);
+  std::copy(image.begin(), image.end(), bytes.begin() + kRecordHeaderSize);
+  return bytes;
 }
 
 RecordChainEnd WalkFirmwareRecords(

@@ -27,6 +27,9 @@ constexpr uint32_t kRecordHeaderSize = 28;
 
 // Decodes the 28 header bytes as stored in the file.
 FirmwareRecordHeader DecodeRecordHeader(const uint8_t bytes[kRecordHeaderSize]);
+// A whole one-record file: the header (its imageSize set to the image's size) and the image.
+std::vector<uint8_t> EncodeFirmwareRecord(FirmwareRecordHeader header,
+                                          const std::vector<uint8_t>& image);
 
 // How a walk along the record chain ended.
 enum class RecordChainEnd {
