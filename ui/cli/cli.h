@@ -86,6 +86,9 @@ extern const Command kListCommand;
 extern const Command kInfoCommand;
 extern const Command kFlashCommand;
 extern const Command kVerifyCommand;
+extern const Command kCompletionCommand;
+// Every command, in the order of the help (ui/cli/flash_main.cpp).
+const std::vector<const Command*>& Commands();
 
 // "1.37", "1.37 beta3"; for a word: "unknown", "erased", and the word itself: "1.37 (0x00000089)".
 std::string VersionFigure(uint16_t version, uint16_t beta);

@@ -20,7 +20,8 @@
 namespace {
 
 // Every command; adding one is one row here (and its Command, in a file of its own).
-const Command* const kCommands[] = {&kListCommand, &kInfoCommand, &kFlashCommand, &kVerifyCommand};
+const std::vector<const Command*> kCommands = {&kListCommand, &kInfoCommand, &kFlashCommand,
+                                               &kVerifyCommand, &kCompletionCommand};
 
 constexpr char kExitCodes[] =
     "Exit codes: 0 done, 1 failed, 2 usage error or file refused, 3 no controller found,\n"
@@ -32,9 +33,9 @@ void PrintUsage(std::ostream& out) {
          "Lists, inspects, flashes and verifies Tarvix gamepads on USB.\n"
          "Commands:\n";
   for (const Command* command : kCommands)
-    out << "  " << command->name << std::string(9 - std::string(command->name).size(), ' ')
+    out << "  " << command->name << std::string(12 - std::string(command->name).size(), ' ')
         << command->summary << "\n";
-  out << "  help     the help of a command: tarvix-flash help COMMAND\n";
+  out << "  help        the help of a command: tarvix-flash help COMMAND\n";
   PrintOptionHelp(out, "");
   out << "'tarvix-flash COMMAND --help' tells more.\n" << kExitCodes;
 }
@@ -161,6 +162,10 @@ int Dispatch(Cli& cli, const std::vector<std::string>& args) {
 }
 
 }  // namespace
+
+const std::vector<const Command*>& Commands() {
+  return kCommands;
+}
 
 int FlashMain(int argc, char** argv, const FlashEnv& env) {
   std::mutex outputMutex;

@@ -11,7 +11,7 @@ namespace {
 
 const std::vector<Option> kOptions = {
     {"device", 'd', ValueKind::kRequired, "PATH", "flash verify",
-     "the controller at PATH (see tarvix-flash list)"},
+     "the controller at PATH (see tarvix-flash list)", "devices"},
     {"all", 'a', ValueKind::kNone, nullptr, "flash", "every attached controller, all at once"},
     {"yes", 'y', ValueKind::kNone, nullptr, "flash",
      "confirm without asking (needed without a terminal)"},
@@ -26,9 +26,11 @@ const std::vector<Option> kOptions = {
     {"quiet", 'q', ValueKind::kNone, nullptr, "", "result lines only: no progress"},
     {"verbose", 'v', ValueKind::kNone, nullptr, "", "the protocol trace on stderr"},
     {"log", 0, ValueKind::kRequired, "FILE", "",
-     "append every line, the progress and the protocol trace to\nFILE, each with its time"},
+     "append every line, the progress and the protocol trace to\nFILE, each with its time",
+     "files"},
     {"virtual", 0, ValueKind::kRequired, "MODES", "",
-     "virtual controllers instead of USB, one per mode: boot, app\nor a list (boot,app,boot)"},
+     "virtual controllers instead of USB, one per mode: boot, app\nor a list (boot,app,boot)",
+     "boot app boot,app"},
     {"help", 'h', ValueKind::kNone, nullptr, "", "this help"},
     {"version", 'V', ValueKind::kNone, nullptr, "", "the program's version"},
 };

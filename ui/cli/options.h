@@ -20,6 +20,9 @@ struct Option {
   const char* valueName;  // "PATH" in the help
   const char* commands;   // the commands that take it, separated by blanks; "": every command
   const char* help;       // one line or more (separated by \n)
+  // What a shell completes the value with: "files", "devices" (the hidraw nodes), or the words
+  // offered, separated by blanks; "": nothing.
+  const char* completes = "";
 };
 
 // Every option; adding one is one row here.

@@ -157,7 +157,7 @@ TEST_F(FlashCliTest, UsageAndHelp) {
   };
   const Row rows[] = {
       {{}, 2, false, "usage: tarvix-flash"},
-      {{"-h"}, 0, true, "verify   read a boot loader's image back"},
+      {{"-h"}, 0, true, "verify      read a boot loader's image back"},
       {{"flash", "--help"}, 0, true, "usage: tarvix-flash flash FILE.dat [OPTIONS]"},
       {{"help", "flash"}, 0, true, "      --allow-reinstall   write the version"},
       {{"list", "--help"}, 0, true, "  -j, --json"},
