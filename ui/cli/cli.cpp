@@ -10,7 +10,7 @@
 
 int WorseExit(int a, int b) {
   // Ranked from the least to the most telling; a stop on a signal outweighs everything.
-  constexpr int kRank[] = {0, 5, 4, 3, 1, 2};  // by exit code 0..5
+  constexpr int kRank[] = {0, 5, 4, 2, 3, 1};  // by exit code 0..5
   auto rank = [&](int code) { return code >= 0 && code <= 5 ? kRank[code] : 6; };
   return rank(a) >= rank(b) ? a : b;
 }
