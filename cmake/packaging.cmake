@@ -1,6 +1,7 @@
 # Installation and the packages.
 #   cmake --install build [--prefix /usr]     binaries, man pages, desktop file, AppStream
 #                                             metainfo, icons, udev rule, the sample .dat,
+#                                             tarvix-flash's bash, zsh and fish completions,
 #                                             NEWS as the changelog and the copyright file
 #   cmake --build build --target package      tarvix-update_<version>_<arch>.deb and, where
 #                                             rpmbuild exists, tarvix-update-<version>-1.<arch>.rpm
@@ -37,6 +38,15 @@ if(TARGET tarvix-update-demo)
   install(TARGETS tarvix-update-demo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${TARVIX_MAN_DIR}/tarvix-update-demo.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
+# tarvix-flash's completion scripts, where bash-completion, zsh (Debian's vendor folder) and fish
+# look for them.
+set(TARVIX_ZSH_COMPLETION_DIR "${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions" CACHE STRING
+    "Where the zsh completion of tarvix-flash is installed (Fedora: share/zsh/site-functions)")
+install(FILES ${TARVIX_COMPLETION_DIR}/tarvix-flash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+install(FILES ${TARVIX_COMPLETION_DIR}/_tarvix-flash DESTINATION ${TARVIX_ZSH_COMPLETION_DIR})
+install(FILES ${TARVIX_COMPLETION_DIR}/tarvix-flash.fish
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
 install(FILES ${PROJECT_SOURCE_DIR}/res/tarvix-update.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/res/tarvix-update.png
@@ -138,7 +148,9 @@ list(APPEND CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
      /usr/share/man /usr/share/man/man1 /usr/share/applications /usr/share/metainfo
      /usr/share/icons /usr/share/icons/hicolor /usr/share/icons/hicolor/32x32
      /usr/share/icons/hicolor/32x32/apps /usr/share/icons/hicolor/scalable
-     /usr/share/icons/hicolor/scalable/apps /usr/lib/udev /usr/lib/udev/rules.d)
+     /usr/share/icons/hicolor/scalable/apps /usr/lib/udev /usr/lib/udev/rules.d
+     /usr/share/bash-completion /usr/share/bash-completion/completions /usr/share/zsh
+     /usr/share/zsh/vendor-completions /usr/share/fish /usr/share/fish/vendor_completions.d)
 set(CPACK_RPM_POST_INSTALL_SCRIPT_FILE "${PROJECT_SOURCE_DIR}/cmake/rpm/post")
 set(CPACK_RPM_POST_UNINSTALL_SCRIPT_FILE "${PROJECT_SOURCE_DIR}/cmake/rpm/postun")
 # The RPM's %changelog from NEWS: "* Tue Dec 08 2026 Name <mail> - 2.60-1" and "- " for each item.
@@ -173,7 +185,7 @@ include(CPack)
 
 # What the packages hold, built without the tests: make package builds this, then runs cpack.
 add_custom_target(tarvix_packaged DEPENDS tarvix-update tarvix-flash tarvix_demo_dat
-                                          tarvix_man_pages tarvix_changelog)
+                                          tarvix_man_pages tarvix_changelog tarvix_completions)
 if(TARGET tarvix-update-demo)
   add_dependencies(tarvix_packaged tarvix-update-demo)
 endif()

@@ -8,7 +8,9 @@ installed=$(printf '%s\n' /usr/bin/tarvix-{flash,update,update-demo} /usr/lib/ud
   /usr/share/applications/tarvix-update.desktop /usr/share/doc/tarvix-update/{changelog.gz,copyright} \
   /usr/share/icons/hicolor/{32x32/apps/tarvix-update.png,scalable/apps/tarvix-update.svg} \
   /usr/share/man/man1/tarvix-{flash,update-demo,update}.1.gz /usr/share/tarvix-update/tarvix-demo.dat \
-  /usr/share/metainfo/io.github.tarvix.tarvix_update.metainfo.xml)
+  /usr/share/metainfo/io.github.tarvix.tarvix_update.metainfo.xml \
+  /usr/share/bash-completion/completions/tarvix-flash /usr/share/zsh/vendor-completions/_tarvix-flash \
+  /usr/share/fish/vendor_completions.d/tarvix-flash.fish)
 declare -A tools=([build]=cpack [deb]="dpkg-deb dpkg-parsechangelog" [lintian]=lintian [rpm]=rpm
                   [metadata]="appstreamcli desktop-file-validate dpkg-parsechangelog")
 for tool in ${tools[$group]}; do

@@ -1,22 +1,52 @@
 #include "ui/cli/cli.h"
 
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 
 #include "base/wide_string.h"
 #include "ui/cli/terminal_window_system.h"
 #include "update/update_dlg.h"
 
 int WorseExit(int a, int b) {
-  // Ranked from the least to the most telling.
-  constexpr int kRank[] = {0, 4, 3, 1, 2};  // by exit code 0..4
-  auto rank = [&](int code) { return code >= 0 && code <= 4 ? kRank[code] : 4; };
+  // Ranked from the least to the most telling; a stop on a signal outweighs everything.
+  constexpr int kRank[] = {0, 5, 4, 2, 3, 1};  // by exit code 0..5
+  auto rank = [&](int code) { return code >= 0 && code <= 5 ? kRank[code] : 6; };
   return rank(a) >= rank(b) ? a : b;
 }
 
+bool LogFile::Open(const std::string& path) {
+  m_file.open(path, std::ios::app);
+  return m_file.is_open();
+}
+
+void LogFile::Line(const std::string& line) {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto millis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char stamp[40];
+  const size_t length = std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
+  std::snprintf(stamp + length, sizeof stamp - length, ".%03d", static_cast<int>(millis));
+  std::lock_guard lock(m_mutex);
+  m_file << stamp << " " << line << (line.empty() || line.back() != '\n' ? "\n" : "") << std::flush;
+}
+
 int Cli::Fail(int code, const std::string& line) const {
+  if (log)
+    log->Line("tarvix-flash: " + line);
   std::lock_guard lock(outputMutex);
   err << "tarvix-flash: " << line << "\n" << std::flush;
   return code;
+}
+
+void Cli::Print(const std::string& line) const {
+  if (log)
+    log->Line(line);
+  std::lock_guard lock(outputMutex);
+  out << line << "\n" << std::flush;
 }
 
 std::string VersionFigure(uint16_t version, uint16_t beta) {
@@ -24,13 +54,26 @@ std::string VersionFigure(uint16_t version, uint16_t beta) {
   return beta ? figure + " beta" + std::to_string(beta) : figure;
 }
 
-std::string VersionText(uint32_t word) {
+std::string VersionText(uint32_t word, uint16_t language) {
   if (word == VERSION_UNKNOWN)
-    return "unknown";
-  std::string figure = word == 0xFFFFFFFF ? std::string("erased")
-                                          : VersionFigure(static_cast<uint16_t>(word),
-                                                          static_cast<uint16_t>(word >> 16));
+    return SayText(Say::kUnknownVersion, language);
+  std::string figure =
+      word == kErasedVersionWord
+          ? SayText(Say::kErasedVersion, language)
+          : VersionFigure(static_cast<uint16_t>(word), static_cast<uint16_t>(word >> 16));
   return figure + " (" + Hex(word, 8) + ")";
+}
+
+std::string JsonVersion(uint32_t word) {
+  if (word == VERSION_UNKNOWN)
+    return "null";
+  if (word == kErasedVersionWord)
+    return JsonString("erased");
+  return JsonString(VersionFigure(static_cast<uint16_t>(word), static_cast<uint16_t>(word >> 16)));
+}
+
+std::string JsonWord(uint32_t word) {
+  return word == VERSION_UNKNOWN ? "null" : JsonString(Hex(word, 8));
 }
 
 std::string Hex(uint32_t value, int digits) {
@@ -54,6 +97,14 @@ std::string JsonString(const std::string& text) {
     }
   }
   return quoted + "\"";
+}
+
+JsonEvent::JsonEvent(const char* event)
+    : m_text(std::string("{\"schema\":1,\"event\":") + JsonString(event)) {}
+
+JsonEvent& JsonEvent::Add(const char* key, const std::string& json) {
+  m_text += "," + JsonString(key) + ":" + json;
+  return *this;
 }
 
 std::u16string FileArgument(const std::string& arg) {
@@ -97,13 +148,11 @@ std::string SelectedPath(const std::vector<ControllerInterface>& controllers,
 int ChooseControllers(const Cli& cli, const CommandLine& line, std::vector<std::string>* paths) {
   auto device = line.values.find("--device");
   if (device != line.values.end() && line.Has("--all"))
-    return cli.Fail(kExitRefused, "--device and --all exclude each other");
+    return cli.Fail(kExitRefused, cli.Text(Say::kDeviceAndAll));
   if (device != line.values.end()) {
     // An empty path (an unset variable) must not fall back to the first controller found.
     if (device->second.empty())
-      return cli.Fail(kExitRefused,
-                      "--device needs a path, a serial number or a port path (see tarvix-flash "
-                      "list)");
+      return cli.Fail(kExitRefused, cli.Text(Say::kDeviceNeedsPath));
     paths->push_back(SelectedPath(ListedControllers(cli), device->second));
     return kExitOk;
   }
@@ -111,32 +160,58 @@ int ChooseControllers(const Cli& cli, const CommandLine& line, std::vector<std::
   for (const ControllerInterface& c : controllers)
     paths->push_back(c.path);
   if (paths->empty())
-    return cli.Fail(kExitNoDevice, "no controller found");
+    return cli.Fail(kExitNoDevice, cli.Text(Say::kNoController));
   if (paths->size() > 1 && !line.Has("--all")) {
     std::string list;
     for (const std::string& path : *paths)
       list += "\n  " + path;
     paths->clear();
-    return cli.Fail(kExitRefused,
-                    "several controllers are attached; name one with --device (a path, serial "
-                    "number or port path), or use --all:" +
-                        list);
+    return cli.Fail(kExitRefused, cli.Text(Say::kSeveralAttached) + list);
   }
   return kExitOk;
 }
 
-std::string FailureText(const CUpdateDlg& dlg, const std::string& message) {
-  std::string text = message.empty() ? "the update did not complete" : message;
+std::string FailureText(const Cli& cli, const CUpdateDlg& dlg, const std::string& message) {
+  std::string text = message.empty() ? cli.Text(Say::kDidNotComplete) : message;
   return dlg.m_failureCause.empty() ? text : text + " (" + dlg.m_failureCause + ")";
 }
 
-int OpenFailure(const Cli& cli, const std::string& path, HidOpenResult result,
-                const std::string& cause) {
+int Report(const Cli& cli, const std::string& path, const Result& result) {
+  if (cli.json) {
+    cli.Print(JsonEvent("result")
+                  .Add("device", JsonString(path))
+                  .Add("outcome", JsonString(result.outcome))
+                  .Add("cause", result.cause ? JsonString(result.cause) : "null")
+                  .Add("exit", result.exitCode)
+                  .Add("message", JsonString(result.line))
+                  .Line());
+  } else if (result.exitCode == kExitOk) {
+    cli.Print(path + ": " + result.line);
+  } else {
+    cli.Fail(result.exitCode, path + ": " + result.line);
+  }
+  return result.exitCode;
+}
+
+const char* RefusalCause(RecordRefusal refusal) {
+  constexpr const char* kCauses[] = {"none",        "cannot-open", "no-record",     "cut-short",
+                                     "empty-image", "past-end",    "other-address", "below-floor"};
+  return kCauses[static_cast<int>(refusal)];
+}
+
+const char* ImageCheckCause(const CUpdateDlg::ImageCheck& check) {
+  constexpr const char* kCauses[] = {"none", "verify-differs", "verify-no-answer", "verify-stopped",
+                                     "file-unreadable"};
+  return kCauses[check.outcome];
+}
+
+Result OpenFailure(const Cli& cli, HidOpenResult result, const std::string& cause) {
   if (result == HidOpenResult::kAccessDenied)
-    return cli.Fail(kExitNoAccess, path + ": " + cause);
+    return {kExitNoAccess, "failed", "no-permission", cause};
   if (result == HidOpenResult::kBusy)
-    return cli.Fail(kExitFailed, path + ": " + cause);
-  return cli.Fail(kExitNoDevice, path + ": " + (cause.empty() ? "no controller found" : cause));
+    return {kExitFailed, "failed", "busy", cause};
+  return {kExitNoDevice, "failed", "not-found",
+          cause.empty() ? cli.Text(Say::kNoController) : cause};
 }
 
 TerminalOptions TerminalFor(const Cli& cli, const CommandLine& line, bool shared) {
@@ -148,8 +223,12 @@ TerminalOptions TerminalFor(const Cli& cli, const CommandLine& line, bool shared
   options.canAsk = cli.env.inIsTerminal;
   options.assumeYes = line.Has("--yes");
   options.drawBar = cli.env.outIsTerminal && !shared;
+  options.columns = cli.env.columns;
+  options.quiet = cli.quiet;
+  options.json = cli.json;
+  options.log = cli.log;
   options.outputMutex = &cli.outputMutex;
   options.stopsAsked = cli.env.stopsAsked;
-  options.seams = {cli.platform, cli.trace, cli.env.language};
+  options.seams = {cli.platform, cli.trace, cli.language};
   return options;
 }

@@ -10,6 +10,16 @@
 #include "ui/cli/terminal_window_system.h"
 #include "update/update_dlg.h"
 
+class PhaseWatch;
+
+// Why the version guard kept a controller as it is.
+enum class GuardRefusal { kNone, kOlder, kSame };
+// Whether a record of version and beta may replace the controller's version word: an older one
+// needs allowOlder, the same one allowReinstall; an unknown or erased word needs neither. A
+// release ranks above every beta of its version, as the confirmation shows them.
+GuardRefusal CheckVersionGuard(uint16_t version, uint16_t beta, uint32_t current, bool allowOlder,
+                               bool allowReinstall);
+
 class ControllerSession {
  public:
   ControllerSession(const std::string& path, const TerminalOptions& options);
@@ -25,6 +35,10 @@ class ControllerSession {
   int IsBootLoader() const { return m_bBootLoader; }
   uint32_t Version() const { return m_version; }
 
+  // The version guard of the confirmation (--allow-older, --allow-reinstall).
+  void GuardVersion(bool allowOlder, bool allowReinstall);
+  GuardRefusal m_guardRefusal = GuardRefusal::kNone;
+
   enum class Result { kUpgraded, kFailed, kRefused, kCancelled, kStopped };
   // The update of the dialog's button with the firmware file: the worker runs while this thread
   // answers its boxes and watches for Ctrl-C. *message: the dialog's last message (its language).
@@ -35,6 +49,7 @@ class ControllerSession {
   std::string m_path;
 
  private:
+  std::unique_ptr<PhaseWatch> m_pWatch;
   std::unique_ptr<TerminalWindowSystem> m_pWindow;
   std::unique_ptr<CUpdateDlg> m_pDlg;
 

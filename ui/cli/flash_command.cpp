@@ -1,6 +1,6 @@
-// tarvix-flash flash FILE.dat: the dialog's update of one controller, or of every controller one
-// after the other, each with its result line; --verify reads a boot loader's image back before
-// it is told to finish.
+// tarvix-flash flash FILE.dat: the dialog's update of one controller, or of every controller all at
+// once, each with its result; --verify reads a boot loader's image back before it is told to
+// finish.
 #include <thread>
 #include <vector>
 
@@ -8,84 +8,122 @@
 #include "firmware/firmware_file.h"
 #include "ui/cli/cli.h"
 #include "ui/cli/controller_session.h"
+#include "ui/cli/terminal_window_system.h"
 
 namespace {
 
-// What a stopped update left in the controller, for the line that says so.
-std::string StoppedText(const CUpdateDlg& dlg) {
+// What a stopped update left in the controller: the cause, and the line that says so.
+Result StoppedResult(const Cli& cli, const CUpdateDlg& dlg) {
+  const int exitCode = g_bInterrupted > 0 ? kExitSignalBase + g_bInterrupted : kExitFailed;
   if (dlg.m_boot.m_imageCheck.outcome == CUpdateDlg::ImageCheck::kStopped)
-    return "update stopped during the read-back: the image and version are written but were not "
-           "verified, and the boot loader was not told to finish";
+    return {exitCode, "stopped", "read-back", cli.Text(Say::kStoppedReadBack)};
   if (dlg.m_bImageComplete)
-    return "update stopped at the finishing command; the image and version are written whole";
+    return {exitCode, "stopped", "finishing", cli.Text(Say::kStoppedFinishing)};
   if (dlg.m_bImageTouched)
-    return "update stopped; the controller needs a whole update: put it in its boot loader "
-           "(L+R+HOME) and flash it again";
-  return "update stopped; nothing was written";
+    return {exitCode, "stopped", "image-touched", cli.Text(Say::kStoppedTouched)};
+  return {exitCode, "stopped", "nothing-written", cli.Text(Say::kStoppedNothing)};
 }
 
-int FlashOne(const Cli& cli, const CommandLine& line, const std::string& path, bool shared) {
+// Why the update did not end with the controller's confirmation: declined, or kept by the guard.
+Result NotUpdated(const Cli& cli, const ControllerSession& session) {
+  const CUpdateDlg& dlg = session.m_dlg;
+  const uint32_t word = dlg.m_curDevVersion.load();
+  const std::string current =
+      VersionFigure(static_cast<uint16_t>(word), static_cast<uint16_t>(word >> 16));
+  const std::string next = VersionFigure(dlg.m_recordHeader.version, dlg.m_recordHeader.beta);
+  switch (session.m_guardRefusal) {
+    case GuardRefusal::kOlder:
+      return {kExitNothingDone, "nothing-done", "older",
+              cli.Text(Say::kOlderRefused, {next, current})};
+    case GuardRefusal::kSame:
+      return {kExitNothingDone, "nothing-done", "same-version",
+              cli.Text(Say::kSameRefused, {current})};
+    case GuardRefusal::kNone:
+      break;
+  }
+  return {kExitNothingDone, "nothing-done", "declined", cli.Text(Say::kNotConfirmed)};
+}
+
+Result FailedResult(const Cli& cli, const CUpdateDlg& dlg, const std::string& message) {
+  // Written whole, but it did not read back as written.
+  if (dlg.m_bImageComplete && dlg.m_boot.m_imageCheck.outcome != CUpdateDlg::ImageCheck::kSame)
+    return {kExitFailed, "failed", ImageCheckCause(dlg.m_boot.m_imageCheck), dlg.m_failureCause};
+  const char* cause = dlg.m_bImageTouched ? "image-touched" : "nothing-written";
+  return {kExitFailed, "failed", cause,
+          cli.Text(Say::kUpdateFailed, {FailureText(cli, dlg, message)})};
+}
+
+Result FlashOne(const Cli& cli, const CommandLine& line, const std::string& path, bool shared) {
   const std::u16string file = FileArgument(line.words[0]);
   ControllerSession session(path, TerminalFor(cli, line, shared));
-  if (!session.Open()) {
-    return OpenFailure(cli, path, session.m_dlg.m_Hid.m_nLastOpenResult,
-                       session.m_dlg.m_Hid.m_LastError);
-  }
+  if (!session.Open())
+    return OpenFailure(cli, session.m_dlg.m_Hid.m_nLastOpenResult, session.m_dlg.m_Hid.m_LastError);
   const bool verify = line.Has("--verify");
-  if (verify && !session.IsBootLoader()) {
-    return cli.Fail(kExitFailed, path +
-                                     ": --verify: a controller running its firmware cannot be "
-                                     "read back; nothing was written (put it in its boot loader)");
+  if (verify && !session.IsBootLoader())
+    return {kExitFailed, "failed", "no-read-back", cli.Text(Say::kVerifyNeedsBootLoader)};
+  const Say mode = session.IsBootLoader() ? Say::kBootLoader : Say::kRunningFirmware;
+  if (cli.json) {
+    cli.Print(JsonEvent("controller")
+                  .Add("device", JsonString(path))
+                  .Add("mode", JsonString(session.IsBootLoader() ? "boot" : "app"))
+                  .Add("version", JsonVersion(session.Version()))
+                  .Add("versionWord", JsonWord(session.Version()))
+                  .Line());
+  } else if (!cli.quiet) {
+    cli.Print(path + ": " +
+              cli.Text(Say::kModeAndVersion,
+                       {cli.Text(mode), VersionText(session.Version(), cli.language)}));
   }
-  session.m_window.PrintLine(path + ": " +
-                             (session.IsBootLoader() ? "boot loader" : "running firmware") +
-                             ", version " + VersionText(session.Version()));
+  session.GuardVersion(line.Has("--allow-older"), line.Has("--allow-reinstall"));
   // The read-back runs before the finishing command, which may start the new firmware.
   session.m_dlg.m_boot.m_bVerifyAfterWrite = verify ? 1 : 0;
   std::string message;
   const CUpdateDlg& dlg = session.m_dlg;
   switch (session.Update(file, &message)) {
     case ControllerSession::Result::kUpgraded:
-      break;
+      return {kExitOk, "done", nullptr, message + (verify ? cli.Text(Say::kVerified) : "")};
     case ControllerSession::Result::kRefused:
-      return cli.Fail(kExitRefused, path + ": file refused (" +
-                                        RecordRefusalText(dlg.m_recordRefusal) + "): " + message);
+      return {kExitRefused, "refused", RefusalCause(dlg.m_recordRefusal),
+              cli.Text(Say::kFileRefused, {RecordRefusalText(dlg.m_recordRefusal), message})};
     case ControllerSession::Result::kCancelled:
-      return cli.Fail(kExitFailed, path + ": not updated: the new version was not confirmed");
+      return NotUpdated(cli, session);
     case ControllerSession::Result::kStopped:
-      return cli.Fail(kExitFailed, path + ": " + StoppedText(dlg));
+      return StoppedResult(cli, dlg);
     case ControllerSession::Result::kFailed:
-      if (dlg.m_boot.m_imageCheck.outcome !=
-          CUpdateDlg::ImageCheck::kSame)  // written, did not read back
-        return cli.Fail(kExitFailed, path + ": " + dlg.m_failureCause);
-      return cli.Fail(kExitFailed, path + ": update failed: " + FailureText(dlg, message));
+      break;
   }
-  session.m_window.PrintLine(path + ": " + message + (verify ? " (verified)" : ""));
-  return kExitOk;
+  return FailedResult(cli, dlg, message);
 }
 
 // "3 controllers: 2 upgraded, 1 failed" after an update of several.
 void PrintSummary(const Cli& cli, const std::vector<int>& results) {
-  static const char* const kKinds[] = {"upgraded", "failed", "refused the file", "not found",
-                                       "not permitted"};
-  int counts[5] = {};
+  // By exit code 0..5, and a stop on a signal last.
+  constexpr Say kKinds[] = {Say::kUpgradedCount, Say::kFailedCount,       Say::kRefusedCount,
+                            Say::kNotFoundCount, Say::kNotPermittedCount, Say::kNotUpdatedCount,
+                            Say::kStoppedCount};
+  constexpr const char* kJsonKinds[] = {"done",          "failed",       "refused", "not-found",
+                                        "no-permission", "nothing-done", "stopped"};
+  constexpr int kKindCount = 7;
+  int counts[kKindCount] = {};
   for (int result : results)
-    ++counts[result >= 0 && result < 5 ? result : kExitFailed];
-  std::string line = std::to_string(results.size()) + " controllers:";
+    ++counts[result >= 0 && result < kKindCount - 1 ? result : kKindCount - 1];
+  JsonEvent json("summary");
+  json.Add("controllers", static_cast<int>(results.size()));
+  std::string line = cli.Text(Say::kControllers, {std::to_string(results.size())});
   const char* separator = " ";
-  for (int kind = 0; kind < 5; ++kind) {
+  for (int kind = 0; kind < kKindCount; ++kind) {
+    json.Add(kJsonKinds[kind], counts[kind]);
     if (counts[kind] == 0)
       continue;
-    line += separator + std::to_string(counts[kind]) + " " + kKinds[kind];
+    line += separator + cli.Text(kKinds[kind], {std::to_string(counts[kind])});
     separator = ", ";
   }
-  std::lock_guard lock(cli.outputMutex);
-  cli.out << line << "\n" << std::flush;
+  cli.Print(cli.json ? json.Line() : line);
 }
 
 int RunFlash(const Cli& cli, const CommandLine& line) {
   if (line.words.size() != 1)
-    return cli.Fail(kExitRefused, "flash: give one firmware file (see tarvix-flash flash --help)");
+    return cli.Fail(kExitRefused, cli.Text(Say::kGiveOneFile, {"flash"}));
   CFirmwareFile file;
   if (!file.Open(FileArgument(line.words[0]))) {
     // A file that is there but held by another program is a failure; one that is not there, or
@@ -93,26 +131,25 @@ int RunFlash(const Cli& cli, const CommandLine& line) {
     bool held = file.LastOpenResult() == FileOpenResult::kHeld;
     return cli.Fail(
         held ? kExitFailed : kExitRefused,
-        line.words[0] + ": cannot be opened: " + FileOpenResultText(file.LastOpenResult()));
+        cli.Text(Say::kCannotOpenFile, {line.words[0], FileOpenResultText(file.LastOpenResult())}));
   }
   file.Close();
-  if (!cli.env.inIsTerminal && !line.Has("--yes")) {
-    return cli.Fail(
-        kExitRefused,
-        "flash: no terminal to ask for the confirmation on; add --yes to update anyway");
-  }
+  if (!cli.env.inIsTerminal && !line.Has("--yes"))
+    return cli.Fail(kExitRefused, "flash: " + cli.Text(Say::kNoTerminal));
   std::vector<std::string> paths;
   int exitCode = ChooseControllers(cli, line, &paths);
   if (paths.size() == 1)
-    return FlashOne(cli, line, paths.front(), false);
+    return Report(cli, paths.front(), FlashOne(cli, line, paths.front(), false));
   if (paths.empty())
     return exitCode;
   // Every controller at once, each with its own session and worker; each line names its
   // controller.
   std::vector<int> results(paths.size(), kExitOk);
   std::vector<std::thread> sessions;
-  for (size_t i = 0; i < paths.size(); ++i)
-    sessions.emplace_back([&, i] { results[i] = FlashOne(cli, line, paths[i], true); });
+  for (size_t i = 0; i < paths.size(); ++i) {
+    sessions.emplace_back(
+        [&, i] { results[i] = Report(cli, paths[i], FlashOne(cli, line, paths[i], true)); });
+  }
   for (std::thread& session : sessions)
     session.join();
   for (int result : results)
@@ -124,18 +161,10 @@ int RunFlash(const Cli& cli, const CommandLine& line) {
 }  // namespace
 
 const Command kFlashCommand{
-    "flash",
-    "write a firmware file into controllers",
-    "usage: tarvix-flash flash FILE.dat [--device ID | --all] [--yes] [--verify]\n"
-    "Updates the controller (the only one attached, or ID) with its record of FILE.dat, in its\n"
-    "boot loader or while it runs its firmware, after confirming the new version.\n"
-    "  --device ID    the controller whose path, serial number or port path is ID (see list)\n"
-    "  --all          every attached controller, all at once\n"
-    "  --yes          confirm without asking (needed when the input is not a terminal)\n"
-    "  --verify       boot loader: read the image back after writing, before the finishing\n"
-    "                 command, and compare it\n"
-    "Ctrl-C (or SIGTERM, SIGHUP) stops the update; a controller stopped part-way needs a whole\n"
-    "update. Several controllers attached: name one with --device, or take every one with --all.\n",
-    {"--all", "--yes", "--verify"},
-    {"--device"},
+    "flash", "FILE.dat", "write a firmware file into controllers",
+    "Updates the controller (the only one attached, --device ID, or every one with --all) with\n"
+    "its record of FILE.dat, in its boot loader or while it runs its firmware, after confirming\n"
+    "the new version. A version older than the controller's needs --allow-older, the same one\n"
+    "--allow-reinstall. Ctrl-C (or SIGTERM, SIGHUP) stops the update; a controller stopped\n"
+    "part-way needs a whole update.\n",
     RunFlash};

@@ -6,48 +6,65 @@
 #include <sstream>
 
 #include "base/clock.h"
+#include "base/local_text.h"
 #include "base/trace.h"
 #include "emulator/demo_sample.h"
 #include "ui/cli/cli.h"
+#include "ui/cli/options.h"
 #include "ui/cli/terminal_window_system.h"
+
+#ifndef TARVIX_VERSION
+#define TARVIX_VERSION "unknown"
+#endif
 
 namespace {
 
-const Command* const kCommands[] = {&kListCommand, &kInfoCommand, &kFlashCommand, &kVerifyCommand};
+// Every command; adding one is one row here (and its Command, in a file of its own).
+const std::vector<const Command*> kCommands = {&kListCommand, &kInfoCommand, &kFlashCommand,
+                                               &kVerifyCommand, &kCompletionCommand};
 
-constexpr char kUsage[] =
-    "usage: tarvix-flash [--virtual boot|app[,...]] COMMAND [ARGS] \n"
-    "Lists, inspects, flashes and verifies Tarvix gamepads on USB.\n"
-    "Commands:\n";
-constexpr char kUsageEnd[] =
-    "  --virtual MODES  run on virtual controllers instead of USB, one per mode, e.g. boot,app\n"
-    "'tarvix-flash COMMAND --help' tells more. Exit codes: 0 done, 1 an update or verify failed,\n"
-    "2 usage error or file refused, 3 no controller found, 4 no permission to open a controller.\n";
+constexpr char kExitCodes[] =
+    "Exit codes: 0 done, 1 failed, 2 usage error or file refused, 3 no controller found,\n"
+    "4 no permission to open a controller, 5 nothing done (declined, or the version guard),\n"
+    "128+N stopped in order by signal N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP).\n";
 
 void PrintUsage(std::ostream& out) {
-  out << kUsage;
+  out << "usage: tarvix-flash [OPTIONS] COMMAND [ARGS]\n"
+         "Lists, inspects, flashes and verifies Tarvix gamepads on USB.\n"
+         "Commands:\n";
   for (const Command* command : kCommands)
-    out << "  " << command->name << std::string(9 - std::string(command->name).size(), ' ')
+    out << "  " << command->name << std::string(12 - std::string(command->name).size(), ' ')
         << command->summary << "\n";
-  out << kUsageEnd;
+  out << "  help        the help of a command: tarvix-flash help COMMAND\n";
+  PrintOptionHelp(out, "");
+  out << "'tarvix-flash COMMAND --help' tells more.\n" << kExitCodes;
 }
 
-// Splits the arguments after the command by what the command takes. Answers "" or the error.
-std::string ParseCommandLine(const Command& command, const std::vector<std::string>& args,
-                             CommandLine* line) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg.size() < 2 || arg.compare(0, 2, "--") != 0 || arg == "--") {
-      line->words.push_back(arg);
-    } else if (command.flags.count(arg) || arg == "--help") {
-      line->flags.insert(arg);
-    } else if (command.valueOptions.count(arg)) {
-      if (i + 1 == args.size())
-        return arg + " needs a value";
-      line->values[arg] = args[++i];
-    } else {
-      return "unknown option " + arg;
-    }
+void PrintCommandHelp(std::ostream& out, const Command& command) {
+  out << "usage: tarvix-flash " << command.name << (*command.operands ? " " : "")
+      << command.operands << " [OPTIONS]\n"
+      << command.description;
+  PrintOptionHelp(out, command.name);
+  out << kExitCodes;
+}
+
+const Command* FindCommand(const std::string& name) {
+  for (const Command* command : kCommands) {
+    if (name == command->name)
+      return command;
+  }
+  return nullptr;
+}
+
+// The option given that the command does not take, or "".
+std::string OptionNotTaken(const Command& command, const CommandLine& line) {
+  std::vector<std::string> given(line.flags.begin(), line.flags.end());
+  for (const auto& [name, value] : line.values)
+    given.push_back(name);
+  for (const std::string& name : given) {
+    const Option* option = FindOption(name.substr(2));
+    if (option && !TakesOption(*option, command.name))
+      return name;
   }
   return "";
 }
@@ -72,51 +89,91 @@ bool PlugVirtualControllers(const std::string& modes, VirtualHidPlatform& platfo
   return index > 0;
 }
 
-int Dispatch(Cli& cli, std::vector<std::string> args) {
-  std::string virtualModes;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] != "--virtual")
-      continue;
-    if (i + 1 == args.size())
-      return cli.Fail(kExitRefused, "--virtual needs boot, app or a list of them");
-    virtualModes = args[i + 1];
-    args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
-    break;
+// Where the core's trace goes: stderr with -v (or TARVIX_TRACE), and the log. The sink may outlive
+// this run in a worker left behind: it holds what it writes to.
+TraceSink TraceFor(std::ostream* err, bool verbose, const std::shared_ptr<LogFile>& log) {
+  if (!verbose && !log)
+    return QuietTraceSink();
+  return [err = verbose ? err : nullptr, log](const std::string& line) {
+    static std::mutex writing;
+    if (err) {
+      std::lock_guard lock(writing);
+      *err << line << std::flush;
+    }
+    if (log)
+      log->Line(line);
+  };
+}
+
+// The command line's command, after the help, the version and the options it does not take.
+// Answers -1 to run it, else the exit code.
+int Prepare(Cli& cli, CommandLine& line, const Command** command) {
+  if (line.Has("--version"))
+    return cli.out << "tarvix-flash (Tarvix Update) " << TARVIX_VERSION << "\n", kExitOk;
+  if (line.words.empty()) {
+    PrintUsage(line.Has("--help") ? cli.out : cli.err);
+    return line.Has("--help") ? kExitOk : kExitRefused;
   }
-  if (args.empty())
-    return PrintUsage(cli.err), kExitRefused;
-  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help")
+  const bool helpOf = line.words[0] == "help";
+  if (helpOf && line.words.size() == 1)
     return PrintUsage(cli.out), kExitOk;
-  const Command* command = nullptr;
-  for (const Command* candidate : kCommands) {
-    if (args[0] == candidate->name)
-      command = candidate;
-  }
-  if (!command)
-    return cli.Fail(kExitRefused, "unknown command '" + args[0] + "' (see tarvix-flash --help)");
+  const std::string& name = line.words[helpOf ? 1 : 0];
+  *command = FindCommand(name);
+  if (!*command)
+    return cli.Fail(kExitRefused, cli.Text(Say::kUnknownCommand, {name}));
+  if (helpOf || line.Has("--help"))
+    return PrintCommandHelp(cli.out, **command), kExitOk;
+  const std::string notTaken = OptionNotTaken(**command, line);
+  if (!notTaken.empty())
+    return cli.Fail(kExitRefused, cli.Text(Say::kNotAnOptionOf, {notTaken, name}));
+  line.words.erase(line.words.begin());
+  return -1;
+}
+
+int Dispatch(Cli& cli, const std::vector<std::string>& args) {
   CommandLine line;
-  std::string error = ParseCommandLine(*command, {args.begin() + 1, args.end()}, &line);
-  if (line.Has("--help"))
-    return cli.out << command->usage, kExitOk;
+  const std::string error = ParseArguments(args, cli.language, &line);
   if (!error.empty())
-    return cli.Fail(kExitRefused, std::string(command->name) + ": " + error);
+    return cli.Fail(kExitRefused, error);
+  const Command* command = nullptr;
+  if (int exitCode = Prepare(cli, line, &command); exitCode >= 0)
+    return exitCode;
+
+  std::shared_ptr<LogFile> log;
+  if (auto file = line.values.find("--log"); file != line.values.end()) {
+    log = std::make_shared<LogFile>();
+    if (!log->Open(file->second))
+      return cli.Fail(kExitRefused, cli.Text(Say::kLogNotWritten, {file->second}));
+    cli.log = log.get();
+  }
+  cli.quiet = line.Has("--quiet");
+  cli.json = line.Has("--json");
+  cli.trace = TraceFor(&cli.err, cli.env.keepTraces || line.Has("--verbose"), log);
 
   std::unique_ptr<VirtualHidPlatform> virtualPlatform;
-  if (!virtualModes.empty()) {
+  if (auto modes = line.values.find("--virtual"); modes != line.values.end()) {
     virtualPlatform = std::make_unique<VirtualHidPlatform>(cli.env.clock);
-    if (!PlugVirtualControllers(virtualModes, *virtualPlatform, cli.env.virtualLatencyMs))
-      return cli.Fail(kExitRefused, "--virtual takes boot, app or a list of them: boot,app,boot");
+    if (!PlugVirtualControllers(modes->second, *virtualPlatform, cli.env.virtualLatencyMs))
+      return cli.Fail(kExitRefused, cli.Text(Say::kVirtualModes));
   }
   cli.platform = virtualPlatform ? virtualPlatform.get() : cli.env.platform;
-  return command->run(cli, line);
+  int exitCode = command->run(cli, line);
+  // Whatever did not end as asked was stopped by the signal: the exit code says which one.
+  if (exitCode != kExitOk && g_bInterrupted > 0)
+    exitCode = kExitSignalBase + g_bInterrupted;
+  return exitCode;
 }
 
 }  // namespace
 
+const std::vector<const Command*>& Commands() {
+  return kCommands;
+}
+
 int FlashMain(int argc, char** argv, const FlashEnv& env) {
   std::mutex outputMutex;
-  Cli cli{env,         *env.out, *env.err,
-          outputMutex, nullptr,  env.keepTraces ? TraceSink{} : QuietTraceSink()};
+  Cli cli{env, *env.out, *env.err, outputMutex, nullptr, QuietTraceSink()};
+  cli.language = env.language.value_or(UiLanguage());
   g_bInterrupted = 0;
   return Dispatch(cli, std::vector<std::string>(argv + 1, argv + argc));
 }

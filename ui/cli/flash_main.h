@@ -20,7 +20,8 @@ struct FlashEnv {
   int inFd = -1;               // when >= 0, answers are read from it (Ctrl-C is seen meanwhile)
   bool inIsTerminal = false;   // the confirmation can be asked
   bool outIsTerminal = false;  // the progress is a bar redrawn in place
-  bool keepTraces = false;     // the core's trace lines go to stderr (TARVIX_TRACE)
+  int columns = 0;             // the terminal's width, for the bar; 0: 80
+  bool keepTraces = false;     // the core's trace lines go to stderr (TARVIX_TRACE), as with -v
   std::optional<uint16_t> language;  // of the dialog's texts; unset: the user's
   uint32_t virtualLatencyMs = 1;     // --virtual: one USB frame per reply
   // Counts the updates a signal has asked to stop, once each has been asked (null: not counted),

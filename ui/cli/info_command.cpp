@@ -18,6 +18,7 @@ struct Record {
 
 // A kind of controller as the record choice sees it.
 struct Kind {
+  std::string id;  // stable, for JSON: "boot-3009", "boot-untyped", "boot-4000", "app"...
   std::string name;
   int bootMode;
   uint32_t deviceType;
@@ -43,23 +44,43 @@ const char* ChainText(RecordChainEnd end) {
   return "more than 1024 records";
 }
 
+// The same, as a stable word for JSON.
+const char* ChainWord(RecordChainEnd end) {
+  constexpr const char* kWords[] = {"whole",     "whole", "unreadable",
+                                    "cut-short", "wraps", "too-long"};
+  return kWords[static_cast<int>(end)];
+}
+
 std::vector<Kind> KindsFor(const std::vector<Record>& records) {
   std::vector<Kind> kinds = {
-      {"boot loader, device type 0x3009", 1, kBootDeviceType3009, kBootLayout3009, 0, 0},
-      {"boot loader giving no device type", 1, 0, kBootLayoutUnknown, 0, 0}};
+      {"boot-3009", "boot loader, device type 0x3009", 1, kBootDeviceType3009, kBootLayout3009, 0,
+       0},
+      {"boot-untyped", "boot loader giving no device type", 1, 0, kBootLayoutUnknown, 0, 0}};
   std::vector<uint32_t> others;
   for (const Record& r : records) {
     uint32_t type = r.header.deviceType;
     if (type != kBootDeviceType3009 && type != 0 &&
         std::find(others.begin(), others.end(), type) == others.end()) {
       others.push_back(type);
-      kinds.push_back(
-          {"boot loader, device type " + Hex(type, 4), 1, type, kBootLayoutOther, 0, 0});
+      kinds.push_back({"boot-" + Hex(type, 4).substr(2), "boot loader, device type " + Hex(type, 4),
+                       1, type, kBootLayoutOther, 0, 0});
     }
   }
-  kinds.push_back({"running firmware", 0, 0, {}, 0, 0});
-  kinds.push_back({"running firmware 0x0105, variant 0 or 1", 0, 0, {}, kVersionFloorProductId, 0});
-  kinds.push_back({"running firmware 0x0105, variant 2", 0, 0, {}, kVersionFloorProductId, 2});
+  kinds.push_back({"app", "running firmware", 0, 0, {}, 0, 0});
+  kinds.push_back({"app-0105-variant-0-1",
+                   "running firmware 0x0105, variant 0 or 1",
+                   0,
+                   0,
+                   {},
+                   kVersionFloorProductId,
+                   0});
+  kinds.push_back({"app-0105-variant-2",
+                   "running firmware 0x0105, variant 2",
+                   0,
+                   0,
+                   {},
+                   kVersionFloorProductId,
+                   2});
   return kinds;
 }
 
@@ -79,12 +100,18 @@ int Choose(const std::u16string& path, const Kind& kind, const std::vector<Recor
   return -1;
 }
 
-std::string ImageCheck(const Record& r, uint64_t fileLength) {
+// Whether the record's image is there: kNone, kEmptyImage or kPastEnd.
+RecordRefusal ImageRefusal(const Record& r, uint64_t fileLength) {
   if (r.header.imageSize == 0)
-    return RecordRefusalText(RecordRefusal::kEmptyImage);
+    return RecordRefusal::kEmptyImage;
   if (!IsImageInFile(r.header, r.offset, fileLength))
-    return RecordRefusalText(RecordRefusal::kPastEnd);
-  return "image inside the file";
+    return RecordRefusal::kPastEnd;
+  return RecordRefusal::kNone;
+}
+
+std::string ImageCheck(const Record& r, uint64_t fileLength) {
+  const RecordRefusal refusal = ImageRefusal(r, fileLength);
+  return refusal == RecordRefusal::kNone ? "image inside the file" : RecordRefusalText(refusal);
 }
 
 std::vector<int> FloorVariants(const Record& r) {
@@ -114,6 +141,7 @@ int RunInfo(const Cli& cli, const CommandLine& line) {
     return cli.Fail(kExitRefused, file + ": cannot be opened or read");
 
   struct Choice {
+    std::string id;
     std::string kind;
     int record;
     RecordRefusal refusal;
@@ -124,13 +152,13 @@ int RunInfo(const Cli& cli, const CommandLine& line) {
     RecordRefusal refusal = RecordRefusal::kNone;
     int index = Choose(path, kind, records, &refusal);
     anyTaken = anyTaken || index >= 0;
-    choices.push_back({kind.name, index, refusal});
+    choices.push_back({kind.id, kind.name, index, refusal});
   }
 
   std::ostream& out = cli.out;
   if (line.Has("--json")) {
-    out << "{\"file\": " << JsonString(file) << ", \"size\": " << length
-        << ", \"chain\": " << JsonString(ChainText(end)) << ",\n \"records\": [";
+    out << "{\"schema\": 1, \"file\": " << JsonString(file) << ", \"size\": " << length
+        << ", \"chain\": " << JsonString(ChainWord(end)) << ",\n \"records\": [";
     for (size_t i = 0; i < records.size(); ++i) {
       const Record& r = records[i];
       out << (i ? ",\n  " : "\n  ") << "{\"offset\": " << r.offset
@@ -138,8 +166,10 @@ int RunInfo(const Cli& cli, const CommandLine& line) {
           << ", \"beta\": " << r.header.beta
           << ", \"targetAddress\": " << JsonString(Hex(r.header.targetAddress, 8))
           << ", \"imageSize\": " << r.header.imageSize
-          << ", \"deviceType\": " << JsonString(Hex(r.header.deviceType, 4))
-          << ", \"image\": " << JsonString(ImageCheck(r, length))
+          << ", \"deviceType\": " << JsonString(Hex(r.header.deviceType, 4)) << ", \"image\": "
+          << JsonString(ImageRefusal(r, length) == RecordRefusal::kNone
+                            ? "inside"
+                            : RefusalCause(ImageRefusal(r, length)))
           << ", \"belowFloorOfVariants\": [";
       std::vector<int> below = FloorVariants(r);
       for (size_t v = 0; v < below.size(); ++v)
@@ -149,10 +179,11 @@ int RunInfo(const Cli& cli, const CommandLine& line) {
     out << "],\n \"controllers\": [";
     for (size_t i = 0; i < choices.size(); ++i) {
       const Choice& c = choices[i];
-      out << (i ? ",\n  " : "\n  ") << "{\"controller\": " << JsonString(c.kind)
+      out << (i ? ",\n  " : "\n  ") << "{\"controller\": " << JsonString(c.id)
+          << ", \"description\": " << JsonString(c.kind)
           << ", \"record\": " << (c.record >= 0 ? std::to_string(c.record) : "null")
-          << ", \"refused\": "
-          << (c.record >= 0 ? "null" : JsonString(RecordRefusalText(c.refusal))) << "}";
+          << ", \"refused\": " << (c.record >= 0 ? "null" : JsonString(RefusalCause(c.refusal)))
+          << "}";
     }
     out << "]}\n";
   } else {
@@ -187,14 +218,9 @@ int RunInfo(const Cli& cli, const CommandLine& line) {
 }  // namespace
 
 const Command kInfoCommand{
-    "info",
-    "the records of a firmware file and which controller takes which",
-    "usage: tarvix-flash info FILE.dat [--json]\n"
+    "info", "FILE.dat", "the records of a firmware file and which controller takes which",
     "Shows every record of the firmware file (offset, version, target address, image size,\n"
     "device type), the checks the updater applies (cut short, empty image, past the end of the\n"
     "file, below the version floor) and the record each kind of controller would take.\n"
-    "Exits with 2 when the file cannot be read or no controller would take any of its records.\n"
-    "  --json   one JSON object\n",
-    {"--json"},
-    {},
+    "Exits with 2 when the file cannot be read or no controller would take any of its records.\n",
     RunInfo};

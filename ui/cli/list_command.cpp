@@ -24,35 +24,48 @@ std::string OpenProblem(HidOpenResult result, const std::string& reason) {
   return "cannot be opened: " + reason;
 }
 
-// A version word for JSON: the figure, "erased" for an erased version area, null when unknown.
-std::string JsonVersion(uint32_t word) {
-  if (word == VERSION_UNKNOWN)
-    return "null";
-  if (word == kErasedVersionWord)
-    return JsonString("erased");
-  return JsonString(VersionFigure(static_cast<uint16_t>(word), static_cast<uint16_t>(word >> 16)));
-}
-
 std::string Identity(const ControllerInterface& itf) {
   return Hex(itf.vendorId, 4).substr(2) + ":" + Hex(itf.productId, 4).substr(2);
 }
 
+// The stable word of a controller that could not be opened.
+const char* ProblemWord(HidOpenResult result) {
+  switch (result) {
+    case HidOpenResult::kAccessDenied:
+      return "no-permission";
+    case HidOpenResult::kBusy:
+      return "busy";
+    case HidOpenResult::kOk:
+    case HidOpenResult::kFailed:
+      break;
+  }
+  return "cannot-open";
+}
+
+// "  version      1.37 (0x00000089)": the labels in a column of their own.
+std::string Field(const Cli& cli, Say label, const std::string& value) {
+  const std::string text = cli.Text(label);
+  const size_t width = DisplayWidth(text);
+  return "  " + text + std::string(width < 13 ? 13 - width : 1, ' ') + value + "\n";
+}
+
 void PrintText(const Cli& cli, const Listed& c) {
   cli.out << c.itf.path << "  " << Identity(c.itf) << "  "
-          << (c.itf.bootMode ? "boot loader" : "running firmware") << "\n";
+          << cli.Text(c.itf.bootMode ? Say::kBootLoader : Say::kRunningFirmware) << "\n";
   if (!c.itf.portPath.empty())
-    cli.out << "  port         " << c.itf.portPath << "\n";
+    cli.out << Field(cli, Say::kListPort, c.itf.portPath);
   if (!c.itf.serial.empty())
-    cli.out << "  serial       " << c.itf.serial << "\n";
+    cli.out << Field(cli, Say::kListSerial, c.itf.serial);
   if (c.itf.openResult != HidOpenResult::kOk) {
     cli.out << "  " << OpenProblem(c.itf.openResult, c.openText) << "\n";
     return;
   }
-  cli.out << "  version      " << VersionText(c.version) << "\n";
+  cli.out << Field(cli, Say::kListVersion, VersionText(c.version, cli.language));
   if (c.itf.bootMode) {
-    cli.out << "  device type  " << Hex(c.deviceType, 4) << "\n"
-            << "  layout       image " << Hex(c.layout.base, 8) << ", version area "
-            << Hex(c.layout.version, 8) << ", identity " << Hex(c.layout.identity, 8) << "\n";
+    cli.out << Field(cli, Say::kListDeviceType, Hex(c.deviceType, 4))
+            << Field(cli, Say::kListLayoutLabel,
+                     cli.Text(Say::kListLayout, {Hex(c.layout.base, 8), Hex(c.layout.version, 8),
+                                                 Hex(c.layout.identity, 8)}));
   }
 }
 
@@ -64,7 +77,8 @@ std::string Json(const Listed& c) {
        << ", \"port\": " << (c.itf.portPath.empty() ? "null" : JsonString(c.itf.portPath))
        << ", \"serial\": " << (c.itf.serial.empty() ? "null" : JsonString(c.itf.serial));
   if (c.itf.openResult != HidOpenResult::kOk) {
-    json << ", \"error\": " << JsonString(c.openText) << "}";
+    json << ", \"problem\": " << JsonString(ProblemWord(c.itf.openResult))
+         << ", \"error\": " << JsonString(c.openText) << "}";
     return json.str();
   }
   bool known = c.version != VERSION_UNKNOWN;
@@ -91,7 +105,7 @@ int RunList(const Cli& cli, const CommandLine& line) {
       quiet.out = &cli.out;
       quiet.in = cli.env.in;
       quiet.outputMutex = &cli.outputMutex;
-      quiet.seams = {cli.platform, cli.trace, cli.env.language};
+      quiet.seams = {cli.platform, cli.trace, cli.language};
       ControllerSession session(itf.path, quiet);
       if (session.Open()) {
         c.version = session.Version();
@@ -118,16 +132,16 @@ int RunList(const Cli& cli, const CommandLine& line) {
     listed.push_back(c);
   }
   if (line.Has("--json")) {
-    cli.out << "[";
+    cli.out << "{\"schema\": 1, \"controllers\": [";
     for (size_t i = 0; i < listed.size(); ++i)
-      cli.out << (i ? ",\n " : "") << Json(listed[i]);
-    cli.out << "]\n";
+      cli.out << (i ? ",\n  " : "\n  ") << Json(listed[i]);
+    cli.out << "]}\n";
   } else {
     for (const Listed& c : listed)
       PrintText(cli, c);
   }
   if (listed.empty())
-    return cli.Fail(kExitNoDevice, "no controller found");
+    return cli.Fail(kExitNoDevice, cli.Text(Say::kNoController));
   if (usable == 0 && exitCode == kExitOk)
     return kExitNoDevice;
   return exitCode;
@@ -136,12 +150,8 @@ int RunList(const Cli& cli, const CommandLine& line) {
 }  // namespace
 
 const Command kListCommand{
-    "list",
-    "every attached controller: path, identity, mode, version",
-    "usage: tarvix-flash list [--json]\n"
+    "list", "", "every attached controller: path, identity, mode, version",
     "Lists every attached controller: its path, identity (vendor:product), mode (boot loader or\n"
-    "running firmware) and version; a boot loader's device type and memory layout too.\n"
-    "  --json   one JSON array, an object per controller\n",
-    {"--json"},
-    {},
+    "running firmware) and version; a boot loader's device type and memory layout too. --json:\n"
+    "one JSON object, {\"schema\": 1, \"controllers\": [...]}.\n",
     RunList};

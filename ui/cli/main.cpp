@@ -1,6 +1,7 @@
 // tarvix-flash: the command-line companion of the updater, on the controllers attached by USB
 // (hidapi, hidraw backend). Ctrl-C, SIGTERM or SIGHUP during an update stops it as closing the
 // window does.
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -24,6 +25,9 @@ int main(int argc, char** argv) {
   env.inFd = STDIN_FILENO;
   env.inIsTerminal = ::isatty(STDIN_FILENO) == 1;
   env.outIsTerminal = ::isatty(STDOUT_FILENO) == 1;
+  winsize size{};
+  if (env.outIsTerminal && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0)
+    env.columns = size.ws_col;
   env.keepTraces = TracesRequested();
   int exitCode = FlashMain(argc, argv, env);
   if (g_nWorkersLeftBehind) {

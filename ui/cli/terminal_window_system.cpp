@@ -5,6 +5,7 @@
 
 #include <csignal>
 
+#include <algorithm>
 #include <chrono>
 #include <istream>
 #include <ostream>
@@ -21,7 +22,7 @@ std::atomic<int> g_nWorkersLeftBehind{0};
 
 namespace {
 
-constexpr int kBarWidth = 30;
+constexpr int kMinBarWidth = 10;
 // The longest the dialog's thread waits without looking at Ctrl-C and the timers: a signal handler
 // can only raise a flag.
 constexpr std::chrono::milliseconds kPollInterval{50};
@@ -56,7 +57,7 @@ void InstallStopSignals() {
 }
 
 void RequestInterrupt() {
-  g_bInterrupted = 1;
+  g_bInterrupted = SIGINT;
   std::lock_guard lock(g_activeMutex);
   for (TerminalWindowSystem* window : g_activeWindows)
     window->Wake();
@@ -98,6 +99,80 @@ void TerminalWindowSystem::PrintLine(const std::string& line) {
   *m_options.out << line << "\n" << std::flush;
 }
 
+const char* PhaseName(Phase phase) {
+  constexpr const char* kNames[] = {"", "erasing", "writing", "version", "verifying", "finishing"};
+  return kNames[static_cast<int>(phase)];
+}
+
+std::string TerminalWindowSystem::Label() const {
+  // Before any phase is seen (the running firmware's update), the image is being written.
+  constexpr Say kLabels[] = {Say::kWriting,        Say::kErasing,   Say::kWriting,
+                             Say::kWritingVersion, Say::kVerifying, Say::kFinishing};
+  return SayText(kLabels[static_cast<int>(m_phase)], m_options.seams.language.value_or(0));
+}
+
+void TerminalWindowSystem::ProgressLine(const std::string& line) {
+  if (m_options.log)
+    m_options.log->Line(line);
+  if (!m_options.drawBar && !m_options.quiet && !m_options.json)
+    *m_options.out << line << "\n";
+}
+
+void TerminalWindowSystem::DrawBar(int position) {
+  // The labels of every phase take the same width, so that the bar stays in place.
+  const uint16_t language = m_options.seams.language.value_or(0);
+  size_t labelWidth = 0;
+  for (Say label :
+       {Say::kErasing, Say::kWriting, Say::kWritingVersion, Say::kFinishing, Say::kVerifying})
+    labelWidth = std::max(labelWidth, DisplayWidth(SayText(label, language)));
+  const std::string label = Label();
+  std::string prefix = m_path + " " + label + std::string(labelWidth - DisplayWidth(label), ' ');
+  // The line stays one column short of the width: a full line would wrap on some terminals.
+  const int columns = m_options.columns > 0 ? m_options.columns : 80;
+  constexpr int kFrame = 8;  // " [" "] " "100%"
+  if (columns - 1 - static_cast<int>(DisplayWidth(prefix)) - kFrame < kMinBarWidth)
+    prefix = prefix.substr(m_path.size() + 1);  // a narrow terminal: the label alone
+  const int width =
+      std::max(kMinBarWidth, columns - 1 - static_cast<int>(DisplayWidth(prefix)) - kFrame);
+  std::ostream& out = *m_options.out;
+  out << "\r" << prefix;
+  if (position < 0) {
+    out << " ...";
+  } else {
+    const int filled = position * width / 100;
+    out << " [" << std::string(static_cast<size_t>(filled), '#')
+        << std::string(static_cast<size_t>(width - filled), '.') << "] " << position << "%";
+  }
+  m_barOpen = position < 100;
+  out << (m_barOpen ? "" : "\n") << std::flush;
+}
+
+void TerminalWindowSystem::SetPhase(Phase phase) {
+  std::lock_guard lock(*m_options.outputMutex);
+  if (phase == m_phase)
+    return;
+  if (m_barOpen)
+    *m_options.out << "\n";
+  m_barOpen = false;
+  m_barPosition = -1;
+  m_phase = phase;
+  const bool measured = phase == Phase::kWriting || phase == Phase::kVerifying;
+  if (m_options.json) {
+    *m_options.out << JsonEvent("progress")
+                          .Add("device", JsonString(m_path))
+                          .Add("phase", JsonString(PhaseName(phase)))
+                          .Add("percent", measured ? "0" : "null")
+                          .Line()
+                   << "\n";
+  } else if (m_options.drawBar && !m_options.quiet) {
+    DrawBar(measured ? 0 : -1);
+  }
+  // The phases that advance say so with their ten per cents.
+  if (!measured)
+    ProgressLine(m_path + ": " + Label());
+  *m_options.out << std::flush;
+}
+
 void TerminalWindowSystem::SetProgressPos(int position) {
   std::lock_guard lock(*m_options.outputMutex);
   // A bar starts with the first step above 0 and ends when the position falls back (the dialog
@@ -112,21 +187,21 @@ void TerminalWindowSystem::SetProgressPos(int position) {
   }
   int previous = m_barPosition < 0 ? 0 : m_barPosition;
   m_barPosition = position;
-  std::ostream& out = *m_options.out;
-  const std::string& label =
-      m_pVerifying && m_pVerifying->load() ? std::string("verifying") : m_progressLabel;
-  if (m_options.drawBar) {
-    int filled = position * kBarWidth / 100;
-    out << "\r" << m_path << " " << label << " [" << std::string(static_cast<size_t>(filled), '#')
-        << std::string(static_cast<size_t>(kBarWidth - filled), '.') << "] " << position << "%";
-    m_barOpen = position < 100;
-    if (!m_barOpen)
-      out << "\n";
-  } else if (position / 10 > previous / 10) {
-    // Without a terminal: one line for each ten per cent reached.
-    out << m_path << ": " << label << " " << position / 10 * 10 << "%\n";
+  if (m_options.json) {
+    *m_options.out << JsonEvent("progress")
+                          .Add("device", JsonString(m_path))
+                          .Add("phase", JsonString(PhaseName(
+                                            m_phase == Phase::kNone ? Phase::kWriting : m_phase)))
+                          .Add("percent", position)
+                          .Line()
+                   << "\n";
+  } else if (m_options.drawBar && !m_options.quiet) {
+    DrawBar(position);
   }
-  out << std::flush;
+  // Without a terminal, and in the log: one line for each ten per cent reached.
+  if (position / 10 > previous / 10)
+    ProgressLine(m_path + ": " + Label() + " " + std::to_string(position / 10 * 10) + "%");
+  *m_options.out << std::flush;
 }
 
 int TerminalWindowSystem::ShowBox(const std::u16string& text, const std::u16string& /*caption*/,
@@ -151,10 +226,15 @@ int TerminalWindowSystem::AnswerBox(const std::u16string& text, unsigned type) {
       return IDOK;
     }
   }
-  // The confirmation of the new version against the controller's.
+  // The confirmation of the new version against the controller's; the guard may answer it.
+  if (m_confirmGuard && !m_confirmGuard())
+    return IDCANCEL;
   std::string question = m_path + ": " + OneLine(text);
   if (m_options.assumeYes) {
-    PrintLine(question + " (--yes)");
+    if (m_options.log)
+      m_options.log->Line(question + " (--yes)");
+    if (!m_options.quiet && !m_options.json)
+      PrintLine(question + " (--yes)");
     return IDOK;
   }
   std::string answer;
@@ -167,7 +247,8 @@ int TerminalWindowSystem::AnswerBox(const std::u16string& text, unsigned type) {
       // still seen.
       std::lock_guard lock(*m_options.outputMutex);
       std::ostream& ask = m_options.ask ? *m_options.ask : *m_options.out;
-      ask << question << " Update? [y/N] " << std::flush;
+      ask << question << " " << SayText(Say::kAskUpdate, m_options.seams.language.value_or(0))
+          << " " << std::flush;
     }
     if (ReadAnswer(&answer) && (answer == "y" || answer == "Y" || answer == "yes"))
       return IDOK;

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <iosfwd>
 #include <map>
 #include <mutex>
@@ -21,10 +22,18 @@
 #include "update/window_system.h"
 
 class CUpdateDlg;
+class LogFile;
 
-// Ctrl-C: the signal handler raises g_bInterrupted; RequestInterrupt also wakes the loop at once.
-// g_bUpdateEventsRunning counts the RunUpdateEvents under way: only then does Ctrl-C stop updates;
-// at any other moment nothing has been written and the program may simply end.
+// What an update is doing, for the label before its progress; the JSON words are PhaseName's.
+// In the order an update goes through them.
+enum class Phase { kNone, kErasing, kWriting, kVersion, kVerifying, kFinishing };
+// "erasing", "writing", "version", "verifying", "finishing" ("" for kNone).
+const char* PhaseName(Phase phase);
+
+// Ctrl-C: the signal handler sets g_bInterrupted to the signal's number; RequestInterrupt sets it
+// to SIGINT, as Ctrl-C does, and also wakes the loop at once. g_bUpdateEventsRunning counts the
+// RunUpdateEvents under way: only then does Ctrl-C stop updates; at any other moment nothing has
+// been written and the program may simply end.
 extern std::atomic<int> g_bInterrupted;
 extern std::atomic<int> g_bUpdateEventsRunning;
 // Update threads left behind stuck in a system call (ControllerSession): the program must then end
@@ -45,6 +54,10 @@ struct TerminalOptions {
   bool canAsk = false;     // the input is a terminal: the confirmation is asked there
   bool assumeYes = false;  // --yes: the confirmation is answered OK without asking
   bool drawBar = false;    // the output is a terminal: a bar redrawn in place
+  int columns = 0;         // the terminal's width; 0: 80
+  bool quiet = false;      // -q: no progress, no echo of the confirmation
+  bool json = false;       // --json: the progress as events
+  LogFile* log = nullptr;  // --log: the progress by ten per cent and every phase
   std::atomic<int>* stopsAsked = nullptr;  // FlashEnv::stopsAsked
   // The lock of the output and the bar, shared by the sessions that write to one terminal.
   std::mutex* outputMutex = nullptr;
@@ -59,10 +72,11 @@ class TerminalWindowSystem : public IWindowSystem {
 
   // The file the open-file dialog answers (none: it is cancelled).
   std::u16string m_firmwarePath;
-  // The word before the progress: "writing", "verifying"; "verifying" too while the atomic that
-  // m_pVerifying names (the dialog's read-back during an update) is 1.
-  std::string m_progressLabel = "writing";
-  const std::atomic<int>* m_pVerifying = nullptr;
+  // Asked before the confirmation of the new version: false answers it Cancel without asking.
+  std::function<bool()> m_confirmGuard;
+
+  // A new phase of the update: its label, and its bar or line from 0.
+  void SetPhase(Phase phase);
 
   // Runs the dialog's side of an update on this thread until its worker has ended and the dialog
   // has taken the end notice, or a confirmed close has ended the dialog. A Ctrl-C meanwhile stops
@@ -117,8 +131,15 @@ class TerminalWindowSystem : public IWindowSystem {
   std::string m_path;
   std::thread::id m_dialogThread;
 
-  int m_barPosition = -1;  // the position drawn last in this bar; -1: no bar
-  bool m_barOpen = false;  // a drawn bar waits for its line's end
+  // Draws the bar of the phase at position (-1: a phase without a measure). Output lock held.
+  void DrawBar(int position);
+  std::string Label() const;
+  // A line of the progress for the log and, without a bar, the output. Output lock held.
+  void ProgressLine(const std::string& line);
+
+  Phase m_phase = Phase::kNone;  // under the output lock
+  int m_barPosition = -1;        // the position drawn last in this bar; -1: no bar
+  bool m_barOpen = false;        // a drawn bar waits for its line's end
 
   std::mutex m_mutex;  // the rest
   std::condition_variable m_wake;

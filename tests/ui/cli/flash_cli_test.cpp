@@ -5,9 +5,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <fstream>
 #include <functional>
 #include <iterator>
 #include <mutex>
+#include <regex>
 #include <sstream>
 #include <thread>
 #include <utility>
@@ -113,6 +115,7 @@ class FlashCliTest : public ::testing::Test {
     env.language = m_language;
     env.inIsTerminal = m_bTerminal;
     env.outIsTerminal = m_bTerminal;
+    env.columns = m_columns;
     env.stopsAsked = &g_stopsAsked;
     return FlashMain(static_cast<int>(argv.size()), argv.data(), env);
   }
@@ -139,6 +142,7 @@ class FlashCliTest : public ::testing::Test {
   std::ostringstream m_out, m_err;
   std::istringstream m_in;
   bool m_bTerminal = false;
+  int m_columns = 0;
 };
 
 constexpr char kBoot0[] = "/dev/hidraw-virtual0";
@@ -153,11 +157,19 @@ TEST_F(FlashCliTest, UsageAndHelp) {
   };
   const Row rows[] = {
       {{}, 2, false, "usage: tarvix-flash"},
-      {{"--help"}, 0, true, "verify   read a boot loader's image back"},
-      {{"flash", "--help"}, 0, true, "usage: tarvix-flash flash FILE.dat [--device ID | --all]"},
-      {{"list", "--help"}, 0, true, "--json"},
+      {{"-h"}, 0, true, "verify      read a boot loader's image back"},
+      {{"flash", "--help"}, 0, true, "usage: tarvix-flash flash FILE.dat [OPTIONS]"},
+      {{"help", "flash"}, 0, true, "      --allow-reinstall   write the version"},
+      {{"list", "--help"}, 0, true, "  -j, --json"},
+      {{"--version"}, 0, true, "tarvix-flash (Tarvix Update) 2."},
       {{"bogus"}, 2, false, "unknown command 'bogus'"},
-      {{"list", "--frobnicate"}, 2, false, "list: unknown option --frobnicate"},
+      {{"help", "bogus"}, 2, false, "unknown command 'bogus'"},
+      {{"list", "--frobnicate"}, 2, false, "unknown option --frobnicate"},
+      {{"list", "-jx"}, 2, false, "unknown option -x"},
+      {{"list", "--json=yes"}, 2, false, "--json takes no value"},
+      {{"list", "--ver"}, 2, false, "option --ver is ambiguous: --verify, --verbose, --version"},
+      {{"info", "-y", "x.dat"}, 2, false, "--yes is not an option of info"},
+      {{"info", "--", "--json"}, 2, false, "--json: cannot be opened or read"},
       {{"flash", "x.dat", "--device"}, 2, false, "--device needs a value"},
       {{"info"}, 2, false, "info: give one firmware file"},
       {{"--virtual", "toaster", "list"}, 2, false, "--virtual takes boot, app"},
@@ -290,8 +302,8 @@ TEST_F(FlashCliTest, InfoShowsRecordsChecksAndTheChoiceOfEachController) {
   }
   m_out.str("");
   EXPECT_EQ(Run({"info", Sample(), "--json"}), 0);
-  EXPECT_NE(Out().find("{\"controller\": \"boot loader, device type 0x3009\", \"record\": 0, "
-                       "\"refused\": null}"),
+  EXPECT_NE(Out().find("{\"controller\": \"boot-3009\", \"description\": \"boot loader, device "
+                       "type 0x3009\", \"record\": 0, \"refused\": null}"),
             std::string::npos)
       << Out();
   EXPECT_EQ(Run({"info", m_folder.m_path.string() + "/missing.dat"}), 2);
@@ -360,15 +372,23 @@ TEST_F(FlashCliTest, FlashOnTheVirtualControllersWithProgressLinesOrABar) {
   struct Row {
     std::string mode;
     bool terminal;
+    int columns;
     std::string says;
   };
+  const std::string bar = "[" + std::string(20, '#') + std::string(21, '.') + "] 50%";
   const Row rows[] = {
-      {"boot", false, "/dev/hidraw-virtual0: writing 10%\n"},
-      {"app", false, "/dev/hidraw-virtual0: writing 100%\n"},
-      {"boot", true, "\r/dev/hidraw-virtual0 writing [###############...............] 50%"},
+      {"boot", false, 0, "virtual0: erasing\n/dev/hidraw-virtual0: writing 10%\n"},
+      {"boot", false, 0, "virtual0: writing 100%\n/dev/hidraw-virtual0: version\n"},
+      {"boot", false, 0, "virtual0: version\n/dev/hidraw-virtual0: finishing\n"},
+      {"app", false, 0, "/dev/hidraw-virtual0: writing 100%\n"},
+      // The bar takes the width less one column; a narrow terminal drops the path.
+      {"boot", true, 0, "\r/dev/hidraw-virtual0 erasing   ..."},
+      {"boot", true, 80, "\r/dev/hidraw-virtual0 writing   " + bar},
+      {"boot", true, 40, "\rwriting   [###########...........] 50%"},
   };
   for (const Row& row : rows) {
     m_bTerminal = row.terminal;
+    m_columns = row.columns;
     m_out.str("");
     std::vector<std::string> args = {"--virtual", row.mode, "flash", Sample()};
     if (!row.terminal)
@@ -394,7 +414,7 @@ TEST_F(FlashCliTest, TheConfirmationIsAskedOnTheTerminalAndNeverGuessedWithoutOn
   EXPECT_TRUE(m_platform.Transcript().empty());
 
   m_bTerminal = true;
-  EXPECT_EQ(Run({"flash", Sample()}, "n\n"), 1);
+  EXPECT_EQ(Run({"flash", Sample()}, "n\n"), 5);
   EXPECT_NE(Err().find("New firmware 2.00 and current is 1.37 Update? [y/N] "), std::string::npos);
   EXPECT_EQ(Out().find("[y/N]"), std::string::npos);  // the output may be redirected
   EXPECT_NE(Err().find("virtual0: not updated: the new version was not confirmed"),
@@ -402,6 +422,118 @@ TEST_F(FlashCliTest, TheConfirmationIsAskedOnTheTerminalAndNeverGuessedWithoutOn
   EXPECT_TRUE(loader->m_erases.empty());
   EXPECT_EQ(Run({"flash", Sample()}, "y\n"), 0) << Err();
   EXPECT_EQ(loader->VersionWord(), 200u);
+}
+
+// The exit code of each way a run ends, the option forms a technician types, and the version
+// guard: an older or the same version goes on only when asked, as the confirmation compares them.
+TEST_F(FlashCliTest, ExitCodesOptionFormsAndTheVersionGuard) {
+  struct Row {
+    uint32_t versionWord;  // of the boot loader; 0: none attached
+    std::vector<std::string> args;
+    int exitCode;
+    std::string says;  // on stdout when done, else on stderr
+  };
+  const Row rows[] = {
+      {0, {"-y"}, 3, "no controller found"},
+      {137, {}, 2, "no terminal to ask for the confirmation on"},
+      {137, {"--yes", "--device=/dev/hidraw-virtual0"}, 0, "virtual0: Firmware upgraded!"},
+      {137, {"-yd", kBoot0}, 0, "virtual0: Firmware upgraded!"},
+      {200,
+       {"-y"},
+       5,
+       "virtual0: not updated: the controller has 2.00 already; add --allow-reinstall"},
+      {200, {"-y", "--allow-older"}, 5, "has 2.00 already"},
+      {200, {"-y", "--allow-reinstall"}, 0, "Firmware upgraded!"},
+      {201, {"-y"}, 5, "not updated: 2.00 is older than the controller's 2.01; add --allow-older"},
+      {201, {"-y", "--allow-older"}, 0, "Firmware upgraded!"},
+      {0x000100C8, {"-y"}, 0, "Firmware upgraded!"},  // 2.00 beta1: the release is newer
+      {0x000300C9, {"-y"}, 5, "2.00 is older than the controller's 2.01 beta3"},
+      {kErasedVersionWord, {"-y"}, 0, "Firmware upgraded!"},
+  };
+  for (const Row& row : rows) {
+    m_platform.Unplug(kBoot0);
+    if (row.versionWord)
+      PlugBoot(kBoot0, std::make_shared<VirtualBootLoader>(
+                           BootLoaderConfig{.versionWord = row.versionWord}));
+    m_out.str("");
+    m_err.str("");
+    std::vector<std::string> args = {"flash", Sample()};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    EXPECT_EQ(Run(args), row.exitCode) << row.says;
+    EXPECT_NE((row.exitCode ? Err() : Out()).find(row.says), std::string::npos) << Out() << Err();
+  }
+}
+
+// --json: one event a line in stable words: the controller, each phase, and how it ended.
+TEST_F(FlashCliTest, JsonEventsNameEachPhaseAndTheOutcome) {
+  struct Row {
+    bool boot;
+    uint32_t versionWord;
+    std::vector<std::string> args;
+    std::string events;
+  };
+  const Row rows[] = {
+      {true,
+       137,
+       {"flash", "-y", "--verify"},
+       "controller erasing writing version verifying finishing result:done:null:0"},
+      {false, 137, {"flash", "-y"}, "controller writing result:done:null:0"},
+      {true, 200, {"flash", "-y"}, "controller result:nothing-done:same-version:5"},
+      {true, 137, {"verify"}, "verifying result:failed:verify-differs:1"},
+      {false, 137, {"verify"}, "result:failed:no-read-back:1"},
+  };
+  auto field = [](const std::string& line, const std::string& key) {
+    size_t at = line.find("\"" + key + "\":");
+    if (at == std::string::npos)
+      return std::string();
+    at += key.size() + 3;
+    std::string value = line.substr(at, line.find_first_of(",}", at) - at);
+    return value.front() == '"' ? value.substr(1, value.size() - 2) : value;
+  };
+  for (const Row& row : rows) {
+    m_platform.Unplug(kBoot0);
+    if (row.boot)
+      PlugBoot(kBoot0, std::make_shared<VirtualBootLoader>(
+                           BootLoaderConfig{.versionWord = row.versionWord}));
+    else
+      PlugApp(kBoot0, {.versionWord = row.versionWord});
+    m_out.str("");
+    std::vector<std::string> args = row.args;
+    args.insert(args.end(), {Sample(), "--json"});
+    Run(args);
+    std::istringstream lines(Out());
+    std::string events;
+    for (std::string line; std::getline(lines, line);) {
+      ASSERT_EQ(line.rfind("{\"schema\":1,\"event\":", 0), 0u) << line;
+      std::string event = field(line, "event");
+      if (event == "progress")
+        event = field(line, "phase");
+      else if (event == "result")
+        event +=
+            ":" + field(line, "outcome") + ":" + field(line, "cause") + ":" + field(line, "exit");
+      if (events.empty() || events.substr(events.rfind(' ') + 1) != event)
+        events += (events.empty() ? "" : " ") + event;
+    }
+    EXPECT_EQ(events, row.events);
+  }
+}
+
+// -q leaves the result lines alone; --log keeps every line and the progress, each with its time.
+TEST_F(FlashCliTest, QuietOutputAndTheLog) {
+  PlugBoot(kBoot0);
+  const std::string log = m_folder.m_path.string() + "/flash.log";
+  ASSERT_EQ(Run({"flash", "-qy", "--log", log, Sample()}), 0) << Err();
+  EXPECT_EQ(Out(), "/dev/hidraw-virtual0: Firmware upgraded!\n");
+  std::ifstream file(log);
+  const std::string text{std::istreambuf_iterator<char>(file), {}};
+  for (const char* line : {"/dev/hidraw-virtual0: New firmware 2.00 and current is 1.37 (--yes)",
+                           "/dev/hidraw-virtual0: erasing", "/dev/hidraw-virtual0: writing 50%",
+                           "/dev/hidraw-virtual0: Firmware upgraded!"})
+    EXPECT_NE(text.find(std::string(line) + "\n"), std::string::npos) << line << "\n" << text;
+  std::istringstream lines(text);
+  const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} \S.*)");
+  for (std::string line; std::getline(lines, line);)
+    EXPECT_TRUE(std::regex_match(line, stamped)) << line;
 }
 
 TEST_F(FlashCliTest, AllUpdatesEveryControllerAndOneFailureStopsNoOther) {
@@ -462,9 +594,9 @@ TEST_F(FlashCliTest, VerifyReadsTheImageBackAndFindsTheByteThatDidNotHold) {
 
   loader->m_badCellAddress.reset();
   m_out.str("");
-  EXPECT_EQ(Run({"flash", Sample(), "--yes", "--verify"}), 0) << Err();
-  EXPECT_NE(Out().find("virtual0: verifying 100%\n/dev/hidraw-virtual0: Firmware upgraded! "
-                       "(verified)\n"),
+  EXPECT_EQ(Run({"flash", Sample(), "--yes", "--verify", "--allow-reinstall"}), 0) << Err();
+  EXPECT_NE(Out().find("virtual0: verifying 100%\n/dev/hidraw-virtual0: finishing\n"
+                       "/dev/hidraw-virtual0: Firmware upgraded! (verified)\n"),
             std::string::npos)
       << Out();
   // A read reply that comes twice (as one that came after its read's time-out) is not taken as
@@ -503,13 +635,13 @@ TEST_F(FlashCliTest, SignalsStopTheUpdateInOrderAndSayWhatIsLeft) {
       "update stopped; the controller needs a whole update: put it in its boot loader (L+R+HOME) "
       "and flash it again";
   const Row rows[] = {
-      {0, false, kAnyCommand, 100, 1, whole},
-      {SIGTERM, false, kAnyCommand, 100, 1, whole},
-      {SIGHUP, false, kAnyCommand, 100, 1, whole},
-      {0, true, BOOT_CMD_READ, 0, 1,
+      {0, false, kAnyCommand, 100, 130, whole},
+      {SIGTERM, false, kAnyCommand, 100, 143, whole},
+      {SIGHUP, false, kAnyCommand, 100, 129, whole},
+      {0, true, BOOT_CMD_READ, 0, 130,
        "update stopped during the read-back: the image and version are written but were not "
        "verified, and the boot loader was not told to finish"},
-      {0, false, BOOT_CMD_FINISH, 0, 1,
+      {0, false, BOOT_CMD_FINISH, 0, 130,
        "update stopped at the finishing command; the image and version are written whole"},
       {SIGPIPE, false, kAnyCommand, 100, 0, ""},
   };
@@ -563,15 +695,15 @@ TEST_F(FlashCliTest, SignalsStopTheUpdateInOrderAndSayWhatIsLeft) {
   PlugBoot(kBoot0, loader);
   PlugBoot("/dev/hidraw-virtual2", other);
   m_out.str("");
-  EXPECT_EQ(Run({"flash", Sample(), "--all", "--yes"}), 1);
+  EXPECT_EQ(Run({"flash", Sample(), "--all", "--yes"}), 130);
   EXPECT_NE(loader->VersionWord(), 200u);  // the new version was never set
   EXPECT_NE(other->VersionWord(), 200u);
-  EXPECT_NE(Out().find("2 controllers: 2 failed\n"), std::string::npos) << Out();
+  EXPECT_NE(Out().find("2 controllers: 2 stopped\n"), std::string::npos) << Out();
 
   // A closed output makes its writes fail quietly; the update goes on to its end.
   m_platform.Unplug("/dev/hidraw-virtual2");
   m_out.setstate(std::ios::badbit);
-  EXPECT_EQ(Run({"flash", Sample(), "--yes"}), 0) << Err();
+  EXPECT_EQ(Run({"flash", Sample(), "--yes", "--allow-older"}), 0) << Err();
   EXPECT_EQ(loader->VersionWord(), 200u);
   m_out.clear();
 }
@@ -585,7 +717,7 @@ TEST_F(FlashCliTest, AWorkerStuckAfterAStopIsLeftBehindWithoutEndingTheProgram) 
       t_afterReport = [this] { m_platform.Stick(true); };
   };
   PlugBoot(kBoot0, loader);
-  EXPECT_EQ(Run({"flash", Sample(), "--yes"}), 1);
+  EXPECT_EQ(Run({"flash", Sample(), "--yes"}), 130);
   EXPECT_NE(Err().find("virtual0: update stopped; the controller needs a whole update"),
             std::string::npos)
       << Err();
@@ -605,6 +737,14 @@ TEST_F(FlashCliTest, TheDialogsTextsComeInTheUsersLanguage) {
   EXPECT_NE(Out().find("virtual0: 升级新固件 2.00 当前版本为 1.37 (--yes)\n"), std::string::npos)
       << Out();
   EXPECT_NE(Out().find("virtual0: 升级成功。\n"), std::string::npos);
+  // The tool's own lines too.
+  EXPECT_NE(Out().find("virtual0: 运行固件，版本 1.37 (0x00000089)\n"), std::string::npos);
+  m_platform.Unplug(kBoot0);
+  PlugBoot(kBoot0, std::make_shared<VirtualBootLoader>(BootLoaderConfig{.versionWord = 200}));
+  EXPECT_EQ(Run({"flash", "-y", Sample()}), 5);
+  EXPECT_NE(Err().find("virtual0: 未更新：手柄已是 2.00；如要重新写入，请加 --allow-reinstall\n"),
+            std::string::npos)
+      << Err();
 }
 
 }  // namespace

@@ -1,0 +1,146 @@
+#include "ui/cli/cli_text.h"
+
+#include <iterator>
+
+#include "base/local_text.h"
+
+namespace {
+
+struct Entry {
+  Say line;
+  const char* english;
+  const char* chinese;
+};
+
+// In the order of Say: a missing or misplaced row is caught where the table is read.
+constexpr Entry kLines[] = {
+    {Say::kNoController, "no controller found", "未找到手柄"},
+    {Say::kDeviceNeedsPath,
+     "--device needs a path, a serial number or a port path (see tarvix-flash list)",
+     "--device 需要路径、序列号或端口路径（见 tarvix-flash list）"},
+    {Say::kDeviceAndAll, "--device and --all exclude each other", "--device 与 --all 不能同时使用"},
+    {Say::kSeveralAttached,
+     "several controllers are attached; name one with --device (a path, serial number or port "
+     "path), or use --all:",
+     "连接了多个手柄；请用 --device（路径、序列号或端口路径）指定一个，或使用 --all："},
+    {Say::kBootLoader, "boot loader", "BOOT 模式"},
+    {Say::kRunningFirmware, "running firmware", "运行固件"},
+    {Say::kModeAndVersion, "%1, version %2", "%1，版本 %2"},
+    {Say::kUnknownVersion, "unknown", "未知"},
+    {Say::kErasedVersion, "erased", "已擦除"},
+    {Say::kFileRefused, "file refused (%1): %2", "文件被拒绝（%1）：%2"},
+    {Say::kNotConfirmed, "not updated: the new version was not confirmed",
+     "未更新：新版本未获确认"},
+    {Say::kOlderRefused,
+     "not updated: %1 is older than the controller's %2; add --allow-older to write it anyway",
+     "未更新：%1 比手柄当前的 %2 旧；如仍要写入，请加 --allow-older"},
+    {Say::kSameRefused,
+     "not updated: the controller has %1 already; add --allow-reinstall to write it again",
+     "未更新：手柄已是 %1；如要重新写入，请加 --allow-reinstall"},
+    {Say::kStoppedReadBack,
+     "update stopped during the read-back: the image and version are written but were not "
+     "verified, and the boot loader was not told to finish",
+     "更新在回读时停止：固件和版本已写入但未校验，也未通知 BOOT 模式结束"},
+    {Say::kStoppedFinishing,
+     "update stopped at the finishing command; the image and version are written whole",
+     "更新在结束命令处停止；固件和版本已完整写入"},
+    {Say::kStoppedTouched,
+     "update stopped; the controller needs a whole update: put it in its boot loader (L+R+HOME) "
+     "and flash it again",
+     "更新已停止；手柄需要完整更新：请按住 L+R+HOME 开机进入 BOOT 模式后重新写入"},
+    {Say::kStoppedNothing, "update stopped; nothing was written", "更新已停止；未写入任何内容"},
+    {Say::kUpdateFailed, "update failed: %1", "更新失败：%1"},
+    {Say::kDidNotComplete, "the update did not complete", "更新未完成"},
+    {Say::kVerifyNeedsBootLoader,
+     "--verify: a controller running its firmware cannot be read back; nothing was written (put "
+     "it in its boot loader)",
+     "--verify：运行固件的手柄无法回读；未写入任何内容（请让它进入 BOOT 模式）"},
+    {Say::kVerified, " (verified)", "（已校验）"},
+    {Say::kNoTerminal, "no terminal to ask for the confirmation on; add --yes to update anyway",
+     "没有可以询问确认的终端；如要直接更新，请加 --yes"},
+    {Say::kGiveOneFile, "%1: give one firmware file (see tarvix-flash %1 --help)",
+     "%1：请给出一个固件文件（见 tarvix-flash %1 --help）"},
+    {Say::kCannotOpenFile, "%1: cannot be opened: %2", "%1：无法打开：%2"},
+    {Say::kCannotReadBack,
+     "a controller running its firmware cannot be read back (put it in its boot loader)",
+     "运行固件的手柄无法回读（请让它进入 BOOT 模式）"},
+    {Say::kVerifyFailed, "verify failed: %1", "校验失败：%1"},
+    {Say::kRecordRefused, "%1: refused: %2", "%1：被拒绝：%2"},
+    {Say::kReadsBack, "%1 (%2 bytes)", "%1（%2 字节）"},
+    {Say::kControllers, "%1 controllers:", "%1 个手柄："},
+    {Say::kUpgradedCount, "%1 upgraded", "%1 个已升级"},
+    {Say::kFailedCount, "%1 failed", "%1 个失败"},
+    {Say::kRefusedCount, "%1 refused the file", "%1 个拒绝了文件"},
+    {Say::kNotFoundCount, "%1 not found", "%1 个未找到"},
+    {Say::kNotPermittedCount, "%1 not permitted", "%1 个无权限"},
+    {Say::kNotUpdatedCount, "%1 not updated", "%1 个未更新"},
+    {Say::kStoppedCount, "%1 stopped", "%1 个已停止"},
+    {Say::kErasing, "erasing", "擦除"},
+    {Say::kWriting, "writing", "写入"},
+    {Say::kWritingVersion, "version", "版本"},
+    {Say::kFinishing, "finishing", "结束"},
+    {Say::kVerifying, "verifying", "校验"},
+    {Say::kAskUpdate, "Update? [y/N]", "是否更新？[y/N]"},
+    {Say::kUnknownOption, "unknown option %1", "未知选项 %1"},
+    {Say::kNeedsValue, "%1 needs a value", "%1 需要一个值"},
+    {Say::kTakesNoValue, "%1 takes no value", "%1 不带值"},
+    {Say::kAmbiguousOption, "option %1 is ambiguous: %2", "选项 %1 有歧义：%2"},
+    {Say::kNotAnOptionOf, "%1 is not an option of %2 (see tarvix-flash %2 --help)",
+     "%1 不是 %2 的选项（见 tarvix-flash %2 --help）"},
+    {Say::kUnknownCommand, "unknown command '%1' (see tarvix-flash --help)",
+     "未知命令“%1”（见 tarvix-flash --help）"},
+    {Say::kVirtualModes, "--virtual takes boot, app or a list of them: boot,app,boot",
+     "--virtual 取 boot、app 或它们的列表：boot,app,boot"},
+    {Say::kLogNotWritten, "%1: the log cannot be written", "%1：无法写入日志"},
+    {Say::kListVersion, "version", "版本"},
+    {Say::kListDeviceType, "device type", "设备类型"},
+    {Say::kListLayoutLabel, "layout", "内存布局"},
+    {Say::kListLayout, "image %1, version area %2, identity %3", "固件 %1，版本区 %2，标识 %3"},
+    {Say::kListPort, "port", "端口"},
+    {Say::kListSerial, "serial", "序列号"},
+};
+static_assert(std::size(kLines) == static_cast<size_t>(Say::kCount), "one row for each line");
+
+constexpr bool InOrder() {
+  for (size_t i = 0; i < std::size(kLines); ++i) {
+    if (static_cast<size_t>(kLines[i].line) != i)
+      return false;
+  }
+  return true;
+}
+static_assert(InOrder(), "the rows follow the order of Say");
+
+}  // namespace
+
+std::string SayText(Say line, uint16_t language, std::initializer_list<std::string> values) {
+  const Entry& entry = kLines[static_cast<size_t>(line)];
+  const std::string text = language == LANG_ZH_CN ? entry.chinese : entry.english;
+  std::string filled;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const size_t index = i + 1 < text.size() ? static_cast<size_t>(text[i + 1] - '1') : 9;
+    if (text[i] == '%' && index < values.size()) {
+      filled += values.begin()[index];
+      ++i;
+    } else {
+      filled += text[i];
+    }
+  }
+  return filled;
+}
+
+size_t DisplayWidth(const std::string& utf8) {
+  size_t width = 0;
+  for (size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    // Three bytes from U+2E80 on (E2 BA 80) and four-byte characters are CJK or wider: two
+    // columns; the rest one.
+    const bool wide =
+        length == 4 ||
+        (length == 3 &&
+         (lead > 0xE2 || (i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) >= 0xBA)));
+    width += wide ? 2 : 1;
+    i += length;
+  }
+  return width;
+}
