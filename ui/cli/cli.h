@@ -87,6 +87,7 @@ extern const Command kInfoCommand;
 extern const Command kFlashCommand;
 extern const Command kVerifyCommand;
 extern const Command kCompletionCommand;
+extern const Command kBackupCommand;
 // Every command, in the order of the help (ui/cli/flash_main.cpp).
 const std::vector<const Command*>& Commands();
 

@@ -80,6 +80,7 @@ constexpr Entry kLines[] = {
     {Say::kWritingVersion, "version", "版本"},
     {Say::kFinishing, "finishing", "结束"},
     {Say::kVerifying, "verifying", "校验"},
+    {Say::kBackingUp, "backing up", "备份"},
     {Say::kAskUpdate, "Update? [y/N]", "是否更新？[y/N]"},
     {Say::kUnknownOption, "unknown option %1", "未知选项 %1"},
     {Say::kNeedsValue, "%1 needs a value", "%1 需要一个值"},
@@ -98,6 +99,21 @@ constexpr Entry kLines[] = {
     {Say::kListLayout, "image %1, version area %2, identity %3", "固件 %1，版本区 %2，标识 %3"},
     {Say::kListPort, "port", "端口"},
     {Say::kListSerial, "serial", "序列号"},
+    {Say::kBackupNeedsBootLoader,
+     "--backup: a controller running its firmware cannot be read; nothing was written (put it in "
+     "its boot loader)",
+     "--backup：运行固件的手柄无法读取；未写入任何内容（请让它进入 BOOT 模式）"},
+    {Say::kBackupExcludesAll, "flash: --backup takes one controller; it excludes --all",
+     "flash：--backup 只用于一个手柄，不能与 --all 同时使用"},
+    {Say::kBackupOverwritesFile, "%1: --backup must not overwrite the firmware file",
+     "%1：--backup 不能覆盖固件文件"},
+    {Say::kBackupSaved, "what the update erased was saved to %1", "更新擦除的内容已保存到 %1"},
+    {Say::kBackupWritten, "%1 bytes at %2 and version %3 saved to %4",
+     "已将 %2 处的 %1 字节和版本 %3 保存到 %4"},
+    {Say::kBackupNeedsLike,
+     "backup: give one output file and --like FILE.dat (see tarvix-flash "
+     "backup --help)",
+     "backup：请给出一个输出文件和 --like FILE.dat（见 tarvix-flash backup --help）"},
 };
 static_assert(std::size(kLines) == static_cast<size_t>(Say::kCount), "one row for each line");
 

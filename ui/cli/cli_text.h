@@ -50,6 +50,7 @@ enum class Say {
   kWritingVersion,
   kFinishing,
   kVerifying,
+  kBackingUp,
   kAskUpdate,
   kUnknownOption,
   kNeedsValue,
@@ -65,6 +66,12 @@ enum class Say {
   kListLayout,
   kListPort,
   kListSerial,
+  kBackupNeedsBootLoader,
+  kBackupExcludesAll,
+  kBackupOverwritesFile,
+  kBackupSaved,
+  kBackupWritten,
+  kBackupNeedsLike,
   kCount
 };
 

@@ -33,7 +33,8 @@ class PhaseWatch : public IHidPlatform {
     TerminalWindowSystem* watcher = m_watcher.load();
     if (watcher && length >= 4 && report[1] == kBootPacketType) {
       // The phases only go forward: a read after the finish is not a read-back.
-      const Phase phase = PhaseOf(static_cast<uint16_t>(report[2] | report[3] << 8));
+      const Phase phase =
+          PhaseOf(static_cast<uint16_t>(report[2] | report[3] << 8), m_phase.load());
       if (phase > m_phase.exchange(std::max(phase, m_phase.load())))
         watcher->SetPhase(phase);
     }
@@ -56,14 +57,15 @@ class PhaseWatch : public IHidPlatform {
 
  private:
   static constexpr uint8_t kBootPacketType = 5;  // the first byte of every boot-loader request
-  static Phase PhaseOf(uint16_t command) {
+  // A read before the erase is the backup of what it will destroy; after it, the read-back.
+  static Phase PhaseOf(uint16_t command, Phase now) {
     switch (command) {
       case BOOT_CMD_ERASE:
         return Phase::kErasing;
       case BOOT_CMD_WRITE:
         return Phase::kVersion;
       case BOOT_CMD_READ:
-        return Phase::kVerifying;
+        return now < Phase::kErasing ? Phase::kBackingUp : Phase::kVerifying;
       case BOOT_CMD_FINISH:
         return Phase::kFinishing;
       case BOOT_CMD_WRITE_IMAGE:
@@ -194,6 +196,20 @@ ControllerSession::Result ControllerSession::Update(const std::u16string& firmwa
       break;
   }
   return Result::kFailed;
+}
+
+int ControllerSession::ReadBack(const std::function<int()>& read) {
+  m_window.SetPhase(Phase::kBackingUp);
+  if (!m_dlg.AcquireLink(LINK_READ_BACK))
+    return 0;
+  int done = 0;
+  if (m_dlg.m_Hid.OpenHid())
+    done = read();
+  else
+    m_dlg.SetFailureCause("the controller cannot be opened: " + m_dlg.m_Hid.m_LastError);
+  m_dlg.ReleaseLink(LINK_READ_BACK);
+  m_window.EndProgressLine();
+  return done;
 }
 
 int ControllerSession::Verify(CUpdateDlg::ImageCheck* check) {

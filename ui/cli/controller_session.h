@@ -4,6 +4,7 @@
 // its own thread.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -45,6 +46,9 @@ class ControllerSession {
   Result Update(const std::u16string& firmwarePath, std::string* message);
   // Reads the loaded record's image back (boot loader). Answers 1 when it is the file's.
   int Verify(CUpdateDlg::ImageCheck* check);
+  // Runs read (a backup) with the link open and held for a read-back, the bar labelled "backing
+  // up". Answers what read answers (0 also when the link does not open).
+  int ReadBack(const std::function<int()>& read);
 
   std::string m_path;
 

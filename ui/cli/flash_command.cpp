@@ -1,11 +1,13 @@
 // tarvix-flash flash FILE.dat: the dialog's update of one controller, or of every controller all at
 // once, each with its result; --verify reads a boot loader's image back before it is told to
 // finish.
+#include <atomic>
 #include <thread>
 #include <vector>
 
 #include "base/wide_string.h"
 #include "firmware/firmware_file.h"
+#include "ui/cli/backup.h"
 #include "ui/cli/cli.h"
 #include "ui/cli/controller_session.h"
 #include "ui/cli/terminal_window_system.h"
@@ -77,9 +79,28 @@ Result FlashOne(const Cli& cli, const CommandLine& line, const std::string& path
   session.GuardVersion(line.Has("--allow-older"), line.Has("--allow-reinstall"));
   // The read-back runs before the finishing command, which may start the new firmware.
   session.m_dlg.m_boot.m_bVerifyAfterWrite = verify ? 1 : 0;
+  // The backup is read after the confirmation and before the erase: without it nothing is erased.
+  const auto backup = line.values.find("--backup");
+  std::atomic<bool> backedUp{false};
+  if (backup != line.values.end()) {
+    if (!session.IsBootLoader())
+      return {kExitFailed, "failed", "no-backup", cli.Text(Say::kBackupNeedsBootLoader)};
+    session.m_dlg.m_boot.m_beforeErase = [&session, &backedUp, &backup](CBootSession&) {
+      backedUp = WriteBackup(session.m_dlg, backup->second) != 0;
+      return backedUp ? 1 : 0;
+    };
+  }
   std::string message;
   const CUpdateDlg& dlg = session.m_dlg;
-  switch (session.Update(file, &message)) {
+  const ControllerSession::Result ended = session.Update(file, &message);
+  if (backedUp) {
+    cli.Print(cli.json ? JsonEvent("backup")
+                             .Add("device", JsonString(path))
+                             .Add("file", JsonString(backup->second))
+                             .Line()
+                       : path + ": " + cli.Text(Say::kBackupSaved, {backup->second}));
+  }
+  switch (ended) {
     case ControllerSession::Result::kUpgraded:
       return {kExitOk, "done", nullptr, message + (verify ? cli.Text(Say::kVerified) : "")};
     case ControllerSession::Result::kRefused:
@@ -91,6 +112,10 @@ Result FlashOne(const Cli& cli, const CommandLine& line, const std::string& path
       return StoppedResult(cli, dlg);
     case ControllerSession::Result::kFailed:
       break;
+  }
+  if (backup != line.values.end() && !backedUp && !dlg.m_bImageTouched) {
+    return {kExitFailed, "failed", "no-backup",
+            cli.Text(Say::kUpdateFailed, {FailureText(cli, dlg, message)})};
   }
   return FailedResult(cli, dlg, message);
 }
@@ -136,6 +161,11 @@ int RunFlash(const Cli& cli, const CommandLine& line) {
   file.Close();
   if (!cli.env.inIsTerminal && !line.Has("--yes"))
     return cli.Fail(kExitRefused, "flash: " + cli.Text(Say::kNoTerminal));
+  const auto backup = line.values.find("--backup");
+  if (backup != line.values.end() && line.Has("--all"))
+    return cli.Fail(kExitRefused, cli.Text(Say::kBackupExcludesAll));
+  if (backup != line.values.end() && backup->second == line.words[0])
+    return cli.Fail(kExitRefused, cli.Text(Say::kBackupOverwritesFile, {backup->second}));
   std::vector<std::string> paths;
   int exitCode = ChooseControllers(cli, line, &paths);
   if (paths.size() == 1)

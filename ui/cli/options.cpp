@@ -10,7 +10,7 @@
 namespace {
 
 const std::vector<Option> kOptions = {
-    {"device", 'd', ValueKind::kRequired, "ID", "flash verify",
+    {"device", 'd', ValueKind::kRequired, "ID", "flash verify backup",
      "the controller whose path, serial number or port path is ID\n(see tarvix-flash list)",
      "devices"},
     {"all", 'a', ValueKind::kNone, nullptr, "flash", "every attached controller, all at once"},
@@ -18,11 +18,17 @@ const std::vector<Option> kOptions = {
      "confirm without asking (needed without a terminal)"},
     {"verify", 0, ValueKind::kNone, nullptr, "flash",
      "boot loader: read the image back after writing, before the\nfinishing command, and compare"},
+    {"backup", 0, ValueKind::kRequired, "OLD.dat", "flash",
+     "boot loader: before erasing, save what the erase destroys and\nthe version word as a "
+     "record flash takes; no backup, no erase",
+     "files"},
+    {"like", 0, ValueKind::kRequired, "FILE.dat", "backup",
+     "the firmware file whose record for the controller says which\nregion to save", "files"},
     {"allow-older", 0, ValueKind::kNone, nullptr, "flash",
      "write a version older than the controller's"},
     {"allow-reinstall", 0, ValueKind::kNone, nullptr, "flash",
      "write the version the controller has already"},
-    {"json", 'j', ValueKind::kNone, nullptr, "list info flash verify",
+    {"json", 'j', ValueKind::kNone, nullptr, "list info flash verify backup",
      "JSON: one document (list, info), or one event a line"},
     {"quiet", 'q', ValueKind::kNone, nullptr, "", "result lines only: no progress"},
     {"verbose", 'v', ValueKind::kNone, nullptr, "", "the protocol trace on stderr"},

@@ -100,13 +100,14 @@ void TerminalWindowSystem::PrintLine(const std::string& line) {
 }
 
 const char* PhaseName(Phase phase) {
-  constexpr const char* kNames[] = {"", "erasing", "writing", "version", "verifying", "finishing"};
+  constexpr const char* kNames[] = {"",        "backing-up", "erasing",  "writing",
+                                    "version", "verifying",  "finishing"};
   return kNames[static_cast<int>(phase)];
 }
 
 std::string TerminalWindowSystem::Label() const {
   // Before any phase is seen (the running firmware's update), the image is being written.
-  constexpr Say kLabels[] = {Say::kWriting,        Say::kErasing,   Say::kWriting,
+  constexpr Say kLabels[] = {Say::kWriting,        Say::kBackingUp, Say::kErasing,  Say::kWriting,
                              Say::kWritingVersion, Say::kVerifying, Say::kFinishing};
   return SayText(kLabels[static_cast<int>(m_phase)], m_options.seams.language.value_or(0));
 }

@@ -26,8 +26,8 @@ class LogFile;
 
 // What an update is doing, for the label before its progress; the JSON words are PhaseName's.
 // In the order an update goes through them.
-enum class Phase { kNone, kErasing, kWriting, kVersion, kVerifying, kFinishing };
-// "erasing", "writing", "version", "verifying", "finishing" ("" for kNone).
+enum class Phase { kNone, kBackingUp, kErasing, kWriting, kVersion, kVerifying, kFinishing };
+// "backing-up", "erasing", "writing", "version", "verifying", "finishing" ("" for kNone).
 const char* PhaseName(Phase phase);
 
 // Ctrl-C: the signal handler sets g_bInterrupted to the signal's number; RequestInterrupt sets it

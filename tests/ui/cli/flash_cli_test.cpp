@@ -619,6 +619,44 @@ TEST_F(FlashCliTest, VerifyReadsTheImageBackAndFindsTheByteThatDidNotHold) {
   EXPECT_EQ(Run({"verify", Sample(), "--device", kApp1}), 1);
 }
 
+// A backup holds what the erase destroys and the version word: flashing it puts the boot loader
+// back byte for byte. Without a backup written, nothing is erased.
+TEST_F(FlashCliTest, BackupThenRestoreGivesTheBootLoaderItsImageBack) {
+  auto loader = PlugBoot(
+      kBoot0, std::make_shared<VirtualBootLoader>(BootLoaderConfig{.versionWord = 0x00020085}));
+  // As an earlier update leaves it: the version area (0x34 bytes in) holds the word, then erased.
+  std::vector<uint8_t> image = MakeImage(48 * 1024, 3);
+  std::fill_n(image.begin() + 0x34, 32, 0xFF);
+  const uint8_t word[] = {0x85, 0x00, 0x02, 0x00};  // 1.33 beta2
+  std::copy_n(word, 4, image.begin() + 0x34);
+  loader->Preload(0x08003400, image);
+  const std::vector<uint8_t> before = loader->ReadFlash(0x08003400, 48 * 1024);
+  const std::string old = Utf16ToUtf8(m_folder.PathOf("old.dat"));
+  const std::string missing = Utf16ToUtf8(m_folder.PathOf("no-such-folder/old.dat"));
+  EXPECT_EQ(Run({"flash", Sample(), "--yes", "--backup", missing}), 1);
+  EXPECT_NE(Err().find("no backup: " + missing + " cannot be written"), std::string::npos) << Err();
+  EXPECT_TRUE(loader->m_erases.empty());
+
+  EXPECT_EQ(Run({"flash", Sample(), "--yes", "--backup", old}), 0) << Err();
+  EXPECT_EQ(loader->VersionWord(), 200u);
+  EXPECT_NE(loader->ReadFlash(0x08003400, 48 * 1024), before);
+  EXPECT_EQ(Run({"flash", old, "--yes", "--allow-older"}), 0) << Err();
+  EXPECT_EQ(loader->ReadFlash(0x08003400, 48 * 1024), before);
+  EXPECT_EQ(loader->VersionWord(), 0x00020085u);
+  // The backup command saves the same without writing anything.
+  const std::string again = Utf16ToUtf8(m_folder.PathOf("again.dat"));
+  loader->m_erases.clear();
+  EXPECT_EQ(Run({"backup", again, "--like", Sample()}), 0) << Err();
+  EXPECT_TRUE(loader->m_erases.empty());
+  auto bytes = [](const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(file), {});
+  };
+  EXPECT_EQ(bytes(again), bytes(old));
+  PlugApp(kApp1);
+  EXPECT_EQ(Run({"backup", again, "--like", Sample(), "--device", kApp1}), 1);
+}
+
 // Ctrl-C, SIGTERM and SIGHUP stop an update as a confirmed close does, and the line says what the
 // controller holds; a closed output (SIGPIPE) stops nothing.
 TEST_F(FlashCliTest, SignalsStopTheUpdateInOrderAndSayWhatIsLeft) {

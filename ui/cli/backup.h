@@ -1,0 +1,15 @@
+// Backups of a boot loader's image: what an update would erase, kept as a .dat record that flash
+// takes, so that the controller can be put back as it was.
+#pragma once
+
+#include <string>
+
+#include "ui/cli/cli.h"
+
+class CUpdateDlg;
+
+// Reads from the boot loader of dlg (its link open and held) the region its confirmed or loaded
+// record's erase covers (m_targetAddress, m_imageSize), and writes it with the controller's
+// version word and device type as a one-record .dat file at path (whole, or not at all).
+// Answers 1, or 0 with the cause kept in the dialog (SetFailureCause).
+int WriteBackup(CUpdateDlg& dlg, const std::string& path);

@@ -1,0 +1,54 @@
+// tarvix-flash backup OUT.dat --like FILE.dat: saves what an update of a boot loader with FILE.dat
+// would erase, and the controller's version word, as a record that flash takes; writes nothing to
+// the controller.
+#include "base/wide_string.h"
+#include "ui/cli/backup.h"
+#include "ui/cli/cli.h"
+#include "ui/cli/controller_session.h"
+
+namespace {
+
+Result BackupOne(const Cli& cli, const CommandLine& line, const std::string& path,
+                 const std::string& like) {
+  ControllerSession session(path, TerminalFor(cli, line));
+  if (!session.Open())
+    return OpenFailure(cli, session.m_dlg.m_Hid.m_nLastOpenResult, session.m_dlg.m_Hid.m_LastError);
+  if (!session.IsBootLoader())
+    return {kExitFailed, "failed", "no-backup", cli.Text(Say::kBackupNeedsBootLoader)};
+  CUpdateDlg& dlg = session.m_dlg;
+  dlg.m_strFirmwarePath = FileArgument(like);
+  RecordRefusal refusal = dlg.LoadFirmwareRecord();
+  if (refusal != RecordRefusal::kNone) {
+    return {kExitRefused, "refused", RefusalCause(refusal),
+            cli.Text(Say::kRecordRefused, {like, RecordRefusalText(refusal)})};
+  }
+  if (!session.ReadBack([&] { return WriteBackup(dlg, line.words[0]); }))
+    return {kExitFailed, "failed", "no-backup", dlg.m_failureCause};
+  const uint32_t word = dlg.m_curDevVersion.load();
+  return {
+      kExitOk, "done", nullptr,
+      cli.Text(Say::kBackupWritten, {std::to_string(dlg.m_imageSize), Hex(dlg.m_targetAddress, 8),
+                                     VersionText(word, cli.language), line.words[0]})};
+}
+
+int RunBackup(const Cli& cli, const CommandLine& line) {
+  const auto like = line.values.find("--like");
+  if (line.words.size() != 1 || like == line.values.end())
+    return cli.Fail(kExitRefused, cli.Text(Say::kBackupNeedsLike));
+  if (like->second == line.words[0])
+    return cli.Fail(kExitRefused, cli.Text(Say::kBackupOverwritesFile, {line.words[0]}));
+  std::vector<std::string> paths;
+  if (int exitCode = ChooseControllers(cli, line, &paths))
+    return exitCode;
+  return Report(cli, paths.front(), BackupOne(cli, line, paths.front(), like->second));
+}
+
+}  // namespace
+
+const Command kBackupCommand{
+    "backup", "OUT.dat", "save a boot loader's image as a firmware file, to put it back later",
+    "Reads from the boot loader (the only one attached, or --device ID) the region that an update\n"
+    "with the record of FILE.dat (--like) would erase, and its version word, and writes them to\n"
+    "OUT.dat as a record that flash takes: 'tarvix-flash flash OUT.dat' puts the controller back\n"
+    "as it was. Nothing is written to the controller. Only a boot loader can be read.\n",
+    RunBackup};
