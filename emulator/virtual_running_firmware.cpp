@@ -25,7 +25,6 @@ constexpr uint8_t kTypeInput = 48;  // the gamepad's state: buttons and sticks
 constexpr int kMessageHeader = 4;   // 0, type, body length u16
 constexpr int kMaxMessage = 63;     // what fits after the length byte
 constexpr uint16_t kMaxChunk = 32;  // the firmware asks for 32 bytes at a time
-constexpr int kDeviceIdBody = 40;
 constexpr int kPayload = 64;
 
 void PutU32(std::vector<uint8_t>& out, uint32_t v) {
