@@ -23,8 +23,16 @@ function serve(root, port = 8080, host = '127.0.0.1') {
       response.writeHead(404, { 'Content-Type': 'text/plain' });
       return response.end('not found\n');
     }
+    // Revalidated on every load, answered 304 while unchanged: the page's workers load the
+    // program's script again and get it from the cache.
+    const modified = fs.statSync(file).mtime.toUTCString();
+    if (request.headers['if-modified-since'] === modified) {
+      response.writeHead(304);
+      return response.end();
+    }
     let body = fs.readFileSync(file);
     const headers = {
+      'Last-Modified': modified,
       'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream',
       'Cross-Origin-Opener-Policy': 'same-origin',
       'Cross-Origin-Embedder-Policy': 'require-corp',
@@ -35,9 +43,11 @@ function serve(root, port = 8080, host = '127.0.0.1') {
       headers['Content-Encoding'] = 'gzip';
     }
     headers['Content-Length'] = body.length;
+    server.bytesSent += body.length;
     response.writeHead(200, headers);
     response.end(request.method === 'HEAD' ? undefined : body);
   });
+  server.bytesSent = 0;  // the bodies sent, as they went over the wire
   return new Promise((resolve) => server.listen(port, host, () => resolve(server)));
 }
 

@@ -141,6 +141,8 @@ async function main() {
   const browser = await puppeteer.launch({ executablePath: '/usr/bin/chromium', headless: true,
     args: ['--no-sandbox', '--window-size=420,330'], defaultViewport: { width: 420, height: 330 } });
   let passed = 0, failed = 0;
+  const loads = [];
+  const fail = (what, why) => { console.log(`FAIL ${what}: ${why}`); ++failed; };
   const only = option('--only');
   for (const c of CASES.filter((c) => !only || c.name.includes(only))) {
     const page = await browser.newPage();
@@ -150,21 +152,30 @@ async function main() {
     const config = { granted: c.granted !== false, appMode: !!c.appMode, latencyMs: 1,
       unplugAfter: c.unplugAfter ?? -1, languages: c.languages || ['en-US', 'en'] };
     await page.evaluateOnNewDocument(`${fake}\ninstallFakeHid(${JSON.stringify(config)});`);
+    const cdp = await page.target().createCDPSession();
+    await cdp.send('Network.clearBrowserCache');
+    server.bytesSent = 0;
     try {
       await page.goto(args.includes('--verbose') ? url + '?trace' : url);
       await page.waitForFunction(() => window.Module && Module.page.readyAt !== null, { polling: 20 });
+      // The page's figures on a cold cache: what it transferred until usable, and when.
+      const readyMs = await page.evaluate(() => Module.page.readyAt);
+      loads.push({ bytes: server.bytesSent, readyMs });
       await c.run(page, files, browser);
       if (errors.length) throw new Error(`page errors: ${errors.join('; ')}`);
       console.log(`ok   ${c.name}`);
       ++passed;
     } catch (e) {
-      console.log(`FAIL ${c.name}: ${e.message}`);
-      ++failed;
+      fail(c.name, e.message);
     }
     if (!page.isClosed()) await page.close();
   }
   await browser.close();
   server.close();
+  const worst = (key) => Math.max(...loads.map((l) => l[key]));
+  console.log(`load: at most ${worst('bytes')} bytes transferred, usable after at most ${Math.round(worst('readyMs'))} ms`);
+  if (loads.length && worst('bytes') > 150000) fail('transfer size', 'over 150000 bytes');
+  if (loads.length && worst('readyMs') > 1000) fail('navigation to a usable window', 'over 1000 ms');
   fs.rmSync(work, { recursive: true });
   console.log(`${passed} passed, ${failed} failed`);
   process.exit(failed ? 1 : 0);
