@@ -55,7 +55,8 @@ std::string DevicePath(int deviceId) {
 
 int ParseDevicePath(const std::string& path) {
   const size_t prefix = sizeof kPathPrefix - 1;
-  if (path.size() <= prefix || path.size() > prefix + 8 || path.compare(0, prefix, kPathPrefix) != 0)
+  if (path.size() <= prefix || path.size() > prefix + 8 ||
+      path.compare(0, prefix, kPathPrefix) != 0)
     return -1;
   int id = 0;
   for (size_t i = prefix; i < path.size(); ++i) {

@@ -2,10 +2,11 @@
 
 #include <emscripten/em_asm.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
+#include <cstdio>
 
 #include "base/trace.h"
 #include "base/wide_string.h"
@@ -34,9 +35,8 @@ char* PageText(const std::u16string& text) {
 }  // namespace
 
 std::string UploadName(const std::string& name) {
-  std::string base = name.substr(name.find_last_of("/\\") == std::string::npos
-                                     ? 0
-                                     : name.find_last_of("/\\") + 1);
+  std::string base =
+      name.substr(name.find_last_of("/\\") == std::string::npos ? 0 : name.find_last_of("/\\") + 1);
   if (base == "." || base == ".." || base.size() > kMaxUploadName)
     return {};
   return base;
@@ -186,24 +186,34 @@ bool WebWindowSystem::OpenFileDialog(const std::u16string& filter,
   if (name.empty())
     return false;
   // The chosen file becomes a file of the program's memory file system, in a folder of its own so
-  // that it keeps its name; the earlier upload goes (the dialog read what it needed of it).
-  namespace fs = std::filesystem;
-  std::error_code error;
-  fs::remove_all(kUploadFolder, error);
-  const fs::path folder = fs::path(kUploadFolder) / std::to_string(++m_nUploads);
-  fs::create_directories(folder, error);
-  const fs::path file = folder / name;
-  std::ofstream out(file, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(answer.m_data.data()),
-            static_cast<std::streamsize>(answer.m_data.size()));
-  out.close();
-  if (!out) {
+  // that it keeps its name; the earlier one goes (the dialog read what it needed of it).
+  RemoveUpload();
+  const std::string folder = std::string(kUploadFolder) + "/" + std::to_string(++m_nUploads);
+  mkdir(kUploadFolder, 0700);
+  mkdir(folder.c_str(), 0700);
+  const std::string file = folder + "/" + name;
+  FILE* out = std::fopen(file.c_str(), "wb");
+  bool written = out != nullptr && std::fwrite(answer.m_data.data(), 1, answer.m_data.size(),
+                                               out) == answer.m_data.size();
+  if (out != nullptr && std::fclose(out) != 0)
+    written = false;
+  m_upload = file;
+  if (!written) {
     Trace("the chosen file could not be kept (%zu bytes)\n", answer.m_data.size());
+    RemoveUpload();
     return false;
   }
   if (path != nullptr)
-    *path = Utf8ToUtf16(file.string());
+    *path = Utf8ToUtf16(file);
   return true;
+}
+
+void WebWindowSystem::RemoveUpload() {
+  if (m_upload.empty())
+    return;
+  std::remove(m_upload.c_str());
+  rmdir(m_upload.substr(0, m_upload.find_last_of('/')).c_str());
+  m_upload.clear();
 }
 
 void WebWindowSystem::WatchDeviceMonitor(IDeviceMonitor* monitor) {

@@ -68,6 +68,8 @@ class WebWindowSystem : public IWindowSystem {
   void TellBusy();
   // Runs the timers that are due; answers when the next one is due (0: none).
   uint64_t RunDueTimers();
+  // Removes the file the last choice kept, and its folder.
+  void RemoveUpload();
 
   CUpdateDlg* m_pDlg;
   std::thread::id m_dialogThread;
@@ -84,6 +86,7 @@ class WebWindowSystem : public IWindowSystem {
   std::atomic<bool> m_bAborting{false};
   int m_nBusyShown = -1;
   unsigned m_nUploads = 0;
+  std::string m_upload;  // the file the last choice kept
 };
 
 // The file name part of a name the page gives (no folders, no "." or ".."): what is kept of it

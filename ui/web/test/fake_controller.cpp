@@ -72,8 +72,9 @@ EMSCRIPTEN_KEEPALIVE const uint8_t* fake_file(int kind, int* length) {
   DatRecord record;
   record.version = 200;
   record.image = MakeImage(kind == 1 ? 256 * 1024 : 48 * 1024, 7);
-  g_file = kind == 0 ? DemoSampleDat() : kind == 1 ? BuildDat({record})
-                                                  : DatImageRunsPastEnd(record, 100);
+  g_file = kind == 0   ? DemoSampleDat()
+           : kind == 1 ? BuildDat({record})
+                       : DatImageRunsPastEnd(record, 100);
   *length = static_cast<int>(g_file.size());
   return g_file.data();
 }

@@ -1,15 +1,12 @@
 // The browser test's navigator.hid: one controller, the project's virtual controller
 // (fake-controller.js, wasm) behind WebHID's API, injected before the page's scripts. Replies
 // become input reports after the wire's latency, timed on a worker as device I/O would be (a
-// hidden tab's own timers are throttled, its I/O is not; a worker's timed wait is also closer to
-// the millisecond than its timers). window.fakeHid lets the test look.
+// hidden tab's own timers are throttled, its I/O is not). window.fakeHid lets the test look.
 'use strict';
 function installFakeHid(config) {
   const ready = createFakeController();
   const wire = new Worker(URL.createObjectURL(new Blob(
-    ['const w = new Int32Array(new SharedArrayBuffer(4));',
-     'onmessage = (e) => { Atomics.wait(w, 0, 0, e.data); postMessage(0); };'],
-    { type: 'text/javascript' })));
+    ['onmessage = (e) => setTimeout(() => postMessage(0), e.data);'], { type: 'text/javascript' })));
   let m = null, plugged = true, granted = config.granted, sent = 0;
   const hid = new EventTarget();
   const device = new EventTarget();
