@@ -35,8 +35,8 @@ char* PageText(const std::u16string& text) {
 }  // namespace
 
 std::string UploadName(const std::string& name) {
-  std::string base =
-      name.substr(name.find_last_of("/\\") == std::string::npos ? 0 : name.find_last_of("/\\") + 1);
+  const size_t slash = name.find_last_of("/\\");
+  const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
   if (base == "." || base == ".." || base.size() > kMaxUploadName)
     return {};
   return base;

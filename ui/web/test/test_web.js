@@ -76,7 +76,7 @@ const CASES = [
     await shot(page, 'done');
   } },
   { name: 'running-firmware update', appMode: true, async run(page, f) {
-    await update(page, f.sample);
+    return `${(await update(page, f.sample)).toFixed(2)} s`;
   } },
   { name: 'cancel at the confirmation', async run(page, f) {
     await startUpdate(page, f.sample);
@@ -111,14 +111,17 @@ const CASES = [
   { name: 'tab hidden during an update', async run(page, f, browser) {
     await startUpdate(page, f.sample);
     await box(page, EN.confirm);
+    const start = Date.now();
     const other = await browser.newPage();
     await other.bringToFront();
     expect('visibility', await page.evaluate(() => document.visibilityState), 'hidden');
     await page.waitForFunction(() => document.getElementById('box').open, { timeout: 60000, polling: 100 });
+    const seconds = (Date.now() - start) / 1000;
     await other.close();
     await page.bringToFront();
     await box(page, EN.done);
     expect('controller version', await version(page), 200);
+    return `${seconds.toFixed(2)} s hidden`;
   } },
   { name: 'Chinese texts', languages: ['zh-CN', 'zh'], async run(page, f) {
     expect('button', await text(page, 'update'), ZH.button);
@@ -177,9 +180,9 @@ async function main() {
       // The page's figures on a cold cache: what it transferred until usable, and when.
       const readyMs = await page.evaluate(() => Module.page.readyAt);
       loads.push({ bytes: server.bytesSent, readyMs });
-      await c.run(page, files, browser);
+      const note = await c.run(page, files, browser);
       if (errors.length) throw new Error(`page errors: ${errors.join('; ')}`);
-      console.log(`ok   ${c.name}`);
+      console.log(`ok   ${c.name}${note ? ` (${note})` : ''}`);
       ++passed;
     } catch (e) {
       fail(c.name, e.message);
