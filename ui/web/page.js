@@ -10,6 +10,10 @@ const CONTROLLERS = [
   { vendorId: 0x7a3d, productId: 0x3208 },
 ];
 const IDOK = 1, IDCANCEL = 2;
+// The largest file the page hands to the program (its memory is fixed at 64 MB and the file is
+// copied twice); a controller's firmware file is far smaller. A larger one is treated as a file
+// that cannot be opened: the choice ends without a message.
+const MAX_FILE_BYTES = 16 * 1024 * 1024;
 const CONTROL = { 1003: 'progress', 1007: 'update', [-1]: 'done', 1008: 'hint' };
 
 // The page's own words, beside the program's texts; Chinese by the program's rule (zh-CN only).
@@ -127,7 +131,8 @@ class PageWindow {
     if (!choice) return;
     let bytes = null;
     try {
-      bytes = file ? new Uint8Array(await file.arrayBuffer()) : null;
+      if (file && file.size > MAX_FILE_BYTES) console.warn(`${file.name}: over ${MAX_FILE_BYTES} bytes`);
+      bytes = file && file.size <= MAX_FILE_BYTES ? new Uint8Array(await file.arrayBuffer()) : null;
     } catch (e) {
       bytes = null;  // unreadable: chooses nothing, as a file that cannot be opened
     }
