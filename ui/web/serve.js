@@ -13,7 +13,9 @@ const TYPES = {
   '.css': 'text/css; charset=utf-8', '.wasm': 'application/wasm', '.png': 'image/png',
 };
 
-function serve(root, port = 8080, host = '127.0.0.1') {
+// isolation false leaves out COOP and COEP, as a plain static host does (the page's service worker
+// then adds them).
+function serve(root, port = 8080, host = '127.0.0.1', isolation = true) {
   const base = path.resolve(root);
   const server = http.createServer((request, response) => {
     const url = new URL(request.url, 'http://localhost');
@@ -34,10 +36,12 @@ function serve(root, port = 8080, host = '127.0.0.1') {
     const headers = {
       'Last-Modified': modified,
       'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream',
-      'Cross-Origin-Opener-Policy': 'same-origin',
-      'Cross-Origin-Embedder-Policy': 'require-corp',
       'Cache-Control': 'no-cache',
     };
+    if (isolation) {
+      headers['Cross-Origin-Opener-Policy'] = 'same-origin';
+      headers['Cross-Origin-Embedder-Policy'] = 'require-corp';
+    }
     if (/\bgzip\b/.test(request.headers['accept-encoding'] || '')) {
       body = zlib.gzipSync(body, { level: 9 });
       headers['Content-Encoding'] = 'gzip';
