@@ -6,12 +6,23 @@
 # For Windows (cross-built with MinGW-w64, tested under Wine; about 1.1 GB of packages the first time):
 #   make windows        tarvix-update.exe, tarvix-update-demo.exe, the zip and the installer
 #   make test-windows   the tests that need no Qt, the HID backend's and a GUI smoke test, under Wine
+# In a browser (emscripten, Chromium and node from Debian; the test driver from the npm registry):
+#   make web            the static folder build-web/site: page, script, wasm, workers
+#   make serve-web      serves it on http://localhost:8080/ with the isolation headers
+#   make test-web       the page in headless Chromium with a fake navigator.hid on the virtual
+#                       controller; screenshots in build-web/screenshots
 
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 WIN_BUILD_DIR ?= build-windows
 WIN_CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
+WEB_BUILD_DIR ?= build-web
+WEB_PORT ?= 8080
+# Debian's emscripten under a newer node finds its own modules only through NODE_PATH.
+WEB_ENV = NODE_PATH=/usr/share/nodejs
+empty :=
+space := $(empty) $(empty)
 
 # The fuzz targets (fuzz/) and how long `make fuzz` runs each one.
 FUZZERS = $(patsubst fuzz/%.cpp,%,$(wildcard fuzz/*_fuzz.cpp))
@@ -22,7 +33,7 @@ FUZZ_DIR = build-fuzz
 TSAN_TEST_DIRS = $(filter-out tests/support,$(patsubst %/CMakeLists.txt,%,$(wildcard tests/*/CMakeLists.txt)))
 
 .PHONY: all deps configure build test run demo bench package asan tsan fuzz clean windows-deps \
-	windows-configure windows test-windows
+	windows-configure windows test-windows web-deps web serve-web test-web
 
 all: build
 
@@ -108,5 +119,36 @@ test-windows: windows-configure
 	cmake --build $(WIN_BUILD_DIR) -j $(JOBS)
 	./scripts/test-windows.sh $(WIN_BUILD_DIR) -j $(JOBS)
 
+web-deps:
+	./scripts/install-deps.sh web
+
+$(WEB_BUILD_DIR)/build.ninja:
+	$(WEB_ENV) emcmake cmake -S ui/web -B $(WEB_BUILD_DIR) -G Ninja
+
+web: web-deps $(WEB_BUILD_DIR)/build.ninja
+	$(WEB_ENV) cmake --build $(WEB_BUILD_DIR) -j $(JOBS) --target site
+	@ls -l $(WEB_BUILD_DIR)/site
+
+serve-web: web
+	node ui/web/serve.js $(WEB_BUILD_DIR)/site $(WEB_PORT)
+
+# The core's tests under node first (one program per test folder), leaving out the four cases of a
+# file held by another program: emscripten's file system keeps no advisory locks, and the page's
+# firmware file is its own copy that nothing else holds. Then the page in Chromium.
+WEB_CORE_TEST_SKIP = AppUpdateTest.AFileThatStaysLockedFailsTheUpdateAfterAFewRequests \
+	BootUpdateTest.FileCutShortOrHeldAtTheConfirmationFailsBeforeTheErase \
+	FirmwareRecordTest.EmptyMissingAndLockedFilesHaveNoRecord \
+	SelectFirmwareTest.FilesThatCannotBeOpenedEndSilentlyWithoutBlocking
+
+test-web: web
+	$(WEB_ENV) cmake --build $(WEB_BUILD_DIR) -j $(JOBS) --target web-tests core-tests
+	failed=0; for t in $(WEB_BUILD_DIR)/core-tests/core_*_tests.js; do \
+	  node --no-experimental-fetch $$t --gtest_brief=1 \
+	    --gtest_filter=-$(subst $(space),:,$(strip $(WEB_CORE_TEST_SKIP))) || failed=1; \
+	done; \
+	node ui/web/test/test_web.js $(WEB_BUILD_DIR)/site $(WEB_BUILD_DIR)/test/fake-controller.js \
+	  --screenshots $(WEB_BUILD_DIR)/screenshots || failed=1; \
+	exit $$failed
+
 clean:
-	rm -rf $(BUILD_DIR) build-asan build-tsan $(FUZZ_DIR) $(WIN_BUILD_DIR)
+	rm -rf $(BUILD_DIR) build-asan build-tsan $(FUZZ_DIR) $(WIN_BUILD_DIR) $(WEB_BUILD_DIR)

@@ -5,6 +5,10 @@
 #   install-deps.sh windows    the same, plus the Windows cross build: MinGW-w64, Wine to run the
 #                              tests, NSIS for the installer, xdotool for the GUI smoke test
 #                              (about 1.1 GB; make windows and make test-windows ask for it)
+#   install-deps.sh web        the same, plus the web build: emscripten, Chromium and node from
+#                              Debian, gzip for the size figures; then the browser test driver
+#                              (puppeteer-core, ui/web/test/package-lock.json) from the npm
+#                              registry, which never downloads a browser of its own
 set -euo pipefail
 
 PACKAGES=(
@@ -32,6 +36,18 @@ PACKAGES=(
   desktop-file-utils
 )
 
+WEB=0
+# The browser test driver, exactly as the lock file names it; no browser download.
+install_web_driver() {
+  local folder
+  folder="$(dirname "$0")/../ui/web/test"
+  if [[ -d "$folder/node_modules/puppeteer-core" ]]; then
+    return 0
+  fi
+  echo "install-deps: npm ci in ui/web/test"
+  (cd "$folder" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund)
+}
+
 for group in "$@"; do
   case "$group" in
     windows)
@@ -39,8 +55,15 @@ for group in "$@"; do
       PACKAGES+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64
                  nsis zip xdotool imagemagick)
       ;;
+    web)
+      # googletest: the sources, built with emcc for the core's tests under node. npm comes with a
+      # node that bundles it; Debian's own npm otherwise.
+      PACKAGES+=(emscripten chromium nodejs googletest gzip)
+      command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)
+      WEB=1
+      ;;
     *)
-      echo "install-deps: unknown group '$group' (known: windows)" >&2
+      echo "install-deps: unknown group '$group' (known: windows, web)" >&2
       exit 2
       ;;
   esac
@@ -56,6 +79,9 @@ done
 
 if [[ ${#missing[@]} -eq 0 ]]; then
   echo "install-deps: all packages present"
+  if [[ $WEB -eq 1 ]]; then
+    install_web_driver
+  fi
   exit 0
 fi
 
@@ -74,3 +100,6 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 "${SUDO[@]}" apt-get update -q
 "${SUDO[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+if [[ $WEB -eq 1 ]]; then
+  install_web_driver
+fi

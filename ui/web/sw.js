@@ -1,0 +1,18 @@
+// Cross-origin isolation for a host that cannot send headers: every answer of the page's origin
+// gets COOP and COEP, so that the page may use threads (SharedArrayBuffer). page.js registers it
+// and reloads once.
+'use strict';
+self.addEventListener('install', () => self.skipWaiting());
+self.addEventListener('activate', (event) => event.waitUntil(self.clients.claim()));
+self.addEventListener('fetch', (event) => {
+  const request = event.request;
+  if (request.cache === 'only-if-cached' && request.mode !== 'same-origin') return;
+  event.respondWith(fetch(request).then((response) => {
+    if (response.status === 0) return response;
+    const headers = new Headers(response.headers);
+    headers.set('Cross-Origin-Opener-Policy', 'same-origin');
+    headers.set('Cross-Origin-Embedder-Policy', 'require-corp');
+    return new Response(response.body,
+      { status: response.status, statusText: response.statusText, headers });
+  }));
+});
