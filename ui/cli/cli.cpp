@@ -145,7 +145,59 @@ std::string SelectedPath(const std::vector<ControllerInterface>& controllers,
   return selector;  // tried as a path: the open says what is there
 }
 
+namespace {
+
+// How often --wait looks for the controller again.
+constexpr uint32_t kWaitPollMs = 250;
+
+// Whether the controllers a command asks for are there: the one --device names, else any.
+bool Attached(const Cli& cli, const CommandLine& line) {
+  const std::vector<ControllerInterface> controllers = ListedControllers(cli);
+  auto device = line.values.find("--device");
+  if (device == line.values.end())
+    return !controllers.empty();
+  const std::string path = SelectedPath(controllers, device->second);
+  for (const ControllerInterface& c : controllers)
+    if (c.path == path)
+      return true;
+  return false;
+}
+
+// --wait[=SECONDS]: until the controllers asked for are attached, SECONDS have passed (by the
+// platform's clock) or a signal came. Answers kExitOk to go on, or the exit code to end with.
+int WaitForControllers(const Cli& cli, const CommandLine& line) {
+  auto wait = line.values.find("--wait");
+  if (wait == line.values.end() || !cli.platform)
+    return kExitOk;
+  uint64_t limitMs = UINT64_MAX;
+  if (!wait->second.empty()) {
+    char* end = nullptr;
+    const unsigned long long seconds = std::strtoull(wait->second.c_str(), &end, 10);
+    if (*end != '\0' || wait->second[0] == '-' || seconds > 1000000)
+      return cli.Fail(kExitRefused, cli.Text(Say::kWaitSeconds));
+    limitMs = seconds * 1000;
+  }
+  IClock& clock = cli.platform->Clock();
+  const uint64_t start = clock.NowMs();
+  bool told = false;
+  while (!Attached(cli, line)) {
+    if (g_bInterrupted)
+      return kExitSignalBase + g_bInterrupted;
+    if (clock.NowMs() - start >= limitMs)
+      return cli.Fail(kExitNoDevice, cli.Text(Say::kNoControllerInTime, {wait->second}));
+    if (!told && !cli.quiet && !cli.json)
+      cli.Fail(kExitOk, cli.Text(Say::kWaiting));
+    told = true;
+    clock.SleepMs(kWaitPollMs);
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
 int ChooseControllers(const Cli& cli, const CommandLine& line, std::vector<std::string>* paths) {
+  if (int exitCode = WaitForControllers(cli, line))
+    return exitCode;
   auto device = line.values.find("--device");
   if (device != line.values.end() && line.Has("--all"))
     return cli.Fail(kExitRefused, cli.Text(Say::kDeviceAndAll));

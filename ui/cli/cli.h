@@ -88,6 +88,7 @@ extern const Command kFlashCommand;
 extern const Command kVerifyCommand;
 extern const Command kCompletionCommand;
 extern const Command kBackupCommand;
+extern const Command kWatchCommand;
 // Every command, in the order of the help (ui/cli/flash_main.cpp).
 const std::vector<const Command*>& Commands();
 

@@ -114,6 +114,15 @@ constexpr Entry kLines[] = {
      "backup: give one output file and --like FILE.dat (see tarvix-flash "
      "backup --help)",
      "backup：请给出一个输出文件和 --like FILE.dat（见 tarvix-flash backup --help）"},
+    {Say::kWaiting, "waiting for a controller to be plugged in (Ctrl-C ends the wait)",
+     "正在等待连接手柄（按 Ctrl-C 结束等待）"},
+    {Say::kWaitSeconds, "--wait takes a number of seconds, e.g. --wait=30",
+     "--wait 取秒数，例如 --wait=30"},
+    {Say::kNoControllerInTime, "no controller was plugged in within %1 s", "%1 秒内未连接手柄"},
+    {Say::kWatching, "watching: every controller plugged in is updated; Ctrl-C ends",
+     "监视中：每个连接的手柄都会被更新；按 Ctrl-C 结束"},
+    {Say::kCountNumber, "--count takes a number of controllers, e.g. --count=10",
+     "--count 取手柄数量，例如 --count=10"},
 };
 static_assert(std::size(kLines) == static_cast<size_t>(Say::kCount), "one row for each line");
 

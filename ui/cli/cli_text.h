@@ -72,6 +72,11 @@ enum class Say {
   kBackupSaved,
   kBackupWritten,
   kBackupNeedsLike,
+  kWaiting,
+  kWaitSeconds,
+  kNoControllerInTime,
+  kWatching,
+  kCountNumber,
   kCount
 };
 

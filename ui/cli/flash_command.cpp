@@ -1,7 +1,12 @@
 // tarvix-flash flash FILE.dat: the dialog's update of one controller, or of every controller all at
 // once, each with its result; --verify reads a boot loader's image back before it is told to
 // finish.
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <list>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -146,9 +151,11 @@ void PrintSummary(const Cli& cli, const std::vector<int>& results) {
   cli.Print(cli.json ? json.Line() : line);
 }
 
-int RunFlash(const Cli& cli, const CommandLine& line) {
+// The firmware file of flash and watch opens, and the confirmation can be asked or is given:
+// kExitOk, or the exit code after saying why not.
+int CheckFlashStart(const Cli& cli, const CommandLine& line, const char* command) {
   if (line.words.size() != 1)
-    return cli.Fail(kExitRefused, cli.Text(Say::kGiveOneFile, {"flash"}));
+    return cli.Fail(kExitRefused, cli.Text(Say::kGiveOneFile, {command}));
   CFirmwareFile file;
   if (!file.Open(FileArgument(line.words[0]))) {
     // A file that is there but held by another program is a failure; one that is not there, or
@@ -160,7 +167,13 @@ int RunFlash(const Cli& cli, const CommandLine& line) {
   }
   file.Close();
   if (!cli.env.inIsTerminal && !line.Has("--yes"))
-    return cli.Fail(kExitRefused, "flash: " + cli.Text(Say::kNoTerminal));
+    return cli.Fail(kExitRefused, std::string(command) + ": " + cli.Text(Say::kNoTerminal));
+  return kExitOk;
+}
+
+int RunFlash(const Cli& cli, const CommandLine& line) {
+  if (int exitCode = CheckFlashStart(cli, line, "flash"))
+    return exitCode;
   const auto backup = line.values.find("--backup");
   if (backup != line.values.end() && line.Has("--all"))
     return cli.Fail(kExitRefused, cli.Text(Say::kBackupExcludesAll));
@@ -188,7 +201,113 @@ int RunFlash(const Cli& cli, const CommandLine& line) {
   return exitCode;
 }
 
+// How often watch looks for controllers plugged in and unplugged.
+constexpr uint32_t kWatchPollMs = 250;
+
+// One controller's update in a watch, on a thread of its own.
+struct Station {
+  std::string path;
+  std::thread thread;
+  std::atomic<bool> ended{false};
+  int result = kExitOk;
+};
+
+// watch FILE.dat: every controller plugged in is flashed, at once with those already running; a
+// controller is flashed again only after it was unplugged (one plugged in again while its last
+// update still ends is taken once that has ended). Ends on a signal (the running updates stop
+// through their close handshake first) or after --count results, with the summary.
+int RunWatch(const Cli& cli, const CommandLine& line) {
+  if (int exitCode = CheckFlashStart(cli, line, "watch"))
+    return exitCode;
+  size_t count = SIZE_MAX;
+  if (auto limit = line.values.find("--count"); limit != line.values.end()) {
+    char* end = nullptr;
+    count = std::strtoul(limit->second.c_str(), &end, 10);
+    if (*end != '\0' || limit->second[0] == '-' || count == 0)
+      return cli.Fail(kExitRefused, cli.Text(Say::kCountNumber));
+  }
+  if (!cli.platform)
+    return cli.Fail(kExitNoDevice, cli.Text(Say::kNoController));
+  // While the station runs, a signal ends it in order instead of ending the program at once.
+  ++g_bUpdateEventsRunning;
+  if (!cli.quiet && !cli.json)
+    cli.Fail(kExitOk, cli.Text(Say::kWatching));
+  IClock& clock = cli.platform->Clock();
+  std::set<std::string> present;  // the controllers of the last look
+  std::set<std::string> again;    // plugged in again while their last update still ends
+  std::list<Station> stations;
+  std::vector<int> results;
+  auto running = [&](const std::string& path) {
+    return std::any_of(stations.begin(), stations.end(),
+                       [&](const Station& station) { return station.path == path; });
+  };
+  auto start = [&](const std::string& path) {
+    if (results.size() + stations.size() >= count)
+      return;
+    Station& station = stations.emplace_back();
+    station.path = path;
+    station.thread = std::thread([&cli, &line, &station] {
+      station.result = Report(cli, station.path, FlashOne(cli, line, station.path, true));
+      station.ended = true;
+    });
+  };
+  auto reap = [&](bool wait) {
+    for (auto it = stations.begin(); it != stations.end();) {
+      if (!wait && !it->ended) {
+        ++it;
+        continue;
+      }
+      it->thread.join();
+      results.push_back(it->result);
+      it = stations.erase(it);
+      PrintSummary(cli, results);  // the running tally
+    }
+  };
+  for (;;) {
+    reap(false);
+    if (g_bInterrupted || results.size() >= count)
+      break;
+    std::set<std::string> now;
+    for (const ControllerInterface& c : ListedControllers(cli))
+      now.insert(c.path);
+    for (const std::string& path : now) {
+      if (present.count(path) != 0)
+        continue;
+      if (running(path))
+        again.insert(path);
+      else
+        start(path);
+    }
+    for (auto it = again.begin(); it != again.end();) {
+      if (now.count(*it) == 0 || !running(*it)) {
+        if (now.count(*it))
+          start(*it);
+        it = again.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    present = std::move(now);
+    clock.SleepMs(kWatchPollMs);
+  }
+  reap(true);
+  --g_bUpdateEventsRunning;
+  int exitCode = kExitOk;
+  for (int result : results)
+    exitCode = WorseExit(exitCode, result);
+  return exitCode;
+}
+
 }  // namespace
+
+const Command kWatchCommand{
+    "watch", "FILE.dat", "flash every controller that is plugged in, until Ctrl-C",
+    "A station: every controller plugged in is updated with its record of FILE.dat, at once with\n"
+    "those already running, each with its result line and then the running tally. A controller\n"
+    "is updated again only after it was unplugged. Ctrl-C (SIGTERM, SIGHUP) ends the watch: the\n"
+    "running updates are stopped in order first, then the summary; --count N ends it after N\n"
+    "results. The exit status is the worst of the results (0 when every one is done).\n",
+    RunWatch};
 
 const Command kFlashCommand{
     "flash", "FILE.dat", "write a firmware file into controllers",

@@ -20,9 +20,9 @@
 namespace {
 
 // Every command; adding one is one row here (and its Command, in a file of its own).
-const std::vector<const Command*> kCommands = {&kListCommand,   &kInfoCommand,
-                                               &kFlashCommand,  &kVerifyCommand,
-                                               &kBackupCommand, &kCompletionCommand};
+const std::vector<const Command*> kCommands = {&kListCommand,      &kInfoCommand,  &kFlashCommand,
+                                               &kVerifyCommand,    &kWatchCommand, &kBackupCommand,
+                                               &kCompletionCommand};
 
 constexpr char kExitCodes[] =
     "Exit codes: 0 done, 1 failed, 2 usage error or file refused, 3 no controller found,\n"

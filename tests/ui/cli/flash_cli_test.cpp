@@ -52,6 +52,27 @@ thread_local std::function<void()> t_afterReport;
 class TestBus : public VirtualHidPlatform {
  public:
   explicit TestBus(VirtualClock& clock) : VirtualHidPlatform(&clock), m_clock(clock) {}
+  // Runs m_onEnumerate (when set) with the number of this enumeration, before it: a controller
+  // plugged in or out there is seen by it.
+  std::vector<HidInterfaceInfo> Enumerate() override {
+    {
+      std::lock_guard lock(m_hookMutex);
+      if (m_onEnumerate)
+        m_onEnumerate(++m_enumerations);
+    }
+    return VirtualHidPlatform::Enumerate();
+  }
+  // Whether the host has sent the boot loader at path its finishing command.
+  bool Finished(const std::string& path) {
+    for (const TranscriptEntry& entry : Transcript())
+      if (entry.fromHost && entry.path == path && entry.bytes.size() > 3 && entry.bytes[1] == 5 &&
+          entry.bytes[2] == 7)
+        return true;
+    return false;
+  }
+  std::mutex m_hookMutex;
+  std::function<void(int)> m_onEnumerate;
+  int m_enumerations = 0;
   bool Write(HidHandle handle, const uint8_t* report, size_t length) override {
     bool written = VirtualHidPlatform::Write(handle, report, length);
     if (auto after = std::exchange(t_afterReport, nullptr))
@@ -655,6 +676,47 @@ TEST_F(FlashCliTest, BackupThenRestoreGivesTheBootLoaderItsImageBack) {
   EXPECT_EQ(bytes(again), bytes(old));
   PlugApp(kApp1);
   EXPECT_EQ(Run({"backup", again, "--like", Sample(), "--device", kApp1}), 1);
+}
+
+// --wait waits for the controller to be plugged in, for ever or for its seconds; watch updates
+// every controller plugged in, and one plugged in again after an unplug once more.
+TEST_F(FlashCliTest, WaitAndWatchTakeTheControllersAsTheyArePluggedIn) {
+  std::shared_ptr<VirtualBootLoader> first, second;
+  m_platform.m_onEnumerate = [&](int n) {
+    if (n == 3)
+      first = PlugBoot(kBoot0);
+  };
+  EXPECT_EQ(Run({"flash", Sample(), "--yes", "--wait"}), 0) << Err();
+  EXPECT_EQ(first->VersionWord(), 200u);
+  m_platform.m_onEnumerate = nullptr;
+  m_platform.Unplug(kBoot0);
+  const uint64_t waitStart = m_clock.NowMs();
+  EXPECT_EQ(Run({"verify", Sample(), "--wait=2"}), 3);
+  EXPECT_GE(m_clock.NowMs() - waitStart, 2000u);
+
+  // Each step at one of the watch's own looks (the updates' threads enumerate too).
+  int step = 0;
+  m_platform.ClearTranscript();
+  const std::thread::id watcher = std::this_thread::get_id();
+  m_platform.m_onEnumerate = [&](int) {
+    if (std::this_thread::get_id() != watcher)
+      return;
+    if (step == 0) {
+      first = PlugBoot(kBoot0);
+      step = 1;
+    } else if (step == 1 && m_platform.Finished(kBoot0)) {
+      m_platform.Unplug(kBoot0);
+      step = 2;
+    } else if (step == 2) {
+      second = PlugBoot(kBoot0);
+      step = 3;
+    }
+  };
+  m_out.str("");
+  EXPECT_EQ(Run({"watch", Sample(), "--yes", "--count=2"}), 0) << Err();
+  EXPECT_EQ(second->VersionWord(), 200u);
+  EXPECT_NE(Out().find("1 controllers: 1 upgraded\n"), std::string::npos) << Out();
+  EXPECT_NE(Out().find("2 controllers: 2 upgraded\n"), std::string::npos) << Out();
 }
 
 // Ctrl-C, SIGTERM and SIGHUP stop an update as a confirmed close does, and the line says what the
