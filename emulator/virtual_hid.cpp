@@ -9,36 +9,9 @@ namespace {
 
 constexpr size_t kOutReportLength = 65;
 constexpr size_t kInPayloadLength = 64;
-// A monitor nobody drains keeps at most this many notices; later ones are lost.
-constexpr size_t kMaxPendingNotices = 4096;
 // A read that waits sleeps in slices of at most this much, so that with the system clock a reply
 // queued by another thread (or an unplug) is noticed without waiting out the whole time-out.
 constexpr uint32_t kWaitSliceMs = 10;
-
-// The monitor handed out by CreateMonitor: it takes the notices from its channel and has the
-// window system woken for each one, from whichever thread plugs or unplugs.
-class VirtualMonitor : public IDeviceMonitor {
- public:
-  explicit VirtualMonitor(std::shared_ptr<VirtualHidPlatform::MonitorChannel> channel)
-      : m_channel(std::move(channel)) {}
-  ~VirtualMonitor() override { SetWakeUp({}); }
-  bool SetWakeUp(std::function<void()> wake) override {
-    std::lock_guard<std::mutex> lock(m_channel->mutex);
-    m_channel->wake = std::move(wake);
-    return true;
-  }
-  int ReceiveEvent() override {
-    std::lock_guard<std::mutex> lock(m_channel->mutex);
-    if (m_channel->notices.empty())
-      return kNone;
-    int notice = m_channel->notices.front();
-    m_channel->notices.pop_front();
-    return notice;
-  }
-
- private:
-  std::shared_ptr<VirtualHidPlatform::MonitorChannel> m_channel;
-};
 
 }  // namespace
 
@@ -55,23 +28,6 @@ std::shared_ptr<VirtualHidPlatform::Interface> VirtualHidPlatform::FindPlugged(
   return nullptr;
 }
 
-void VirtualHidPlatform::PostNotice(int notice) {
-  for (auto it = m_monitors.begin(); it != m_monitors.end();) {
-    std::shared_ptr<MonitorChannel> channel = it->lock();
-    if (!channel) {
-      it = m_monitors.erase(it);
-      continue;
-    }
-    // The wake-up only posts to the window system's thread: it never calls back into us.
-    std::lock_guard<std::mutex> lock(channel->mutex);
-    if (channel->notices.size() < kMaxPendingNotices)
-      channel->notices.push_back(notice);
-    if (channel->wake)
-      channel->wake();
-    ++it;
-  }
-}
-
 void VirtualHidPlatform::Plug(const std::string& path, uint16_t vendorId, uint16_t productId,
                               std::shared_ptr<VirtualController> model, bool openable) {
   std::lock_guard<std::mutex> lock(m_mutex);
@@ -84,7 +40,7 @@ void VirtualHidPlatform::Plug(const std::string& path, uint16_t vendorId, uint16
   itf->openable = openable;
   itf->model = std::move(model);
   m_interfaces.push_back(itf);
-  PostNotice(IDeviceMonitor::kArrival);
+  m_notices.Post(IDeviceMonitor::kArrival);
 }
 
 void VirtualHidPlatform::UnplugLocked(const std::string& path) {
@@ -95,7 +51,7 @@ void VirtualHidPlatform::UnplugLocked(const std::string& path) {
   (*it)->plugged = false;
   (*it)->replies.clear();
   m_interfaces.erase(it);
-  PostNotice(IDeviceMonitor::kRemoveComplete);
+  m_notices.Post(IDeviceMonitor::kRemoveComplete);
 }
 
 void VirtualHidPlatform::Unplug(const std::string& path) {
@@ -295,8 +251,5 @@ void VirtualHidPlatform::Close(HidHandle handle) {
 }
 
 std::unique_ptr<IDeviceMonitor> VirtualHidPlatform::CreateMonitor() {
-  auto channel = std::make_shared<MonitorChannel>();
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_monitors.push_back(channel);
-  return std::make_unique<VirtualMonitor>(channel);
+  return m_notices.CreateMonitor();
 }

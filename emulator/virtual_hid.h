@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "device/hid_platform.h"
+#include "device/notice_board.h"
 
 // A model of what sits behind a virtual interface: it takes the host's output reports and answers
 // with input reports.
@@ -112,18 +113,10 @@ class VirtualHidPlatform : public IHidPlatform {
     std::shared_ptr<VirtualController> model;
     std::deque<PendingReply> replies;
   };
-  // One monitor's notices, waiting to be taken, and whom to wake when one arrives. Shared by the
-  // monitor and the platform; it lives as long as either holds it.
-  struct MonitorChannel {
-    std::mutex mutex;  // taken after the platform's own lock, never before it
-    std::deque<int> notices;
-    std::function<void()> wake;
-  };
 
  private:
   std::shared_ptr<Interface> FindPlugged(const std::string& path);  // under m_mutex
   void UnplugLocked(const std::string& path);
-  void PostNotice(int notice);                                   // under m_mutex
   void ScheduleReply(Interface& itf, const uint8_t* payload64);  // under m_mutex
 
   std::mutex m_mutex;
@@ -135,5 +128,5 @@ class VirtualHidPlatform : public IHidPlatform {
   std::map<std::string, WireFaults> m_faults;
   std::map<std::string, WireCounters> m_counters;
   std::vector<TranscriptEntry> m_transcript;
-  std::vector<std::weak_ptr<MonitorChannel>> m_monitors;
+  NoticeBoard m_notices;  // the arrival and removal notices of Plug and Unplug
 };

@@ -23,28 +23,6 @@ uint32_t WordAt(const std::vector<uint8_t>& bytes, size_t offset) {
   return word;
 }
 
-class WebHidMonitor : public IDeviceMonitor {
- public:
-  explicit WebHidMonitor(std::shared_ptr<WebHidPlatform::NoticeChannel> channel)
-      : m_channel(std::move(channel)) {}
-  bool SetWakeUp(std::function<void()> wake) override {
-    std::lock_guard<std::mutex> lock(m_channel->mutex);
-    m_channel->wake = std::move(wake);
-    return true;
-  }
-  int ReceiveEvent() override {
-    std::lock_guard<std::mutex> lock(m_channel->mutex);
-    if (m_channel->notices.empty())
-      return kNone;
-    int notice = m_channel->notices.front();
-    m_channel->notices.pop_front();
-    return notice;
-  }
-
- private:
-  std::shared_ptr<WebHidPlatform::NoticeChannel> m_channel;
-};
-
 }  // namespace
 
 std::string DevicePath(int deviceId) {
@@ -71,7 +49,12 @@ WebHidPlatform::WebHidPlatform(TraceSink trace) : m_trace(std::move(trace)) {
 
 WebHidPlatform::~WebHidPlatform() {
   // Waits for the page's thread: no event reaches this platform once it is gone.
-  MAIN_THREAD_EM_ASM({ if (Module["webhid"].platform === $0) Module["webhid"].platform = 0; }, this);
+  MAIN_THREAD_EM_ASM(
+      {
+        if (Module["webhid"].platform == = $0)
+          Module["webhid"].platform = 0;
+      },
+      this);
 }
 
 std::vector<HidInterfaceInfo> WebHidPlatform::Enumerate() {
@@ -181,10 +164,7 @@ void WebHidPlatform::Close(HidHandle handle) {
 }
 
 std::unique_ptr<IDeviceMonitor> WebHidPlatform::CreateMonitor() {
-  auto channel = std::make_shared<NoticeChannel>();
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_monitors.push_back(channel);
-  return std::make_unique<WebHidMonitor>(channel);
+  return m_notices.CreateMonitor();
 }
 
 void WebHidPlatform::OnInputReport(int deviceId, const uint8_t* data, size_t length) {
@@ -210,17 +190,7 @@ void WebHidPlatform::OnConnection(int deviceId, bool connected) {
     }
     m_reportArrived.notify_all();
   }
-  const int notice = connected ? IDeviceMonitor::kArrival : IDeviceMonitor::kRemoveComplete;
-  // The channel's lock is taken after the platform's, never before it.
-  std::erase_if(m_monitors, [](const std::weak_ptr<NoticeChannel>& m) { return m.expired(); });
-  for (const std::weak_ptr<NoticeChannel>& weak : m_monitors) {
-    if (std::shared_ptr<NoticeChannel> channel = weak.lock()) {
-      std::lock_guard<std::mutex> channelLock(channel->mutex);
-      channel->notices.push_back(notice);
-      if (channel->wake)
-        channel->wake();
-    }
-  }
+  m_notices.Post(connected ? IDeviceMonitor::kArrival : IDeviceMonitor::kRemoveComplete);
 }
 
 extern "C" {
@@ -232,7 +202,8 @@ void tarvix_hid_input(WebHidPlatform* platform, int deviceId, const uint8_t* dat
 
 void tarvix_hid_connection(WebHidPlatform* platform, int deviceId, int connected) {
   if (platform != nullptr) {
-    TraceTo(platform->m_trace, "webhid: device %d %s\n", deviceId, connected ? "connected" : "gone");
+    TraceTo(platform->m_trace, "webhid: device %d %s\n", deviceId,
+            connected ? "connected" : "gone");
     platform->OnConnection(deviceId, connected != 0);
   }
 }

@@ -21,6 +21,7 @@
 
 #include "base/trace.h"
 #include "device/hid_platform.h"
+#include "device/notice_board.h"
 
 class WebHidPlatform : public IHidPlatform {
  public:
@@ -55,13 +56,6 @@ class WebHidPlatform : public IHidPlatform {
 
   const TraceSink m_trace;
 
-  // A monitor's pending notices and whom to wake; shared by the monitor and the platform.
-  struct NoticeChannel {
-    std::mutex mutex;
-    std::deque<int> notices;
-    std::function<void()> wake;
-  };
-
  private:
   struct Handle {
     int deviceId = 0;
@@ -76,7 +70,7 @@ class WebHidPlatform : public IHidPlatform {
   std::condition_variable m_reportArrived;
   std::map<HidHandle, std::shared_ptr<Handle>> m_handles;
   HidHandle m_nextHandle = 1;
-  std::vector<std::weak_ptr<NoticeChannel>> m_monitors;
+  NoticeBoard m_notices;  // the arrival and removal notices of the page's events
 };
 
 // "webhid:<n>" for device n; ParseDevicePath answers n, or -1 for any other path.
