@@ -49,12 +49,9 @@ WebHidPlatform::WebHidPlatform(TraceSink trace) : m_trace(std::move(trace)) {
 
 WebHidPlatform::~WebHidPlatform() {
   // Waits for the page's thread: no event reaches this platform once it is gone.
-  MAIN_THREAD_EM_ASM(
-      {
-        if (Module["webhid"].platform == = $0)
-          Module["webhid"].platform = 0;
-      },
-      this);
+  // clang-format off
+  MAIN_THREAD_EM_ASM({ if (Module["webhid"].platform == $0) Module["webhid"].platform = 0; }, this);
+  // clang-format on
 }
 
 std::vector<HidInterfaceInfo> WebHidPlatform::Enumerate() {
