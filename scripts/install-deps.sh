@@ -34,6 +34,9 @@ PACKAGES=(
   rpm
   lintian
   desktop-file-utils
+  # The shells whose completion scripts tarvix-flash writes: their scripts are checked there.
+  zsh
+  fish
 )
 
 WEB=0
