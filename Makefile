@@ -28,9 +28,10 @@ space := $(empty) $(empty)
 FUZZERS = $(patsubst fuzz/%.cpp,%,$(wildcard fuzz/*_fuzz.cpp))
 FUZZ_SECONDS ?= 20
 FUZZ_DIR = build-fuzz
-# The test folders that need no Qt (tests/ui/ holds the Qt ones): ThreadSanitizer runs these (Qt
-# itself is not instrumented).
-TSAN_TEST_DIRS = $(filter-out tests/support,$(patsubst %/CMakeLists.txt,%,$(wildcard tests/*/CMakeLists.txt)))
+# The test folders that need no Qt (tests/ui/ holds the Qt ones, and tarvix-flash's, which needs
+# none): ThreadSanitizer runs these (Qt itself is not instrumented).
+TSAN_TEST_DIRS = $(filter-out tests/support,$(patsubst %/CMakeLists.txt,%,$(wildcard tests/*/CMakeLists.txt))) \
+	tests/ui/cli
 
 .PHONY: all deps configure build test run demo bench package asan tsan fuzz clean windows-deps \
 	windows-configure windows test-windows web-deps web serve-web test-web
@@ -82,7 +83,7 @@ asan: deps
 # A data race is a test failure (ThreadSanitizer ends the test with status 66).
 tsan: deps
 	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVIX_TSAN=ON
-	cmake --build build-tsan -j $(JOBS) --target $(addsuffix /all,$(TSAN_TEST_DIRS))
+	cmake --build build-tsan -j $(JOBS) --target $(addsuffix /all,$(TSAN_TEST_DIRS)) tarvix-flash
 	failed=0; for dir in $(TSAN_TEST_DIRS); do \
 	  TSAN_OPTIONS=second_deadlock_stack=1 \
 	    ctest --test-dir build-tsan/$$dir --output-on-failure -j $(JOBS) || failed=1; \
