@@ -1,6 +1,7 @@
 // The page's half of the WebHID backend (webhid_platform.cpp). The program's threads post
-// getDevices, open and sendReport here and wait for the answer (tarvix_answer); each input report
-// and each connection or removal of a granted device is handed to the platform as it happens.
+// getDevices and open here, queue output reports for it (watchBell), and wait for the answer
+// (tarvix_answer); each input report and each connection or removal of a granted device is handed
+// to the platform as it happens.
 // A device gets a number the first time the page sees its HIDDevice object.
 'use strict';
 
@@ -12,6 +13,7 @@ class WebHidBridge {
     this.devices = new Map();  // number -> HIDDevice
     this.nextId = 1;
     this.platform = 0;  // the program's WebHidPlatform, once it is made (0: none)
+    this.inputBytes = 0;  // where the platform takes an input report's bytes
     if (hid) {
       hid.addEventListener('connect', (e) => this.connection(e.device, 1));
       hid.addEventListener('disconnect', (e) => this.connection(e.device, 0));
@@ -27,6 +29,30 @@ class WebHidBridge {
       device.addEventListener('inputreport', (e) => this.inputReport(id, e.data));
     }
     return id;
+  }
+
+  // The platform made (on the page's thread, while its maker waits): from now on the page sends
+  // the output reports it queues each time it rings its bell, a word of the program's memory.
+  attach(platform, bell, inputBytes) {
+    this.platform = platform;
+    this.inputBytes = inputBytes;
+    this.bellWatch = {};
+    this.watchBell(this.bellWatch, platform, bell >> 2);
+  }
+
+  detach(platform) {
+    if (this.platform !== platform) return;
+    this.platform = 0;
+    this.bellWatch = null;
+  }
+
+  async watchBell(watch, platform, index) {
+    while (this.bellWatch === watch) {
+      const rung = Atomics.load(this.module.HEAP32, index);
+      this.module._tarvix_hid_send_queued(platform);
+      const wait = Atomics.waitAsync(this.module.HEAP32, index, rung);
+      if (wait.async) await wait.value;
+    }
   }
 
   // Devices the user granted just now (the chooser) arrive like plugged ones.
@@ -98,8 +124,9 @@ class WebHidBridge {
   }
 
   inputReport(id, view) {
-    const bytes = new Uint8Array(view.buffer, view.byteOffset, view.byteLength);
     if (!this.platform) return;
-    this.withBytes(bytes, (ptr, length) => this.module._tarvix_hid_input(this.platform, id, ptr, length));
+    const length = Math.min(view.byteLength, 64);
+    this.module.HEAPU8.set(new Uint8Array(view.buffer, view.byteOffset, length), this.inputBytes);
+    this.module._tarvix_hid_input(this.platform, id, this.inputBytes, length);
   }
 }

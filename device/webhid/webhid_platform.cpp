@@ -1,8 +1,10 @@
 #include "device/webhid/webhid_platform.h"
 
 #include <emscripten/em_asm.h>
+#include <emscripten/threading.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -44,14 +46,20 @@ int ParseDevicePath(const std::string& path) {
 }
 
 WebHidPlatform::WebHidPlatform(TraceSink trace) : m_trace(std::move(trace)) {
-  MAIN_THREAD_EM_ASM({ Module["webhid"].platform = $0; }, this);
+  MAIN_THREAD_EM_ASM({ Module["webhid"].attach($0, $1, $2); }, this, &m_sendBell,
+                     m_inputBytes.data());
 }
 
 WebHidPlatform::~WebHidPlatform() {
-  // Waits for the page's thread: no event reaches this platform once it is gone.
-  // clang-format off
-  MAIN_THREAD_EM_ASM({ if (Module["webhid"].platform == $0) Module["webhid"].platform = 0; }, this);
-  // clang-format on
+  // Waits for the page's thread: no event reaches this platform once it is gone. The last ring
+  // ends the page's wait on the bell before the bell's memory goes.
+  MAIN_THREAD_EM_ASM({ Module["webhid"].detach($0); }, this);
+  RingSendBell();
+}
+
+void WebHidPlatform::RingSendBell() {
+  m_sendBell.fetch_add(1);
+  emscripten_futex_wake(&m_sendBell, INT_MAX);
 }
 
 std::vector<HidInterfaceInfo> WebHidPlatform::Enumerate() {
@@ -132,9 +140,27 @@ bool WebHidPlatform::Write(HidHandle handle, const uint8_t* report, size_t lengt
     return false;
   std::memcpy(data, report + 1, length - 1);
   PageAnswer answer;
-  MAIN_THREAD_ASYNC_EM_ASM({ Module["webhid"].sendReport($0, $1, $2, $3, $4); }, &answer, deviceId,
-                           report[0], data, static_cast<int>(length - 1));
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_outgoing.push_back({&answer, deviceId, report[0], data, static_cast<int>(length - 1)});
+  }
+  RingSendBell();
   return answer.Wait() == 1;
+}
+
+void WebHidPlatform::SendQueuedReports() {
+  for (;;) {
+    QueuedReport next{};
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      if (m_outgoing.empty())
+        return;
+      next = m_outgoing.front();
+      m_outgoing.pop_front();
+    }
+    EM_ASM({ Module["webhid"].sendReport($0, $1, $2, $3, $4); }, next.answer, next.deviceId,
+           next.reportId, next.data, next.length);
+  }
 }
 
 HidReadResult WebHidPlatform::Read(HidHandle handle, uint8_t* payload64, uint32_t timeoutMs) {
@@ -195,6 +221,11 @@ extern "C" {
 void tarvix_hid_input(WebHidPlatform* platform, int deviceId, const uint8_t* data, int length) {
   if (platform != nullptr && data != nullptr && length > 0)
     platform->OnInputReport(deviceId, data, static_cast<size_t>(length));
+}
+
+void tarvix_hid_send_queued(WebHidPlatform* platform) {
+  if (platform != nullptr)
+    platform->SendQueuedReports();
 }
 
 void tarvix_hid_connection(WebHidPlatform* platform, int deviceId, int connected) {

@@ -4,11 +4,15 @@
 // and the page hands each input report to the platform, which keeps it in the queue of every
 // handle open on that device until a read takes it (a timed wait on the queue).
 //
+// Output reports take the short way to the page: Write queues the report and rings a bell word
+// the page waits on with Atomics.waitAsync, which wakes the page sooner than a posted message.
+//
 // A path is "webhid:<n>", n being the page's number for one HIDDevice object. The browser lists
 // only the devices the user has granted to the page ("Connect controller…").
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -22,6 +26,7 @@
 #include "base/trace.h"
 #include "device/hid_platform.h"
 #include "device/notice_board.h"
+#include "device/webhid/page_call.h"
 
 class WebHidPlatform : public IHidPlatform {
  public:
@@ -50,6 +55,8 @@ class WebHidPlatform : public IHidPlatform {
 
   // From the page's thread: one input report of a device (its bytes after the report id).
   void OnInputReport(int deviceId, const uint8_t* data, size_t length);
+  // From the page's thread, once the bell has rung: hands each queued output report to the page.
+  void SendQueuedReports();
   // From the page's thread: a granted device arrived (connected) or is gone; the handles open on a
   // device that is gone fail from now on.
   void OnConnection(int deviceId, bool connected);
@@ -64,12 +71,27 @@ class WebHidPlatform : public IHidPlatform {
     bool gone = false;
     std::deque<std::array<uint8_t, 64>> reports;
   };
+  // An output report waiting for the page; the page owns data once it has it.
+  struct QueuedReport {
+    PageAnswer* answer;
+    int deviceId;
+    int reportId;
+    uint8_t* data;
+    int length;
+  };
   std::shared_ptr<Handle> FindHandle(HidHandle handle);  // under m_mutex
+  void RingSendBell();
 
   std::mutex m_mutex;
   std::condition_variable m_reportArrived;
   std::map<HidHandle, std::shared_ptr<Handle>> m_handles;
   HidHandle m_nextHandle = 1;
+  std::deque<QueuedReport> m_outgoing;
+  // Counts the reports queued; the page waits on it while it is unchanged.
+  std::atomic<int32_t> m_sendBell{0};
+  static_assert(sizeof m_sendBell == 4, "the page waits on a 32-bit word");
+  // Where the page puts an input report's bytes for OnInputReport (page's thread only).
+  std::array<uint8_t, 64> m_inputBytes{};
   NoticeBoard m_notices;  // the arrival and removal notices of the page's events
 };
 
@@ -80,5 +102,6 @@ int ParseDevicePath(const std::string& path);
 // Called by the page's scripts (exported).
 extern "C" {
 void tarvix_hid_input(WebHidPlatform* platform, int deviceId, const uint8_t* data, int length);
+void tarvix_hid_send_queued(WebHidPlatform* platform);
 void tarvix_hid_connection(WebHidPlatform* platform, int deviceId, int connected);
 }
