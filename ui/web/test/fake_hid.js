@@ -1,12 +1,30 @@
 // The browser test's navigator.hid: one controller, the project's virtual controller
-// (fake-controller.js, wasm) behind WebHID's API, injected before the page's scripts. Replies
-// become input reports after the wire's latency, timed on a worker as device I/O would be (a
-// hidden tab's own timers are throttled, its I/O is not). window.fakeHid lets the test look.
+// (fake-controller.js, wasm) behind WebHID's API, injected before the page's scripts. Each reply
+// becomes an input report the wire's latency after its report was sent. window.fakeHid lets the
+// test look.
 'use strict';
 function installFakeHid(config) {
   const ready = createFakeController();
-  const wire = new Worker(URL.createObjectURL(new Blob(
-    ['onmessage = (e) => setTimeout(() => postMessage(0), e.data);'], { type: 'text/javascript' })));
+  // When the replies on the wire are due (page's clock). A worker naps until shortly before the
+  // first is due (a hidden tab throttles the page's own timers, not a worker's waits), then a
+  // message loop on the page's thread hands it over on time: timers are too coarse for 1 ms, and
+  // a loop the whole time would keep a processor busy that the page's threads need.
+  const WAKE_EARLY_MS = 0.25;
+  const due = [];
+  const nap = new Worker(URL.createObjectURL(new Blob([
+    'let word = null;',
+    'onmessage = (e) => {',
+    "  if (typeof e.data === 'object') return (word = new Int32Array(e.data));",
+    '  if (!word) return setTimeout(() => postMessage(0), e.data);',
+    '  if (e.data > 0) Atomics.wait(word, 0, 0, e.data);',
+    '  postMessage(0);',
+    '};',
+  ], { type: 'text/javascript' })));
+  // Without isolation there is no shared memory to wait on: timers do until the page has reloaded
+  // itself isolated (the service worker's first visit).
+  if (self.crossOriginIsolated) nap.postMessage(new SharedArrayBuffer(4));
+  const wire = new MessageChannel();
+  let timing = false;
   let m = null, plugged = true, granted = config.granted, sent = 0;
   const hid = new EventTarget();
   const device = new EventTarget();
@@ -19,7 +37,9 @@ function installFakeHid(config) {
     event.device = device;
     hid.dispatchEvent(event);
   }
-  wire.onmessage = () => {
+  function tick() {
+    if (due.length && performance.now() < due[0]) return wire.port2.postMessage(0);
+    due.shift();
     const buffer = m._malloc(64);
     for (let i = 0; i < 64; ++i) {
       const got = m._fake_receive(buffer);
@@ -30,8 +50,16 @@ function installFakeHid(config) {
       device.dispatchEvent(event);
     }
     m._free(buffer);
-    if (plugged && m._fake_pending() > 0) wire.postMessage(1);
-  };
+    timing = false;
+    if (plugged && (due.length > 0 || m._fake_pending() > 0)) time();
+  }
+  // Reports the controller sends of its own (a streaming gamepad's) come every latencyMs.
+  function time() {
+    timing = true;
+    nap.postMessage(due.length ? due[0] - performance.now() - WAKE_EARLY_MS : config.latencyMs);
+  }
+  nap.onmessage = tick;
+  wire.port1.onmessage = tick;
   device.open = async () => {
     if (!plugged) throw new DOMException('Failed to open the device.', 'InvalidStateError');
     device.opened = true;
@@ -46,7 +74,8 @@ function installFakeHid(config) {
     m._free(report);
     if (!taken) throw new DOMException('Failed to write the report.', 'NotAllowedError');
     ++sent;
-    wire.postMessage(config.latencyMs);
+    due.push(performance.now() + config.latencyMs);
+    if (!timing) time();
   };
   hid.getDevices = async () => { await ready; return granted && plugged ? [device] : []; };
   hid.requestDevice = async ({ filters }) => {
