@@ -90,6 +90,9 @@ function installFakeHid(config) {
     device.productId = identity & 0xffff;
   });
   Object.defineProperty(Navigator.prototype, 'hid', { get: () => hid });
+  if (config.activationExpired) {
+    Object.defineProperty(Navigator.prototype, 'userActivation', { get: () => ({ isActive: false, hasBeenActive: true }) });
+  }
   if (config.languages) {
     Object.defineProperty(Navigator.prototype, 'languages', { get: () => config.languages });
     Object.defineProperty(Navigator.prototype, 'language', { get: () => config.languages[0] });

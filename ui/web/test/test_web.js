@@ -123,6 +123,16 @@ const CASES = [
     expect('controller version', await version(page), 200);
     return `${seconds.toFixed(2)} s hidden`;
   } },
+  { name: "file chooser from a modal once the click's activation has expired", activationExpired: true,
+    async run(page, f) {
+      await page.click('#update');
+      await page.waitForFunction(() => document.getElementById('chooser').open, { polling: 20 });
+      const [chooser] = await Promise.all([page.waitForFileChooser(), page.click('#chooser-pick')]);
+      await chooser.accept([f.sample]);
+      await box(page, EN.confirm);
+      await box(page, EN.done);
+      expect('controller version', await version(page), 200);
+    } },
   { name: 'a host without the isolation headers: the service worker adds them', plainHost: true,
     async run(page, f) {
       expect('isolated', await page.evaluate(() => crossOriginIsolated), true);
@@ -193,6 +203,7 @@ async function main() {
     page.on('pageerror', (e) => errors.push(e.message));
     if (args.includes('--verbose')) page.on('console', (m) => console.log(`  page: ${m.text()}`));
     const config = { granted: c.granted !== false, appMode: !!c.appMode, latencyMs: 1,
+      activationExpired: !!c.activationExpired,
       unplugAfter: c.unplugAfter ?? -1, languages: c.languages || ['en-US', 'en'] };
     await page.evaluateOnNewDocument(`${fake}\ninstallFakeHid(${JSON.stringify(config)});`);
     const cdp = await page.target().createCDPSession();
