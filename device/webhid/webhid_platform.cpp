@@ -193,14 +193,17 @@ std::unique_ptr<IDeviceMonitor> WebHidPlatform::CreateMonitor() {
 void WebHidPlatform::OnInputReport(int deviceId, const uint8_t* data, size_t length) {
   std::array<uint8_t, 64> payload{};
   std::memcpy(payload.data(), data, length < payload.size() ? length : payload.size());
-  std::lock_guard<std::mutex> lock(m_mutex);
-  for (auto& [id, handle] : m_handles) {
-    if (handle->deviceId != deviceId || handle->gone)
-      continue;
-    if (handle->reports.size() >= kMaxQueuedReports)
-      handle->reports.pop_front();
-    handle->reports.push_back(payload);
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto& [id, handle] : m_handles) {
+      if (handle->deviceId != deviceId || handle->gone)
+        continue;
+      if (handle->reports.size() >= kMaxQueuedReports)
+        handle->reports.pop_front();
+      handle->reports.push_back(payload);
+    }
   }
+  // Woken after the lock is free: the reader does not wake only to wait for it.
   m_reportArrived.notify_all();
 }
 
