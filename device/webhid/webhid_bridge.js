@@ -37,7 +37,8 @@ class WebHidBridge {
     this.platform = platform;
     this.inputBytes = inputBytes;
     this.bellWatch = {};
-    this.watchBell(this.bellWatch, platform, bell >> 2);
+    // Every browser with WebHID has Atomics.waitAsync; one without either has nothing to send.
+    if (this.hid && Atomics.waitAsync) this.watchBell(this.bellWatch, platform, bell >> 2);
   }
 
   detach(platform) {

@@ -11,15 +11,11 @@ function installFakeHid(config) {
   // a loop the whole time would keep a processor busy that the page's threads need.
   const WAKE_EARLY_MS = 0.25;
   const due = [];
-  const nap = new Worker(URL.createObjectURL(new Blob([
-    'let word = null;',
-    'onmessage = (e) => {',
-    "  if (typeof e.data === 'object') return (word = new Int32Array(e.data));",
-    '  if (!word) return setTimeout(() => postMessage(0), e.data);',
-    '  if (e.data > 0) Atomics.wait(word, 0, 0, e.data);',
-    '  postMessage(0);',
-    '};',
-  ], { type: 'text/javascript' })));
+  const nap = new Worker(URL.createObjectURL(new Blob([`let word = null; onmessage = (e) => {
+    if (typeof e.data === 'object') return (word = new Int32Array(e.data));
+    if (!word) return setTimeout(() => postMessage(0), e.data);
+    if (e.data > 0) Atomics.wait(word, 0, 0, e.data);
+    postMessage(0); };`], { type: 'text/javascript' })));
   // Without isolation there is no shared memory to wait on: timers do until the page has reloaded
   // itself isolated (the service worker's first visit).
   if (self.crossOriginIsolated) nap.postMessage(new SharedArrayBuffer(4));
