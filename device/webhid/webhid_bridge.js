@@ -1,7 +1,8 @@
 // The page's half of the WebHID backend (webhid_platform.cpp). The program's threads post
-// getDevices and open here, queue output reports for it (watchBell), and wait for the answer
-// (tarvix_answer); each input report and each connection or removal of a granted device is handed
-// to the platform as it happens.
+// getDevices and open to the page; output reports they queue in the platform and ring its bell,
+// which the page waits on (watchBell). Each call is answered through tarvix_answer. Each input
+// report and each connection or removal of a granted device is handed to the platform as it
+// happens.
 // A device gets a number the first time the page sees its HIDDevice object.
 'use strict';
 
@@ -31,14 +32,16 @@ class WebHidBridge {
     return id;
   }
 
-  // The platform made (on the page's thread, while its maker waits): from now on the page sends
-  // the output reports it queues each time it rings its bell, a word of the program's memory.
+  // The platform made (on the page's thread, while its maker waits). Answers 1 when the page
+  // watches the platform's bell (a word of the program's memory) and sends the output reports
+  // queued each time it rings; 0 when it cannot wait on it, and the platform posts each report.
   attach(platform, bell, inputBytes) {
     this.platform = platform;
     this.inputBytes = inputBytes;
     this.bellWatch = {};
-    // Every browser with WebHID has Atomics.waitAsync; one without either has nothing to send.
-    if (this.hid && Atomics.waitAsync) this.watchBell(this.bellWatch, platform, bell >> 2);
+    if (typeof Atomics.waitAsync !== 'function') return 0;
+    this.watchBell(this.bellWatch, platform, bell >> 2);
+    return 1;
   }
 
   detach(platform) {
@@ -50,7 +53,11 @@ class WebHidBridge {
   async watchBell(watch, platform, index) {
     while (this.bellWatch === watch) {
       const rung = Atomics.load(this.module.HEAP32, index);
-      this.module._tarvix_hid_send_queued(platform);
+      try {
+        this.module._tarvix_hid_send_queued(platform);
+      } catch (e) {
+        console.warn('webhid: sending queued reports failed', e);  // the watch goes on
+      }
       const wait = Atomics.waitAsync(this.module.HEAP32, index, rung);
       if (wait.async) await wait.value;
     }

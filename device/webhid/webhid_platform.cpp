@@ -46,13 +46,14 @@ int ParseDevicePath(const std::string& path) {
 }
 
 WebHidPlatform::WebHidPlatform(TraceSink trace) : m_trace(std::move(trace)) {
-  MAIN_THREAD_EM_ASM({ Module["webhid"].attach($0, $1, $2); }, this, &m_sendBell,
-                     m_inputBytes.data());
+  m_bPageWatchesBell = MAIN_THREAD_EM_ASM_INT({ return Module["webhid"].attach($0, $1, $2); }, this,
+                                              &m_sendBell, m_inputBytes.data()) != 0;
 }
 
 WebHidPlatform::~WebHidPlatform() {
   // Waits for the page's thread: no event reaches this platform once it is gone. The last ring
-  // ends the page's wait on the bell before the bell's memory goes.
+  // ends the page's wait on the bell before the bell's memory goes: a wait left on memory used
+  // again could take a wake-up meant for whatever lives there next.
   MAIN_THREAD_EM_ASM({ Module["webhid"].detach($0); }, this);
   RingSendBell();
 }
@@ -140,6 +141,11 @@ bool WebHidPlatform::Write(HidHandle handle, const uint8_t* report, size_t lengt
     return false;
   std::memcpy(data, report + 1, length - 1);
   PageAnswer answer;
+  if (!m_bPageWatchesBell) {
+    MAIN_THREAD_ASYNC_EM_ASM({ Module["webhid"].sendReport($0, $1, $2, $3, $4); }, &answer,
+                             deviceId, report[0], data, static_cast<int>(length - 1));
+    return answer.Wait() == 1;
+  }
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_outgoing.push_back({&answer, deviceId, report[0], data, static_cast<int>(length - 1)});

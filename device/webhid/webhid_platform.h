@@ -1,11 +1,13 @@
 // The HID seam on WebHID, for the updater in a browser. WebHID lives on the page's thread and
 // answers with promises; the dialog and the update run on worker threads that may block. So every
-// enumeration, open and output report is posted to the page (webhid_bridge.js) and waited for,
-// and the page hands each input report to the platform, which keeps it in the queue of every
-// handle open on that device until a read takes it (a timed wait on the queue).
+// enumeration and open is posted to the page (webhid_bridge.js) and waited for, and the page hands
+// each input report to the platform, which keeps it in the queue of every handle open on that
+// device until a read takes it (a timed wait on the queue).
 //
-// Output reports take the short way to the page: Write queues the report and rings a bell word
-// the page waits on with Atomics.waitAsync, which wakes the page sooner than a posted message.
+// Output reports take a shorter way: Write queues the report in the platform and rings a bell, a
+// word the page waits on with Atomics.waitAsync, which wakes the page sooner than a posted call.
+// The page then sends every queued report and answers each Write. A page that cannot wait on the
+// bell gets each report as a posted call instead.
 //
 // A path is "webhid:<n>", n being the page's number for one HIDDevice object. The browser lists
 // only the devices the user has granted to the page ("Connect controller…").
@@ -34,8 +36,9 @@ class WebHidPlatform : public IHidPlatform {
   // drops them.
   static constexpr size_t kMaxQueuedReports = 64;
 
-  // The page's events reach the platform constructed last (one per program): the page's bridge
-  // keeps its address and hands it to every call back. trace: where the platform's own lines go.
+  // The page's events reach the platform constructed last: the page's bridge keeps its address
+  // and hands it to every call back, and waits on its bell only. One per program, then.
+  // trace: where the platform's own lines go.
   explicit WebHidPlatform(TraceSink trace = {});
   ~WebHidPlatform() override;
   WebHidPlatform(const WebHidPlatform&) = delete;
@@ -89,6 +92,7 @@ class WebHidPlatform : public IHidPlatform {
   std::deque<QueuedReport> m_outgoing;
   // Counts the reports queued; the page waits on it while it is unchanged.
   std::atomic<int32_t> m_sendBell{0};
+  bool m_bPageWatchesBell = false;  // else Write posts each report to the page
   static_assert(sizeof m_sendBell == 4, "the page waits on a 32-bit word");
   // Where the page puts an input report's bytes for OnInputReport (page's thread only).
   std::array<uint8_t, 64> m_inputBytes{};

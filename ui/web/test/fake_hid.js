@@ -1,7 +1,7 @@
 // The browser test's navigator.hid: one controller, the project's virtual controller
 // (fake-controller.js, wasm) behind WebHID's API, injected before the page's scripts. Each reply
-// becomes an input report the wire's latency after its report was sent. window.fakeHid lets the
-// test look.
+// becomes an input report the wire's latency after its report was sent (the replies to reports
+// sent within one millisecond come together). window.fakeHid lets the test look.
 'use strict';
 function installFakeHid(config) {
   const ready = createFakeController();
@@ -49,7 +49,7 @@ function installFakeHid(config) {
     timing = false;
     if (plugged && (due.length > 0 || m._fake_pending() > 0)) time();
   }
-  // Reports the controller sends of its own (a streaming gamepad's) come every latencyMs.
+  // Replies the controller's whole-millisecond clock still holds back: looked at again later.
   function time() {
     timing = true;
     nap.postMessage(due.length ? due[0] - performance.now() - WAKE_EARLY_MS : config.latencyMs);
@@ -86,6 +86,7 @@ function installFakeHid(config) {
     device.productId = identity & 0xffff;
   });
   Object.defineProperty(Navigator.prototype, 'hid', { get: () => hid });
+  if (config.noWaitAsync) delete Atomics.waitAsync;
   if (config.activationExpired) {
     Object.defineProperty(Navigator.prototype, 'userActivation', { get: () => ({ isActive: false, hasBeenActive: true }) });
   }

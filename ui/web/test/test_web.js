@@ -34,7 +34,7 @@ async function box(page, text, button = 'ok', timeout = 60000) {
 }
 // The file comes from the chooser that #update opens, or with viaModal from the page's modal.
 async function startUpdate(page, file, viaModal = false) {
-  if (viaModal) await page.click('#update');
+  if (viaModal) await page.click('#update').then(() => page.waitForSelector('#chooser[open] #chooser-pick', { visible: true }));
   const [chooser] = await Promise.all([page.waitForFileChooser(), page.click(viaModal ? '#chooser-pick' : '#update')]);
   await chooser.accept([file]);
 }
@@ -80,6 +80,8 @@ const CASES = [
   { name: 'running-firmware update', appMode: true, async run(page, f) {
     return `${(await update(page, f.sample)).toFixed(2)} s`;
   } },
+  { name: 'a browser without Atomics.waitAsync: reports go as posted calls', noWaitAsync: true,
+    async run(page, f) { await update(page, f.sample); } },
   { name: 'cancel at the confirmation', async run(page, f) {
     await startUpdate(page, f.sample);
     await box(page, EN.confirm, 'cancel');
@@ -187,7 +189,7 @@ async function main() {
     page.on('pageerror', (e) => errors.push(e.message));
     if (args.includes('--verbose')) page.on('console', (m) => console.log(`  page: ${m.text()}`));
     const config = { granted: c.granted !== false, appMode: !!c.appMode, latencyMs: 1,
-      activationExpired: !!c.activationExpired,
+      activationExpired: !!c.activationExpired, noWaitAsync: !!c.noWaitAsync,
       unplugAfter: c.unplugAfter ?? -1, languages: c.languages || ['en-US', 'en'] };
     await page.evaluateOnNewDocument(`${fake}\ninstallFakeHid(${JSON.stringify(config)});`);
     const cdp = await page.target().createCDPSession();
