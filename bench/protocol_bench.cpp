@@ -48,22 +48,22 @@ void BM_DispatchDataRequest(benchmark::State& state) {
   const std::vector<uint8_t> image = MakeImage(imageSize);
   SinkHidPlatform link;
   CUpdateDlg dlg({&link, QuietTraceSink(), {}});
-  dlg.m_Hid.DetectDevice();
-  dlg.m_Hid.OpenHid();
-  dlg.m_imageSize = imageSize;
+  dlg.Run().m_Hid.DetectDevice();
+  dlg.Run().m_Hid.OpenHid();
+  dlg.Run().m_imageSize = imageSize;
   uint8_t request[63] = {0x00, MSG_FIRMWARE, 0x01, 0x00, FW_DATA_REQUEST};
-  dlg.m_app.m_nUpdateState = STATE_IDLE;  // a transfer of an earlier run is not this dialog's
+  dlg.Run().m_app.m_nUpdateState = STATE_IDLE;  // a transfer of an earlier run is not this dialog's
   for (auto _ : state) {
-    if (dlg.m_app.m_nUpdateState != STATE_SENDING) {  // a transfer completed: start the next
+    if (dlg.Run().m_app.m_nUpdateState != STATE_SENDING) {  // a transfer completed: start the next
       state.PauseTiming();
-      dlg.m_image = image;
-      dlg.m_bytesDone = 0;
-      dlg.m_app.m_bTransferComplete = 0;
-      dlg.m_app.m_nUpdateState = STATE_FILE_CHOSEN;
+      dlg.Run().m_image = image;
+      dlg.Run().m_bytesDone = 0;
+      dlg.Run().m_app.m_bTransferComplete = 0;
+      dlg.Run().m_app.m_nUpdateState = STATE_FILE_CHOSEN;
       state.ResumeTiming();
     }
-    dlg.m_app.DispatchReport(request);
-    if (dlg.m_image.empty() && dlg.m_app.m_nUpdateState == STATE_SENDING) {
+    dlg.Run().m_app.DispatchReport(request);
+    if (dlg.Run().m_image.empty() && dlg.Run().m_app.m_nUpdateState == STATE_SENDING) {
       state.SkipWithError("a data request was not served");
       break;
     }

@@ -169,6 +169,7 @@ int CBootSession::BootWrite(const uint8_t* data, uint32_t address, uint32_t leng
 int CBootSession::BootFinish() {
   if (StopRequested())
     return 0;
+  m_host.EnterPhase(UpdatePhase::kFinishing);
   if (!SendBootPacket(nullptr, 0, 0, 0, BOOT_CMD_FINISH, 0))
     return 0;
   return ReadBootReply(m_Hid, BOOT_CMD_FINISH) == BootRead::kAnswer ? 1 : 0;
@@ -188,6 +189,7 @@ int CBootSession::BootWriteAcknowledged(const uint8_t* data, uint32_t address, u
 int CBootSession::BootWriteVersion() {
   if (!BootErase(m_nBootVersionAddress, kBootVersionAreaSize))
     return 0;
+  m_host.EnterPhase(UpdatePhase::kVersion);
   uint8_t word[4];
   WriteLe32(word, m_transfer.m_desVersion);
   // Sent again like an image chunk: one lost acknowledgement must not leave a complete image

@@ -84,10 +84,8 @@ class CBootSession {
   // 1 while an update runs in this session: the commands give up when the stop flag rises only
   // then.
   std::atomic<int> m_bBootUpdateRunning{0};
-  // Read the image back before the finishing command (m_imageCheck tells what it found);
-  // m_bVerifying is 1 while it reads.
+  // Read the image back before the finishing command (m_imageCheck tells what it found).
   int m_bVerifyAfterWrite = 0;
-  std::atomic<int> m_bVerifying{0};
   ImageCheck m_imageCheck;
   // When set, RunUpdate calls it after the confirmation and before the erase (a backup of what
   // the erase destroys). Answering 0 ends the update with nothing erased; it keeps its own cause

@@ -14,6 +14,7 @@ int CBootSession::WriteImage() {
   uint32_t position = 0;
   m_transfer.m_bytesDone = 0;
   m_host.ShowProgress();
+  m_host.EnterPhase(UpdatePhase::kWriting);
   while (position < size) {
     uint32_t remaining = size - position;
     uint32_t count = remaining < kBootChunkSize ? remaining : kBootChunkSize;
@@ -34,9 +35,7 @@ int CBootSession::WriteImage() {
 // The read-back before the finishing command: a controller whose image does not hold is not told
 // to finish.
 int CBootSession::VerifyImage() {
-  m_bVerifying = 1;
   int same = BootVerifyImage(&m_imageCheck);
-  m_bVerifying = 0;
   if (!same && m_imageCheck.outcome != ImageCheck::kStopped)
     m_host.SetFailureCause("verify failed: " + ImageCheckText(m_imageCheck));
   return same;
@@ -55,6 +54,7 @@ int CBootSession::RunUpdate() {
   }
   // Once the erase request has gone out, BootErase marks the image as touched: a failure from then
   // on tells the user.
+  m_host.EnterPhase(UpdatePhase::kErasing);
   if (!BootErase(m_transfer.m_targetAddress, size))
     return 0;
   if (!WriteImage())

@@ -34,6 +34,7 @@ int CBootSession::BootReadRegion(uint32_t address, uint32_t length, std::vector<
   m_host.ResetProgress();
   m_transfer.m_bytesDone = 0;
   m_host.ShowProgress();
+  m_host.EnterPhase(UpdatePhase::kBackingUp);
   for (uint32_t position = 0; position < length;) {
     uint32_t count = std::min(length - position, kBootChunkSize);
     if (!BootReadMemory(bytes->data() + position, count, address + position)) {
@@ -59,6 +60,7 @@ int CBootSession::BootVerifyImage(ImageCheck* check) {
   m_host.ResetProgress();
   m_transfer.m_bytesDone = 0;
   m_host.ShowProgress();
+  m_host.EnterPhase(UpdatePhase::kVerifying);
   for (uint32_t position = 0; position < size;) {
     uint32_t count = std::min(size - position, kBootChunkSize);
     uint8_t expected[kBootChunkSize];

@@ -95,7 +95,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         platform.Unplug(kDemoPath);
     });
     ran = window.Run();
-    std::string line = LastUpdateLine("tarvix-update-demo", dlg.m_lastResult);
+    std::string line = LastUpdateLine("tarvix-update-demo", dlg.Run().m_lastResult);
     if (!line.empty())
       std::fprintf(stderr, "%s\n", line.c_str());
   }

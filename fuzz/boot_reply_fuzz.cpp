@@ -48,8 +48,9 @@ struct BootLink {
   BootLink() {
     platform.Add({"/dev/hidraw0", 0x7A3D, 0x3208});
     dlg.AttachWindow(&window);
-    dlg.m_boot.m_nBootBaseAddress = kImageBase;
-    FUZZ_CHECK(dlg.m_Hid.DetectDevice() == 1 && dlg.m_Hid.OpenHid() == 1, "the link opens");
+    dlg.Run().m_boot.m_nBootBaseAddress = kImageBase;
+    FUZZ_CHECK(dlg.Run().m_Hid.DetectDevice() == 1 && dlg.Run().m_Hid.OpenHid() == 1,
+               "the link opens");
   }
   ScriptedHidPlatform platform{&FuzzClock()};
   FakeWindowSystem window;
@@ -104,8 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   CUpdateDlg& dlg = link.dlg;
-  dlg.m_boot.m_bBootUpdateRunning = stopAsked ? 1 : 0;
-  dlg.m_bStop = 1;
+  dlg.Run().m_boot.m_bBootUpdateRunning = stopAsked ? 1 : 0;
+  dlg.Run().m_bStop = 1;
   // Exactly as many bytes as the command is given, so that a copy past them is caught.
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[std::max<uint32_t>(length, 1)]);
   for (uint32_t i = 0; i < length; ++i)
@@ -118,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static constexpr int kAttempts[] = {5, 5, 20, 20, 1};
   if (command == kIdentify) {
     // The identification: four read commands whose answers pick the layout and the version.
-    dlg.IdentifyBootDevice();
+    dlg.Run().IdentifyBootDevice();
     FUZZ_CHECK(platform.m_readTimeouts.size() <= 4 * 5u, "the identification's reads bounded");
     return 0;
   }
@@ -127,22 +128,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int result = 0;
   switch (command) {
     case kRead:
-      result = dlg.m_boot.BootReadMemory(buffer.get(), length, word);
+      result = dlg.Run().m_boot.BootReadMemory(buffer.get(), length, word);
       break;
     case kDeviceId:
-      result = dlg.m_boot.BootReadDeviceId(buffer.get(), length);
+      result = dlg.Run().m_boot.BootReadDeviceId(buffer.get(), length);
       break;
     case kErase:
-      result = dlg.m_boot.BootErase(word, length);
+      result = dlg.Run().m_boot.BootErase(word, length);
       break;
     case kWrite:
-      result = dlg.m_boot.BootWrite(buffer.get(), kChunkAddress, length, word, image);
+      result = dlg.Run().m_boot.BootWrite(buffer.get(), kChunkAddress, length, word, image);
       break;
     default:
-      result = dlg.m_boot.BootFinish();
+      result = dlg.Run().m_boot.BootFinish();
       break;
   }
-  dlg.m_boot.m_bBootUpdateRunning = 0;
+  dlg.Run().m_boot.m_bBootUpdateRunning = 0;
 
   const size_t taken = platform.m_readTimeouts.size();
   const size_t consumed = std::min(taken, reads.size());  // reads past the script time out

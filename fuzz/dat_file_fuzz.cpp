@@ -64,39 +64,41 @@ void CheckSelection(const std::u16string& path, const uint8_t* data, size_t size
   FakeWindowSystem window;
   CUpdateDlg dlg({nullptr, QuietTraceSink(), LANG_EN_US});
   dlg.AttachWindow(&window);
-  dlg.m_Hid.m_bBootMode = bootMode;
-  dlg.m_boot.m_deviceType = kDeviceType;
-  dlg.m_boot.m_nBootBaseAddress = kBootBase;
-  dlg.m_app.m_productId = 0x105;
-  dlg.m_app.m_productVariant = static_cast<uint8_t>(size % 4);  // floors 1.37, 1.37, 5.02 and none
+  dlg.Run().m_Hid.m_bBootMode = bootMode;
+  dlg.Run().m_boot.m_deviceType = kDeviceType;
+  dlg.Run().m_boot.m_nBootBaseAddress = kBootBase;
+  dlg.Run().m_app.m_productId = 0x105;
+  dlg.Run().m_app.m_productVariant =
+      static_cast<uint8_t>(size % 4);  // floors 1.37, 1.37, 5.02 and none
   window.QueueFilePath(path);
-  int accepted = dlg.SelectFirmwareFile();
+  int accepted = dlg.Run().SelectFirmwareFile();
 
   // The file opens, so the user sees one box: the confirmation, or the refusal.
   FUZZ_CHECK(window.Boxes().size() == 1, "a selection shows exactly one box");
   if (!accepted)
     return;
   int64_t offset = bootMode ? ChainFind(data, size, kDeviceType) : 0;
-  FUZZ_CHECK(offset >= 0 && dlg.m_recordOffset == offset,
+  FUZZ_CHECK(offset >= 0 && dlg.Run().m_recordOffset == offset,
              "the record taken is the first of the device type (boot) or the first (running)");
-  FUZZ_CHECK(dlg.m_imageSize > 0, "an accepted image is not empty");
-  FUZZ_CHECK(static_cast<uint64_t>(offset) + kRecordHeaderSize + dlg.m_imageSize <= size,
+  FUZZ_CHECK(dlg.Run().m_imageSize > 0, "an accepted image is not empty");
+  FUZZ_CHECK(static_cast<uint64_t>(offset) + kRecordHeaderSize + dlg.Run().m_imageSize <= size,
              "an accepted image lies wholly inside the file");
-  FUZZ_CHECK(dlg.m_imageSize == FuzzLe32(data + offset + 8) &&
-                 dlg.m_targetAddress == FuzzLe32(data + offset + 4),
+  FUZZ_CHECK(dlg.Run().m_imageSize == FuzzLe32(data + offset + 8) &&
+                 dlg.Run().m_targetAddress == FuzzLe32(data + offset + 4),
              "the transfer uses the accepted record's own size and address");
   if (bootMode) {
-    FUZZ_CHECK(dlg.m_targetAddress == kBootBase, "the boot loader gets images for its own base");
+    FUZZ_CHECK(dlg.Run().m_targetAddress == kBootBase,
+               "the boot loader gets images for its own base");
   } else {
     uint16_t version = FuzzLe16(data + offset);
     uint16_t beta = FuzzLe16(data + offset + 2);
-    uint16_t floor = dlg.m_app.m_productVariant < 2    ? 137
-                     : dlg.m_app.m_productVariant == 2 ? 502
-                                                       : 0;
+    uint16_t floor = dlg.Run().m_app.m_productVariant < 2    ? 137
+                     : dlg.Run().m_app.m_productVariant == 2 ? 502
+                                                             : 0;
     FUZZ_CHECK(floor == 0 || version > floor || (version == floor && beta == 0),
                "the running firmware gets no version below its floor");
   }
-  dlg.m_app.m_nUpdateState = STATE_IDLE;
+  dlg.Run().m_app.m_nUpdateState = STATE_IDLE;
 }
 
 }  // namespace

@@ -33,6 +33,7 @@
 #include "firmware/firmware_record.h"
 #include "fuzz/fuzz_support.h"
 #include "tests/support/scripted_hid.h"
+#include "tests/support/update_dlg_probe.h"
 #include "update/update_dlg.h"
 
 namespace {
@@ -164,11 +165,13 @@ class TranscriptCheck {
 
 // The state rules, checked after every message.
 void CheckState(const CUpdateDlg& dlg) {
-  int state = dlg.m_app.m_nUpdateState.load();
+  int state = dlg.Run().m_app.m_nUpdateState.load();
   FUZZ_CHECK(state >= STATE_FILE_CHOSEN && state <= STATE_IDLE, "the transfer state is one of 3");
-  FUZZ_CHECK(dlg.m_bytesDone <= dlg.m_imageSize, "no more bytes counted than the image holds");
-  if (state == STATE_SENDING && !dlg.m_image.empty()) {
-    FUZZ_CHECK(dlg.m_bytesDone < dlg.m_imageSize, "a transfer still sending has bytes left");
+  FUZZ_CHECK(dlg.Run().m_bytesDone <= dlg.Run().m_imageSize,
+             "no more bytes counted than the image holds");
+  if (state == STATE_SENDING && !dlg.Run().m_image.empty()) {
+    FUZZ_CHECK(dlg.Run().m_bytesDone < dlg.Run().m_imageSize,
+               "a transfer still sending has bytes left");
   }
 }
 
@@ -265,9 +268,10 @@ struct Setup {
     window.SetPaths(files.paths);
     link.Add({"/dev/hidraw3", 0x0483, 0x5750});
     dlg.AttachWindow(&window);
-    dlg.m_bControlsReady = 1;
+    UpdateDlgProbe::ControlsReady(dlg) = 1;
     link.m_dlg = &dlg;
-    FUZZ_CHECK(dlg.m_Hid.DetectDevice() == 1 && dlg.m_Hid.OpenHid() == 1, "the link opens");
+    FUZZ_CHECK(dlg.Run().m_Hid.DetectDevice() == 1 && dlg.Run().m_Hid.OpenHid() == 1,
+               "the link opens");
     EndInput();
   }
 
@@ -275,48 +279,49 @@ struct Setup {
   // identity, the selection and the transfer set. Frees what the dialog held for it.
   void EndInput() {
     std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable),
-              dlg.m_app.m_SerialMaskTable);
-    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable), dlg.m_app.m_SpareMaskTable);
-    std::memset(dlg.m_Hid.m_OutReport, 0, sizeof dlg.m_Hid.m_OutReport);
-    std::memset(dlg.m_Hid.m_InReport, 0, sizeof dlg.m_Hid.m_InReport);
-    dlg.m_Hid.m_bBootMode = 0;
-    dlg.m_app.m_nFirmwareType = 0;
-    dlg.m_app.m_nUpdateState = STATE_IDLE;
-    dlg.m_bStop = 1;
-    dlg.m_curDevVersion = 0x89;
+              dlg.Run().m_app.m_SerialMaskTable);
+    std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable),
+              dlg.Run().m_app.m_SpareMaskTable);
+    std::memset(dlg.Run().m_Hid.m_OutReport, 0, sizeof dlg.Run().m_Hid.m_OutReport);
+    std::memset(dlg.Run().m_Hid.m_InReport, 0, sizeof dlg.Run().m_Hid.m_InReport);
+    dlg.Run().m_Hid.m_bBootMode = 0;
+    dlg.Run().m_app.m_nFirmwareType = 0;
+    dlg.Run().m_app.m_nUpdateState = STATE_IDLE;
+    dlg.Run().m_bStop = 1;
+    dlg.Run().m_curDevVersion = 0x89;
     clock.m_nowMs = 0;
     // The link records every open, and each discovery opens the controller: the record would
     // grow from input to input.
     link.m_openAttempts.clear();
 
     // The link stays open; an update's start gives it the time-out OpenHid sets.
-    dlg.m_Hid.SetReadTimeout(kOpenReadTimeoutMs);
-    dlg.ReleaseImage();
-    std::memset(dlg.m_app.m_DataBuf, 0, sizeof dlg.m_app.m_DataBuf);
-    std::fill(std::begin(dlg.m_app.m_appSerial), std::end(dlg.m_app.m_appSerial), 0);
-    std::fill(std::begin(dlg.m_app.m_serial), std::end(dlg.m_app.m_serial), 0);
-    dlg.m_desVersion = 0;
-    dlg.m_imageSize = 0;
-    dlg.m_targetAddress = 0;
-    dlg.m_bytesDone = 0;
-    dlg.m_recordOffset = 0;
-    dlg.m_recordHeader = FirmwareRecordHeader{};
-    dlg.m_recordRefusal = RecordRefusal::kNone;
-    dlg.m_fileOpenResult = FileOpenResult::kOk;
-    std::u16string().swap(dlg.m_strFirmwarePath);
-    dlg.m_app.m_pFirstMaskTable = dlg.m_app.m_SerialMaskTable;
-    dlg.m_app.m_pSecondMaskTable = dlg.m_app.m_SpareMaskTable;
-    dlg.m_app.m_productId = 0;
-    dlg.m_app.m_productVariant = 0;
-    dlg.m_boot.m_deviceType = 0;
-    dlg.m_nLinkOwner = LINK_FREE;
-    dlg.m_nShownProgress = -1;
-    dlg.m_app.m_bTransferComplete = 0;
-    dlg.m_bImageTouched = 0;
-    dlg.m_bImageComplete = 0;
-    std::string().swap(dlg.m_failureCause);
-    dlg.m_bSucceeded = 0;
-    dlg.m_lastResult = UpdateResult{};
+    dlg.Run().m_Hid.SetReadTimeout(kOpenReadTimeoutMs);
+    dlg.Run().ReleaseImage();
+    std::memset(dlg.Run().m_app.m_DataBuf, 0, sizeof dlg.Run().m_app.m_DataBuf);
+    std::fill(std::begin(dlg.Run().m_app.m_appSerial), std::end(dlg.Run().m_app.m_appSerial), 0);
+    std::fill(std::begin(dlg.Run().m_app.m_serial), std::end(dlg.Run().m_app.m_serial), 0);
+    dlg.Run().m_desVersion = 0;
+    dlg.Run().m_imageSize = 0;
+    dlg.Run().m_targetAddress = 0;
+    dlg.Run().m_bytesDone = 0;
+    dlg.Run().m_recordOffset = 0;
+    dlg.Run().m_recordHeader = FirmwareRecordHeader{};
+    dlg.Run().m_recordRefusal = RecordRefusal::kNone;
+    dlg.Run().m_fileOpenResult = FileOpenResult::kOk;
+    std::u16string().swap(dlg.Run().m_strFirmwarePath);
+    dlg.Run().m_app.m_pFirstMaskTable = dlg.Run().m_app.m_SerialMaskTable;
+    dlg.Run().m_app.m_pSecondMaskTable = dlg.Run().m_app.m_SpareMaskTable;
+    dlg.Run().m_app.m_productId = 0;
+    dlg.Run().m_app.m_productVariant = 0;
+    dlg.Run().m_boot.m_deviceType = 0;
+    dlg.Run().m_nLinkOwner = LINK_FREE;
+    dlg.Run().m_nShownProgress = -1;
+    dlg.Run().m_app.m_bTransferComplete = 0;
+    dlg.Run().m_bImageTouched = 0;
+    dlg.Run().m_bImageComplete = 0;
+    std::string().swap(dlg.Run().m_failureCause);
+    dlg.Run().m_bSucceeded = 0;
+    dlg.Run().m_lastResult = UpdateResult{};
   }
 
   VirtualClock clock;
@@ -341,19 +346,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   setup.link.Start(messages);
   setup.window.Start(data[0], data[1]);
-  FUZZ_CHECK(dlg.m_Hid.m_hWriteHandle != kNoHidHandle && dlg.m_Hid.m_hReadHandle != kNoHidHandle,
+  FUZZ_CHECK(dlg.Run().m_Hid.m_hWriteHandle != kNoHidHandle &&
+                 dlg.Run().m_Hid.m_hReadHandle != kNoHidHandle,
              "the link is still open");
-  dlg.m_bStop = 0;
+  dlg.Run().m_bStop = 0;
 
   if (throughLoop) {
-    dlg.UsbUpdateLoop();
+    dlg.Run().UsbUpdateLoop();
     CheckState(dlg);
-    FUZZ_CHECK(dlg.m_app.m_nUpdateState.load() == STATE_IDLE && dlg.m_image.empty(),
+    FUZZ_CHECK(dlg.Run().m_app.m_nUpdateState.load() == STATE_IDLE && dlg.Run().m_image.empty(),
                "the update loop leaves no transfer open");
   } else {
     for (size_t i = 0; i < messages.Count(); ++i) {
       messages.CopyTo(i, setup.exact.get());
-      dlg.m_app.DispatchReport(setup.exact.get());
+      dlg.Run().m_app.DispatchReport(setup.exact.get());
       CheckState(dlg);
     }
   }

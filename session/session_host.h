@@ -12,6 +12,11 @@
 
 #include "firmware/firmware_record.h"
 
+// What a boot-loader update is doing, in the order it goes through them: the backup of what the
+// erase destroys, the erase, the image, the version word, the read-back, the finish. The running
+// firmware's update has no phases: it only writes.
+enum class UpdatePhase { kNone, kBackingUp, kErasing, kWriting, kVersion, kVerifying, kFinishing };
+
 constexpr uint32_t VERSION_UNKNOWN = 0x5A5A5A5A;
 // The version word of a controller whose version area is erased.
 constexpr uint32_t kErasedVersionWord = 0xFFFFFFFF;
@@ -54,6 +59,8 @@ class ISessionHost {
   // last one shown since ResetProgress.
   virtual void ShowProgress() = 0;
   virtual void ResetProgress() = 0;
+  // The session has entered phase: its first request of that phase is about to go out.
+  virtual void EnterPhase(UpdatePhase phase) = 0;
   // The controller told its version word: keep it and show it.
   virtual void SetDeviceVersion(uint32_t version) = 0;
   virtual uint32_t DeviceVersion() const = 0;

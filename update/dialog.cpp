@@ -1,4 +1,4 @@
-// The main dialog: start-up, the update button and device arrival and removal.
+// The main dialog: start-up, the update button, device arrival and removal, and closing.
 #include <cstring>
 
 #include "base/clock.h"
@@ -15,7 +15,7 @@ constexpr int DBT_DEVICEREMOVECOMPLETE = 0x8004;
 
 int CUpdateDlg::OnInitDialog() {
   if (m_pWnd)
-    m_pWnd->SetIcon(m_hIcon);
+    m_pWnd->SetIcon(m_iconId);
 
   m_bControlsReady = 1;
   m_doneLabel.ShowWindow(false);
@@ -24,30 +24,31 @@ int CUpdateDlg::OnInitDialog() {
   m_progress.SetRange(0, 100);
   m_progress.SetPos(0);
 
-  std::memset(m_app.m_DataBuf, 0, sizeof m_app.m_DataBuf);
-  std::memset(m_app.m_appSerial, 0, sizeof m_app.m_appSerial);
-  std::memset(m_app.m_serial, 0, sizeof m_app.m_serial);
-  m_desVersion = 0;
-  m_imageSize = 0;
-  m_targetAddress = 0;
-  m_bytesDone = 0;
-  m_recordOffset = 0;
-  m_recordHeader = FirmwareRecordHeader{};
+  CAppSession& app = m_run.m_app;
+  std::memset(app.m_DataBuf, 0, sizeof app.m_DataBuf);
+  std::memset(app.m_appSerial, 0, sizeof app.m_appSerial);
+  std::memset(app.m_serial, 0, sizeof app.m_serial);
+  m_run.m_desVersion = 0;
+  m_run.m_imageSize = 0;
+  m_run.m_targetAddress = 0;
+  m_run.m_bytesDone = 0;
+  m_run.m_recordOffset = 0;
+  m_run.m_recordHeader = FirmwareRecordHeader{};
 
-  m_bStop = 1;
+  m_run.m_bStop = 1;
   m_btnUpdate.SetWindowText(LocalText(TXT_USB_UPDATE));
-  m_Hid.m_hNotifyWnd = m_pWnd;
-  m_curDevVersion = VERSION_UNKNOWN;
+  m_run.m_Hid.m_hNotifyWnd = m_pWnd;
+  m_run.m_curDevVersion = VERSION_UNKNOWN;
 
-  if (m_Hid.DetectDevice()) {
+  if (m_run.m_Hid.DetectDevice()) {
     m_btnUpdate.EnableWindow(true);
-    QueryDeviceVersion();
+    m_run.QueryDeviceVersion();
   } else {
     m_btnUpdate.EnableWindow(false);
   }
 
-  m_app.SwapMaskTables();
-  m_app.m_nUpdateState = STATE_IDLE;
+  m_run.m_app.SwapMaskTables();
+  m_run.m_app.m_nUpdateState = STATE_IDLE;
   if (m_pWnd)
     m_pWnd->SetTitle(LocalText(TXT_TITLE));
   return 1;
@@ -59,24 +60,17 @@ void CUpdateDlg::OnBnClickedUsbUpdate() {
   m_doneLabel.ShowWindow(false);
   // One conversation with the controller at a time: the button is disabled while an update runs,
   // and a click that still gets through changes nothing.
-  if (!AcquireLink(LINK_UPDATE))
+  if (!m_run.AcquireLink(LINK_UPDATE))
     return;
-  if (!m_Hid.OpenHid()) {
-    ReleaseLink(LINK_UPDATE);
+  if (!m_run.m_Hid.OpenHid()) {
+    m_run.ReleaseLink(LINK_UPDATE);
     return;
   }
-  m_bStop = 0;
+  m_run.m_bStop = 0;
   m_btnUpdate.EnableWindow(false);
   m_progress.SetPos(0);
-  m_bImageTouched = 0;
-  m_bImageComplete = 0;
-  m_app.m_bTransferComplete = 0;
-  m_boot.m_imageCheck = ImageCheck{};
-  m_failureCause.clear();
-  m_bSucceeded = 0;
-  m_recordRefusal = RecordRefusal::kNone;
-  m_lastResult = UpdateResult{};
-  StartUpdateThread(m_Hid.m_bBootMode ? Boot_UpdateThread : Usb_UpdateThread);
+  // The dialog asks for the file and lets its user confirm any version.
+  m_run.Launch(UpdateRequest{});
 }
 
 int CUpdateDlg::OnDeviceChange(uint32_t event, uintptr_t /*data*/) {
@@ -96,13 +90,13 @@ int CUpdateDlg::OnDeviceChange(uint32_t event, uintptr_t /*data*/) {
 }
 
 void CUpdateDlg::HandleDeviceChange(int code) {
-  int found = m_Hid.DetectDevice();
+  int found = m_run.m_Hid.DetectDevice();
   switch (code) {
     case DBT_DEVNODES_CHANGED:
     case DBT_DEVICEARRIVAL:
       if (found) {
         m_btnUpdate.EnableWindow(true);
-        QueryDeviceVersion();
+        m_run.QueryDeviceVersion();
       } else if (code == DBT_DEVNODES_CHANGED) {
         m_btnUpdate.EnableWindow(false);
         if (m_pWnd)
@@ -112,7 +106,7 @@ void CUpdateDlg::HandleDeviceChange(int code) {
     case DBT_DEVICEREMOVECOMPLETE:
       if (!found) {
         m_btnUpdate.EnableWindow(false);
-        m_Hid.Trace("%s\n", Utf16ToUtf8(LocalText(TXT_TITLE)).c_str());
+        m_run.m_Hid.Trace("%s\n", Utf16ToUtf8(LocalText(TXT_TITLE)).c_str());
         if (m_pWnd)
           m_pWnd->SetTitle(LocalText(TXT_TITLE));
       }
@@ -138,10 +132,10 @@ int CUpdateDlg::OnCloseRequested() {
 int CUpdateDlg::ConfirmClose() {
   if (m_bClosePending)
     return 0;
-  m_bStop = 1;
+  m_run.RequestStop();
   if (!IsUpdateRunning())
     return 1;  // the update ended (or never ran) while the user was asked
-  m_nCloseDeadlineMs = m_Hid.Clock().NowMs() + kCloseGraceMs;
+  m_nCloseDeadlineMs = m_run.m_Hid.Clock().NowMs() + kCloseGraceMs;
   m_bClosePending = 1;
   // The worker sees the stop flag once no box of ours holds it.
   if (m_pWnd) {
@@ -154,11 +148,11 @@ int CUpdateDlg::ConfirmClose() {
 void CUpdateDlg::OnTimer(int id) {
   if (id != kCloseTimerId || !m_bClosePending || !IsUpdateRunning())
     return;
-  if (m_Hid.Clock().NowMs() < m_nCloseDeadlineMs)
+  if (m_run.m_Hid.Clock().NowMs() < m_nCloseDeadlineMs)
     return;
   // The worker has not seen the stop flag in time: it is stuck in a system call (a read or an
   // open that does not return). The user has confirmed the stop, so the window goes without it.
-  m_Hid.Trace("update thread did not end, closing without it\n");
+  m_run.m_Hid.Trace("update thread did not end, closing without it\n");
   m_bWorkerAbandoned = 1;
   EndClose();
 }
@@ -175,8 +169,7 @@ void CUpdateDlg::OnWorkerEnded() {
   // joined then): that update's own end notice does the rest. Joining here would wait for it.
   if (IsUpdateRunning())
     return;
-  if (m_worker.joinable())
-    m_worker.join();
+  m_run.JoinWorker();
   if (m_bClosePending) {
     m_bDeviceChangePending = 0;  // no version query for a window that is going away
     EndClose();
@@ -191,26 +184,26 @@ void CUpdateDlg::OnWorkerEnded() {
 int CUpdateDlg::PrepareToClose() {
   if (IsUpdateRunning() && !m_bWorkerAbandoned) {
     if (!m_bClosePending) {  // the first call stops the update for good
-      m_bStop = 1;
+      m_run.RequestStop();
       m_bClosePending = 1;
-      m_nCloseDeadlineMs = m_Hid.Clock().NowMs() + kCloseGraceMs;
+      m_nCloseDeadlineMs = m_run.m_Hid.Clock().NowMs() + kCloseGraceMs;
       if (m_pWnd) {
         m_pWnd->CloseWorkerDialogs();
         m_pWnd->StartTimer(kCloseTimerId, kCloseTimerMs);  // wakes the caller's event loop
       }
     }
-    if (m_Hid.Clock().NowMs() < m_nCloseDeadlineMs)
+    if (m_run.m_Hid.Clock().NowMs() < m_nCloseDeadlineMs)
       return 1;
     // However the window's last moments came, a worker stuck in a system call is waited for no
     // longer than a confirmed close waits for it.
-    m_Hid.Trace("update thread did not end, closing without it\n");
+    m_run.m_Hid.Trace("update thread did not end, closing without it\n");
     m_bWorkerAbandoned = 1;
   }
-  if (!IsUpdateRunning() && m_worker.joinable())
-    m_worker.join();
+  if (!IsUpdateRunning())
+    m_run.JoinWorker();
   if (m_pWnd)
     m_pWnd->StopTimer(kCloseTimerId);
-  m_Hid.m_hNotifyWnd = nullptr;
+  m_run.m_Hid.m_hNotifyWnd = nullptr;
   m_pWnd = nullptr;
   return 0;
 }

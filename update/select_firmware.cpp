@@ -5,13 +5,12 @@
 #include <string>
 
 #include "base/clock.h"
-#include "base/current_folder.h"
 #include "base/local_text.h"
 #include "base/trace.h"
 #include "base/wide_string.h"
 #include "firmware/firmware_file.h"
 #include "firmware/firmware_record.h"
-#include "update/update_dlg.h"
+#include "update/update_run.h"
 
 namespace {
 
@@ -46,9 +45,27 @@ std::u16string ConfirmationText(const FirmwareRecordHeader& header, uint32_t dev
 // How long LoadConfirmedImage pauses before it tries a held file again.
 constexpr uint32_t kHeldFilePauseMs = 50;
 
+uint64_t VersionRank(uint16_t version, uint16_t beta) {
+  return uint64_t{version} << 17 | (beta ? beta : 0x10000u);
+}
+
 }  // namespace
 
-RecordRefusal CUpdateDlg::LoadFirmwareRecord() {
+GuardRefusal CheckVersionGuard(uint16_t version, uint16_t beta, uint32_t current, bool allowOlder,
+                               bool allowReinstall) {
+  if (current == VERSION_UNKNOWN || current == kErasedVersionWord)
+    return GuardRefusal::kNone;
+  const uint64_t now =
+      VersionRank(static_cast<uint16_t>(current), static_cast<uint16_t>(current >> 16));
+  const uint64_t next = VersionRank(version, beta);
+  if (next < now && !allowOlder)
+    return GuardRefusal::kOlder;
+  if (next == now && !allowReinstall)
+    return GuardRefusal::kSame;
+  return GuardRefusal::kNone;
+}
+
+RecordRefusal CUpdateRun::LoadFirmwareRecord() {
   RecordTaker taker{m_Hid.m_bBootMode.load(), m_boot.m_nBootBaseAddress, m_app.m_productId,
                     m_app.m_productVariant, m_boot.m_deviceType};
   RecordChoice choice = ChooseFirmwareRecord(m_strFirmwarePath, taker);
@@ -65,12 +82,11 @@ RecordRefusal CUpdateDlg::LoadFirmwareRecord() {
   return choice.refusal;
 }
 
-int CUpdateDlg::SelectFirmwareFile() {
-  if (!m_pWnd)
+int CUpdateRun::SelectFirmwareFile() {
+  if (!m_pObserver)
     return 0;
-  std::u16string filter = LocalText(TXT_FILE_TYPE) + u"(*.dat)|*.dat||";
-  std::u16string path;
-  if (!m_pWnd->OpenFileDialog(filter, CurrentFolder(), &path))
+  std::u16string path = m_request.firmwarePath;
+  if (path.empty() && !m_pObserver->ChooseFirmwareFile(&path))
     return 0;
   m_strFirmwarePath = path;
 
@@ -83,13 +99,19 @@ int CUpdateDlg::SelectFirmwareFile() {
     return 0;
   }
   if (m_recordRefusal != RecordRefusal::kNone) {
-    ShowMessageBox(LocalText(TXT_NOT_RECOGNIZED), MB_OK);
+    m_pObserver->Notice(LocalText(TXT_NOT_RECOGNIZED));
     return 0;
   }
 
   const int bootMode = m_Hid.m_bBootMode.load();
-  if (ShowMessageBox(ConfirmationText(m_recordHeader, m_curDevVersion.load(), m_language),
-                     MB_OKCANCEL) == IDCANCEL) {
+  // The version guard answers the confirmation no before it is asked.
+  m_versionAtConfirmation = m_curDevVersion.load();
+  m_guardRefusal =
+      CheckVersionGuard(m_recordHeader.version, m_recordHeader.beta, m_versionAtConfirmation,
+                        m_request.allowOlder, m_request.allowReinstall);
+  if (m_guardRefusal != GuardRefusal::kNone ||
+      !m_pObserver->Confirm(
+          ConfirmationText(m_recordHeader, m_versionAtConfirmation, m_language))) {
     m_Hid.Trace("MessageBox == IDCANCEL\n");
     return 0;
   }
@@ -107,7 +129,7 @@ int CUpdateDlg::SelectFirmwareFile() {
   return 1;
 }
 
-int CUpdateDlg::LoadConfirmedImage() {
+int CUpdateRun::LoadConfirmedImage() {
   const uint64_t start = m_Hid.Clock().NowMs();
   for (;;) {
     ImageLoad load = LoadRecordImage(m_strFirmwarePath, static_cast<uint32_t>(m_recordOffset),

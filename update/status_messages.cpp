@@ -1,20 +1,19 @@
-// The controller's version in the title and the reports of an update's end.
+// What the dialog shows of its run: the controller's version in the title, the progress, the
+// boxes, the open-file dialog, the success label and the button.
 #include <string>
 
+#include "base/current_folder.h"
 #include "base/local_text.h"
 #include "base/trace.h"
 #include "base/wide_string.h"
 #include "update/update_dlg.h"
 
-namespace {
+CUpdateDlg::CUpdateDlg(const Seams& seams) : m_run(seams, this) {}
 
-// The version word of a controller whose version area is erased: it needs the instructions.
-constexpr uint32_t kInstructionsWord = 0xFFFFFFFF;
-
-}  // namespace
+CUpdateDlg::~CUpdateDlg() = default;
 
 void CUpdateDlg::ShowDeviceVersion(uint32_t version) {
-  if (version == kInstructionsWord) {
+  if (version == kErasedVersionWord) {
     ShowMessageBox(LocalText(TXT_INSTRUCTIONS), MB_OK);
     return;
   }
@@ -29,29 +28,45 @@ void CUpdateDlg::ShowDeviceVersion(uint32_t version) {
     m_pWnd->SetTitle(title);
 }
 
-void CUpdateDlg::ReportUpdateSuccess() {
-  m_bStop = 1;
-  m_bSucceeded = 1;
-  ShowMessageBox(u"\n " + LocalText(TXT_UPGRADED) + u" \n", MB_OK);
+int CUpdateDlg::ShowMessageBox(const std::u16string& text, unsigned type) {
+  if (!m_pWnd)
+    return IDCANCEL;
+  return m_pWnd->ShowBox(text, LocalText(TXT_TITLE), type);
+}
+
+void CUpdateDlg::OnProgress(int percent) {
+  if (m_bControlsReady)
+    m_progress.SetPos(percent);
+}
+
+bool CUpdateDlg::ChooseFirmwareFile(std::u16string* path) {
+  if (!m_pWnd)
+    return false;
+  return m_pWnd->OpenFileDialog(LocalText(TXT_FILE_TYPE) + u"(*.dat)|*.dat||", CurrentFolder(),
+                                path);
+}
+
+bool CUpdateDlg::Confirm(const std::u16string& text) {
+  return ShowMessageBox(text, MB_OKCANCEL) != IDCANCEL;
+}
+
+void CUpdateDlg::Notice(const std::u16string& text) {
+  ShowMessageBox(text, MB_OK);
+}
+
+void CUpdateDlg::OnSucceeded() {
   if (m_bControlsReady) {
     m_doneLabel.ShowWindow(true);
     m_progress.SetPos(0);
   }
 }
 
-void CUpdateDlg::ShowTextMessage(int textIndex) {
-  std::u16string text = LocalText(textIndex) + u"\n";
-  m_Hid.Trace("%s", Utf16ToUtf8(text).c_str());
-  ShowMessageBox(text, MB_OK);
+void CUpdateDlg::OnUpdatePossible(bool possible) {
+  if (m_bControlsReady)
+    m_btnUpdate.EnableWindow(possible);
 }
 
-void CUpdateDlg::ReportUpdateFailure() {
-  StopUpdate();
-  ShowTextMessage(TXT_UPDATE_FAILED);
-  // During an update the button stays disabled until the update thread ends and refreshes it, so
-  // that no second update can start beside the first.
-  if (m_Hid.m_bDeviceFound.load() && !IsUpdateRunning()) {
-    if (m_bControlsReady)
-      m_btnUpdate.EnableWindow(true);
-  }
+void CUpdateDlg::OnEnded(const UpdateResult& /*result*/) {
+  if (m_pWnd)
+    m_pWnd->NotifyWorkerEnded();
 }

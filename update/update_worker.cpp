@@ -1,10 +1,11 @@
-// The dialog's conversations with its controller: the version query on the dialog's thread, and
-// the two updates on the update thread, each running its session and then reporting how it ended.
+// The run's conversations with its controller: the version query, and the two updates on the
+// update thread, each running its session and then reporting how it ended.
 #include "base/local_text.h"
 #include "base/trace.h"
-#include "update/update_dlg.h"
+#include "base/wide_string.h"
+#include "update/update_run.h"
 
-void CUpdateDlg::QueryDeviceVersion() {
+void CUpdateRun::QueryDeviceVersion() {
   // One conversation at a time: while an update holds the link, the query stays out of it.
   if (!AcquireLink(LINK_VERSION_QUERY))
     return;
@@ -18,12 +19,12 @@ void CUpdateDlg::QueryDeviceVersion() {
   ReleaseLink(LINK_VERSION_QUERY);
 }
 
-void CUpdateDlg::IdentifyBootDevice() {
+void CUpdateRun::IdentifyBootDevice() {
   if (m_boot.IdentifyBootDevice())
     m_app.PrepareSerialMask();
 }
 
-void CUpdateDlg::BootUpdateFirmware() {
+void CUpdateRun::BootUpdateFirmware() {
   m_boot.m_bBootUpdateRunning = 1;
   m_bImageTouched = 0;
   m_nShownProgress = -1;
@@ -42,19 +43,44 @@ void CUpdateDlg::BootUpdateFirmware() {
   RefreshUpdateButton();
 }
 
-void CUpdateDlg::UsbUpdateLoop() {
+void CUpdateRun::UsbUpdateLoop() {
   int opened = m_app.UsbUpdateLoop();
   RefreshUpdateButton();
   if (opened)
     m_Hid.Trace("Exit Usb_UpdateThread\n");
 }
 
+void CUpdateRun::ReportUpdateSuccess() {
+  m_bStop = 1;
+  m_bSucceeded = 1;
+  if (m_pObserver) {
+    m_pObserver->Notice(u"\n " + LocalText(TXT_UPGRADED) + u" \n");
+    m_pObserver->OnSucceeded();
+  }
+}
+
+void CUpdateRun::ShowTextMessage(int textIndex) {
+  std::u16string text = LocalText(textIndex) + u"\n";
+  m_Hid.Trace("%s", Utf16ToUtf8(text).c_str());
+  if (m_pObserver)
+    m_pObserver->Notice(text);
+}
+
+void CUpdateRun::ReportUpdateFailure() {
+  StopUpdate();
+  ShowTextMessage(TXT_UPDATE_FAILED);
+  // During an update the button stays disabled until the update thread ends and refreshes it, so
+  // that no second update can start beside the first.
+  if (m_Hid.m_bDeviceFound.load() && !IsUpdateRunning() && m_pObserver)
+    m_pObserver->OnUpdatePossible(true);
+}
+
 void Boot_UpdateThread(void* parameter) {
-  if (auto* dlg = static_cast<CUpdateDlg*>(parameter))
-    dlg->BootUpdateFirmware();
+  if (auto* run = static_cast<CUpdateRun*>(parameter))
+    run->BootUpdateFirmware();
 }
 
 void Usb_UpdateThread(void* parameter) {
-  if (auto* dlg = static_cast<CUpdateDlg*>(parameter))
-    dlg->UsbUpdateLoop();
+  if (auto* run = static_cast<CUpdateRun*>(parameter))
+    run->UsbUpdateLoop();
 }

@@ -216,7 +216,7 @@ class AppFaultMatrixTest : public ::testing::Test {
     m_dlg->OnBnClickedUsbUpdate();
     bool ended = m_window->WaitForWorkerEnd();
     if (!ended) {  // stopped, so that the rows after it still run
-      m_dlg->m_bStop = 1;
+      m_dlg->Run().m_bStop = 1;
       EXPECT_TRUE(m_window->WaitForWorkerEnd());
     }
     *ms = m_clock.NowMs() - start;
@@ -312,8 +312,8 @@ TEST_F(AppFaultMatrixTest, EachFaultEndsAsItMustAndTheNextUpdateSucceeds) {
     uint64_t ms = 0;
     std::string got = Update(&ms);
     int chunks = m_fw->m_nChunks;
-    const std::string cause = m_dlg->m_failureCause;
-    const UpdateOutcome outcome = m_dlg->m_lastResult.outcome;
+    const std::string cause = m_dlg->Run().m_failureCause;
+    const UpdateOutcome outcome = m_dlg->Run().m_lastResult.outcome;
     const UpdateOutcome expectedOutcome = std::string(row.expected) == "success"
                                               ? UpdateOutcome::kDone
                                           : row.fault == Fault::kClose ? UpdateOutcome::kStopped
@@ -329,9 +329,9 @@ TEST_F(AppFaultMatrixTest, EachFaultEndsAsItMustAndTheNextUpdateSucceeds) {
     EXPECT_GE(m_tap->m_nReports, m_tap->m_strikeAt);  // the fault did strike
     EXPECT_EQ(faults.refuseReport, 0);
     // The host counted exactly what the controller took, and let go of everything.
-    EXPECT_EQ(m_dlg->m_bytesDone, m_fw->m_image.size());
-    EXPECT_TRUE(m_dlg->m_image.empty());
-    EXPECT_FALSE(m_dlg->m_worker.joinable());
+    EXPECT_EQ(m_dlg->Run().m_bytesDone, m_fw->m_image.size());
+    EXPECT_TRUE(m_dlg->Run().m_image.empty());
+    EXPECT_FALSE(m_dlg->Run().m_worker.joinable());
     EXPECT_EQ(m_window->IsEnabled(IDC_USB_UPDATE), m_platform->IsPlugged(kPath));
     // Device changes during the update wait for its end, and are then handled once.
     EXPECT_EQ(m_fw->m_nVersionQueries - queries, row.fault == Fault::kDeviceChange ? 1 : 0);

@@ -28,8 +28,8 @@ class AppMessagesTest : public ::testing::Test {
   void SetUp() override { m_platform.Add({"/dev/hidraw0", 0x0483, 0x5750}); }
   // Opens the link to the scripted controller so that writes go out.
   void Open() {
-    ASSERT_EQ(m_dlg.m_Hid.DetectDevice(), 1);
-    ASSERT_EQ(m_dlg.m_Hid.OpenHid(), 1);
+    ASSERT_EQ(m_dlg.Run().m_Hid.DetectDevice(), 1);
+    ASSERT_EQ(m_dlg.Run().m_Hid.OpenHid(), 1);
     m_traces.clear();
   }
   int Count(const std::string& line) {
@@ -44,8 +44,8 @@ class AppMessagesTest : public ::testing::Test {
 
 TEST_F(AppMessagesTest, ShortCommandsAreFiveMessageBytesAfterTheLengthByte) {
   Open();
-  EXPECT_EQ(m_dlg.m_app.SendCommand(MSG_START_UPDATE, 0), 1);
-  EXPECT_EQ(m_dlg.m_app.SendCommand(MSG_READ_FAILED, 0), 1);
+  EXPECT_EQ(m_dlg.Run().m_app.SendCommand(MSG_START_UPDATE, 0), 1);
+  EXPECT_EQ(m_dlg.Run().m_app.SendCommand(MSG_READ_FAILED, 0), 1);
   ASSERT_EQ(m_platform.m_writes.size(), 2u);
   EXPECT_EQ(m_platform.m_writes[0].size(), 65u);
   EXPECT_EQ(Head(m_platform.m_writes[0], 7), (Bytes{0x00, 0x05, 0x00, 0x1A, 0x01, 0x00, 0x00}));
@@ -53,7 +53,7 @@ TEST_F(AppMessagesTest, ShortCommandsAreFiveMessageBytesAfterTheLengthByte) {
 }
 
 TEST_F(AppMessagesTest, ShortCommandAnswersZeroWhenTheLinkIsNotOpen) {
-  EXPECT_EQ(m_dlg.m_app.SendCommand(MSG_START_UPDATE, 0), 0);
+  EXPECT_EQ(m_dlg.Run().m_app.SendCommand(MSG_START_UPDATE, 0), 0);
   EXPECT_TRUE(m_platform.m_writes.empty());
 }
 
@@ -62,8 +62,8 @@ TEST_F(AppMessagesTest, DataPacketsCarryTheChunkInOneReport) {
   uint8_t chunk[32];
   for (int i = 0; i < 32; ++i)
     chunk[i] = static_cast<uint8_t>(0xA0 + i);
-  m_dlg.m_app.SendFirmwareData(chunk, 32);
-  m_dlg.m_app.SendFirmwareData(chunk, 0);  // the file is at its end
+  m_dlg.Run().m_app.SendFirmwareData(chunk, 32);
+  m_dlg.Run().m_app.SendFirmwareData(chunk, 0);  // the file is at its end
   ASSERT_EQ(m_platform.m_writes.size(), 2u);
 
   const Bytes& full = m_platform.m_writes[0];
@@ -82,7 +82,7 @@ TEST_F(AppMessagesTest, LongDataPacketsAreSplitIntoPiecesOf39Bytes) {
   Bytes payload(40);
   for (size_t i = 0; i < payload.size(); ++i)
     payload[i] = static_cast<uint8_t>(i + 1);
-  m_dlg.m_app.SendFirmwarePacket(FW_DATA, payload.data(), static_cast<int>(payload.size()));
+  m_dlg.Run().m_app.SendFirmwarePacket(FW_DATA, payload.data(), static_cast<int>(payload.size()));
   // 47 message bytes: one piece of 39, one of 8 without a header of its own.
   ASSERT_EQ(m_platform.m_writes.size(), 2u);
   EXPECT_EQ(Head(m_platform.m_writes[0], 9),
@@ -99,16 +99,16 @@ TEST_F(AppMessagesTest, LongDataPacketsAreSplitIntoPiecesOf39Bytes) {
 TEST_F(AppMessagesTest, AFailedPieceEndsThePacketWithOneErrorTrace) {
   // No write handle: every write fails.
   Bytes payload(40, 0x55);
-  m_dlg.m_app.SendFirmwarePacket(FW_DATA, payload.data(), static_cast<int>(payload.size()));
+  m_dlg.Run().m_app.SendFirmwarePacket(FW_DATA, payload.data(), static_cast<int>(payload.size()));
   EXPECT_TRUE(m_platform.m_writes.empty());
   EXPECT_EQ(m_traces, std::vector<std::string>{"WriteHid error\n"});
 }
 
 TEST_F(AppMessagesTest, CommandsWithoutPayloadAreFiveBytesAndTraced) {
   Open();
-  m_dlg.m_app.SendFirmwarePacket(FW_VERSION, nullptr, 0);
-  m_dlg.m_app.SendFirmwarePacket(FW_FINISH, nullptr,
-                                 -3);  // a negative length also means no payload
+  m_dlg.Run().m_app.SendFirmwarePacket(FW_VERSION, nullptr, 0);
+  m_dlg.Run().m_app.SendFirmwarePacket(FW_FINISH, nullptr,
+                                       -3);  // a negative length also means no payload
   ASSERT_EQ(m_platform.m_writes.size(), 2u);
   EXPECT_EQ(Head(m_platform.m_writes[0], 7), (Bytes{0x00, 0x05, 0x00, 0x16, 0x01, 0x00, 0x04}));
   EXPECT_EQ(Head(m_platform.m_writes[1], 7), (Bytes{0x00, 0x05, 0x00, 0x16, 0x01, 0x00, 0x02}));
@@ -119,10 +119,10 @@ TEST_F(AppMessagesTest, CommandsWithoutPayloadAreFiveBytesAndTraced) {
 TEST_F(AppMessagesTest, AnOtherPacketThatCannotFitOneReportIsNotWritten) {
   Open();
   Bytes payload(57, 0x11);  // 64 message bytes: one more than a report carries
-  m_dlg.m_app.SendFirmwarePacket(FW_FILE_INFO, payload.data(), 57);
+  m_dlg.Run().m_app.SendFirmwarePacket(FW_FILE_INFO, payload.data(), 57);
   EXPECT_TRUE(m_platform.m_writes.empty());
   payload.resize(56);  // 63 bytes fit exactly
-  m_dlg.m_app.SendFirmwarePacket(FW_FILE_INFO, payload.data(), 56);
+  m_dlg.Run().m_app.SendFirmwarePacket(FW_FILE_INFO, payload.data(), 56);
   ASSERT_EQ(m_platform.m_writes.size(), 1u);
   EXPECT_EQ(m_platform.m_writes[0][1], 63);
   EXPECT_EQ(m_platform.m_writes[0][64], 0x11);
@@ -132,11 +132,11 @@ TEST_F(AppMessagesTest, FileInformationCarriesVersionAddressSizeAndZeroReservedB
   Open();
   // An earlier, longer report leaves its bytes in the output buffer.
   Bytes filler(56, 0xEE);
-  m_dlg.m_app.SendFirmwarePacket(FW_FILE_INFO, filler.data(), 56);
-  m_dlg.m_desVersion = 0x0002008A;  // 1.38 beta 2
-  m_dlg.m_targetAddress = 0x08003400;
-  m_dlg.m_imageSize = 0x00012345;
-  m_dlg.m_app.SendFileInfo();
+  m_dlg.Run().m_app.SendFirmwarePacket(FW_FILE_INFO, filler.data(), 56);
+  m_dlg.Run().m_desVersion = 0x0002008A;  // 1.38 beta 2
+  m_dlg.Run().m_targetAddress = 0x08003400;
+  m_dlg.Run().m_imageSize = 0x00012345;
+  m_dlg.Run().m_app.SendFileInfo();
   ASSERT_EQ(m_platform.m_writes.size(), 2u);
   const Bytes& report = m_platform.m_writes[1];
   EXPECT_EQ(Head(report, 9), (Bytes{0x00, 0x23, 0x00, 0x16, 0x1F, 0x00, 0x01, 0x1C, 0x00}));
@@ -148,17 +148,17 @@ TEST_F(AppMessagesTest, FileInformationCarriesVersionAddressSizeAndZeroReservedB
 TEST_F(AppMessagesTest, AppSerialMasksEachWordWithTheTableEntryOfItsLowNibble) {
   Open();
   // As after start-up: the second reference names the serial mask table.
-  std::swap(m_dlg.m_app.m_pFirstMaskTable, m_dlg.m_app.m_pSecondMaskTable);
-  m_dlg.m_app.PrepareSerialMask();
-  m_dlg.m_app.m_serial[0] = 0x12345675;  // nibble 5: a word that PrepareSerialMask replaced
-  m_dlg.m_app.m_serial[1] = 0xABCDEF00;  // nibble 0: the stored word
-  m_dlg.m_app.m_serial[2] = 0x0000000F;  // nibble 15
-  m_dlg.m_app.SendAppSerial();
+  std::swap(m_dlg.Run().m_app.m_pFirstMaskTable, m_dlg.Run().m_app.m_pSecondMaskTable);
+  m_dlg.Run().m_app.PrepareSerialMask();
+  m_dlg.Run().m_app.m_serial[0] = 0x12345675;  // nibble 5: a word that PrepareSerialMask replaced
+  m_dlg.Run().m_app.m_serial[1] = 0xABCDEF00;  // nibble 0: the stored word
+  m_dlg.Run().m_app.m_serial[2] = 0x0000000F;  // nibble 15
+  m_dlg.Run().m_app.SendAppSerial();
 
   const uint32_t expected[3] = {0x12345675u ^ kMaskWordsHigh[1], 0xABCDEF00u ^ kStoredMaskTable[0],
                                 0x0000000Fu ^ kStoredMaskTable[15]};
   for (int i = 0; i < 3; ++i)
-    EXPECT_EQ(m_dlg.m_app.m_appSerial[i], expected[i]) << "word " << i;
+    EXPECT_EQ(m_dlg.Run().m_app.m_appSerial[i], expected[i]) << "word " << i;
 
   ASSERT_EQ(m_platform.m_writes.size(), 1u);
   const Bytes& report = m_platform.m_writes[0];
@@ -177,8 +177,8 @@ TEST_F(AppMessagesTest, AppSerialMasksEachWordWithTheTableEntryOfItsLowNibble) {
 // hand from the stored words (0..3, 8..15) and the words prepared into 4..7.
 TEST_F(AppMessagesTest, AppSerialOfEachNibbleMatchesTheControllersTable) {
   Open();
-  std::swap(m_dlg.m_app.m_pFirstMaskTable, m_dlg.m_app.m_pSecondMaskTable);
-  m_dlg.m_app.PrepareSerialMask();
+  std::swap(m_dlg.Run().m_app.m_pFirstMaskTable, m_dlg.Run().m_app.m_pSecondMaskTable);
+  m_dlg.Run().m_app.PrepareSerialMask();
   struct Case {
     uint32_t serial, masked;
   };
@@ -194,13 +194,13 @@ TEST_F(AppMessagesTest, AppSerialOfEachNibbleMatchesTheControllersTable) {
   for (int report = 0; report < 6; ++report) {
     int first = std::min(3 * report, 13);
     for (int i = 0; i < 3; ++i)
-      m_dlg.m_app.m_serial[i] = cases[first + i].serial;
-    m_dlg.m_app.SendAppSerial();
+      m_dlg.Run().m_app.m_serial[i] = cases[first + i].serial;
+    m_dlg.Run().m_app.SendAppSerial();
     ASSERT_EQ(m_platform.m_writes.size(), static_cast<size_t>(report + 1));
     const Bytes& sent = m_platform.m_writes.back();
     for (int i = 0; i < 3; ++i) {
       SCOPED_TRACE(::testing::Message() << "nibble " << first + i);
-      EXPECT_EQ(m_dlg.m_app.m_appSerial[i], cases[first + i].masked);
+      EXPECT_EQ(m_dlg.Run().m_app.m_appSerial[i], cases[first + i].masked);
       EXPECT_EQ(ReadLe32(sent.data() + 9 + 4 * i), cases[first + i].masked);
     }
   }
@@ -208,24 +208,24 @@ TEST_F(AppMessagesTest, AppSerialOfEachNibbleMatchesTheControllersTable) {
 
 TEST_F(AppMessagesTest, PrepareSerialMaskWritesThroughBothReferences) {
   // Before start-up's exchange the first reference names the serial mask table.
-  m_dlg.m_app.PrepareSerialMask();
+  m_dlg.Run().m_app.PrepareSerialMask();
   for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(m_dlg.m_app.m_SerialMaskTable[i], kMaskWordsLow[i]);
-    EXPECT_EQ(m_dlg.m_app.m_SerialMaskTable[4 + i], kStoredMaskTable[4 + i]);
-    EXPECT_EQ(m_dlg.m_app.m_SpareMaskTable[4 + i], kMaskWordsHigh[i]);
+    EXPECT_EQ(m_dlg.Run().m_app.m_SerialMaskTable[i], kMaskWordsLow[i]);
+    EXPECT_EQ(m_dlg.Run().m_app.m_SerialMaskTable[4 + i], kStoredMaskTable[4 + i]);
+    EXPECT_EQ(m_dlg.Run().m_app.m_SpareMaskTable[4 + i], kMaskWordsHigh[i]);
   }
   // After it, words 4..7 of the serial mask table are replaced and the spare table takes 0..3.
   std::copy(std::begin(kStoredMaskTable), std::end(kStoredMaskTable),
-            m_dlg.m_app.m_SerialMaskTable);
-  std::swap(m_dlg.m_app.m_pFirstMaskTable, m_dlg.m_app.m_pSecondMaskTable);
-  m_dlg.m_app.PrepareSerialMask();
+            m_dlg.Run().m_app.m_SerialMaskTable);
+  std::swap(m_dlg.Run().m_app.m_pFirstMaskTable, m_dlg.Run().m_app.m_pSecondMaskTable);
+  m_dlg.Run().m_app.PrepareSerialMask();
   for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(m_dlg.m_app.m_SerialMaskTable[i], kStoredMaskTable[i]);
-    EXPECT_EQ(m_dlg.m_app.m_SerialMaskTable[4 + i], kMaskWordsHigh[i]);
-    EXPECT_EQ(m_dlg.m_app.m_SpareMaskTable[i], kMaskWordsLow[i]);
+    EXPECT_EQ(m_dlg.Run().m_app.m_SerialMaskTable[i], kStoredMaskTable[i]);
+    EXPECT_EQ(m_dlg.Run().m_app.m_SerialMaskTable[4 + i], kMaskWordsHigh[i]);
+    EXPECT_EQ(m_dlg.Run().m_app.m_SpareMaskTable[i], kMaskWordsLow[i]);
   }
   for (int i = 8; i < kMaskTableWords; ++i)
-    EXPECT_EQ(m_dlg.m_app.m_SerialMaskTable[i], kStoredMaskTable[i]);
+    EXPECT_EQ(m_dlg.Run().m_app.m_SerialMaskTable[i], kStoredMaskTable[i]);
 }
 
 TEST_F(AppMessagesTest, DeviceIdentityIsReadAtItsFixedOffsets) {
@@ -241,13 +241,13 @@ TEST_F(AppMessagesTest, DeviceIdentityIsReadAtItsFixedOffsets) {
   body[37] = 2;
   body[38] = 0x05;
   body[39] = 0x01;
-  m_dlg.m_app.ParseDeviceId(body);
-  EXPECT_EQ(m_dlg.m_app.m_serial[0], 0x11111111u);
-  EXPECT_EQ(m_dlg.m_app.m_serial[1], 0x2222AAAAu);
-  EXPECT_EQ(m_dlg.m_app.m_serial[2], 0x3333u);
-  EXPECT_EQ(m_dlg.m_app.m_nFirmwareType.load(), 200u);
-  EXPECT_EQ(m_dlg.m_app.m_productVariant, 2);
-  EXPECT_EQ(m_dlg.m_app.m_productId, 0x0105);
+  m_dlg.Run().m_app.ParseDeviceId(body);
+  EXPECT_EQ(m_dlg.Run().m_app.m_serial[0], 0x11111111u);
+  EXPECT_EQ(m_dlg.Run().m_app.m_serial[1], 0x2222AAAAu);
+  EXPECT_EQ(m_dlg.Run().m_app.m_serial[2], 0x3333u);
+  EXPECT_EQ(m_dlg.Run().m_app.m_nFirmwareType.load(), 200u);
+  EXPECT_EQ(m_dlg.Run().m_app.m_productVariant, 2);
+  EXPECT_EQ(m_dlg.Run().m_app.m_productId, 0x0105);
   EXPECT_EQ(m_traces,
             (std::vector<std::string>{"firmware type 200\n", "serial 11111111 2222aaaa 3333\n",
                                       "serial 4 5 deadbeef\n"}));

@@ -27,6 +27,7 @@
 #include "tests/support/fake_window_system.h"
 #include "tests/support/held_file.h"
 #include "tests/support/scripted_hid.h"
+#include "tests/support/update_dlg_probe.h"
 #include "update/update_dlg.h"
 
 namespace {
@@ -106,17 +107,17 @@ class AppUpdateTest : public ::testing::Test {
   }
   // What the button press does, then the update thread's work on this thread.
   void RunUpdate() {
-    ASSERT_EQ(m_dlg->AcquireLink(LINK_UPDATE), 1);
-    ASSERT_EQ(m_dlg->m_Hid.OpenHid(), 1);
-    m_dlg->m_bStop = 0;
-    m_dlg->m_btnUpdate.EnableWindow(false);
+    ASSERT_EQ(m_dlg->Run().AcquireLink(LINK_UPDATE), 1);
+    ASSERT_EQ(m_dlg->Run().m_Hid.OpenHid(), 1);
+    m_dlg->Run().m_bStop = 0;
+    UpdateDlgProbe::UpdateButton(*m_dlg).EnableWindow(false);
     m_fake->ClearRecords();
     m_fake->m_buttonAtBox.clear();
     m_platform->ClearTranscript();
     m_traces.clear();
     m_startMs = m_clock.NowMs();
-    Usb_UpdateThread(m_dlg.get());
-    m_dlg->ReleaseLink(LINK_UPDATE);
+    Usb_UpdateThread(&m_dlg->Run());
+    m_dlg->Run().ReleaseLink(LINK_UPDATE);
   }
   std::vector<int> ChunkSizes() {
     std::vector<int> sizes;
@@ -136,7 +137,7 @@ class AppUpdateTest : public ::testing::Test {
   }
   void Dispatch(Bytes message) {
     message.resize(63, 0);
-    m_dlg->m_app.DispatchReport(message.data());
+    m_dlg->Run().m_app.DispatchReport(message.data());
   }
 
   static std::u16string Confirmation() { return u"New firmware 1.38 and current is 1.37\n"; }
@@ -158,7 +159,7 @@ class AppUpdateTest : public ::testing::Test {
 
 TEST_F(AppUpdateTest, AWholeUpdateLeavesExactlyTheImageInTheController) {
   Start();
-  EXPECT_EQ(m_dlg->m_curDevVersion.load(), 0x89u);
+  EXPECT_EQ(m_dlg->Run().m_curDevVersion.load(), 0x89u);
   m_fake->QueueFilePath(WriteImage(300));
   RunUpdate();
 
@@ -186,9 +187,9 @@ TEST_F(AppUpdateTest, AWholeUpdateLeavesExactlyTheImageInTheController) {
   EXPECT_TRUE(m_fake->IsVisible(IDC_DONE_LABEL));
   EXPECT_EQ(Traced("update successful\n"), 1);
   EXPECT_EQ(m_traces.back(), "Exit Usb_UpdateThread\n");
-  EXPECT_EQ(m_dlg->m_app.m_nUpdateState.load(), STATE_IDLE);
-  EXPECT_EQ(m_dlg->m_bStop.load(), 1);
-  EXPECT_TRUE(m_dlg->m_image.empty());
+  EXPECT_EQ(m_dlg->Run().m_app.m_nUpdateState.load(), STATE_IDLE);
+  EXPECT_EQ(m_dlg->Run().m_bStop.load(), 1);
+  EXPECT_TRUE(m_dlg->Run().m_image.empty());
 }
 
 TEST_F(AppUpdateTest, ChunksEndAtTheImageEnd) {
@@ -256,7 +257,7 @@ TEST_F(AppUpdateTest, FirmwareTypes1And200AreUpdatedOthersNeedBootMode) {
       EXPECT_EQ(m_fake->Boxes()[0].type, MB_OK);
       EXPECT_EQ(Traced(Utf16ToUtf8(needBoot)), 1);
       EXPECT_EQ(m_fw->m_bFileInfo, 0);
-      EXPECT_EQ(m_dlg->m_bStop.load(), 1);
+      EXPECT_EQ(m_dlg->Run().m_bStop.load(), 1);
       EXPECT_TRUE(m_fake->IsEnabled(IDC_USB_UPDATE));
     }
   }
@@ -276,8 +277,8 @@ TEST_F(AppUpdateTest, FailureCodesShowTheFailureBoxOnce) {
     EXPECT_EQ(BoxTexts(), (std::vector<std::u16string>{Confirmation(), Failure()}));
     EXPECT_EQ(ChunkSizes(), (std::vector<int>{32, 32}));
     EXPECT_EQ(m_fw->m_bFinished, 0);
-    EXPECT_TRUE(m_dlg->m_image.empty());
-    EXPECT_EQ(m_dlg->m_app.m_nUpdateState.load(), STATE_IDLE);
+    EXPECT_TRUE(m_dlg->Run().m_image.empty());
+    EXPECT_EQ(m_dlg->Run().m_app.m_nUpdateState.load(), STATE_IDLE);
     // The controller is still found: the button is back.
     EXPECT_TRUE(m_fake->IsEnabled(IDC_USB_UPDATE));
   }
@@ -286,17 +287,17 @@ TEST_F(AppUpdateTest, FailureCodesShowTheFailureBoxOnce) {
 TEST_F(AppUpdateTest, AFailureReportEnablesTheButtonOnlyWhileTheControllerIsFound) {
   Start();
   for (int found : {0, 1}) {
-    m_dlg->m_btnUpdate.EnableWindow(false);
-    m_dlg->m_Hid.m_bDeviceFound = found;
+    UpdateDlgProbe::UpdateButton(*m_dlg).EnableWindow(false);
+    m_dlg->Run().m_Hid.m_bDeviceFound = found;
     Dispatch({0x00, MSG_FIRMWARE, 0x01, 0x00, FW_FAILED});
     EXPECT_EQ(m_fake->IsEnabled(IDC_USB_UPDATE), found == 1);
   }
   // While an update thread holds the link the button waits for the thread's end.
-  ASSERT_EQ(m_dlg->AcquireLink(LINK_UPDATE), 1);
-  m_dlg->m_btnUpdate.EnableWindow(false);
+  ASSERT_EQ(m_dlg->Run().AcquireLink(LINK_UPDATE), 1);
+  UpdateDlgProbe::UpdateButton(*m_dlg).EnableWindow(false);
   Dispatch({0x00, MSG_FIRMWARE, 0x01, 0x00, FW_FAILED});
   EXPECT_FALSE(m_fake->IsEnabled(IDC_USB_UPDATE));
-  m_dlg->ReleaseLink(LINK_UPDATE);
+  m_dlg->Run().ReleaseLink(LINK_UPDATE);
   EXPECT_EQ(BoxTexts(), (std::vector<std::u16string>{Failure(), Failure(), Failure()}));
 }
 
@@ -315,7 +316,7 @@ TEST_F(AppUpdateTest, CancelEndsTheUpdateSilently) {
                                          : std::vector<std::u16string>{});
     EXPECT_EQ(m_fw->m_bFileInfo, 0);
     EXPECT_TRUE(ChunkSizes().empty());
-    EXPECT_EQ(m_dlg->m_bStop.load(), 1);
+    EXPECT_EQ(m_dlg->Run().m_bStop.load(), 1);
     EXPECT_EQ(m_traces.back(), "Exit Usb_UpdateThread\n");
     EXPECT_TRUE(m_fake->IsEnabled(IDC_USB_UPDATE));
   }
@@ -325,7 +326,7 @@ TEST_F(AppUpdateTest, TheInstructionsWordShowsTheInstructionsBox) {
   RunningFirmwareConfig config;
   config.versionWord = 0xFFFFFFFF;
   Start(config);
-  EXPECT_EQ(m_dlg->m_curDevVersion.load(), 0xFFFFFFFFu);
+  EXPECT_EQ(m_dlg->Run().m_curDevVersion.load(), 0xFFFFFFFFu);
   EXPECT_EQ(BoxTexts(), std::vector<std::u16string>{LoadLocalText(TXT_INSTRUCTIONS)});
   // No version title: only start-up's plain title.
   EXPECT_EQ(m_fake->Titles(), std::vector<std::u16string>{LoadLocalText(TXT_TITLE)});
@@ -341,10 +342,10 @@ TEST_F(AppUpdateTest, AVersionReplyDuringAnUpdateChangesTheTitle) {
     if (text != Confirmation())
       return;
     m_fw->m_config.versionWord = (2u << 16) | 140;
-    m_dlg->m_app.SendFirmwarePacket(FW_VERSION, nullptr, 0);
+    m_dlg->Run().m_app.SendFirmwarePacket(FW_VERSION, nullptr, 0);
   };
   RunUpdate();
-  EXPECT_EQ(m_dlg->m_curDevVersion.load(), (2u << 16) | 140);
+  EXPECT_EQ(m_dlg->Run().m_curDevVersion.load(), (2u << 16) | 140);
   EXPECT_EQ(m_fake->Title(), LoadLocalText(TXT_TITLE) + u"(GamePad V1.40 beta2)");
   EXPECT_EQ(m_fw->m_bFinished, 1);
   EXPECT_EQ(m_fw->m_image, m_image);
@@ -356,47 +357,47 @@ TEST_F(AppUpdateTest, AVersionQueryWithoutAnswerEndsWithinItsBound) {
   Start(config);  // the first query runs inside start-up
   uint64_t start = m_clock.NowMs();
   m_fake->ClearRecords();
-  m_dlg->QueryDeviceVersion();
+  m_dlg->Run().QueryDeviceVersion();
   uint64_t waited = m_clock.NowMs() - start;
   EXPECT_GE(waited, 2000u);
   EXPECT_LE(waited, 2200u);
-  EXPECT_EQ(m_dlg->m_curDevVersion.load(), VERSION_UNKNOWN);
+  EXPECT_EQ(m_dlg->Run().m_curDevVersion.load(), VERSION_UNKNOWN);
   EXPECT_TRUE(m_fake->Boxes().empty());
   EXPECT_TRUE(m_fake->Titles().empty());
   EXPECT_EQ(m_fw->m_nVersionQueries, 2);
   EXPECT_GE(m_fw->m_nReadFailed, 10);  // one after every read that timed out
-  EXPECT_EQ(m_dlg->m_nLinkOwner.load(), LINK_FREE);
+  EXPECT_EQ(m_dlg->Run().m_nLinkOwner.load(), LINK_FREE);
 }
 
 TEST_F(AppUpdateTest, TheVersionQueryStaysOutWhileAnUpdateHoldsTheLink) {
   Start();
-  ASSERT_EQ(m_dlg->AcquireLink(LINK_UPDATE), 1);
+  ASSERT_EQ(m_dlg->Run().AcquireLink(LINK_UPDATE), 1);
   m_platform->ClearTranscript();
-  m_dlg->m_curDevVersion = 0x1234;
-  m_dlg->QueryDeviceVersion();
+  m_dlg->Run().m_curDevVersion = 0x1234;
+  m_dlg->Run().QueryDeviceVersion();
   EXPECT_TRUE(m_platform->Transcript().empty());
-  EXPECT_EQ(m_dlg->m_curDevVersion.load(), 0x1234u);
-  EXPECT_EQ(m_dlg->m_nLinkOwner.load(), LINK_UPDATE);
+  EXPECT_EQ(m_dlg->Run().m_curDevVersion.load(), 0x1234u);
+  EXPECT_EQ(m_dlg->Run().m_nLinkOwner.load(), LINK_UPDATE);
 
   // Once the update lets go, the query talks to the controller again and releases the link.
-  m_dlg->ReleaseLink(LINK_UPDATE);
-  m_dlg->QueryDeviceVersion();
-  EXPECT_EQ(m_dlg->m_curDevVersion.load(), 0x89u);
+  m_dlg->Run().ReleaseLink(LINK_UPDATE);
+  m_dlg->Run().QueryDeviceVersion();
+  EXPECT_EQ(m_dlg->Run().m_curDevVersion.load(), 0x89u);
   EXPECT_FALSE(m_platform->Transcript().empty());
-  EXPECT_EQ(m_dlg->m_nLinkOwner.load(), LINK_FREE);
+  EXPECT_EQ(m_dlg->Run().m_nLinkOwner.load(), LINK_FREE);
 }
 
 TEST_F(AppUpdateTest, InBootModeTheQueryIdentifiesTheBootLoader) {
   auto loader = std::make_shared<VirtualBootLoader>();
   m_platform->Plug(kPath, 0x7A3D, 0x3208, loader);
   m_dlg->OnInitDialog();
-  EXPECT_EQ(m_dlg->m_Hid.m_bBootMode.load(), 1);
-  EXPECT_EQ(m_dlg->m_boot.m_deviceType, 0x3009u);
-  EXPECT_EQ(m_dlg->m_curDevVersion.load(), 0x89u);
+  EXPECT_EQ(m_dlg->Run().m_Hid.m_bBootMode.load(), 1);
+  EXPECT_EQ(m_dlg->Run().m_boot.m_deviceType, 0x3009u);
+  EXPECT_EQ(m_dlg->Run().m_curDevVersion.load(), 0x89u);
   std::vector<std::u16string> titles = m_fake->Titles();
   EXPECT_NE(std::find(titles.begin(), titles.end(), LoadLocalText(TXT_TITLE) + u"(GamePad V1.37)"),
             titles.end());
-  EXPECT_EQ(m_dlg->m_nLinkOwner.load(), LINK_FREE);
+  EXPECT_EQ(m_dlg->Run().m_nLinkOwner.load(), LINK_FREE);
 }
 
 TEST_F(AppUpdateTest, AControllerUnpluggedMidTransferShowsTheFailureBox) {
@@ -408,7 +409,7 @@ TEST_F(AppUpdateTest, AControllerUnpluggedMidTransferShowsTheFailureBox) {
   EXPECT_EQ(ChunkSizes(), (std::vector<int>{32, 32}));
   EXPECT_EQ(BoxTexts(), (std::vector<std::u16string>{Confirmation(), Failure()}));
   EXPECT_LT(m_clock.NowMs() - m_startMs, 1000u);
-  EXPECT_TRUE(m_dlg->m_image.empty());
+  EXPECT_TRUE(m_dlg->Run().m_image.empty());
   EXPECT_FALSE(m_fake->IsEnabled(IDC_USB_UPDATE));  // no controller any more
   EXPECT_EQ(m_traces.back(), "Exit Usb_UpdateThread\n");
 }
@@ -442,8 +443,8 @@ TEST_F(AppUpdateTest, ASilentControllerEndsTheUpdateAfterFiveSeconds) {
     EXPECT_EQ(ChunkSizes(), afterAChunk ? (std::vector<int>{32, 32}) : std::vector<int>{});
     EXPECT_EQ(BoxTexts(), afterAChunk ? (std::vector<std::u16string>{Confirmation(), Failure()})
                                       : std::vector<std::u16string>{Confirmation()});
-    EXPECT_TRUE(m_dlg->m_image.empty());
-    EXPECT_EQ(m_dlg->m_app.m_nUpdateState.load(), STATE_IDLE);
+    EXPECT_TRUE(m_dlg->Run().m_image.empty());
+    EXPECT_EQ(m_dlg->Run().m_app.m_nUpdateState.load(), STATE_IDLE);
     EXPECT_TRUE(m_fake->IsEnabled(IDC_USB_UPDATE));
   }
 }
@@ -463,8 +464,8 @@ TEST_F(AppUpdateTest, MessagesThatDoNotConcernUsAreIgnored) {
   Start();
   m_fake->ClearRecords();
   m_platform->ClearTranscript();
-  m_dlg->m_app.m_nUpdateState = STATE_FILE_CHOSEN;
-  m_dlg->m_strFirmwarePath = WriteImage(100);
+  m_dlg->Run().m_app.m_nUpdateState = STATE_FILE_CHOSEN;
+  m_dlg->Run().m_strFirmwarePath = WriteImage(100);
   std::vector<Bytes> ignored = {
       {0x01, MSG_FIRMWARE, 0x01, 0x00, FW_DATA_REQUEST},  // byte 0 not 0
       {0x01, MSG_DEVICE_ID, 0x28, 0x00},
@@ -481,8 +482,8 @@ TEST_F(AppUpdateTest, MessagesThatDoNotConcernUsAreIgnored) {
   EXPECT_TRUE(m_fake->Boxes().empty());
   EXPECT_TRUE(m_fake->Titles().empty());
   EXPECT_TRUE(m_fake->FileDialogs().empty());
-  EXPECT_EQ(m_dlg->m_app.m_nUpdateState.load(), STATE_FILE_CHOSEN);
-  EXPECT_TRUE(m_dlg->m_image.empty());
+  EXPECT_EQ(m_dlg->Run().m_app.m_nUpdateState.load(), STATE_FILE_CHOSEN);
+  EXPECT_TRUE(m_dlg->Run().m_image.empty());
 }
 
 TEST_F(AppUpdateTest, StrayDataRequestsAreIgnored) {
@@ -504,11 +505,11 @@ TEST_F(AppUpdateTest, StrayDataRequestsAreIgnored) {
   EXPECT_EQ(m_fake->Boxes().size(), 2u);
 
   // A request in the sending state after the file was closed by a failure reads nothing.
-  m_dlg->m_app.m_nUpdateState = STATE_SENDING;
-  m_dlg->StopUpdate();
+  m_dlg->Run().m_app.m_nUpdateState = STATE_SENDING;
+  m_dlg->Run().StopUpdate();
   Dispatch(request);
   EXPECT_TRUE(m_platform->Transcript().empty());
-  EXPECT_EQ(m_dlg->m_app.m_nUpdateState.load(), STATE_SENDING);
+  EXPECT_EQ(m_dlg->Run().m_app.m_nUpdateState.load(), STATE_SENDING);
 }
 
 // The data requests are served from the image read at the confirmation: another program that holds
@@ -518,19 +519,19 @@ TEST_F(AppUpdateTest, DataRequestsAreServedFromTheImageReadAtTheConfirmation) {
   std::u16string path = WriteImage(40);
   HeldFile holder(Utf16ToUtf8(path));  // another program holds the file, for the whole test
   ASSERT_TRUE(holder.held());
-  m_dlg->m_image = m_image;
-  m_dlg->m_imageSize = 40;
-  m_dlg->m_bytesDone = 0;
-  m_dlg->m_app.m_nUpdateState = STATE_FILE_CHOSEN;
-  m_dlg->m_bStop = 0;
+  m_dlg->Run().m_image = m_image;
+  m_dlg->Run().m_imageSize = 40;
+  m_dlg->Run().m_bytesDone = 0;
+  m_dlg->Run().m_app.m_nUpdateState = STATE_FILE_CHOSEN;
+  m_dlg->Run().m_bStop = 0;
   m_platform->ClearTranscript();
   const Bytes request = {0x00, MSG_FIRMWARE, 0x01, 0x00, FW_DATA_REQUEST};
   Dispatch(request);
   Dispatch(request);
   EXPECT_EQ(ChunkSizes(), (std::vector<int>{32, 8}));
-  EXPECT_EQ(m_dlg->m_app.m_nUpdateState.load(), STATE_IDLE);
+  EXPECT_EQ(m_dlg->Run().m_app.m_nUpdateState.load(), STATE_IDLE);
   EXPECT_TRUE(BoxTexts().empty());
-  EXPECT_EQ(m_dlg->m_bStop.load(), 0);
+  EXPECT_EQ(m_dlg->Run().m_bStop.load(), 0);
 }
 
 TEST_F(AppUpdateTest, AFileThatStaysLockedFailsTheUpdateAfterAFewRequests) {
@@ -546,23 +547,23 @@ TEST_F(AppUpdateTest, AFileThatStaysLockedFailsTheUpdateAfterAFewRequests) {
   EXPECT_EQ(BoxTexts(), (std::vector<std::u16string>{Confirmation(), Failure()}));
   EXPECT_TRUE(ChunkSizes().empty());
   EXPECT_EQ(m_fw->m_nChunks, 0);
-  EXPECT_EQ(m_dlg->m_bStop.load(), 1);
-  EXPECT_NE(m_dlg->m_failureCause.find("held by another program; nothing was erased or sent"),
+  EXPECT_EQ(m_dlg->Run().m_bStop.load(), 1);
+  EXPECT_NE(m_dlg->Run().m_failureCause.find("held by another program; nothing was erased or sent"),
             std::string::npos);
   // The file is tried again for a while (another update may be reading it), then the update ends
   // before the file information goes out.
-  EXPECT_LT(m_clock.NowMs() - m_startMs, CUpdateDlg::kHeldFileWaitMs + 1000u);
+  EXPECT_LT(m_clock.NowMs() - m_startMs, CUpdateRun::kHeldFileWaitMs + 1000u);
   EXPECT_TRUE(m_fake->IsEnabled(IDC_USB_UPDATE));
 }
 
 TEST_F(AppUpdateTest, AnImageCutShortEndsTheTransferWithoutSendingBeyondIt) {
   Start();
   WriteImage(100);
-  m_dlg->m_image.assign(m_image.begin(), m_image.begin() + 50);
-  m_dlg->m_imageSize = 100;
-  m_dlg->m_bytesDone = 0;
-  m_dlg->m_app.m_nUpdateState = STATE_FILE_CHOSEN;
-  m_dlg->m_bStop = 0;
+  m_dlg->Run().m_image.assign(m_image.begin(), m_image.begin() + 50);
+  m_dlg->Run().m_imageSize = 100;
+  m_dlg->Run().m_bytesDone = 0;
+  m_dlg->Run().m_app.m_nUpdateState = STATE_FILE_CHOSEN;
+  m_dlg->Run().m_bStop = 0;
   m_platform->ClearTranscript();
   const Bytes request = {0x00, MSG_FIRMWARE, 0x01, 0x00, FW_DATA_REQUEST};
   for (int i = 0; i < 3; ++i)
@@ -570,8 +571,8 @@ TEST_F(AppUpdateTest, AnImageCutShortEndsTheTransferWithoutSendingBeyondIt) {
   // The second chunk would run past the end of the image: the transfer stops instead.
   EXPECT_EQ(ChunkSizes(), std::vector<int>{32});
   EXPECT_EQ(BoxTexts(), std::vector<std::u16string>{Failure()});
-  EXPECT_EQ(m_dlg->m_bStop.load(), 1);
-  EXPECT_TRUE(m_dlg->m_image.empty());
+  EXPECT_EQ(m_dlg->Run().m_bStop.load(), 1);
+  EXPECT_TRUE(m_dlg->Run().m_image.empty());
 }
 
 TEST_F(AppUpdateTest, ProgressIsComputedWithoutOverflowAndNeverAbove100) {
@@ -582,17 +583,17 @@ TEST_F(AppUpdateTest, ProgressIsComputedWithoutOverflowAndNeverAbove100) {
   };
   // 100000032 * 100 does not fit 32 bits; the last case completes with a 16-byte chunk.
   for (Case c : {Case{200000000, 100000000, 50}, Case{200000016, 200000000, 100}}) {
-    m_dlg->m_image.assign(c.imageSize, 0x5A);
-    m_dlg->m_imageSize = c.imageSize;
-    m_dlg->m_bytesDone = c.bytesDone;
-    m_dlg->m_app.m_nUpdateState = STATE_SENDING;
+    m_dlg->Run().m_image.assign(c.imageSize, 0x5A);
+    m_dlg->Run().m_imageSize = c.imageSize;
+    m_dlg->Run().m_bytesDone = c.bytesDone;
+    m_dlg->Run().m_app.m_nUpdateState = STATE_SENDING;
     m_fake->ClearRecords();
     Dispatch({0x00, MSG_FIRMWARE, 0x01, 0x00, FW_DATA_REQUEST});
     EXPECT_EQ(m_fake->ProgressPositions(), std::vector<int>{c.position});
-    EXPECT_LE(m_dlg->m_bytesDone, c.imageSize);
+    EXPECT_LE(m_dlg->Run().m_bytesDone, c.imageSize);
   }
-  EXPECT_EQ(m_dlg->m_app.m_nUpdateState.load(), STATE_IDLE);
-  EXPECT_EQ(m_dlg->m_app.m_bTransferComplete, 1);
+  EXPECT_EQ(m_dlg->Run().m_app.m_nUpdateState.load(), STATE_IDLE);
+  EXPECT_EQ(m_dlg->Run().m_app.m_bTransferComplete, 1);
 }
 
 // Many random and mutated controller messages: nothing crashes or reads out of bounds (run under
@@ -603,7 +604,7 @@ TEST_F(AppUpdateTest, RandomMessagesKeepTheStateMachineSound) {
   std::u16string path = WriteImage(100);
   for (int i = 0; i < 400; ++i)
     m_fake->QueueFilePath(i % 3 == 2 ? std::u16string() : path);
-  m_dlg->m_bStop = 0;
+  m_dlg->Run().m_bStop = 0;
 
   const std::vector<Bytes> templates = {
       {0x00, MSG_FIRMWARE, 0x01, 0x00, FW_DATA_REQUEST},
@@ -637,20 +638,20 @@ TEST_F(AppUpdateTest, RandomMessagesKeepTheStateMachineSound) {
         message[1] = next() % 2 ? MSG_FIRMWARE : MSG_DEVICE_ID;
     }
     Dispatch(message);
-    int s = m_dlg->m_app.m_nUpdateState.load();
+    int s = m_dlg->Run().m_app.m_nUpdateState.load();
     ASSERT_TRUE(s >= STATE_FILE_CHOSEN && s <= STATE_IDLE) << "round " << round;
-    if (m_dlg->m_bStop) {
+    if (m_dlg->Run().m_bStop) {
       // The update thread ends here; the next click starts from a clean transfer.
-      ASSERT_FALSE(!m_dlg->m_image.empty() && s != STATE_SENDING) << "round " << round;
-      m_dlg->ReleaseImage();
-      m_dlg->m_app.m_nUpdateState = STATE_IDLE;
-      m_dlg->m_app.m_bTransferComplete = 0;
-      m_dlg->m_bStop = 0;
+      ASSERT_FALSE(!m_dlg->Run().m_image.empty() && s != STATE_SENDING) << "round " << round;
+      m_dlg->Run().ReleaseImage();
+      m_dlg->Run().m_app.m_nUpdateState = STATE_IDLE;
+      m_dlg->Run().m_app.m_bTransferComplete = 0;
+      m_dlg->Run().m_bStop = 0;
       continue;
     }
-    ASSERT_LE(m_dlg->m_bytesDone, m_dlg->m_imageSize) << "round " << round;
-    if (s == STATE_SENDING && !m_dlg->m_image.empty()) {
-      ASSERT_LT(m_dlg->m_bytesDone, m_dlg->m_imageSize) << "round " << round;
+    ASSERT_LE(m_dlg->Run().m_bytesDone, m_dlg->Run().m_imageSize) << "round " << round;
+    if (s == STATE_SENDING && !m_dlg->Run().m_image.empty()) {
+      ASSERT_LT(m_dlg->Run().m_bytesDone, m_dlg->Run().m_imageSize) << "round " << round;
     }
   }
   // The messages did reach every part of the machine.
@@ -668,8 +669,8 @@ class AppReadStepTest : public ::testing::Test {
     m_platform.Add({"/dev/hidraw3", 0x0483, 0x5750});
     m_dlg = std::make_unique<CUpdateDlg>(m_seams);
     m_dlg->AttachWindow(&m_fake);
-    m_dlg->m_bControlsReady = 1;
-    ASSERT_EQ(m_dlg->m_Hid.DetectDevice(), 1);
+    UpdateDlgProbe::ControlsReady(*m_dlg) = 1;
+    ASSERT_EQ(m_dlg->Run().m_Hid.DetectDevice(), 1);
     m_traces.clear();
   }
   void TearDown() override { m_dlg.reset(); }
@@ -694,11 +695,11 @@ class AppReadStepTest : public ::testing::Test {
 TEST_F(AppReadStepTest, EveryFailedReadIsTracedAndToldToTheController) {
   // Reads time out at once and the clock does not move: the query still ends after its
   // 2 seconds' worth of 200 ms reads.
-  m_dlg->QueryDeviceVersion();
+  m_dlg->Run().QueryDeviceVersion();
   EXPECT_EQ(m_platform.m_readTimeouts, std::vector<uint32_t>(10, 200));
   EXPECT_EQ(ReadFailedReports(), 10);
   EXPECT_EQ(Traced("recv() failed with error code 0x102\n"), 10);
-  EXPECT_EQ(m_dlg->m_curDevVersion.load(), VERSION_UNKNOWN);
+  EXPECT_EQ(m_dlg->Run().m_curDevVersion.load(), VERSION_UNKNOWN);
 }
 
 TEST_F(AppReadStepTest, AReportIsTracedWithItsLengthByteAndDispatched) {
@@ -706,8 +707,8 @@ TEST_F(AppReadStepTest, AReportIsTracedWithItsLengthByteAndDispatched) {
   m_platform.QueueRead(HidReadResult::kReport,
                        {0x03, 0x00, MSG_FIRMWARE, 0x07, 0x00, FW_VERSION, 0x04, 0x00, 0x8C, 0x00,
                         0x01, 0x00});  // the length byte says 3: the word is read all the same
-  m_dlg->QueryDeviceVersion();
-  EXPECT_EQ(m_dlg->m_curDevVersion.load(), 0x1008Cu);
+  m_dlg->Run().QueryDeviceVersion();
+  EXPECT_EQ(m_dlg->Run().m_curDevVersion.load(), 0x1008Cu);
   EXPECT_EQ(m_platform.m_readTimeouts.size(), 2u);
   EXPECT_EQ(ReadFailedReports(), 1);
   EXPECT_EQ(Traced(" 3 Bytes received from sender\n"), 1);
@@ -717,17 +718,17 @@ TEST_F(AppReadStepTest, AReportIsTracedWithItsLengthByteAndDispatched) {
 
 TEST_F(AppReadStepTest, AFailedReadEndsBothLoopsAtOnce) {
   m_platform.QueueRead(HidReadResult::kError);
-  m_dlg->QueryDeviceVersion();
+  m_dlg->Run().QueryDeviceVersion();
   EXPECT_EQ(m_platform.m_readTimeouts.size(), 1u);
   EXPECT_EQ(Traced("recv() failed with error code 0xffffffff\n"), 1);
   EXPECT_EQ(ReadFailedReports(), 1);
 
   // The update thread: the controller is gone before anything was sent to it, so no box.
   m_platform.QueueRead(HidReadResult::kError);
-  ASSERT_EQ(m_dlg->m_Hid.OpenHid(), 1);
-  m_dlg->m_bStop = 0;
+  ASSERT_EQ(m_dlg->Run().m_Hid.OpenHid(), 1);
+  m_dlg->Run().m_bStop = 0;
   m_traces.clear();
-  Usb_UpdateThread(m_dlg.get());
+  Usb_UpdateThread(&m_dlg->Run());
   EXPECT_EQ(m_platform.m_readTimeouts.size(), 2u);
   EXPECT_TRUE(m_fake.Boxes().empty());
   EXPECT_EQ(m_traces.front(), "send() is OK!\n");
@@ -736,9 +737,9 @@ TEST_F(AppReadStepTest, AFailedReadEndsBothLoopsAtOnce) {
 
 TEST_F(AppReadStepTest, AnUpdateWhoseOpeningCommandFailsEndsAtOnce) {
   // The link is not open: the opening command cannot be written.
-  m_dlg->m_bStop = 0;
-  m_dlg->m_btnUpdate.EnableWindow(false);
-  Usb_UpdateThread(m_dlg.get());
+  m_dlg->Run().m_bStop = 0;
+  UpdateDlgProbe::UpdateButton(*m_dlg).EnableWindow(false);
+  Usb_UpdateThread(&m_dlg->Run());
   EXPECT_TRUE(m_platform.m_readTimeouts.empty());
   ASSERT_FALSE(m_traces.empty());
   EXPECT_EQ(m_traces.front().rfind("send() failed with error code ", 0), 0u);

@@ -291,7 +291,7 @@ TEST(BootFaultMatrix, EveryFaultEndsAsTheUserMustSeeIt) {
 
     EXPECT_EQ(got, row.want);
     EXPECT_LE(elapsed, row.boundMs);
-    const std::string cause = r.dlg->m_failureCause;
+    const std::string cause = r.dlg->Run().m_failureCause;
     // The outcome the update reports to a front end is the one the user saw.
     const std::map<std::string, UpdateOutcome> outcomes = {
         {"success", UpdateOutcome::kDone},
@@ -299,16 +299,16 @@ TEST(BootFaultMatrix, EveryFaultEndsAsTheUserMustSeeIt) {
         {"refused", UpdateOutcome::kRefused},
         {"no box", UpdateOutcome::kFailed},
         {"closed, no box", UpdateOutcome::kStopped}};
-    EXPECT_EQ(UpdateOutcomeText(r.dlg->m_lastResult.outcome),
+    EXPECT_EQ(UpdateOutcomeText(r.dlg->Run().m_lastResult.outcome),
               std::string(UpdateOutcomeText(outcomes.at(row.want))));
     if (got == "failure box") {
       auto expected = causes.find(std::string(row.fault) + "/" + kWhere[row.where]);
       EXPECT_EQ(cause, expected == causes.end() ? "(a cause in the table)" : expected->second);
     }
     EXPECT_FALSE(r.dlg->IsUpdateRunning());
-    EXPECT_FALSE(r.dlg->m_worker.joinable());
+    EXPECT_FALSE(r.dlg->Run().m_worker.joinable());
     EXPECT_EQ(r.window.IsEnabled(IDC_USB_UPDATE), r.hid.IsPlugged(kPath));
-    EXPECT_TRUE(r.dlg->m_image.empty());
+    EXPECT_TRUE(r.dlg->Run().m_image.empty());
     // Nobody identifies the controller during the update; one re-detection follows it when a
     // device-change event came meanwhile.
     const std::vector<uint16_t>& commands = r.loader->m_commands;

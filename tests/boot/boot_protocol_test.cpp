@@ -39,10 +39,10 @@ TEST(BootCrc16Test, MatchesCrc16Modbus) {
 }
 
 TEST_F(BootProtocolTest, LengthAboveFortySixIsCutInLengthDataAndCrcButNotInSize) {
-  std::memset(m_dlg.m_Hid.m_OutReport, 0xEE, sizeof m_dlg.m_Hid.m_OutReport);
+  std::memset(m_dlg.Run().m_Hid.m_OutReport, 0xEE, sizeof m_dlg.Run().m_Hid.m_OutReport);
   std::vector<uint8_t> data(50);
   std::iota(data.begin(), data.end(), 1);
-  m_dlg.m_boot.SendBootPacket(data.data(), 50, 0x08003400, 1000, 3, 1);
+  m_dlg.Run().m_boot.SendBootPacket(data.data(), 50, 0x08003400, 1000, 3, 1);
   ASSERT_EQ(m_platform.m_writes.size(), 1u);
   const std::vector<uint8_t>& r = m_platform.m_writes[0];
   ASSERT_EQ(r.size(), 65u);
@@ -73,12 +73,12 @@ TEST_F(BootProtocolTest, LengthAboveFortySixIsCutInLengthDataAndCrcButNotInSize)
 }
 
 TEST_F(BootProtocolTest, TwelveByteMemoryReadSendsHeaderOnlyAndCopiesFromOffsetEighteen) {
-  std::memset(m_dlg.m_Hid.m_OutReport, 0xEE, sizeof m_dlg.m_Hid.m_OutReport);
+  std::memset(m_dlg.Run().m_Hid.m_OutReport, 0xEE, sizeof m_dlg.Run().m_Hid.m_OutReport);
   std::vector<uint8_t> identity = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14};
   QueueReply(5, identity);
   uint8_t destination[16];
   std::memset(destination, 0xAB, sizeof destination);
-  ASSERT_EQ(m_dlg.m_boot.BootReadMemory(destination, 12, 0x0800001C), 1);
+  ASSERT_EQ(m_dlg.Run().m_boot.BootReadMemory(destination, 12, 0x0800001C), 1);
   ASSERT_EQ(m_platform.m_writes.size(), 1u);
   const std::vector<uint8_t>& r = m_platform.m_writes[0];
   std::vector<uint8_t> header = {0, 5,  5, 0, 0, 0,    12,   0,    0,
@@ -91,11 +91,11 @@ TEST_F(BootProtocolTest, TwelveByteMemoryReadSendsHeaderOnlyAndCopiesFromOffsetE
 }
 
 TEST_F(BootProtocolTest, VersionWriteErasesTheAreaThenWritesFourBytesWithTheirCrc) {
-  m_dlg.m_boot.m_nBootVersionAddress = 0x08003434;
-  m_dlg.m_desVersion = 0x00030089;  // 1.37 beta 3
+  m_dlg.Run().m_boot.m_nBootVersionAddress = 0x08003434;
+  m_dlg.Run().m_desVersion = 0x00030089;  // 1.37 beta 3
   QueueReply(4);
   QueueReply(2);
-  ASSERT_EQ(m_dlg.m_boot.BootWriteVersion(), 1);
+  ASSERT_EQ(m_dlg.Run().m_boot.BootWriteVersion(), 1);
   ASSERT_EQ(m_platform.m_writes.size(), 2u);
   const std::vector<uint8_t>& erase = m_platform.m_writes[0];
   std::vector<uint8_t> eraseHeader = {0, 5,  4, 0, 0, 0,    0,    0,    0,
@@ -130,7 +130,7 @@ TEST_F(BootProtocolTest, VersionWriteErasesTheAreaThenWritesFourBytesWithTheirCr
 
 TEST_F(BootProtocolTest, RequestWithoutDataCarriesCrcZero) {
   QueueReply(7);
-  EXPECT_EQ(m_dlg.m_boot.BootFinish(), 1);
+  EXPECT_EQ(m_dlg.Run().m_boot.BootFinish(), 1);
   const std::vector<uint8_t>& r = m_platform.m_writes.at(0);
   EXPECT_EQ(std::vector<uint8_t>(r.begin(), r.begin() + 18),
             (std::vector<uint8_t>{0, 5, 7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
@@ -140,7 +140,7 @@ TEST_F(BootProtocolTest, ReadSendsAgainAfterEachTimeoutButNotAfterAWrongReply) {
   uint8_t word[4] = {};
   QueueTimeouts(4);
   QueueReply(5, {0x89, 0, 3, 0});
-  EXPECT_EQ(m_dlg.m_boot.BootReadMemory(word, 4, 0x08003434), 1);
+  EXPECT_EQ(m_dlg.Run().m_boot.BootReadMemory(word, 4, 0x08003434), 1);
   EXPECT_EQ(m_platform.m_writes.size(), 5u);
   EXPECT_EQ(word[0], 0x89);
 
@@ -148,14 +148,14 @@ TEST_F(BootProtocolTest, ReadSendsAgainAfterEachTimeoutButNotAfterAWrongReply) {
   for (int i = 0; i < 5; ++i)
     QueueReply(4);  // answers another command
   QueueReply(5);    // a sixth read never happens
-  EXPECT_EQ(m_dlg.m_boot.BootReadMemory(word, 4, 0x08003434), 0);
+  EXPECT_EQ(m_dlg.Run().m_boot.BootReadMemory(word, 4, 0x08003434), 0);
   EXPECT_EQ(m_platform.m_writes.size(), 1u);
   EXPECT_EQ(m_platform.m_reads.size(), 1u);
 
   m_platform.m_reads.clear();
   m_platform.m_writes.clear();
   QueueTimeouts(5);
-  EXPECT_EQ(m_dlg.m_boot.BootReadDeviceId(word, 4), 0);
+  EXPECT_EQ(m_dlg.Run().m_boot.BootReadDeviceId(word, 4), 0);
   EXPECT_EQ(m_platform.m_writes.size(), 6u);  // the first request and one after each time-out
   EXPECT_EQ(CommandOf(0), 8);
   EXPECT_EQ(U32(m_platform.m_writes[0], 14), 0u);  // address 0
@@ -172,15 +172,15 @@ TEST_F(BootProtocolTest, RepliesOfTheWrongShapeAreNotAccepted) {
     std::vector<uint8_t> reply = Reply(7);
     reply[c.at] = c.value;
     m_platform.QueueRead(HidReadResult::kReport, reply);
-    EXPECT_EQ(m_dlg.m_boot.BootFinish(), 0) << "offset " << c.at;
+    EXPECT_EQ(m_dlg.Run().m_boot.BootFinish(), 0) << "offset " << c.at;
   }
   m_platform.QueueRead(HidReadResult::kError);
-  EXPECT_EQ(m_dlg.m_boot.BootFinish(), 0);
+  EXPECT_EQ(m_dlg.Run().m_boot.BootFinish(), 0);
 }
 
 TEST_F(BootProtocolTest, EraseWaitsOneSecondThenReadsTwentyTimesHalfASecondApart) {
   uint64_t start = m_clock.NowMs();
-  EXPECT_EQ(m_dlg.m_boot.BootErase(0x08003400, 5000), 0);
+  EXPECT_EQ(m_dlg.Run().m_boot.BootErase(0x08003400, 5000), 0);
   EXPECT_EQ(m_platform.m_writes.size(), 1u);  // never sent again
   EXPECT_EQ(m_platform.m_readTimeouts.size(), 20u);
   // The scripted link answers its time-outs at once: only the pauses cost time here.
@@ -193,7 +193,7 @@ TEST_F(BootProtocolTest, EraseWaitsOneSecondThenReadsTwentyTimesHalfASecondApart
   start = m_clock.NowMs();
   QueueTimeouts(2);
   QueueReply(4);
-  EXPECT_EQ(m_dlg.m_boot.BootErase(0x08003400, 5000), 1);
+  EXPECT_EQ(m_dlg.Run().m_boot.BootErase(0x08003400, 5000), 1);
   EXPECT_EQ(m_platform.m_readTimeouts.size(), 3u);
   EXPECT_EQ(m_clock.NowMs() - start, 1000u + 2u * 500u);
 }
@@ -204,14 +204,14 @@ TEST_F(BootProtocolTest, WriteReadsTwentyTimesWithoutPauseOrSecondSending) {
     QueueReply(2);  // the answer to the other write command
   QueueReply(3);
   uint64_t start = m_clock.NowMs();
-  EXPECT_EQ(m_dlg.m_boot.BootWrite(data, 0x08003400, 8, 100, 1), 1);
+  EXPECT_EQ(m_dlg.Run().m_boot.BootWrite(data, 0x08003400, 8, 100, 1), 1);
   EXPECT_EQ(m_platform.m_writes.size(), 1u);
   EXPECT_EQ(CommandOf(0), 3);
   EXPECT_EQ(m_clock.NowMs(), start);
 
   m_platform.m_writes.clear();
   m_platform.m_readTimeouts.clear();
-  EXPECT_EQ(m_dlg.m_boot.BootWrite(data, 0x08003400, 8, 100, 0), 0);
+  EXPECT_EQ(m_dlg.Run().m_boot.BootWrite(data, 0x08003400, 8, 100, 0), 0);
   EXPECT_EQ(m_platform.m_writes.size(), 1u);
   EXPECT_EQ(CommandOf(0), 2);
   EXPECT_EQ(m_platform.m_readTimeouts.size(), 20u);
@@ -221,21 +221,21 @@ TEST_F(BootProtocolTest, StopFlagEndsCommandsOnlyWhileTheBootUpdateRuns) {
   uint8_t word[4] = {};
   // No update runs: the flag is 1 as always then, and the identification's reads go on.
   QueueReply(8, {0x09, 0x30, 0, 0});
-  EXPECT_EQ(m_dlg.m_boot.BootReadDeviceId(word, 4), 1);
+  EXPECT_EQ(m_dlg.Run().m_boot.BootReadDeviceId(word, 4), 1);
 
-  m_dlg.m_boot.m_bBootUpdateRunning = 1;
-  m_dlg.m_bStop = 1;
+  m_dlg.Run().m_boot.m_bBootUpdateRunning = 1;
+  m_dlg.Run().m_bStop = 1;
   QueueReply(4);
-  EXPECT_EQ(m_dlg.m_boot.BootErase(0, 32), 0);
+  EXPECT_EQ(m_dlg.Run().m_boot.BootErase(0, 32), 0);
   EXPECT_EQ(m_platform.m_reads.size(), 1u);  // gave up before reading
   m_platform.m_reads.clear();
   QueueReply(3);
-  EXPECT_EQ(m_dlg.m_boot.BootWrite(word, 0, 4, 4, 1), 0);
-  EXPECT_EQ(m_dlg.m_boot.BootFinish(), 0);
-  m_dlg.m_bStop = 0;
-  EXPECT_EQ(m_dlg.m_boot.BootWrite(word, 0, 4, 4, 1), 1);
-  m_dlg.m_boot.m_bBootUpdateRunning = 0;
-  m_dlg.m_bStop = 1;
+  EXPECT_EQ(m_dlg.Run().m_boot.BootWrite(word, 0, 4, 4, 1), 0);
+  EXPECT_EQ(m_dlg.Run().m_boot.BootFinish(), 0);
+  m_dlg.Run().m_bStop = 0;
+  EXPECT_EQ(m_dlg.Run().m_boot.BootWrite(word, 0, 4, 4, 1), 1);
+  m_dlg.Run().m_boot.m_bBootUpdateRunning = 0;
+  m_dlg.Run().m_bStop = 1;
 }
 
 }  // namespace

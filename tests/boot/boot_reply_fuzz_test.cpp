@@ -92,7 +92,7 @@ TEST_F(BootReplyFuzzTest, ReadsNeverOverrunAndAcceptOnlyTheirAnswer) {
     std::vector<uint8_t> buffer(length + 32, 0xA5);
     uint8_t* destination = buffer.data() + 16;
     uint64_t start = m_clock.NowMs();
-    int ok = m_dlg.m_boot.BootReadMemory(destination, length, kReadAddress);
+    int ok = m_dlg.Run().m_boot.BootReadMemory(destination, length, kReadAddress);
 
     // Answered exactly when one of the first five reads is the answer and no read before it
     // found the controller gone.
@@ -127,12 +127,12 @@ TEST_F(BootReplyFuzzTest, EraseAndWriteGiveUpWithinTheirAttempts) {
       m_platform.QueueRead(HidReadResult::kReport, report);  // never the answer
     }
     uint64_t start = m_clock.NowMs();
-    EXPECT_EQ(m_dlg.m_boot.BootErase(0x08003400, 100), 0);
+    EXPECT_EQ(m_dlg.Run().m_boot.BootErase(0x08003400, 100), 0);
     // 1000 ms before the first read, then 20 reads with 500 ms after each.
     EXPECT_LE(m_clock.NowMs() - start, 1000u + 20u * (10u + 500u));
     uint8_t chunk[46] = {};
     start = m_clock.NowMs();
-    EXPECT_EQ(m_dlg.m_boot.BootWrite(chunk, 0x08003400, 46, 100, 1), 0);
+    EXPECT_EQ(m_dlg.Run().m_boot.BootWrite(chunk, 0x08003400, 46, 100, 1), 0);
     EXPECT_LE(m_clock.NowMs() - start, 20u * 10u);
     EXPECT_EQ(m_platform.m_writes.size(), 2u);  // each request went out once
   }

@@ -21,6 +21,7 @@
 #include "emulator/virtual_hid.h"
 #include "tests/support/fake_window_system.h"
 #include "tests/support/held_file.h"
+#include "tests/support/update_dlg_probe.h"
 #include "update/update_dlg.h"
 
 namespace {
@@ -70,15 +71,15 @@ class BootUpdateTest : public ::testing::Test {
     m_loader->Preload(m_loader->Layout().imageBase, MakeImage(kOldFirmwareSize, 77));
     m_hid.Plug(kPath, 0x7A3D, 0x3208, m_loader);
     m_dlg = std::make_unique<CUpdateDlg>(m_seams);
-    m_dlg->m_curDevVersion = VERSION_UNKNOWN;  // as start-up leaves it before the query
+    m_dlg->Run().m_curDevVersion = VERSION_UNKNOWN;  // as start-up leaves it before the query
     m_dlg->AttachWindow(&m_window);
-    m_dlg->m_bControlsReady = 1;
-    ASSERT_EQ(m_dlg->m_Hid.DetectDevice(), 1);
-    ASSERT_EQ(m_dlg->m_Hid.m_bBootMode.load(), 1);
-    ASSERT_EQ(m_dlg->m_Hid.OpenHid(), 1);
-    m_dlg->IdentifyBootDevice();
+    UpdateDlgProbe::ControlsReady(*m_dlg) = 1;
+    ASSERT_EQ(m_dlg->Run().m_Hid.DetectDevice(), 1);
+    ASSERT_EQ(m_dlg->Run().m_Hid.m_bBootMode.load(), 1);
+    ASSERT_EQ(m_dlg->Run().m_Hid.OpenHid(), 1);
+    m_dlg->Run().IdentifyBootDevice();
     m_identificationTitles = m_window.Titles();
-    m_dlg->m_bStop = 0;
+    m_dlg->Run().m_bStop = 0;
     m_window.EnableControl(IDC_USB_UPDATE, false);
     m_window.ShowControl(IDC_DONE_LABEL, false);
     m_window.ClearRecords();
@@ -109,7 +110,7 @@ class BootUpdateTest : public ::testing::Test {
   void RunUpdate(const std::u16string& path, int confirmation = IDOK) {
     m_window.QueueFilePath(path);
     m_window.QueueBoxAnswer(confirmation);
-    m_dlg->BootUpdateFirmware();
+    m_dlg->Run().BootUpdateFirmware();
   }
   std::vector<std::u16string> BoxTexts() {
     std::vector<std::u16string> texts;
@@ -207,7 +208,7 @@ TEST_F(BootUpdateTest, TwoRecordFileFlashesTheRecordOfTheDeviceType) {
   EXPECT_EQ(BoxTexts(),
             (std::vector<std::u16string>{u"New firmware 1.37 beta3 and current is 1.37\n",
                                          u"\n Firmware upgraded! \n"}));
-  EXPECT_EQ(m_dlg->m_bStop.load(), 1);
+  EXPECT_EQ(m_dlg->Run().m_bStop.load(), 1);
   EXPECT_TRUE(m_window.IsVisible(IDC_DONE_LABEL));
   EXPECT_TRUE(m_window.IsEnabled(IDC_USB_UPDATE));
   EXPECT_EQ(m_window.ProgressPos(), 0);
@@ -251,11 +252,11 @@ TEST_F(BootUpdateTest, IdentificationOfEachBootLoaderKind) {
     config.deviceType = c.deviceType;
     config.versionWord = 0x0002008C;
     Attach(config);
-    EXPECT_EQ(m_dlg->m_boot.m_nBootBaseAddress, c.layout.imageBase);
-    EXPECT_EQ(m_dlg->m_boot.m_nBootVersionAddress, c.layout.versionArea);
-    EXPECT_EQ(m_dlg->m_boot.m_nBootIdAddress, c.layout.identityArea);
-    EXPECT_EQ(m_dlg->m_boot.m_deviceType, c.deviceType.value_or(0));
-    EXPECT_EQ(m_dlg->m_curDevVersion.load(), 0x0002008Cu);
+    EXPECT_EQ(m_dlg->Run().m_boot.m_nBootBaseAddress, c.layout.imageBase);
+    EXPECT_EQ(m_dlg->Run().m_boot.m_nBootVersionAddress, c.layout.versionArea);
+    EXPECT_EQ(m_dlg->Run().m_boot.m_nBootIdAddress, c.layout.identityArea);
+    EXPECT_EQ(m_dlg->Run().m_boot.m_deviceType, c.deviceType.value_or(0));
+    EXPECT_EQ(m_dlg->Run().m_curDevVersion.load(), 0x0002008Cu);
     EXPECT_EQ(m_identificationTitles,
               std::vector<std::u16string>{u"Tarvix Update v2.60(GamePad V1.40 beta2)"});
     // The identity and the extra 6 bytes were read after the version.
@@ -289,7 +290,7 @@ TEST_F(BootUpdateTest, BootLoaderOfAnotherTypeIsFlashedAtItsOwnBase) {
 TEST_F(BootUpdateTest, CancelAndRefusedFilesTouchNothing) {
   Attach();
   size_t before = m_loader->m_commands.size();
-  m_dlg->BootUpdateFirmware();  // file dialog cancelled
+  m_dlg->Run().BootUpdateFirmware();  // file dialog cancelled
   EXPECT_TRUE(m_window.Boxes().empty());
   RunUpdate(TwoRecordFile(MakeImage(100)), IDCANCEL);
   EXPECT_EQ(m_window.Boxes().size(), 1u);  // the confirmation only
@@ -306,7 +307,7 @@ TEST_F(BootUpdateTest, CancelAndRefusedFilesTouchNothing) {
     EXPECT_EQ(BoxTexts(), std::vector<std::u16string>{u"The Firmware not recognized!"});
     EXPECT_EQ(m_loader->m_commands.size(), before);
   }
-  EXPECT_EQ(m_dlg->m_bStop.load(), 0);
+  EXPECT_EQ(m_dlg->Run().m_bStop.load(), 0);
 }
 
 TEST_F(BootUpdateTest, EraseNeverAcknowledgedEndsWithinElevenPointTwoSeconds) {
@@ -322,7 +323,7 @@ TEST_F(BootUpdateTest, EraseNeverAcknowledgedEndsWithinElevenPointTwoSeconds) {
   EXPECT_TRUE(m_window.ProgressPositions().empty());
   ExpectFailureBox();
   EXPECT_TRUE(m_window.IsEnabled(IDC_USB_UPDATE));
-  EXPECT_EQ(m_dlg->m_bStop.load(), 0);
+  EXPECT_EQ(m_dlg->Run().m_bStop.load(), 0);
 }
 
 TEST_F(BootUpdateTest, WrongAnswerToTheEraseFails) {
@@ -428,30 +429,30 @@ TEST_F(BootUpdateTest, FileCutShortOrHeldAtTheConfirmationFailsBeforeTheErase) {
     EXPECT_FALSE(Has(4)) << c.cause;
     EXPECT_TRUE(Requests(3).empty());
     ExpectFailureBox();
-    EXPECT_EQ(m_dlg->m_failureCause, std::string(c.cause) + "; nothing was erased or sent");
-    EXPECT_TRUE(m_dlg->m_image.empty());
+    EXPECT_EQ(m_dlg->Run().m_failureCause, std::string(c.cause) + "; nothing was erased or sent");
+    EXPECT_TRUE(m_dlg->Run().m_image.empty());
   }
 }
 
 TEST_F(BootUpdateTest, StopFlagEndsTheUpdateWithoutABox) {
   Attach();
   m_window.onProgress = [this](int position) {
-    if (position > 0)      // the first chunk is acknowledged
-      m_dlg->m_bStop = 1;  // the user closes the window
+    if (position > 0)            // the first chunk is acknowledged
+      m_dlg->Run().m_bStop = 1;  // the user closes the window
   };
   RunUpdate(TwoRecordFile(MakeImage(1000)));
   EXPECT_EQ(Requests(3).size(), 1u);  // the next chunk is not sent
   EXPECT_FALSE(m_loader->m_bFinished);
   EXPECT_EQ(m_window.Boxes().size(), 1u);  // the confirmation only
-  EXPECT_TRUE(m_dlg->m_image.empty());
-  EXPECT_EQ(m_dlg->m_boot.m_bBootUpdateRunning.load(), 0);
+  EXPECT_TRUE(m_dlg->Run().m_image.empty());
+  EXPECT_EQ(m_dlg->Run().m_boot.m_bBootUpdateRunning.load(), 0);
 }
 
 TEST_F(BootUpdateTest, StopDuringTheConfirmationSendsNoErase) {
   Attach();
   m_window.onBox = [this](unsigned type) {
     if (type == MB_OKCANCEL)  // the user closes the window while the confirmation is open...
-      m_dlg->m_bStop = 1;
+      m_dlg->Run().m_bStop = 1;
   };
   RunUpdate(TwoRecordFile(MakeImage(100)));  // ...and the confirmation is answered OK
   EXPECT_TRUE(m_loader->m_erases.empty());
@@ -459,7 +460,7 @@ TEST_F(BootUpdateTest, StopDuringTheConfirmationSendsNoErase) {
   EXPECT_TRUE(Requests(3).empty());
   ASSERT_EQ(m_window.Boxes().size(), 1u);  // the confirmation only
   EXPECT_EQ(m_window.Boxes()[0].type, MB_OKCANCEL);
-  EXPECT_EQ(m_dlg->m_boot.m_bBootUpdateRunning.load(), 0);
+  EXPECT_EQ(m_dlg->Run().m_boot.m_bBootUpdateRunning.load(), 0);
 }
 
 TEST_F(BootUpdateTest, UnansweredFinishStillCountsAsSuccess) {
@@ -487,7 +488,7 @@ TEST_F(BootUpdateTest, BootUpdateThreadRunsTheSequenceOnTheDialog) {
   std::vector<uint8_t> image = MakeImage(100);
   m_window.QueueFilePath(TwoRecordFile(image));
   m_window.QueueBoxAnswer(IDOK);
-  Boot_UpdateThread(m_dlg.get());
+  Boot_UpdateThread(&m_dlg->Run());
   EXPECT_EQ(m_loader->ReadFlash(0x08003400, 100), FlashAfterUpdate(image, 0x00030089));
   EXPECT_TRUE(m_loader->m_bFinished);
 }

@@ -15,12 +15,12 @@ class ScriptedBootTest : public ::testing::Test {
  protected:
   void SetUp() override {
     m_platform.Add({"/dev/hidraw0", 0x7A3D, 0x3208});
-    ASSERT_EQ(m_dlg.m_Hid.DetectDevice(), 1);
-    ASSERT_EQ(m_dlg.m_Hid.OpenHid(), 1);
-    m_dlg.m_Hid.SetReadTimeout(10);
-    m_dlg.m_boot.m_nBootBaseAddress =
-        0x08003400;     // as a 0x3009 boot loader's identification leaves it
-    m_dlg.m_bStop = 1;  // as while no update runs
+    ASSERT_EQ(m_dlg.Run().m_Hid.DetectDevice(), 1);
+    ASSERT_EQ(m_dlg.Run().m_Hid.OpenHid(), 1);
+    m_dlg.Run().m_Hid.SetReadTimeout(10);
+    m_dlg.Run().m_boot.m_nBootBaseAddress =
+        0x08003400;           // as a 0x3009 boot loader's identification leaves it
+    m_dlg.Run().m_bStop = 1;  // as while no update runs
   }
   // The boot loader's answer to command, with data at reply offset 18. Queued, it repeats the
   // fields of the request it answers.

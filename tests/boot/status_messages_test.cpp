@@ -10,6 +10,7 @@
 #include "tests/boot/scripted_boot.h"
 #include "tests/support/fake_window_system.h"
 #include "tests/support/german_locale.h"
+#include "tests/support/update_dlg_probe.h"
 
 namespace {
 
@@ -29,10 +30,10 @@ class StatusMessagesTest : public ScriptedBootTest {
   void SetUp() override {
     ScriptedBootTest::SetUp();
     m_dlg.AttachWindow(&m_window);
-    m_dlg.m_app.m_pFirstMaskTable = m_firstTable;
-    m_dlg.m_app.m_pSecondMaskTable = m_secondTable;
-    m_dlg.m_bControlsReady = 1;
-    m_dlg.m_curDevVersion = VERSION_UNKNOWN;
+    m_dlg.Run().m_app.m_pFirstMaskTable = m_firstTable;
+    m_dlg.Run().m_app.m_pSecondMaskTable = m_secondTable;
+    UpdateDlgProbe::ControlsReady(m_dlg) = 1;
+    m_dlg.Run().m_curDevVersion = VERSION_UNKNOWN;
   }
 
   bool MaskPrepared() const { return m_firstTable[0] == kMaskWordsLow[0]; }
@@ -99,31 +100,31 @@ TEST_F(StatusMessagesTest, IdentificationPicksTheLayoutByDeviceType) {
     QueueReply(5, {0x8A, 0, 0, 0});  // 1.38
     QueueReply(5, std::vector<uint8_t>(12, 0x42));
     QueueReply(5);
-    m_dlg.IdentifyBootDevice();
-    EXPECT_EQ(m_dlg.m_boot.m_deviceType, c.deviceType);
-    EXPECT_EQ(m_dlg.m_boot.m_nBootBaseAddress, c.base);
-    EXPECT_EQ(m_dlg.m_boot.m_nBootVersionAddress, c.version);
-    EXPECT_EQ(m_dlg.m_boot.m_nBootIdAddress, c.identity);
+    m_dlg.Run().IdentifyBootDevice();
+    EXPECT_EQ(m_dlg.Run().m_boot.m_deviceType, c.deviceType);
+    EXPECT_EQ(m_dlg.Run().m_boot.m_nBootBaseAddress, c.base);
+    EXPECT_EQ(m_dlg.Run().m_boot.m_nBootVersionAddress, c.version);
+    EXPECT_EQ(m_dlg.Run().m_boot.m_nBootIdAddress, c.identity);
     EXPECT_EQ(RequestAddresses(), (std::vector<uint32_t>{0, c.version, c.identity, 0x80000002}));
     EXPECT_EQ(U32(m_platform.m_writes[2], 10), 12u);  // the identity read asks for 12 bytes
     EXPECT_EQ(U32(m_platform.m_writes[3], 10), 6u);
-    EXPECT_EQ(m_dlg.m_curDevVersion.load(), 0x8Au);
+    EXPECT_EQ(m_dlg.Run().m_curDevVersion.load(), 0x8Au);
     EXPECT_EQ(m_window.Title(), u"Tarvix Update v2.60(GamePad V1.38)");
     EXPECT_TRUE(MaskPrepared());
   }
 }
 
 TEST_F(StatusMessagesTest, NoDeviceTypeAnswerForgetsAnEarlierTypeAndUsesTheDefaultLayout) {
-  m_dlg.m_boot.m_deviceType = 0x3009;  // an earlier controller's
+  m_dlg.Run().m_boot.m_deviceType = 0x3009;  // an earlier controller's
   QueueTimeouts(5);
   QueueReply(5, {0x89, 0, 2, 0});
   QueueReply(5, std::vector<uint8_t>(12, 0x42));
-  m_dlg.IdentifyBootDevice();
-  EXPECT_EQ(m_dlg.m_boot.m_deviceType, 0u);
-  EXPECT_EQ(m_dlg.m_boot.m_nBootBaseAddress, 0x08014000u);
-  EXPECT_EQ(m_dlg.m_boot.m_nBootVersionAddress, 0x08014034u);
-  EXPECT_EQ(m_dlg.m_boot.m_nBootIdAddress, 0x0800001Cu);
-  EXPECT_EQ(m_dlg.m_curDevVersion.load(), 0x00020089u);
+  m_dlg.Run().IdentifyBootDevice();
+  EXPECT_EQ(m_dlg.Run().m_boot.m_deviceType, 0u);
+  EXPECT_EQ(m_dlg.Run().m_boot.m_nBootBaseAddress, 0x08014000u);
+  EXPECT_EQ(m_dlg.Run().m_boot.m_nBootVersionAddress, 0x08014034u);
+  EXPECT_EQ(m_dlg.Run().m_boot.m_nBootIdAddress, 0x0800001Cu);
+  EXPECT_EQ(m_dlg.Run().m_curDevVersion.load(), 0x00020089u);
   EXPECT_EQ(m_window.Title(), u"Tarvix Update v2.60(GamePad V1.37 beta2)");
   EXPECT_TRUE(MaskPrepared());
 }
@@ -131,7 +132,7 @@ TEST_F(StatusMessagesTest, NoDeviceTypeAnswerForgetsAnEarlierTypeAndUsesTheDefau
 TEST_F(StatusMessagesTest, FailedIdentityReadShowsTheVersionButPreparesNoMask) {
   QueueReply(8, {0x09, 0x30, 0, 0});
   QueueReply(5, {0x8C, 0, 0, 0});
-  m_dlg.IdentifyBootDevice();  // the identity read then meets five time-outs
+  m_dlg.Run().IdentifyBootDevice();  // the identity read then meets five time-outs
   EXPECT_EQ(m_window.Title(), u"Tarvix Update v2.60(GamePad V1.40)");
   EXPECT_FALSE(MaskPrepared());
   // The 6-byte read at 0x80000002 is never made.
@@ -141,8 +142,8 @@ TEST_F(StatusMessagesTest, FailedIdentityReadShowsTheVersionButPreparesNoMask) {
 
 TEST_F(StatusMessagesTest, FailedVersionReadShowsNothingAndKeepsTheUnknownVersion) {
   QueueReply(8, {0x09, 0x30, 0, 0});
-  m_dlg.IdentifyBootDevice();
-  EXPECT_EQ(m_dlg.m_curDevVersion.load(), VERSION_UNKNOWN);
+  m_dlg.Run().IdentifyBootDevice();
+  EXPECT_EQ(m_dlg.Run().m_curDevVersion.load(), VERSION_UNKNOWN);
   EXPECT_TRUE(m_window.Titles().empty());
   EXPECT_TRUE(m_window.Boxes().empty());
   EXPECT_FALSE(MaskPrepared());
@@ -150,16 +151,16 @@ TEST_F(StatusMessagesTest, FailedVersionReadShowsNothingAndKeepsTheUnknownVersio
 
 TEST_F(StatusMessagesTest, SuccessReportRaisesTheStopFlagThenShowsBoxLabelAndResetsProgress) {
   for (uint16_t language : {LANG_EN_US, LANG_ZH_CN}) {
-    m_dlg.m_language = language;
+    m_dlg.Run().m_language = language;
     m_window.ClearRecords();
     m_window.ShowControl(IDC_DONE_LABEL, false);
-    m_dlg.m_bStop = 0;
+    m_dlg.Run().m_bStop = 0;
     int stopAtBox = -1;
-    m_window.onBox = [&stopAtBox, this] { stopAtBox = m_dlg.m_bStop.load(); };
-    m_dlg.ReportUpdateSuccess();
+    m_window.onBox = [&stopAtBox, this] { stopAtBox = m_dlg.Run().m_bStop.load(); };
+    m_dlg.Run().ReportUpdateSuccess();
     m_window.onBox = nullptr;
     EXPECT_EQ(stopAtBox, 1);  // raised before the box, which the user may leave open a long time
-    EXPECT_EQ(m_dlg.m_bStop.load(), 1);
+    EXPECT_EQ(m_dlg.Run().m_bStop.load(), 1);
     ASSERT_EQ(m_window.Boxes().size(), 1u);
     EXPECT_EQ(m_window.Boxes()[0].text, language == LANG_ZH_CN
                                             ? std::u16string(u"\n 升级成功。 \n")
@@ -172,9 +173,9 @@ TEST_F(StatusMessagesTest, SuccessReportRaisesTheStopFlagThenShowsBoxLabelAndRes
 
 TEST_F(StatusMessagesTest, FailureReportEnablesTheButtonOnlyWhileTheControllerIsFound) {
   m_window.EnableControl(IDC_USB_UPDATE, false);
-  m_dlg.m_bStop = 0;
-  m_dlg.ReportUpdateFailure();
-  EXPECT_EQ(m_dlg.m_bStop.load(), 1);
+  m_dlg.Run().m_bStop = 0;
+  m_dlg.Run().ReportUpdateFailure();
+  EXPECT_EQ(m_dlg.Run().m_bStop.load(), 1);
   ASSERT_EQ(m_window.Boxes().size(), 1u);
   EXPECT_EQ(m_window.Boxes()[0].text, u"Firmware update failure\n");
   EXPECT_TRUE(m_window.IsEnabled(IDC_USB_UPDATE));
@@ -182,8 +183,8 @@ TEST_F(StatusMessagesTest, FailureReportEnablesTheButtonOnlyWhileTheControllerIs
   m_window.ClearRecords();
   m_window.EnableControl(IDC_USB_UPDATE, false);
   m_platform.Remove("/dev/hidraw0");
-  m_dlg.m_Hid.DetectDevice();
-  m_dlg.ReportUpdateFailure();
+  m_dlg.Run().m_Hid.DetectDevice();
+  m_dlg.Run().ReportUpdateFailure();
   EXPECT_EQ(m_window.Boxes().size(), 1u);
   EXPECT_FALSE(m_window.IsEnabled(IDC_USB_UPDATE));
 }

@@ -114,23 +114,23 @@ TEST_F(FirmwareFuzzTest, SelectionAcceptsOnlyWholeImages) {
   for (int i = 0; i < 1500; ++i) {
     std::vector<uint8_t> bytes = RandomFile(random);
     std::u16string path = folder.Write("fuzz.dat", bytes);
-    dlg.m_Hid.m_bBootMode = static_cast<int>(random() % 2);
-    dlg.m_boot.m_deviceType = 0x3009;
-    dlg.m_app.m_productId = 0x105;
-    dlg.m_app.m_productVariant = static_cast<uint8_t>(random() % 4);
+    dlg.Run().m_Hid.m_bBootMode = static_cast<int>(random() % 2);
+    dlg.Run().m_boot.m_deviceType = 0x3009;
+    dlg.Run().m_app.m_productId = 0x105;
+    dlg.Run().m_app.m_productVariant = static_cast<uint8_t>(random() % 4);
     window.QueueFilePath(path);
     window.QueueBoxAnswer(IDOK);
     window.ClearRecords();
-    int result = dlg.SelectFirmwareFile();
+    int result = dlg.Run().SelectFirmwareFile();
     ASSERT_LE(window.Boxes().size(), 1u);  // the confirmation or the refusal, never both
     if (!result)
       continue;
     ++accepted;
-    int32_t offset = dlg.m_Hid.m_bBootMode ? ModelFind(bytes, 0x3009) : 0;
-    ASSERT_EQ(dlg.m_recordOffset, offset) << "file " << i;
-    ASSERT_GT(dlg.m_imageSize, 0u);
-    ASSERT_LE(uint64_t{static_cast<uint32_t>(offset)} + 28 + dlg.m_imageSize, bytes.size());
-    ASSERT_EQ(dlg.m_imageSize, U32At(bytes, offset + 8));
+    int32_t offset = dlg.Run().m_Hid.m_bBootMode ? ModelFind(bytes, 0x3009) : 0;
+    ASSERT_EQ(dlg.Run().m_recordOffset, offset) << "file " << i;
+    ASSERT_GT(dlg.Run().m_imageSize, 0u);
+    ASSERT_LE(uint64_t{static_cast<uint32_t>(offset)} + 28 + dlg.Run().m_imageSize, bytes.size());
+    ASSERT_EQ(dlg.Run().m_imageSize, U32At(bytes, offset + 8));
   }
   EXPECT_GT(accepted, 100);
 }

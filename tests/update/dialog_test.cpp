@@ -15,6 +15,7 @@
 #include "emulator/virtual_hid.h"
 #include "emulator/virtual_running_firmware.h"
 #include "tests/support/fake_window_system.h"
+#include "tests/support/update_dlg_probe.h"
 #include "update/update_dlg.h"
 
 namespace {
@@ -68,22 +69,22 @@ TEST_F(DialogTest, StartUpWithoutAControllerShowsThePlainIdleDialog) {
   EXPECT_EQ(m_window.m_progressMax, 100);
   EXPECT_EQ(m_window.ProgressPos(), 0);
   EXPECT_EQ(m_window.IconId(), IDI_APP);
-  EXPECT_EQ(m_dlg->m_bStop.load(), 1);
-  EXPECT_EQ(m_dlg->m_app.m_nUpdateState.load(), STATE_IDLE);
-  EXPECT_EQ(m_dlg->m_curDevVersion.load(), VERSION_UNKNOWN);
-  EXPECT_EQ(m_dlg->m_imageSize, 0u);
-  EXPECT_EQ(m_dlg->m_recordOffset, 0);
+  EXPECT_EQ(m_dlg->Run().m_bStop.load(), 1);
+  EXPECT_EQ(m_dlg->Run().m_app.m_nUpdateState.load(), STATE_IDLE);
+  EXPECT_EQ(m_dlg->Run().m_curDevVersion.load(), VERSION_UNKNOWN);
+  EXPECT_EQ(m_dlg->Run().m_imageSize, 0u);
+  EXPECT_EQ(m_dlg->Run().m_recordOffset, 0);
   // The window listens for arrival and removal from the start.
   EXPECT_EQ(m_window.WatchedMonitors().size(), 1u);
   // The mask-table references were exchanged.
-  EXPECT_EQ(m_dlg->m_app.m_pSecondMaskTable, m_dlg->m_app.m_SerialMaskTable);
+  EXPECT_EQ(m_dlg->Run().m_app.m_pSecondMaskTable, m_dlg->Run().m_app.m_SerialMaskTable);
 }
 
 TEST_F(DialogTest, StartUpWithAControllerQueriesItButOpensWithThePlainTitle) {
   PlugRunningFirmware(140);
   ASSERT_EQ(m_dlg->OnInitDialog(), 1);
   EXPECT_TRUE(m_window.IsEnabled(IDC_USB_UPDATE));
-  EXPECT_EQ(m_dlg->m_curDevVersion.load(), 140u);
+  EXPECT_EQ(m_dlg->Run().m_curDevVersion.load(), 140u);
   // The version reached the title during the query, and step 15 replaced it.
   std::vector<std::u16string> titles = m_window.Titles();
   ASSERT_EQ(titles.size(), 2u);
@@ -96,19 +97,20 @@ TEST_F(DialogTest, StartUpWithABootLoaderPreparesTheMaskBeforeTheExchange) {
   auto loader = std::make_shared<VirtualBootLoader>();
   m_platform.Plug(kPath, 0x7A3D, 0x3208, loader);
   ASSERT_EQ(m_dlg->OnInitDialog(), 1);
-  ASSERT_EQ(m_dlg->m_Hid.m_bBootMode.load(), 1);
-  EXPECT_EQ(m_dlg->m_curDevVersion.load(), 0x89u);  // the identification ran
+  ASSERT_EQ(m_dlg->Run().m_Hid.m_bBootMode.load(), 1);
+  EXPECT_EQ(m_dlg->Run().m_curDevVersion.load(), 0x89u);  // the identification ran
   // The identification wrote through the references as constructed (first: the serial mask
   // table), and only then were the references exchanged.
   for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(m_dlg->m_app.m_SerialMaskTable[i], kMaskWordsLow[i]) << "serial word " << i;
-    EXPECT_EQ(m_dlg->m_app.m_SerialMaskTable[4 + i], kStoredMaskTable[4 + i])
+    EXPECT_EQ(m_dlg->Run().m_app.m_SerialMaskTable[i], kMaskWordsLow[i]) << "serial word " << i;
+    EXPECT_EQ(m_dlg->Run().m_app.m_SerialMaskTable[4 + i], kStoredMaskTable[4 + i])
         << "serial word " << 4 + i;
-    EXPECT_EQ(m_dlg->m_app.m_SpareMaskTable[i], kStoredMaskTable[i]) << "spare word " << i;
-    EXPECT_EQ(m_dlg->m_app.m_SpareMaskTable[4 + i], kMaskWordsHigh[i]) << "spare word " << 4 + i;
+    EXPECT_EQ(m_dlg->Run().m_app.m_SpareMaskTable[i], kStoredMaskTable[i]) << "spare word " << i;
+    EXPECT_EQ(m_dlg->Run().m_app.m_SpareMaskTable[4 + i], kMaskWordsHigh[i])
+        << "spare word " << 4 + i;
   }
-  EXPECT_EQ(m_dlg->m_app.m_pFirstMaskTable, m_dlg->m_app.m_SpareMaskTable);
-  EXPECT_EQ(m_dlg->m_app.m_pSecondMaskTable, m_dlg->m_app.m_SerialMaskTable);
+  EXPECT_EQ(m_dlg->Run().m_app.m_pFirstMaskTable, m_dlg->Run().m_app.m_SpareMaskTable);
+  EXPECT_EQ(m_dlg->Run().m_app.m_pSecondMaskTable, m_dlg->Run().m_app.m_SerialMaskTable);
 }
 
 TEST_F(DialogTest, ArrivalShowsTheVersionAndRemovalResetsTheTitle) {
@@ -155,7 +157,7 @@ TEST_F(DialogTest, EventTableDecidesWhatRuns) {
 TEST_F(DialogTest, DeviceChangesDuringAnUpdateWaitForItsEnd) {
   ASSERT_EQ(m_dlg->OnInitDialog(), 1);
   PlugRunningFirmware(150);
-  ASSERT_EQ(m_dlg->AcquireLink(LINK_UPDATE), 1);  // an update holds the link
+  ASSERT_EQ(m_dlg->Run().AcquireLink(LINK_UPDATE), 1);  // an update holds the link
   size_t before = ReportsFromHost();
   m_window.ClearRecords();
   m_dlg->OnDeviceChange(0x8000, 0);
@@ -164,10 +166,10 @@ TEST_F(DialogTest, DeviceChangesDuringAnUpdateWaitForItsEnd) {
   EXPECT_TRUE(m_window.Titles().empty());
   EXPECT_FALSE(m_window.IsEnabled(IDC_USB_UPDATE));
   // The version query refuses to run beside the update, too.
-  m_dlg->QueryDeviceVersion();
+  m_dlg->Run().QueryDeviceVersion();
   EXPECT_EQ(ReportsFromHost(), before);
 
-  m_dlg->ReleaseLink(LINK_UPDATE);
+  m_dlg->Run().ReleaseLink(LINK_UPDATE);
   m_dlg->OnWorkerEnded();
   EXPECT_TRUE(m_window.IsEnabled(IDC_USB_UPDATE));
   EXPECT_EQ(m_window.Title(), u"Tarvix Update v2.60(GamePad V1.50)");
@@ -185,25 +187,25 @@ TEST_F(DialogTest, ALateEndNoticeLeavesTheNextUpdateAlone) {
   ASSERT_EQ(m_dlg->OnInitDialog(), 1);
   PlugRunningFirmware(150);
   // Update A ends; before its notice is handled the user starts update B.
-  ASSERT_EQ(m_dlg->AcquireLink(LINK_UPDATE), 1);
-  m_dlg->StartUpdateThread(ShortWorker);
+  ASSERT_EQ(m_dlg->Run().AcquireLink(LINK_UPDATE), 1);
+  m_dlg->Run().StartUpdateThread(ShortWorker);
   ASSERT_TRUE(m_window.WaitForWorkerEnd()) << "update A did not end";
-  m_dlg->m_bDeviceChangePending = 1;
+  UpdateDlgProbe::DeviceChangePending(*m_dlg) = 1;
   g_releaseWorker = 0;
-  ASSERT_EQ(m_dlg->AcquireLink(LINK_UPDATE), 1);
-  m_dlg->StartUpdateThread(WaitingWorker);
+  ASSERT_EQ(m_dlg->Run().AcquireLink(LINK_UPDATE), 1);
+  m_dlg->Run().StartUpdateThread(WaitingWorker);
   size_t before = ReportsFromHost();
 
   m_dlg->OnWorkerEnded();  // A's notice: must neither wait for B nor talk to the controller
   EXPECT_EQ(m_dlg->IsUpdateRunning(), 1);
-  EXPECT_EQ(m_dlg->m_bDeviceChangePending.load(), 1);
+  EXPECT_EQ(UpdateDlgProbe::DeviceChangePending(*m_dlg).load(), 1);
   EXPECT_EQ(ReportsFromHost(), before);
 
   g_releaseWorker = 1;
   ASSERT_TRUE(m_window.WaitForWorkerEnd()) << "update B did not end";
   m_dlg->OnWorkerEnded();  // B's notice handles what was held back
-  EXPECT_FALSE(m_dlg->m_worker.joinable());
-  EXPECT_EQ(m_dlg->m_bDeviceChangePending.load(), 0);
+  EXPECT_FALSE(m_dlg->Run().m_worker.joinable());
+  EXPECT_EQ(UpdateDlgProbe::DeviceChangePending(*m_dlg).load(), 0);
   EXPECT_EQ(m_window.Title(), u"Tarvix Update v2.60(GamePad V1.50)");
 }
 
@@ -212,8 +214,8 @@ TEST_F(DialogTest, AnEndNoticeWhileTheWindowClosesEndsTheDialogAndLeavesTheContr
   ASSERT_EQ(m_dlg->OnInitDialog(), 1);
   size_t before = ReportsFromHost();
   m_window.ClearRecords();
-  m_dlg->m_bClosePending = 1;  // the user chose to close while the update ran
-  m_dlg->m_bDeviceChangePending = 1;
+  UpdateDlgProbe::ClosePending(*m_dlg) = 1;  // the user chose to close while the update ran
+  UpdateDlgProbe::DeviceChangePending(*m_dlg) = 1;
   m_dlg->OnWorkerEnded();
   EXPECT_EQ(m_window.m_nEndDialogs, 1);
   EXPECT_EQ(ReportsFromHost(), before);  // no version query for a window that is going away
@@ -222,7 +224,7 @@ TEST_F(DialogTest, AnEndNoticeWhileTheWindowClosesEndsTheDialogAndLeavesTheContr
   // A click that gets through meanwhile starts nothing.
   m_dlg->OnBnClickedUsbUpdate();
   EXPECT_EQ(m_dlg->IsUpdateRunning(), 0);
-  m_dlg->m_bClosePending = 0;
+  UpdateDlgProbe::ClosePending(*m_dlg) = 0;
 }
 
 TEST_F(DialogTest, AClickThatCannotOpenTheControllerOnlyHidesTheLabel) {
@@ -233,7 +235,7 @@ TEST_F(DialogTest, AClickThatCannotOpenTheControllerOnlyHidesTheLabel) {
   m_dlg->OnBnClickedUsbUpdate();
   EXPECT_FALSE(m_window.IsVisible(IDC_DONE_LABEL));
   EXPECT_TRUE(m_window.IsEnabled(IDC_USB_UPDATE));
-  EXPECT_EQ(m_dlg->m_bStop.load(), 1);
+  EXPECT_EQ(m_dlg->Run().m_bStop.load(), 1);
   EXPECT_EQ(m_dlg->IsUpdateRunning(), 0);
 }
 
@@ -242,11 +244,11 @@ TEST_F(DialogTest, ClosingAsksOnlyWhileAnUpdateRuns) {
   EXPECT_EQ(m_dlg->OnCloseRequested(), 1);
   EXPECT_TRUE(m_window.Boxes().empty());
 
-  ASSERT_EQ(m_dlg->AcquireLink(LINK_UPDATE), 1);
-  m_dlg->m_bStop = 0;
+  ASSERT_EQ(m_dlg->Run().AcquireLink(LINK_UPDATE), 1);
+  m_dlg->Run().m_bStop = 0;
   m_window.QueueBoxAnswer(IDCANCEL);
   EXPECT_EQ(m_dlg->OnCloseRequested(), 0);
-  EXPECT_EQ(m_dlg->m_bStop.load(), 0);
+  EXPECT_EQ(m_dlg->Run().m_bStop.load(), 0);
   std::vector<FakeWindowSystem::Box> boxes = m_window.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, u"The new firmware is updating,and it is turned off");
@@ -255,10 +257,10 @@ TEST_F(DialogTest, ClosingAsksOnlyWhileAnUpdateRuns) {
 
   // The worker is stuck in a call that does not return (here: it never looks at the stop flag).
   g_releaseWorker = 0;
-  m_dlg->StartUpdateThread(WaitingWorker);
+  m_dlg->Run().StartUpdateThread(WaitingWorker);
   m_window.QueueBoxAnswer(IDOK);
   EXPECT_EQ(m_dlg->OnCloseRequested(), 0);  // closes once the worker has ended
-  EXPECT_EQ(m_dlg->m_bStop.load(), 1);
+  EXPECT_EQ(m_dlg->Run().m_bStop.load(), 1);
   EXPECT_EQ(m_dlg->IsClosePending(), 1);
   EXPECT_EQ(m_window.m_nCloseWorkerDialogs, 1);
   EXPECT_EQ(m_dlg->OnCloseRequested(), 0);  // a second request asks nothing
@@ -281,12 +283,12 @@ TEST_F(DialogTest, ClosingAsksOnlyWhileAnUpdateRuns) {
 // stuck worker is waited for no longer than the grace time either.
 TEST_F(DialogTest, TheLastMomentsWaitForAStuckWorkerNoLongerThanTheGraceTime) {
   ASSERT_EQ(m_dlg->OnInitDialog(), 1);
-  ASSERT_EQ(m_dlg->AcquireLink(LINK_UPDATE), 1);
-  m_dlg->m_bStop = 0;
+  ASSERT_EQ(m_dlg->Run().AcquireLink(LINK_UPDATE), 1);
+  m_dlg->Run().m_bStop = 0;
   g_releaseWorker = 0;
-  m_dlg->StartUpdateThread(WaitingWorker);
+  m_dlg->Run().StartUpdateThread(WaitingWorker);
   EXPECT_EQ(m_dlg->PrepareToClose(), 1);
-  EXPECT_EQ(m_dlg->m_bStop.load(), 1);
+  EXPECT_EQ(m_dlg->Run().m_bStop.load(), 1);
   EXPECT_EQ(m_window.m_timers.count(CUpdateDlg::kCloseTimerId), 1u);  // the loop keeps waking
   m_clock.SleepMs(CUpdateDlg::kCloseGraceMs - 1);
   EXPECT_EQ(m_dlg->PrepareToClose(), 1);
@@ -295,7 +297,7 @@ TEST_F(DialogTest, TheLastMomentsWaitForAStuckWorkerNoLongerThanTheGraceTime) {
   EXPECT_EQ(m_dlg->IsWorkerAbandoned(), 1);
   EXPECT_TRUE(m_window.m_timers.empty());
   g_releaseWorker = 1;
-  m_dlg->m_worker.join();  // the dialog has let go of its window: no end notice comes
+  m_dlg->Run().m_worker.join();  // the dialog has let go of its window: no end notice comes
 }
 
 }  // namespace

@@ -25,19 +25,19 @@ class SelectFirmwareTest : public ::testing::Test {
  protected:
   void SetUp() override {
     m_dlg.AttachWindow(&m_window);
-    m_dlg.m_Hid.SetReadTimeout(200);
-    m_dlg.m_Hid.m_bBootMode = 1;
-    m_dlg.m_boot.m_deviceType = 0x3009;
-    m_dlg.m_boot.m_nBootBaseAddress = 0x08003400;  // the layout of device type 0x3009
-    m_dlg.m_curDevVersion = 130;
-    m_dlg.m_app.m_nUpdateState = STATE_IDLE;
+    m_dlg.Run().m_Hid.SetReadTimeout(200);
+    m_dlg.Run().m_Hid.m_bBootMode = 1;
+    m_dlg.Run().m_boot.m_deviceType = 0x3009;
+    m_dlg.Run().m_boot.m_nBootBaseAddress = 0x08003400;  // the layout of device type 0x3009
+    m_dlg.Run().m_curDevVersion = 130;
+    m_dlg.Run().m_app.m_nUpdateState = STATE_IDLE;
   }
 
   // Picks the file in the dialog and answers the confirmation box; answers the selection's result.
   int Select(const std::u16string& path, int confirmation = IDOK) {
     m_window.QueueFilePath(path);
     m_window.QueueBoxAnswer(confirmation);
-    return m_dlg.SelectFirmwareFile();
+    return m_dlg.Run().SelectFirmwareFile();
   }
   std::vector<std::u16string> BoxTexts() {
     std::vector<std::u16string> texts;
@@ -58,7 +58,7 @@ class SelectFirmwareTest : public ::testing::Test {
     EXPECT_EQ(boxes[0].text, u"The Firmware not recognized!");
     EXPECT_EQ(boxes[0].caption, u"Tarvix Update v2.60");
     EXPECT_EQ(boxes[0].type, MB_OK);
-    EXPECT_EQ(m_dlg.m_Hid.m_nReadTimeout.load(), 200u);
+    EXPECT_EQ(m_dlg.Run().m_Hid.m_nReadTimeout.load(), 200u);
   }
 
   TempFolder m_folder;
@@ -69,15 +69,15 @@ class SelectFirmwareTest : public ::testing::Test {
 };
 
 TEST_F(SelectFirmwareTest, DialogGetsTheFilterAndTheCurrentFolderAndCancelShowsNothing) {
-  EXPECT_EQ(m_dlg.SelectFirmwareFile(), 0);  // nothing queued: the dialog is cancelled
+  EXPECT_EQ(m_dlg.Run().SelectFirmwareFile(), 0);  // nothing queued: the dialog is cancelled
   ASSERT_EQ(m_window.FileDialogs().size(), 1u);
   EXPECT_EQ(m_window.FileDialogs()[0].filter, u"File type(*.dat)|*.dat||");
   EXPECT_EQ(m_window.FileDialogs()[0].initialFolder,
             Utf8ToUtf16(std::filesystem::current_path().string()));
   EXPECT_TRUE(m_window.Boxes().empty());
 
-  m_dlg.m_language = LANG_ZH_CN;
-  m_dlg.SelectFirmwareFile();
+  m_dlg.Run().m_language = LANG_ZH_CN;
+  m_dlg.Run().SelectFirmwareFile();
   EXPECT_EQ(m_window.FileDialogs()[1].filter, u"文件类型中显示的内容(*.dat)|*.dat||");
 }
 
@@ -88,7 +88,7 @@ TEST_F(SelectFirmwareTest, InitialFolderMayBeLongerThanTwoHundredFiftyFiveCharac
   std::filesystem::create_directories(deep);
   std::filesystem::path saved = std::filesystem::current_path();
   std::filesystem::current_path(deep);
-  m_dlg.SelectFirmwareFile();
+  m_dlg.Run().SelectFirmwareFile();
   std::filesystem::current_path(saved);
   ASSERT_EQ(m_window.FileDialogs().size(), 1u);
   EXPECT_EQ(m_window.FileDialogs()[0].initialFolder, Utf8ToUtf16(deep.string()));
@@ -103,19 +103,19 @@ TEST_F(SelectFirmwareTest, ConfirmedRecordLeavesItsValuesAndLowersTheReadTimeout
                             .deviceType = 0x3009,
                             .image = MakeImage(500)}}));
   ASSERT_EQ(Select(path), 1);
-  EXPECT_EQ(m_dlg.m_strFirmwarePath, path);
-  EXPECT_EQ(m_dlg.m_recordOffset, 128);
-  EXPECT_EQ(m_dlg.m_desVersion, 131210u);  // the whole word, beta included
-  EXPECT_EQ(m_dlg.m_imageSize, 500u);
-  EXPECT_EQ(m_dlg.m_targetAddress, 0x08003400u);
-  EXPECT_EQ(m_dlg.m_bytesDone, 0u);
-  EXPECT_EQ(m_dlg.m_recordHeader.deviceType, 0x3009u);
-  EXPECT_EQ(m_dlg.m_Hid.m_nReadTimeout.load(), 10u);
+  EXPECT_EQ(m_dlg.Run().m_strFirmwarePath, path);
+  EXPECT_EQ(m_dlg.Run().m_recordOffset, 128);
+  EXPECT_EQ(m_dlg.Run().m_desVersion, 131210u);  // the whole word, beta included
+  EXPECT_EQ(m_dlg.Run().m_imageSize, 500u);
+  EXPECT_EQ(m_dlg.Run().m_targetAddress, 0x08003400u);
+  EXPECT_EQ(m_dlg.Run().m_bytesDone, 0u);
+  EXPECT_EQ(m_dlg.Run().m_recordHeader.deviceType, 0x3009u);
+  EXPECT_EQ(m_dlg.Run().m_Hid.m_nReadTimeout.load(), 10u);
   EXPECT_EQ(BoxTexts(),
             std::vector<std::u16string>{u"New firmware 1.38 beta2 and current is 1.30\n"});
   EXPECT_EQ(m_window.Boxes()[0].type, MB_OKCANCEL);
   // Boot mode: no file information and no state change.
-  EXPECT_EQ(m_dlg.m_app.m_nUpdateState.load(), STATE_IDLE);
+  EXPECT_EQ(m_dlg.Run().m_app.m_nUpdateState.load(), STATE_IDLE);
   EXPECT_FALSE(Traced("SendFirmwarePacket cmd 1\n"));
 }
 
@@ -124,9 +124,9 @@ TEST_F(SelectFirmwareTest, CancelInTheConfirmationLeavesTheTimeoutAndTraces) {
       m_folder.Write("one.dat", BuildDat({{.version = 138, .beta = 2, .image = MakeImage(64)}}));
   EXPECT_EQ(Select(path, IDCANCEL), 0);
   EXPECT_TRUE(Traced("MessageBox == IDCANCEL\n"));
-  EXPECT_EQ(m_dlg.m_Hid.m_nReadTimeout.load(), 200u);
-  EXPECT_EQ(m_dlg.m_desVersion, 138u);     // filled before the box, without the beta
-  EXPECT_EQ(m_window.Boxes().size(), 1u);  // the confirmation only
+  EXPECT_EQ(m_dlg.Run().m_Hid.m_nReadTimeout.load(), 200u);
+  EXPECT_EQ(m_dlg.Run().m_desVersion, 138u);  // filled before the box, without the beta
+  EXPECT_EQ(m_window.Boxes().size(), 1u);     // the confirmation only
 }
 
 TEST_F(SelectFirmwareTest, FourConfirmationFormatsInBothLanguages) {
@@ -152,9 +152,9 @@ TEST_F(SelectFirmwareTest, FourConfirmationFormatsInBothLanguages) {
   for (const Case& c : cases) {
     std::u16string path = m_folder.Write(
         "f.dat", BuildDat({{.version = c.version, .beta = c.beta, .image = MakeImage(64)}}));
-    m_dlg.m_curDevVersion = c.device;
+    m_dlg.Run().m_curDevVersion = c.device;
     for (uint16_t language : {LANG_EN_US, LANG_ZH_CN}) {
-      m_dlg.m_language = language;
+      m_dlg.Run().m_language = language;
       m_window.ClearRecords();
       EXPECT_EQ(Select(path, IDCANCEL), 0);
       ASSERT_EQ(m_window.Boxes().size(), 1u);
@@ -243,7 +243,7 @@ TEST_F(SelectFirmwareTest, ChineseNamesOfFoldersAndFilesArePassedWhole) {
   std::filesystem::current_path(saved);
   ASSERT_EQ(m_window.FileDialogs().size(), 1u);
   EXPECT_EQ(m_window.FileDialogs()[0].initialFolder, folder.u16string());
-  EXPECT_EQ(m_dlg.m_imageSize, 64u);
+  EXPECT_EQ(m_dlg.Run().m_imageSize, 64u);
 }
 
 TEST_F(SelectFirmwareTest, LargeSparseFilesAreRefusedAtOnce) {
@@ -271,12 +271,12 @@ TEST_F(SelectFirmwareTest, VersionFloorOfProduct0x105InApplicationMode) {
       {2, 501, 0, false}, {2, 502, 1, false}, {2, 502, 0, true}, {2, 503, 3, true},
       {2, 137, 0, false}, {3, 1, 0, true},    {255, 1, 5, true},
   };
-  m_dlg.m_Hid.m_bBootMode = 0;
-  m_dlg.m_app.m_productId = 0x105;
+  m_dlg.Run().m_Hid.m_bBootMode = 0;
+  m_dlg.Run().m_app.m_productId = 0x105;
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message()
                  << "variant " << int(c.variant) << " " << c.version << " beta " << c.beta);
-    m_dlg.m_app.m_productVariant = c.variant;
+    m_dlg.Run().m_app.m_productVariant = c.variant;
     m_window.ClearRecords();
     std::u16string path = m_folder.Write(
         "f.dat", BuildDat({{.version = c.version, .beta = c.beta, .image = MakeImage(64)}}));
@@ -289,30 +289,30 @@ TEST_F(SelectFirmwareTest, VersionFloorOfProduct0x105InApplicationMode) {
       ExpectRefusedWithBox();
   }
   // Another product, or the boot loader: no floor.
-  m_dlg.m_app.m_productVariant = 0;
+  m_dlg.Run().m_app.m_productVariant = 0;
   std::u16string old =
       m_folder.Write("old.dat", BuildDat({{.version = 1, .image = MakeImage(64)}}));
-  m_dlg.m_app.m_productId = 0x106;
+  m_dlg.Run().m_app.m_productId = 0x106;
   m_window.ClearRecords();
   EXPECT_EQ(Select(old), 1);
-  m_dlg.m_Hid.m_bBootMode = 1;
-  m_dlg.m_app.m_productId = 0x105;
+  m_dlg.Run().m_Hid.m_bBootMode = 1;
+  m_dlg.Run().m_app.m_productId = 0x105;
   m_window.ClearRecords();
   EXPECT_EQ(Select(old), 1);
 }
 
 TEST_F(SelectFirmwareTest, ApplicationModeTakesTheFirstRecordAndSendsTheFileInformation) {
-  m_dlg.m_Hid.m_bBootMode = 0;
-  m_dlg.m_boot.m_deviceType =
+  m_dlg.Run().m_Hid.m_bBootMode = 0;
+  m_dlg.Run().m_boot.m_deviceType =
       0x3009;  // fits the second record; application mode still takes the first
   std::u16string path = m_folder.Write(
       "two.dat", BuildDat({{.version = 138, .beta = 2, .deviceType = 0x1, .image = MakeImage(40)},
                            {.version = 200, .deviceType = 0x3009, .image = MakeImage(64)}}));
   ASSERT_EQ(Select(path), 1);
-  EXPECT_EQ(m_dlg.m_recordOffset, 0);
-  EXPECT_EQ(m_dlg.m_imageSize, 40u);
-  EXPECT_EQ(m_dlg.m_desVersion, 131210u);
-  EXPECT_EQ(m_dlg.m_app.m_nUpdateState.load(), STATE_FILE_CHOSEN);
+  EXPECT_EQ(m_dlg.Run().m_recordOffset, 0);
+  EXPECT_EQ(m_dlg.Run().m_imageSize, 40u);
+  EXPECT_EQ(m_dlg.Run().m_desVersion, 131210u);
+  EXPECT_EQ(m_dlg.Run().m_app.m_nUpdateState.load(), STATE_FILE_CHOSEN);
   EXPECT_TRUE(Traced("SendFirmwarePacket cmd 1\n"));
   EXPECT_TRUE(Traced("desVersion is 131210\n"));
 }

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "firmware/firmware_record.h"
-#include "update/update_dlg.h"
+#include "update/update_run.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ bool WriteWhole(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-int WriteBackup(CUpdateDlg& dlg, const std::string& path) {
+int WriteBackup(CUpdateRun& dlg, const std::string& path) {
   const uint32_t word = dlg.m_curDevVersion.load();
   if (word == VERSION_UNKNOWN) {
     dlg.SetFailureCause("no backup: the controller did not give its version word");

@@ -6,10 +6,10 @@
 
 #include "ui/cli/cli.h"
 
-class CUpdateDlg;
+class CUpdateRun;
 
-// Reads from the boot loader of dlg (its link open and held) the region its confirmed or loaded
-// record's erase covers (m_targetAddress, m_imageSize), and writes it with the controller's
+// Reads from the boot loader of the run dlg (its link open and held) the region its confirmed or
+// loaded record's erase covers (m_targetAddress, m_imageSize), and writes it with the controller's
 // version word and device type as a one-record .dat file at path (whole, or not at all).
 // Answers 1, or 0 with the cause kept in the dialog (SetFailureCause).
-int WriteBackup(CUpdateDlg& dlg, const std::string& path);
+int WriteBackup(CUpdateRun& dlg, const std::string& path);

@@ -223,9 +223,63 @@ int ChooseControllers(const Cli& cli, const CommandLine& line, std::vector<std::
   return kExitOk;
 }
 
-std::string FailureText(const Cli& cli, const CUpdateDlg& dlg, const std::string& message) {
+std::string FailureText(const Cli& cli, const std::string& failureCause,
+                        const std::string& message) {
   std::string text = message.empty() ? cli.Text(Say::kDidNotComplete) : message;
-  return dlg.m_failureCause.empty() ? text : text + " (" + dlg.m_failureCause + ")";
+  return failureCause.empty() ? text : text + " (" + failureCause + ")";
+}
+
+const char* CauseWord(UpdateCause cause) {
+  constexpr const char* kWords[] = {
+      nullptr,          "declined",         "older",          "same-version",   nullptr,
+      "no-backup",      "nothing-written",  "image-touched",  "read-back",      "finishing",
+      "verify-differs", "verify-no-answer", "verify-stopped", "file-unreadable"};
+  return kWords[static_cast<int>(cause)];
+}
+
+Result ResultOf(const Cli& cli, const UpdateResult& result, const std::string& failureCause,
+                const std::string& message, bool verified) {
+  const char* why = CauseWord(result.why);
+  switch (result.outcome) {
+    case UpdateOutcome::kDone:
+      return {kExitOk, "done", nullptr, message + (verified ? cli.Text(Say::kVerified) : "")};
+    case UpdateOutcome::kRefused:
+      return {kExitRefused, "refused", RefusalCause(result.refusal),
+              cli.Text(Say::kFileRefused, {RecordRefusalText(result.refusal), message})};
+    case UpdateOutcome::kNothingDone: {
+      const uint32_t word = result.deviceVersion;
+      const std::string current =
+          VersionFigure(static_cast<uint16_t>(word), static_cast<uint16_t>(word >> 16));
+      const std::string next = VersionFigure(result.record.version, result.record.beta);
+      const std::string line =
+          result.why == UpdateCause::kOlder         ? cli.Text(Say::kOlderRefused, {next, current})
+          : result.why == UpdateCause::kSameVersion ? cli.Text(Say::kSameRefused, {current})
+                                                    : cli.Text(Say::kNotConfirmed);
+      return {kExitNothingDone, "nothing-done", why, line};
+    }
+    case UpdateOutcome::kStopped: {
+      const int signal = g_bInterrupted.load();
+      const Say line = result.why == UpdateCause::kReadBack       ? Say::kStoppedReadBack
+                       : result.why == UpdateCause::kFinishing    ? Say::kStoppedFinishing
+                       : result.why == UpdateCause::kImageTouched ? Say::kStoppedTouched
+                                                                  : Say::kStoppedNothing;
+      return {signal > 0 ? kExitSignalBase + signal : kExitFailed, "stopped", why, cli.Text(line)};
+    }
+    case UpdateOutcome::kNone:
+    case UpdateOutcome::kFailed:
+      break;
+  }
+  switch (result.why) {
+    case UpdateCause::kVerifyDiffers:
+    case UpdateCause::kVerifyNoAnswer:
+    case UpdateCause::kVerifyStopped:
+    case UpdateCause::kFileUnreadable:
+      return {kExitFailed, "failed", why, failureCause};
+    default:
+      break;
+  }
+  return {kExitFailed, "failed", why ? why : "nothing-written",
+          cli.Text(Say::kUpdateFailed, {FailureText(cli, failureCause, message)})};
 }
 
 int Report(const Cli& cli, const std::string& path, const Result& result) {
@@ -251,7 +305,7 @@ const char* RefusalCause(RecordRefusal refusal) {
   return kCauses[static_cast<int>(refusal)];
 }
 
-const char* ImageCheckCause(const CUpdateDlg::ImageCheck& check) {
+const char* ImageCheckCause(const CUpdateRun::ImageCheck& check) {
   constexpr const char* kCauses[] = {"none", "verify-differs", "verify-no-answer", "verify-stopped",
                                      "file-unreadable"};
   return kCauses[check.outcome];

@@ -14,7 +14,7 @@
 #include "device/hid.h"
 #include "ui/cli/cli_text.h"
 #include "ui/cli/flash_main.h"
-#include "update/update_dlg.h"
+#include "update/update_run.h"
 
 // Exit codes.
 constexpr int kExitOk = 0;
@@ -126,9 +126,10 @@ std::vector<ControllerInterface> ListedControllers(const Cli& cli);
 // serial number, else the one at that port path; anything else is taken as a path.
 std::string SelectedPath(const std::vector<ControllerInterface>& controllers,
                          const std::string& selector);
-// Why an update failed, for its result line: the dialog's message (in the user's language) and
-// the cause the update kept, e.g. "Firmware update failure (no answer to the erase at 0x08003400)".
-std::string FailureText(const Cli& cli, const CUpdateDlg& dlg, const std::string& message);
+// Why an update failed, for its result line: the update's last message (in the user's language)
+// and the cause it kept, e.g. "Firmware update failure (no answer to the erase at 0x08003400)".
+std::string FailureText(const Cli& cli, const std::string& failureCause,
+                        const std::string& message);
 
 // How one controller ended: its exit code, its outcome and cause as stable words for JSON, and
 // its line (on stdout when it was done, else on stderr).
@@ -138,12 +139,20 @@ struct Result {
   const char* cause = nullptr;   // null when done; the man page lists them
   std::string line;
 };
+// The JSON word of a cause ("image-touched", "older", ...); null for kNone and kRecordRefused,
+// whose word is the refusal's (RefusalCause).
+const char* CauseWord(UpdateCause cause);
+// How an update ended, as tarvix-flash says it: the one mapping of the run's result to the exit
+// code, the JSON words and the line. failureCause: what the run kept; message: its last message;
+// verified: the read-back was asked for.
+Result ResultOf(const Cli& cli, const UpdateResult& result, const std::string& failureCause,
+                const std::string& message, bool verified);
 // Says how a controller ended: its line, or its result event with --json. Answers the exit code.
 int Report(const Cli& cli, const std::string& path, const Result& result);
 // The stable word of a refused record: "empty-image", "below-floor"...
 const char* RefusalCause(RecordRefusal refusal);
 // The stable word of a read-back that found the image otherwise than written.
-const char* ImageCheckCause(const CUpdateDlg::ImageCheck& check);
+const char* ImageCheckCause(const CUpdateRun::ImageCheck& check);
 // After a session's Open failed: why (no permission, busy, not found).
 Result OpenFailure(const Cli& cli, HidOpenResult result, const std::string& cause);
 // The terminal answers and draws as the environment and the command line say.

@@ -99,25 +99,7 @@ void KeepForLeftBehindWorker(CUpdateDlg* dlg, TerminalWindowSystem* window, Phas
   ++g_nWorkersLeftBehind;
 }
 
-uint64_t VersionRank(uint16_t version, uint16_t beta) {
-  return uint64_t{version} << 17 | (beta ? beta : 0x10000u);
-}
-
 }  // namespace
-
-GuardRefusal CheckVersionGuard(uint16_t version, uint16_t beta, uint32_t current, bool allowOlder,
-                               bool allowReinstall) {
-  if (current == VERSION_UNKNOWN || current == kErasedVersionWord)
-    return GuardRefusal::kNone;
-  const uint64_t now =
-      VersionRank(static_cast<uint16_t>(current), static_cast<uint16_t>(current >> 16));
-  const uint64_t next = VersionRank(version, beta);
-  if (next < now && !allowOlder)
-    return GuardRefusal::kOlder;
-  if (next == now && !allowReinstall)
-    return GuardRefusal::kSame;
-  return GuardRefusal::kNone;
-}
 
 ControllerSession::ControllerSession(const std::string& path, const TerminalOptions& options)
     : m_path(path),
@@ -126,19 +108,8 @@ ControllerSession::ControllerSession(const std::string& path, const TerminalOpti
       m_pDlg(std::make_unique<CUpdateDlg>(OnWatch(options, m_pWatch.get()).seams)),
       m_window(*m_pWindow),
       m_dlg(*m_pDlg) {
-  m_dlg.m_Hid.m_PinnedPath = Utf8ToUtf16(path);
+  m_dlg.Run().m_Hid.m_PinnedPath = Utf8ToUtf16(path);
   m_dlg.AttachWindow(&m_window);
-}
-
-void ControllerSession::GuardVersion(bool allowOlder, bool allowReinstall) {
-  // Asked on the dialog's thread while the worker waits for the answer: the record and the
-  // version word stay as they are meanwhile.
-  m_window.m_confirmGuard = [this, allowOlder, allowReinstall] {
-    const FirmwareRecordHeader& record = m_dlg.m_recordHeader;
-    m_guardRefusal = CheckVersionGuard(record.version, record.beta, m_dlg.m_curDevVersion.load(),
-                                       allowOlder, allowReinstall);
-    return m_guardRefusal == GuardRefusal::kNone;
-  };
 }
 
 ControllerSession::~ControllerSession() {
@@ -147,7 +118,7 @@ ControllerSession::~ControllerSession() {
   if (m_dlg.IsWorkerAbandoned()) {
     // The update thread is stuck in a system call and still points to the dialog and its window:
     // both stay, and the thread goes on alone. The other sessions end in order meanwhile.
-    m_dlg.m_worker.detach();
+    m_dlg.Run().m_worker.detach();
     KeepForLeftBehindWorker(m_pDlg.release(), m_pWindow.release(), m_pWatch.release());
   }
 }
@@ -155,75 +126,72 @@ ControllerSession::~ControllerSession() {
 int ControllerSession::Open() {
   m_dlg.OnInitDialog();
   // Found, but another program is talking to it: nothing of it can be told.
-  if (!m_dlg.m_Hid.m_bDeviceFound || m_dlg.m_Hid.m_nLastOpenResult == HidOpenResult::kBusy)
+  if (!m_dlg.Run().m_Hid.m_bDeviceFound ||
+      m_dlg.Run().m_Hid.m_nLastOpenResult == HidOpenResult::kBusy)
     return 0;
-  m_bBootLoader = m_dlg.m_Hid.m_bBootMode.load();
-  m_version = m_dlg.m_curDevVersion.load();
+  m_bBootLoader = m_dlg.Run().m_Hid.m_bBootMode.load();
+  m_version = m_dlg.Run().m_curDevVersion.load();
   return 1;
 }
 
-ControllerSession::Result ControllerSession::Update(const std::u16string& firmwarePath,
-                                                    std::string* message) {
-  m_window.m_firmwarePath = firmwarePath;
+UpdateResult ControllerSession::Update(const UpdateRequest& request, std::string* message) {
+  CUpdateRun& run = m_dlg.Run();
   // A box of the start-up (the instructions) is not this update's message.
   m_window.ClearLastMessage();
   m_pWatch->m_watcher = m_bBootLoader ? &m_window : nullptr;
-  m_dlg.OnBnClickedUsbUpdate();
-  if (!m_dlg.IsUpdateRunning()) {
+  if (!run.Start(request)) {
     m_pWatch->m_watcher = nullptr;
-    *message = m_dlg.m_Hid.m_LastError;
-    return Result::kFailed;
+    *message = run.m_Hid.m_LastError;
+    UpdateResult failed;
+    failed.outcome = UpdateOutcome::kFailed;
+    failed.why = UpdateCause::kNothingWritten;
+    return failed;
   }
   m_window.RunUpdateEvents(m_dlg);
   m_pWatch->m_watcher = nullptr;
   m_window.EndProgressLine();
   *message = OneLine(m_window.LastMessage());
-  // A worker still stuck in a system call after the stop has not said how it ended.
-  if (m_dlg.IsWorkerAbandoned())
-    return Result::kStopped;
-  // The update says how it ended; a stop that came after its success changes nothing.
-  switch (m_dlg.m_lastResult.outcome) {
-    case UpdateOutcome::kDone:
-      return Result::kUpgraded;
-    case UpdateOutcome::kStopped:
-      return Result::kStopped;
-    case UpdateOutcome::kNothingDone:
-      return Result::kCancelled;
-    case UpdateOutcome::kRefused:
-      return Result::kRefused;
-    case UpdateOutcome::kNone:
-    case UpdateOutcome::kFailed:
-      break;
+  if (m_dlg.IsWorkerAbandoned()) {
+    const UpdateCause why = run.m_boot.m_imageCheck.outcome == CUpdateRun::ImageCheck::kStopped
+                                ? UpdateCause::kReadBack
+                            : run.m_bImageComplete ? UpdateCause::kFinishing
+                            : run.m_bImageTouched  ? UpdateCause::kImageTouched
+                                                   : UpdateCause::kNothingWritten;
+    UpdateResult stopped;
+    stopped.outcome = UpdateOutcome::kStopped;
+    stopped.why = why;
+    return stopped;
   }
-  return Result::kFailed;
+  return run.m_lastResult;
 }
 
 int ControllerSession::ReadBack(const std::function<int()>& read) {
   m_window.SetPhase(Phase::kBackingUp);
-  if (!m_dlg.AcquireLink(LINK_READ_BACK))
+  if (!m_dlg.Run().AcquireLink(LINK_READ_BACK))
     return 0;
   int done = 0;
-  if (m_dlg.m_Hid.OpenHid())
+  if (m_dlg.Run().m_Hid.OpenHid())
     done = read();
   else
-    m_dlg.SetFailureCause("the controller cannot be opened: " + m_dlg.m_Hid.m_LastError);
-  m_dlg.ReleaseLink(LINK_READ_BACK);
+    m_dlg.Run().SetFailureCause("the controller cannot be opened: " +
+                                m_dlg.Run().m_Hid.m_LastError);
+  m_dlg.Run().ReleaseLink(LINK_READ_BACK);
   m_window.EndProgressLine();
   return done;
 }
 
-int ControllerSession::Verify(CUpdateDlg::ImageCheck* check) {
+int ControllerSession::Verify(CUpdateRun::ImageCheck* check) {
   m_window.SetPhase(Phase::kVerifying);
-  if (!m_dlg.AcquireLink(LINK_READ_BACK))
+  if (!m_dlg.Run().AcquireLink(LINK_READ_BACK))
     return 0;
   int same = 0;
-  if (m_dlg.m_Hid.OpenHid()) {
-    same = m_dlg.BootVerifyImage(check);
+  if (m_dlg.Run().m_Hid.OpenHid()) {
+    same = m_dlg.Run().BootVerifyImage(check);
   } else {
-    check->outcome = CUpdateDlg::ImageCheck::kNoAnswer;
-    check->address = m_dlg.m_boot.m_nBootBaseAddress;
+    check->outcome = CUpdateRun::ImageCheck::kNoAnswer;
+    check->address = m_dlg.Run().m_boot.m_nBootBaseAddress;
   }
-  m_dlg.ReleaseLink(LINK_READ_BACK);
+  m_dlg.Run().ReleaseLink(LINK_READ_BACK);
   m_window.EndProgressLine();
   return same;
 }

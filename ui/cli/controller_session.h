@@ -13,14 +13,6 @@
 
 class PhaseWatch;
 
-// Why the version guard kept a controller as it is.
-enum class GuardRefusal { kNone, kOlder, kSame };
-// Whether a record of version and beta may replace the controller's version word: an older one
-// needs allowOlder, the same one allowReinstall; an unknown or erased word needs neither. A
-// release ranks above every beta of its version, as the confirmation shows them.
-GuardRefusal CheckVersionGuard(uint16_t version, uint16_t beta, uint32_t current, bool allowOlder,
-                               bool allowReinstall);
-
 class ControllerSession {
  public:
   ControllerSession(const std::string& path, const TerminalOptions& options);
@@ -31,21 +23,17 @@ class ControllerSession {
 
   // Detects the controller at the path and queries its version (boot loader: its device type and
   // layout too), as the dialog's start-up does. Answers 1 when it was found and not busy with
-  // another program; else the cause is in m_dlg.m_Hid.m_nLastOpenResult and m_LastError.
+  // another program; else the cause is in m_dlg.Run().m_Hid.m_nLastOpenResult and m_LastError.
   int Open();
   int IsBootLoader() const { return m_bBootLoader; }
   uint32_t Version() const { return m_version; }
 
-  // The version guard of the confirmation (--allow-older, --allow-reinstall).
-  void GuardVersion(bool allowOlder, bool allowReinstall);
-  GuardRefusal m_guardRefusal = GuardRefusal::kNone;
-
-  enum class Result { kUpgraded, kFailed, kRefused, kCancelled, kStopped };
-  // The update of the dialog's button with the firmware file: the worker runs while this thread
-  // answers its boxes and watches for Ctrl-C. *message: the dialog's last message (its language).
-  Result Update(const std::u16string& firmwarePath, std::string* message);
+  // The run's update with request: the worker runs while this thread answers its boxes and
+  // watches for Ctrl-C. *message: the last message the update told (the user's language). A
+  // worker left behind in a system call after a stop has not said how it ended: kStopped.
+  UpdateResult Update(const UpdateRequest& request, std::string* message);
   // Reads the loaded record's image back (boot loader). Answers 1 when it is the file's.
-  int Verify(CUpdateDlg::ImageCheck* check);
+  int Verify(CUpdateRun::ImageCheck* check);
   // Runs read (a backup) with the link open and held for a read-back, the bar labelled "backing
   // up". Answers what read answers (0 also when the link does not open).
   int ReadBack(const std::function<int()>& read);

@@ -19,54 +19,17 @@
 
 namespace {
 
-// What a stopped update left in the controller: the cause, and the line that says so.
-Result StoppedResult(const Cli& cli, const CUpdateDlg& dlg) {
-  const int exitCode = g_bInterrupted > 0 ? kExitSignalBase + g_bInterrupted : kExitFailed;
-  if (dlg.m_boot.m_imageCheck.outcome == CUpdateDlg::ImageCheck::kStopped)
-    return {exitCode, "stopped", "read-back", cli.Text(Say::kStoppedReadBack)};
-  if (dlg.m_bImageComplete)
-    return {exitCode, "stopped", "finishing", cli.Text(Say::kStoppedFinishing)};
-  if (dlg.m_bImageTouched)
-    return {exitCode, "stopped", "image-touched", cli.Text(Say::kStoppedTouched)};
-  return {exitCode, "stopped", "nothing-written", cli.Text(Say::kStoppedNothing)};
-}
-
-// Why the update did not end with the controller's confirmation: declined, or kept by the guard.
-Result NotUpdated(const Cli& cli, const ControllerSession& session) {
-  const CUpdateDlg& dlg = session.m_dlg;
-  const uint32_t word = dlg.m_curDevVersion.load();
-  const std::string current =
-      VersionFigure(static_cast<uint16_t>(word), static_cast<uint16_t>(word >> 16));
-  const std::string next = VersionFigure(dlg.m_recordHeader.version, dlg.m_recordHeader.beta);
-  switch (session.m_guardRefusal) {
-    case GuardRefusal::kOlder:
-      return {kExitNothingDone, "nothing-done", "older",
-              cli.Text(Say::kOlderRefused, {next, current})};
-    case GuardRefusal::kSame:
-      return {kExitNothingDone, "nothing-done", "same-version",
-              cli.Text(Say::kSameRefused, {current})};
-    case GuardRefusal::kNone:
-      break;
-  }
-  return {kExitNothingDone, "nothing-done", "declined", cli.Text(Say::kNotConfirmed)};
-}
-
-Result FailedResult(const Cli& cli, const CUpdateDlg& dlg, const std::string& message) {
-  // Written whole, but it did not read back as written.
-  if (dlg.m_bImageComplete && dlg.m_boot.m_imageCheck.outcome != CUpdateDlg::ImageCheck::kSame)
-    return {kExitFailed, "failed", ImageCheckCause(dlg.m_boot.m_imageCheck), dlg.m_failureCause};
-  const char* cause = dlg.m_bImageTouched ? "image-touched" : "nothing-written";
-  return {kExitFailed, "failed", cause,
-          cli.Text(Say::kUpdateFailed, {FailureText(cli, dlg, message)})};
-}
-
 Result FlashOne(const Cli& cli, const CommandLine& line, const std::string& path, bool shared) {
-  const std::u16string file = FileArgument(line.words[0]);
   ControllerSession session(path, TerminalFor(cli, line, shared));
   if (!session.Open())
-    return OpenFailure(cli, session.m_dlg.m_Hid.m_nLastOpenResult, session.m_dlg.m_Hid.m_LastError);
-  const bool verify = line.Has("--verify");
-  if (verify && !session.IsBootLoader())
+    return OpenFailure(cli, session.m_dlg.Run().m_Hid.m_nLastOpenResult,
+                       session.m_dlg.Run().m_Hid.m_LastError);
+  UpdateRequest request;
+  request.firmwarePath = FileArgument(line.words[0]);
+  request.verify = line.Has("--verify");
+  request.allowOlder = line.Has("--allow-older");
+  request.allowReinstall = line.Has("--allow-reinstall");
+  if (request.verify && !session.IsBootLoader())
     return {kExitFailed, "failed", "no-read-back", cli.Text(Say::kVerifyNeedsBootLoader)};
   const Say mode = session.IsBootLoader() ? Say::kBootLoader : Say::kRunningFirmware;
   if (cli.json) {
@@ -81,23 +44,19 @@ Result FlashOne(const Cli& cli, const CommandLine& line, const std::string& path
               cli.Text(Say::kModeAndVersion,
                        {cli.Text(mode), VersionText(session.Version(), cli.language)}));
   }
-  session.GuardVersion(line.Has("--allow-older"), line.Has("--allow-reinstall"));
-  // The read-back runs before the finishing command, which may start the new firmware.
-  session.m_dlg.m_boot.m_bVerifyAfterWrite = verify ? 1 : 0;
   // The backup is read after the confirmation and before the erase: without it nothing is erased.
   const auto backup = line.values.find("--backup");
   std::atomic<bool> backedUp{false};
   if (backup != line.values.end()) {
     if (!session.IsBootLoader())
       return {kExitFailed, "failed", "no-backup", cli.Text(Say::kBackupNeedsBootLoader)};
-    session.m_dlg.m_boot.m_beforeErase = [&session, &backedUp, &backup](CBootSession&) {
-      backedUp = WriteBackup(session.m_dlg, backup->second) != 0;
+    request.beforeErase = [&session, &backedUp, &backup](CBootSession&) {
+      backedUp = WriteBackup(session.m_dlg.Run(), backup->second) != 0;
       return backedUp ? 1 : 0;
     };
   }
   std::string message;
-  const CUpdateDlg& dlg = session.m_dlg;
-  const ControllerSession::Result ended = session.Update(file, &message);
+  const UpdateResult ended = session.Update(request, &message);
   if (backedUp) {
     cli.Print(cli.json ? JsonEvent("backup")
                              .Add("device", JsonString(path))
@@ -105,24 +64,7 @@ Result FlashOne(const Cli& cli, const CommandLine& line, const std::string& path
                              .Line()
                        : path + ": " + cli.Text(Say::kBackupSaved, {backup->second}));
   }
-  switch (ended) {
-    case ControllerSession::Result::kUpgraded:
-      return {kExitOk, "done", nullptr, message + (verify ? cli.Text(Say::kVerified) : "")};
-    case ControllerSession::Result::kRefused:
-      return {kExitRefused, "refused", RefusalCause(dlg.m_recordRefusal),
-              cli.Text(Say::kFileRefused, {RecordRefusalText(dlg.m_recordRefusal), message})};
-    case ControllerSession::Result::kCancelled:
-      return NotUpdated(cli, session);
-    case ControllerSession::Result::kStopped:
-      return StoppedResult(cli, dlg);
-    case ControllerSession::Result::kFailed:
-      break;
-  }
-  if (backup != line.values.end() && !backedUp && !dlg.m_bImageTouched) {
-    return {kExitFailed, "failed", "no-backup",
-            cli.Text(Say::kUpdateFailed, {FailureText(cli, dlg, message)})};
-  }
-  return FailedResult(cli, dlg, message);
+  return ResultOf(cli, ended, session.m_dlg.Run().m_failureCause, message, request.verify);
 }
 
 // "3 controllers: 2 upgraded, 1 failed" after an update of several.

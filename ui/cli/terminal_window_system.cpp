@@ -227,9 +227,7 @@ int TerminalWindowSystem::AnswerBox(const std::u16string& text, unsigned type) {
       return IDOK;
     }
   }
-  // The confirmation of the new version against the controller's; the guard may answer it.
-  if (m_confirmGuard && !m_confirmGuard())
-    return IDCANCEL;
+  // The confirmation of the new version against the controller's.
   std::string question = m_path + ": " + OneLine(text);
   if (m_options.assumeYes) {
     if (m_options.log)
@@ -280,12 +278,8 @@ bool TerminalWindowSystem::ReadAnswer(std::string* line) {
 
 bool TerminalWindowSystem::OpenFileDialog(const std::u16string& /*filter*/,
                                           const std::u16string& /*initialFolder*/,
-                                          std::u16string* path) {
-  std::lock_guard lock(m_mutex);
-  if (m_bAborting || m_firmwarePath.empty())
-    return false;
-  *path = m_firmwarePath;
-  return true;
+                                          std::u16string* /*path*/) {
+  return false;  // the update's request names the file
 }
 
 void TerminalWindowSystem::NotifyWorkerEnded() {

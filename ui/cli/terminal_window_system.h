@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 
+#include "session/session_host.h"
 #include "update/window_system.h"
 
 class CUpdateDlg;
@@ -26,7 +27,7 @@ class LogFile;
 
 // What an update is doing, for the label before its progress; the JSON words are PhaseName's.
 // In the order an update goes through them.
-enum class Phase { kNone, kBackingUp, kErasing, kWriting, kVersion, kVerifying, kFinishing };
+using Phase = UpdatePhase;
 // "backing-up", "erasing", "writing", "version", "verifying", "finishing" ("" for kNone).
 const char* PhaseName(Phase phase);
 
@@ -69,11 +70,6 @@ class TerminalWindowSystem : public IWindowSystem {
  public:
   TerminalWindowSystem(const TerminalOptions& options, const std::string& controllerPath);
   ~TerminalWindowSystem() override;
-
-  // The file the open-file dialog answers (none: it is cancelled).
-  std::u16string m_firmwarePath;
-  // Asked before the confirmation of the new version: false answers it Cancel without asking.
-  std::function<bool()> m_confirmGuard;
 
   // A new phase of the update: its label, and its bar or line from 0.
   void SetPhase(Phase phase);

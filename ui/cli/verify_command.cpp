@@ -9,25 +9,26 @@ namespace {
 Result VerifyOne(const Cli& cli, const CommandLine& line, const std::string& path) {
   ControllerSession session(path, TerminalFor(cli, line));
   if (!session.Open())
-    return OpenFailure(cli, session.m_dlg.m_Hid.m_nLastOpenResult, session.m_dlg.m_Hid.m_LastError);
+    return OpenFailure(cli, session.m_dlg.Run().m_Hid.m_nLastOpenResult,
+                       session.m_dlg.Run().m_Hid.m_LastError);
   if (!session.IsBootLoader())
     return {kExitFailed, "failed", "no-read-back", cli.Text(Say::kCannotReadBack)};
-  session.m_dlg.m_strFirmwarePath = FileArgument(line.words[0]);
-  RecordRefusal refusal = session.m_dlg.LoadFirmwareRecord();
+  session.m_dlg.Run().m_strFirmwarePath = FileArgument(line.words[0]);
+  RecordRefusal refusal = session.m_dlg.Run().LoadFirmwareRecord();
   if (refusal != RecordRefusal::kNone) {
     return {kExitRefused, "refused", RefusalCause(refusal),
             cli.Text(Say::kRecordRefused, {line.words[0], RecordRefusalText(refusal)})};
   }
-  if (!session.m_dlg.LoadConfirmedImage())
-    return {kExitFailed, "failed", "file-unreadable", session.m_dlg.m_failureCause};
-  CUpdateDlg::ImageCheck check;
+  if (!session.m_dlg.Run().LoadConfirmedImage())
+    return {kExitFailed, "failed", "file-unreadable", session.m_dlg.Run().m_failureCause};
+  CUpdateRun::ImageCheck check;
   if (!session.Verify(&check)) {
     return {kExitFailed, "failed", ImageCheckCause(check),
             cli.Text(Say::kVerifyFailed, {ImageCheckText(check)})};
   }
   return {kExitOk, "done", nullptr,
           cli.Text(Say::kReadsBack,
-                   {ImageCheckText(check), std::to_string(session.m_dlg.m_imageSize)})};
+                   {ImageCheckText(check), std::to_string(session.m_dlg.Run().m_imageSize)})};
 }
 
 int RunVerify(const Cli& cli, const CommandLine& line) {

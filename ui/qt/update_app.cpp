@@ -13,9 +13,9 @@ int DoModal(CUpdateDlg& dlg, const std::function<void(CUpdateWindow&)>& prepare)
     prepare(window);
   window.Open();
   // Without the trace, the reason why the button stays grey is worth its one line.
-  if (!TracesRequested() && dlg.m_Hid.m_nLastOpenResult == HidOpenResult::kAccessDenied)
+  if (!TracesRequested() && dlg.Run().m_Hid.m_nLastOpenResult == HidOpenResult::kAccessDenied)
     std::fprintf(stderr, "a controller was found but may not be opened: %s\n",
-                 dlg.m_Hid.m_LastError.c_str());
+                 dlg.Run().m_Hid.m_LastError.c_str());
   int result = window.exec();
   window.Shutdown();
   if (dlg.IsWorkerAbandoned()) {
@@ -49,7 +49,7 @@ bool HasDisplay(const char* program) {
 }
 
 void TellLastUpdate(const char* program, const CUpdateDlg& dlg) {
-  std::string line = LastUpdateLine(program, dlg.m_lastResult);
+  std::string line = LastUpdateLine(program, dlg.Run().m_lastResult);
   if (!line.empty())
     std::fprintf(stderr, "%s\n", line.c_str());
 }

@@ -199,7 +199,7 @@ bool WebWindowSystem::OpenFileDialog(const std::u16string& filter,
     written = false;
   m_upload = file;
   if (!written) {
-    TraceTo(m_pDlg->m_Hid.TraceSinkOf(), "the chosen file could not be kept (%zu bytes)\n",
+    TraceTo(m_pDlg->Run().m_Hid.TraceSinkOf(), "the chosen file could not be kept (%zu bytes)\n",
             answer.m_data.size());
     RemoveUpload();
     return false;

@@ -28,7 +28,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     std::fflush(nullptr);
     std::_Exit(0);
   }
-  std::string line = LastUpdateLine("tarvix-update", dlg.m_lastResult);
+  std::string line = LastUpdateLine("tarvix-update", dlg.Run().m_lastResult);
   if (!line.empty())
     std::fprintf(stderr, "%s\n", line.c_str());
   return ran ? 0 : 1;  // no window (traced): an error

@@ -90,7 +90,7 @@ void Win32WindowSystem::Attach(HWND dialog, CUpdateDlg* dlg, std::function<void(
 }
 
 TraceSink Win32WindowSystem::DialogTraceSink() const {
-  return m_pDlg ? m_pDlg->m_Hid.TraceSinkOf() : TraceSink{};
+  return m_pDlg ? m_pDlg->Run().m_Hid.TraceSinkOf() : TraceSink{};
 }
 
 void Win32WindowSystem::Detach() {

@@ -67,7 +67,8 @@ void GuiTest::ClickUpdate() {
 }
 
 bool GuiTest::UpdateFinished() {
-  return !m_dlg->IsUpdateRunning() && Ws().PendingWorkerEnds() == 0 && !m_dlg->m_worker.joinable();
+  return !m_dlg->IsUpdateRunning() && Ws().PendingWorkerEnds() == 0 &&
+         !m_dlg->Run().m_worker.joinable();
 }
 
 DatRecord BootRecord(uint32_t n) {

@@ -38,7 +38,7 @@ TEST_F(WindowTest, StartsWithAControllerEnabledButWithThePlainTitle) {
   EXPECT_TRUE(Button()->isEnabled());
   EXPECT_EQ(Title(), QString::fromStdU16String(kTitle));
   EXPECT_EQ(firmware->m_nVersionQueries, 1);  // the query ran before the window showed
-  EXPECT_EQ(m_dlg->m_curDevVersion.load(), 0x89u);
+  EXPECT_EQ(m_dlg->Run().m_curDevVersion.load(), 0x89u);
   EXPECT_TRUE(DoneLabel()->isHidden());
 }
 
@@ -84,7 +84,7 @@ TEST_F(WindowTest, RemovalWhileAControllerIsStillFoundChangesNothing) {
 }
 
 TEST_F(WindowTest, ShowsTheChineseTextsUnderAChineseInterfaceLanguage) {
-  m_dlg->m_language = LANG_ZH_CN;
+  m_dlg->Run().m_language = LANG_ZH_CN;
   PlugBootLoader();
   OpenWindow();
   EXPECT_EQ(Button()->text(), QString::fromUtf8("USB 升级"));
