@@ -12,24 +12,23 @@ Result BackupOne(const Cli& cli, const CommandLine& line, const std::string& pat
                  const std::string& like) {
   ControllerSession session(path, TerminalFor(cli, line));
   if (!session.Open())
-    return OpenFailure(cli, session.m_dlg.Run().m_Hid.m_nLastOpenResult,
-                       session.m_dlg.Run().m_Hid.m_LastError);
+    return OpenFailure(cli, session.Run().m_Hid.m_nLastOpenResult, session.Run().m_Hid.m_LastError);
   if (!session.IsBootLoader())
     return {kExitFailed, "failed", "no-backup", cli.Text(Say::kBackupNeedsBootLoader)};
-  CUpdateDlg& dlg = session.m_dlg;
-  dlg.Run().m_strFirmwarePath = FileArgument(like);
-  RecordRefusal refusal = dlg.Run().LoadFirmwareRecord();
+  CUpdateRun& dlg = session.Run();
+  dlg.m_strFirmwarePath = FileArgument(like);
+  RecordRefusal refusal = dlg.LoadFirmwareRecord();
   if (refusal != RecordRefusal::kNone) {
     return {kExitRefused, "refused", RefusalCause(refusal),
             cli.Text(Say::kRecordRefused, {like, RecordRefusalText(refusal)})};
   }
-  if (!session.ReadBack([&] { return WriteBackup(dlg.Run(), line.words[0]); }))
-    return {kExitFailed, "failed", "no-backup", dlg.Run().m_failureCause};
-  const uint32_t word = dlg.Run().m_curDevVersion.load();
-  return {kExitOk, "done", nullptr,
-          cli.Text(Say::kBackupWritten,
-                   {std::to_string(dlg.Run().m_imageSize), Hex(dlg.Run().m_targetAddress, 8),
-                    VersionText(word, cli.language), line.words[0]})};
+  if (!session.ReadBack([&] { return WriteBackup(dlg, line.words[0]); }))
+    return {kExitFailed, "failed", "no-backup", dlg.m_failureCause};
+  const uint32_t word = dlg.m_curDevVersion.load();
+  return {
+      kExitOk, "done", nullptr,
+      cli.Text(Say::kBackupWritten, {std::to_string(dlg.m_imageSize), Hex(dlg.m_targetAddress, 8),
+                                     VersionText(word, cli.language), line.words[0]})};
 }
 
 int RunBackup(const Cli& cli, const CommandLine& line) {

@@ -5,8 +5,8 @@
 #include <ctime>
 
 #include "base/wide_string.h"
-#include "ui/cli/terminal_window_system.h"
-#include "update/update_dlg.h"
+#include "ui/cli/terminal_view.h"
+#include "update/update_run.h"
 
 int WorseExit(int a, int b) {
   // Ranked from the least to the most telling; a stop on a signal outweighs everything.

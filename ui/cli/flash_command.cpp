@@ -15,15 +15,14 @@
 #include "ui/cli/backup.h"
 #include "ui/cli/cli.h"
 #include "ui/cli/controller_session.h"
-#include "ui/cli/terminal_window_system.h"
+#include "ui/cli/terminal_view.h"
 
 namespace {
 
 Result FlashOne(const Cli& cli, const CommandLine& line, const std::string& path, bool shared) {
   ControllerSession session(path, TerminalFor(cli, line, shared));
   if (!session.Open())
-    return OpenFailure(cli, session.m_dlg.Run().m_Hid.m_nLastOpenResult,
-                       session.m_dlg.Run().m_Hid.m_LastError);
+    return OpenFailure(cli, session.Run().m_Hid.m_nLastOpenResult, session.Run().m_Hid.m_LastError);
   UpdateRequest request;
   request.firmwarePath = FileArgument(line.words[0]);
   request.verify = line.Has("--verify");
@@ -51,7 +50,7 @@ Result FlashOne(const Cli& cli, const CommandLine& line, const std::string& path
     if (!session.IsBootLoader())
       return {kExitFailed, "failed", "no-backup", cli.Text(Say::kBackupNeedsBootLoader)};
     request.beforeErase = [&session, &backedUp, &backup](CBootSession&) {
-      backedUp = WriteBackup(session.m_dlg.Run(), backup->second) != 0;
+      backedUp = WriteBackup(session.Run(), backup->second) != 0;
       return backedUp ? 1 : 0;
     };
   }
@@ -64,7 +63,7 @@ Result FlashOne(const Cli& cli, const CommandLine& line, const std::string& path
                              .Line()
                        : path + ": " + cli.Text(Say::kBackupSaved, {backup->second}));
   }
-  return ResultOf(cli, ended, session.m_dlg.Run().m_failureCause, message, request.verify);
+  return ResultOf(cli, ended, session.Run().m_failureCause, message, request.verify);
 }
 
 // "3 controllers: 2 upgraded, 1 failed" after an update of several.

@@ -11,7 +11,7 @@
 #include "emulator/demo_sample.h"
 #include "ui/cli/cli.h"
 #include "ui/cli/options.h"
-#include "ui/cli/terminal_window_system.h"
+#include "ui/cli/terminal_view.h"
 
 #ifndef TARVIX_VERSION
 #define TARVIX_VERSION "unknown"

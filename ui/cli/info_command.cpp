@@ -1,13 +1,13 @@
-// tarvix-flash info FILE.dat: the records of a firmware file, the checks the dialog applies to
-// them, and the record each kind of controller would take. The choice is the dialog's own
-// (CUpdateDlg::LoadFirmwareRecord), made for each kind of controller in turn.
+// tarvix-flash info FILE.dat: the records of a firmware file, the checks every update applies to
+// them, and the record each kind of controller would take. The choice is the one every update
+// makes (ChooseFirmwareRecord, firmware/), made for each kind of controller in turn.
 #include <algorithm>
 #include <sstream>
 
 #include "base/wide_string.h"
 #include "boot/boot_packet.h"
 #include "ui/cli/cli.h"
-#include "update/update_dlg.h"
+#include "update/update_run.h"
 
 namespace {
 

@@ -109,12 +109,12 @@ int RunList(const Cli& cli, const CommandLine& line) {
       ControllerSession session(itf.path, quiet);
       if (session.Open()) {
         c.version = session.Version();
-        c.deviceType = session.m_dlg.Run().m_boot.m_deviceType;
-        c.layout = {session.m_dlg.Run().m_boot.m_nBootBaseAddress,
-                    session.m_dlg.Run().m_boot.m_nBootVersionAddress,
-                    session.m_dlg.Run().m_boot.m_nBootIdAddress};
+        c.deviceType = session.Run().m_boot.m_deviceType;
+        c.layout = {session.Run().m_boot.m_nBootBaseAddress,
+                    session.Run().m_boot.m_nBootVersionAddress,
+                    session.Run().m_boot.m_nBootIdAddress};
       } else {
-        c.itf.openResult = session.m_dlg.Run().m_Hid.m_nLastOpenResult;  // gone since the listing
+        c.itf.openResult = session.Run().m_Hid.m_nLastOpenResult;  // gone since the listing
         c.openText = OpenResultText(c.itf.openResult, cli.platform);
       }
     }

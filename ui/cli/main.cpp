@@ -11,7 +11,7 @@
 #include "base/trace.h"
 #include "device/hidapi/hidapi_platform.h"
 #include "ui/cli/flash_main.h"
-#include "ui/cli/terminal_window_system.h"
+#include "ui/cli/terminal_view.h"
 
 int main(int argc, char** argv) {
   InstallStopSignals();

@@ -9,18 +9,17 @@ namespace {
 Result VerifyOne(const Cli& cli, const CommandLine& line, const std::string& path) {
   ControllerSession session(path, TerminalFor(cli, line));
   if (!session.Open())
-    return OpenFailure(cli, session.m_dlg.Run().m_Hid.m_nLastOpenResult,
-                       session.m_dlg.Run().m_Hid.m_LastError);
+    return OpenFailure(cli, session.Run().m_Hid.m_nLastOpenResult, session.Run().m_Hid.m_LastError);
   if (!session.IsBootLoader())
     return {kExitFailed, "failed", "no-read-back", cli.Text(Say::kCannotReadBack)};
-  session.m_dlg.Run().m_strFirmwarePath = FileArgument(line.words[0]);
-  RecordRefusal refusal = session.m_dlg.Run().LoadFirmwareRecord();
+  session.Run().m_strFirmwarePath = FileArgument(line.words[0]);
+  RecordRefusal refusal = session.Run().LoadFirmwareRecord();
   if (refusal != RecordRefusal::kNone) {
     return {kExitRefused, "refused", RefusalCause(refusal),
             cli.Text(Say::kRecordRefused, {line.words[0], RecordRefusalText(refusal)})};
   }
-  if (!session.m_dlg.Run().LoadConfirmedImage())
-    return {kExitFailed, "failed", "file-unreadable", session.m_dlg.Run().m_failureCause};
+  if (!session.Run().LoadConfirmedImage())
+    return {kExitFailed, "failed", "file-unreadable", session.Run().m_failureCause};
   CUpdateRun::ImageCheck check;
   if (!session.Verify(&check)) {
     return {kExitFailed, "failed", ImageCheckCause(check),
@@ -28,7 +27,7 @@ Result VerifyOne(const Cli& cli, const CommandLine& line, const std::string& pat
   }
   return {kExitOk, "done", nullptr,
           cli.Text(Say::kReadsBack,
-                   {ImageCheckText(check), std::to_string(session.m_dlg.Run().m_imageSize)})};
+                   {ImageCheckText(check), std::to_string(session.Run().m_imageSize)})};
 }
 
 int RunVerify(const Cli& cli, const CommandLine& line) {

@@ -26,7 +26,7 @@
 #include "tests/support/temp_folder.h"
 #include "ui/cli/cli.h"
 #include "ui/cli/flash_main.h"
-#include "ui/cli/terminal_window_system.h"
+#include "ui/cli/terminal_view.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/cli/terminal_window_system.h"
+#include "ui/cli/terminal_view.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -14,7 +14,6 @@
 #include "base/clock.h"
 #include "base/wide_string.h"
 #include "ui/cli/cli.h"
-#include "update/update_dlg.h"
 
 std::atomic<int> g_bInterrupted{0};
 std::atomic<int> g_bUpdateEventsRunning{0};
@@ -29,7 +28,7 @@ constexpr std::chrono::milliseconds kPollInterval{50};
 
 std::mutex g_activeMutex;
 std::mutex g_askMutex;
-std::set<TerminalWindowSystem*> g_activeWindows;  // those running RunUpdateEvents
+std::set<TerminalView*> g_activeWindows;  // those running RunUpdateEvents
 
 }  // namespace
 
@@ -59,41 +58,40 @@ void InstallStopSignals() {
 void RequestInterrupt() {
   g_bInterrupted = SIGINT;
   std::lock_guard lock(g_activeMutex);
-  for (TerminalWindowSystem* window : g_activeWindows)
+  for (TerminalView* window : g_activeWindows)
     window->Wake();
 }
 
-TerminalWindowSystem::TerminalWindowSystem(const TerminalOptions& options,
-                                           const std::string& controllerPath)
+TerminalView::TerminalView(const TerminalOptions& options, const std::string& controllerPath)
     : m_options(options), m_path(controllerPath), m_dialogThread(std::this_thread::get_id()) {}
 
-TerminalWindowSystem::~TerminalWindowSystem() {
+TerminalView::~TerminalView() {
   EndProgressLine();
 }
 
-void TerminalWindowSystem::Wake() {
+void TerminalView::Wake() {
   std::lock_guard lock(m_mutex);
   m_wake.notify_all();
 }
 
-std::u16string TerminalWindowSystem::LastMessage() {
+std::u16string TerminalView::LastMessage() {
   std::lock_guard lock(m_mutex);
   return m_lastMessage;
 }
 
-void TerminalWindowSystem::ClearLastMessage() {
+void TerminalView::ClearLastMessage() {
   std::lock_guard lock(m_mutex);
   m_lastMessage.clear();
 }
 
-void TerminalWindowSystem::EndProgressLine() {
+void TerminalView::EndProgressLine() {
   std::lock_guard lock(*m_options.outputMutex);
   if (m_barOpen)
     *m_options.out << "\n" << std::flush;
   m_barOpen = false;
 }
 
-void TerminalWindowSystem::PrintLine(const std::string& line) {
+void TerminalView::PrintLine(const std::string& line) {
   EndProgressLine();
   std::lock_guard lock(*m_options.outputMutex);
   *m_options.out << line << "\n" << std::flush;
@@ -105,21 +103,21 @@ const char* PhaseName(Phase phase) {
   return kNames[static_cast<int>(phase)];
 }
 
-std::string TerminalWindowSystem::Label() const {
+std::string TerminalView::Label() const {
   // Before any phase is seen (the running firmware's update), the image is being written.
   constexpr Say kLabels[] = {Say::kWriting,        Say::kBackingUp, Say::kErasing,  Say::kWriting,
                              Say::kWritingVersion, Say::kVerifying, Say::kFinishing};
   return SayText(kLabels[static_cast<int>(m_phase)], m_options.seams.language.value_or(0));
 }
 
-void TerminalWindowSystem::ProgressLine(const std::string& line) {
+void TerminalView::ProgressLine(const std::string& line) {
   if (m_options.log)
     m_options.log->Line(line);
   if (!m_options.drawBar && !m_options.quiet && !m_options.json)
     *m_options.out << line << "\n";
 }
 
-void TerminalWindowSystem::DrawBar(int position) {
+void TerminalView::DrawBar(int position) {
   // The labels of every phase take the same width, so that the bar stays in place.
   const uint16_t language = m_options.seams.language.value_or(0);
   size_t labelWidth = 0;
@@ -148,7 +146,7 @@ void TerminalWindowSystem::DrawBar(int position) {
   out << (m_barOpen ? "" : "\n") << std::flush;
 }
 
-void TerminalWindowSystem::SetPhase(Phase phase) {
+void TerminalView::SetPhase(Phase phase) {
   std::lock_guard lock(*m_options.outputMutex);
   if (phase == m_phase)
     return;
@@ -174,7 +172,7 @@ void TerminalWindowSystem::SetPhase(Phase phase) {
   *m_options.out << std::flush;
 }
 
-void TerminalWindowSystem::SetProgressPos(int position) {
+void TerminalView::OnProgress(int position) {
   std::lock_guard lock(*m_options.outputMutex);
   // A bar starts with the first step above 0 and ends when the position falls back (the dialog
   // sets 0 after a success) or reaches 100.
@@ -205,11 +203,15 @@ void TerminalWindowSystem::SetProgressPos(int position) {
   *m_options.out << std::flush;
 }
 
-int TerminalWindowSystem::ShowBox(const std::u16string& text, const std::u16string& /*caption*/,
-                                  unsigned type) {
+void TerminalView::OnPhase(UpdatePhase phase) {
+  if (m_bWatchPhases)
+    SetPhase(phase);
+}
+
+bool TerminalView::Ask(const std::u16string& text, bool question) {
   if (std::this_thread::get_id() == m_dialogThread)
-    return AnswerBox(text, type);
-  BoxRequest request{text, type};
+    return AnswerBox(text, question);
+  BoxRequest request{text, question};
   std::unique_lock lock(m_mutex);
   m_boxes.push_back(&request);
   m_wake.notify_all();
@@ -217,24 +219,24 @@ int TerminalWindowSystem::ShowBox(const std::u16string& text, const std::u16stri
   return request.answer;
 }
 
-int TerminalWindowSystem::AnswerBox(const std::u16string& text, unsigned type) {
+bool TerminalView::AnswerBox(const std::u16string& text, bool question) {
   {
     std::lock_guard lock(m_mutex);
     if (m_bAborting)
-      return IDCANCEL;
-    if (type != MB_OKCANCEL) {
+      return false;
+    if (!question) {
       m_lastMessage = text;
-      return IDOK;
+      return true;
     }
   }
   // The confirmation of the new version against the controller's.
-  std::string question = m_path + ": " + OneLine(text);
+  std::string line = m_path + ": " + OneLine(text);
   if (m_options.assumeYes) {
     if (m_options.log)
-      m_options.log->Line(question + " (--yes)");
+      m_options.log->Line(line + " (--yes)");
     if (!m_options.quiet && !m_options.json)
-      PrintLine(question + " (--yes)");
-    return IDOK;
+      PrintLine(line + " (--yes)");
+    return true;
   }
   std::string answer;
   if (m_options.canAsk) {
@@ -246,16 +248,16 @@ int TerminalWindowSystem::AnswerBox(const std::u16string& text, unsigned type) {
       // still seen.
       std::lock_guard lock(*m_options.outputMutex);
       std::ostream& ask = m_options.ask ? *m_options.ask : *m_options.out;
-      ask << question << " " << SayText(Say::kAskUpdate, m_options.seams.language.value_or(0))
-          << " " << std::flush;
+      ask << line << " " << SayText(Say::kAskUpdate, m_options.seams.language.value_or(0)) << " "
+          << std::flush;
     }
     if (ReadAnswer(&answer) && (answer == "y" || answer == "Y" || answer == "yes"))
-      return IDOK;
+      return true;
   }
-  return IDCANCEL;
+  return false;
 }
 
-bool TerminalWindowSystem::ReadAnswer(std::string* line) {
+bool TerminalView::ReadAnswer(std::string* line) {
   if (m_options.inFd < 0)
     return static_cast<bool>(std::getline(*m_options.in, *line));
   // Byte by byte from the descriptor, so that a Ctrl-C while the user thinks is seen.
@@ -276,88 +278,71 @@ bool TerminalWindowSystem::ReadAnswer(std::string* line) {
   }
 }
 
-bool TerminalWindowSystem::OpenFileDialog(const std::u16string& /*filter*/,
-                                          const std::u16string& /*initialFolder*/,
-                                          std::u16string* /*path*/) {
-  return false;  // the update's request names the file
-}
-
-void TerminalWindowSystem::NotifyWorkerEnded() {
+void TerminalView::OnEnded(const UpdateResult& /*result*/) {
   std::lock_guard lock(m_mutex);
   ++m_nWorkerEnds;
   m_wake.notify_all();
 }
 
-void TerminalWindowSystem::CloseWorkerDialogs() {
+void TerminalView::AnswerEveryQuestionNo() {
   std::lock_guard lock(m_mutex);
   m_bAborting = true;
   for (BoxRequest* request : m_boxes) {
-    request->answer = IDCANCEL;
+    request->answer = false;
     request->answered = true;
   }
   m_boxes.clear();
   m_answered.notify_all();
 }
 
-void TerminalWindowSystem::StartTimer(int id, unsigned intervalMs) {
-  std::lock_guard lock(m_mutex);
-  m_timers[id] = {intervalMs, Clock().NowMs() + intervalMs};
-}
-
-void TerminalWindowSystem::StopTimer(int id) {
-  std::lock_guard lock(m_mutex);
-  m_timers.erase(id);
-}
-
-void TerminalWindowSystem::EndDialog() {
-  std::lock_guard lock(m_mutex);
-  m_bEnded = true;
-}
-
-void TerminalWindowSystem::RunUpdateEvents(CUpdateDlg& dlg) {
+bool TerminalView::RunUpdateEvents(CUpdateRun& run) {
   {
     std::lock_guard active(g_activeMutex);
     g_activeWindows.insert(this);
     ++g_bUpdateEventsRunning;
   }
+  uint64_t stopDeadlineMs = 0;
+  bool ended = false;
   std::unique_lock lock(m_mutex);
-  // Each event is handled with the lock released: the dialog calls back into this window system.
-  auto run = [&lock](auto&& handler) {
+  // Each event is handled with the lock released: answering calls back into this view.
+  auto run_ = [&lock](auto&& handler) {
     lock.unlock();
     handler();
     lock.lock();
   };
-  while (!m_bEnded) {
+  for (;;) {
     if (!m_boxes.empty()) {
       BoxRequest* request = m_boxes.front();
       m_boxes.pop_front();
-      int answer = IDCANCEL;
-      run([&] { answer = AnswerBox(request->text, request->type); });
+      bool answer = false;
+      run_([&] { answer = AnswerBox(request->text, request->question); });
       request->answer = answer;
       request->answered = true;
       m_answered.notify_all();
       continue;
     }
     if (m_nWorkerEnds > 0) {
-      --m_nWorkerEnds;
-      run([&] { dlg.OnWorkerEnded(); });
-      if (!dlg.IsUpdateRunning())
-        break;
-      continue;
+      m_nWorkerEnds = 0;
+      ended = true;
+      break;
     }
     if (g_bInterrupted && !m_bStoppedByUser) {
       m_bStoppedByUser = 1;
-      run([&] { dlg.ConfirmClose(); });
+      run_([&] {
+        run.RequestStop();
+        // The worker sees the stop once no question of ours holds it.
+        AnswerEveryQuestionNo();
+        stopDeadlineMs = Clock().NowMs() + kStopGraceMs;
+      });
       if (m_options.stopsAsked)
         ++*m_options.stopsAsked;
       continue;
     }
-    auto due = m_timers.begin();
-    if (due != m_timers.end() && Clock().NowMs() >= due->second.second) {
-      int id = due->first;
-      due->second.second += due->second.first;
-      run([&] { dlg.OnTimer(id); });
-      continue;
+    if (m_bStoppedByUser && Clock().NowMs() >= stopDeadlineMs) {
+      // The worker has not seen the stop in time: it is stuck in a system call (a read or an open
+      // that does not return). The stop was asked for, so the session goes on without it.
+      run.m_Hid.Trace("update thread did not end, closing without it\n");
+      break;
     }
     m_wake.wait_for(lock, kPollInterval);
   }
@@ -365,4 +350,17 @@ void TerminalWindowSystem::RunUpdateEvents(CUpdateDlg& dlg) {
   std::lock_guard active(g_activeMutex);
   g_activeWindows.erase(this);
   --g_bUpdateEventsRunning;
+  return ended;
+}
+
+void KeepForLeftBehindWorker(std::unique_ptr<CUpdateRun> run, std::unique_ptr<TerminalView> view) {
+  struct Kept {
+    std::unique_ptr<CUpdateRun> run;
+    std::unique_ptr<TerminalView> view;
+  };
+  static std::mutex mutex;
+  static auto* kept = new std::vector<Kept>();
+  std::lock_guard lock(mutex);
+  kept->push_back({std::move(run), std::move(view)});
+  ++g_nWorkersLeftBehind;
 }

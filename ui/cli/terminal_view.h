@@ -1,9 +1,10 @@
-// The terminal window system: the dialog's window-system seam on a terminal, for tarvix-flash.
+// The terminal view: what an update run tells (IUpdateObserver) rendered on a terminal, for
+// tarvix-flash.
 //
-// The thread that constructs it plays the dialog's thread: it runs RunUpdateEvents while an update
-// thread works. The progress bar is drawn at once from whichever thread moves it (under the output
-// lock, so in order); a box asked from the update thread is answered on the dialog's thread, which
-// is the one that reads the terminal and sees Ctrl-C, while the update thread waits for the answer.
+// The thread that constructs it is the session's: it runs RunUpdateEvents while the run's worker
+// works. The progress bar is drawn at once from whichever thread moves it (under the output lock,
+// so in order); a question or notice from the worker is answered on the session's thread, which is
+// the one that reads the terminal and sees Ctrl-C, while the worker waits for the answer.
 #pragma once
 
 #include "device/hid.h"
@@ -14,15 +15,13 @@
 #include <deque>
 #include <functional>
 #include <iosfwd>
-#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
-#include "session/session_host.h"
-#include "update/window_system.h"
+#include "update/update_run.h"
 
-class CUpdateDlg;
 class LogFile;
 
 // What an update is doing, for the label before its progress; the JSON words are PhaseName's.
@@ -40,6 +39,9 @@ extern std::atomic<int> g_bUpdateEventsRunning;
 // Update threads left behind stuck in a system call (ControllerSession): the program must then end
 // with _Exit, as destroying the HID platform or the streams could pull things from under them.
 extern std::atomic<int> g_nWorkersLeftBehind;
+class TerminalView;
+// Keeps what a worker left behind still uses for the rest of the program (never destroyed).
+void KeepForLeftBehindWorker(std::unique_ptr<CUpdateRun> run, std::unique_ptr<TerminalView> view);
 void RequestInterrupt();
 // SIGINT, SIGTERM and SIGHUP stop a running update in order, as Ctrl-C does; at any other moment
 // nothing is being written and the signal ends the program as usual. SIGPIPE is ignored: a closed
@@ -66,45 +68,40 @@ struct TerminalOptions {
   Seams seams;
 };
 
-class TerminalWindowSystem : public IWindowSystem {
+class TerminalView : public IUpdateObserver {
  public:
-  TerminalWindowSystem(const TerminalOptions& options, const std::string& controllerPath);
-  ~TerminalWindowSystem() override;
+  TerminalView(const TerminalOptions& options, const std::string& controllerPath);
+  ~TerminalView() override;
 
   // A new phase of the update: its label, and its bar or line from 0.
   void SetPhase(Phase phase);
+  // Whether the run's phases are shown (a boot loader's update) or not (the running firmware's,
+  // whose bar is labelled writing throughout).
+  void WatchPhases(bool watch) { m_bWatchPhases = watch; }
 
-  // Runs the dialog's side of an update on this thread until its worker has ended and the dialog
-  // has taken the end notice, or a confirmed close has ended the dialog. A Ctrl-C meanwhile stops
-  // the update as a confirmed close does (ConfirmClose).
-  void RunUpdateEvents(CUpdateDlg& dlg);
+  // Runs the session's side of an update on this thread until the run's worker has ended. A Ctrl-C
+  // meanwhile stops the update (RequestStop) and answers its questions no; a worker that has not
+  // ended kStopGraceMs later is stuck in a system call and left behind. Answers true when the
+  // worker ended, false when it was left behind.
+  bool RunUpdateEvents(CUpdateRun& run);
+  static constexpr uint64_t kStopGraceMs = 3000;
   // Ends a bar left open on the terminal, so that the next line starts at its beginning.
   void EndProgressLine();
   // Writes one line to the output after any open bar.
   void PrintLine(const std::string& line);
 
   std::atomic<int> m_bStoppedByUser{0};  // Ctrl-C stopped the update
-  std::u16string LastMessage();          // the text of the last OK box, for the result line
+  std::u16string LastMessage();          // the text of the last notice, for the result line
   void ClearLastMessage();
 
-  // ---- IWindowSystem ----
-  void SetTitle(const std::u16string&) override {}
-  void SetControlText(int, const std::u16string&) override {}
-  void ShowControl(int, bool) override {}
-  void EnableControl(int, bool) override {}
-  void SetProgressRange(int, int) override {}
-  void SetProgressPos(int position) override;
-  void SetIcon(int) override {}
-  int ShowBox(const std::u16string& text, const std::u16string& caption, unsigned type) override;
-  bool OpenFileDialog(const std::u16string& filter, const std::u16string& initialFolder,
-                      std::u16string* path) override;
-  void WatchDeviceMonitor(IDeviceMonitor*) override {}
-  void UnwatchDeviceMonitor(IDeviceMonitor*) override {}
-  void NotifyWorkerEnded() override;
-  void CloseWorkerDialogs() override;
-  void StartTimer(int id, unsigned intervalMs) override;
-  void StopTimer(int id) override;
-  void EndDialog() override;
+  // ---- IUpdateObserver ----
+  void OnPhase(UpdatePhase phase) override;
+  void OnProgress(int percent) override;
+  bool ChooseFirmwareFile(std::u16string*) override { return false; }  // the request names it
+  bool Confirm(const std::u16string& text) override { return Ask(text, true); }
+  void Notice(const std::u16string& text) override { Ask(text, false); }
+  void OnDeviceVersion(uint32_t) override {}
+  void OnEnded(const UpdateResult& result) override;
 
   void Wake();
 
@@ -114,12 +111,16 @@ class TerminalWindowSystem : public IWindowSystem {
   }
   struct BoxRequest {
     std::u16string text;
-    unsigned type;
-    int answer = IDCANCEL;
+    bool question;
+    bool answer = false;
     bool answered = false;
   };
-  // On the dialog's thread: an OK box is kept for the result line; the confirmation is asked.
-  int AnswerBox(const std::u16string& text, unsigned type);
+  // A notice or question from any thread, answered on the session's thread.
+  bool Ask(const std::u16string& text, bool question);
+  // On the session's thread: a notice is kept for the result line; the confirmation is asked.
+  bool AnswerBox(const std::u16string& text, bool question);
+  // Answers every question no from now on: the update is stopping.
+  void AnswerEveryQuestionNo();
   // Reads one line of answer; false at the end of the input or on Ctrl-C.
   bool ReadAnswer(std::string* line);
 
@@ -144,6 +145,5 @@ class TerminalWindowSystem : public IWindowSystem {
   std::u16string m_lastMessage;
   int m_nWorkerEnds = 0;
   bool m_bAborting = false;
-  bool m_bEnded = false;
-  std::map<int, std::pair<unsigned, uint64_t>> m_timers;  // id: interval and next time (ms)
+  std::atomic<bool> m_bWatchPhases{false};
 };
