@@ -181,8 +181,8 @@ int WaitForControllers(const Cli& cli, const CommandLine& line) {
   const uint64_t start = clock.NowMs();
   bool told = false;
   while (!Attached(cli, line)) {
-    if (g_bInterrupted)
-      return kExitSignalBase + g_bInterrupted;
+    if (int signal = cli.stops->Signal())
+      return kExitSignalBase + signal;
     if (clock.NowMs() - start >= limitMs)
       return cli.Fail(kExitNoDevice, cli.Text(Say::kNoControllerInTime, {wait->second}));
     if (!told && !cli.quiet && !cli.json)
@@ -258,7 +258,7 @@ Result ResultOf(const Cli& cli, const UpdateResult& result, const std::string& f
       return {kExitNothingDone, "nothing-done", why, line};
     }
     case UpdateOutcome::kStopped: {
-      const int signal = g_bInterrupted.load();
+      const int signal = cli.stops->Signal();
       const Say line = result.why == UpdateCause::kReadBack       ? Say::kStoppedReadBack
                        : result.why == UpdateCause::kFinishing    ? Say::kStoppedFinishing
                        : result.why == UpdateCause::kImageTouched ? Say::kStoppedTouched
@@ -335,6 +335,7 @@ TerminalOptions TerminalFor(const Cli& cli, const CommandLine& line, bool shared
   options.log = cli.log;
   options.outputMutex = &cli.outputMutex;
   options.stopsAsked = cli.env.stopsAsked;
+  options.stops = cli.stops;
   options.seams = {cli.platform, cli.trace, cli.language};
   return options;
 }

@@ -14,6 +14,7 @@
 #include "device/hid.h"
 #include "ui/cli/cli_text.h"
 #include "ui/cli/flash_main.h"
+#include "ui/cli/stop_state.h"
 #include "update/update_run.h"
 
 // Exit codes.
@@ -59,10 +60,11 @@ struct Cli {
   // trace goes.
   IHidPlatform* platform = nullptr;
   TraceSink trace;
-  uint16_t language = 0;   // of the tool's own lines and the dialog's texts
-  bool quiet = false;      // -q: result lines only
-  bool json = false;       // --json: events, one JSON object a line
-  LogFile* log = nullptr;  // --log FILE
+  uint16_t language = 0;       // of the tool's own lines and the dialog's texts
+  bool quiet = false;          // -q: result lines only
+  bool json = false;           // --json: events, one JSON object a line
+  LogFile* log = nullptr;      // --log FILE
+  StopState* stops = nullptr;  // the signal that asks to stop, owned by FlashMain
   // One line on stderr ("tarvix-flash: what: why"); answers code.
   int Fail(int code, const std::string& line) const;
   // One line on stdout.

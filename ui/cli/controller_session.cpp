@@ -7,8 +7,21 @@
 #include "base/wide_string.h"
 #include "ui/cli/cli.h"
 
+namespace {
+
+// What a worker left behind still uses.
+struct Parts {
+  Parts(std::unique_ptr<CUpdateRun> r, std::unique_ptr<TerminalView> v)
+      : view(std::move(v)), run(std::move(r)) {}
+  std::unique_ptr<TerminalView> view;
+  std::unique_ptr<CUpdateRun> run;  // destroyed first: it points to the view
+};
+
+}  // namespace
+
 ControllerSession::ControllerSession(const std::string& path, const TerminalOptions& options)
     : m_path(path),
+      m_pStops(options.stops),
       m_pWindow(std::make_unique<TerminalView>(options, path)),
       m_pRun(std::make_unique<CUpdateRun>(options.seams, m_pWindow.get())) {
   m_pRun->m_Hid.m_PinnedPath = Utf8ToUtf16(path);
@@ -22,7 +35,8 @@ ControllerSession::~ControllerSession() {
   // The update thread is stuck in a system call and still points to the run and its terminal:
   // both stay, and the thread goes on alone with them. The other sessions end in order meanwhile.
   m_pRun->AbandonWorker();
-  KeepForLeftBehindWorker(std::move(m_pRun), std::move(m_pWindow));
+  m_pStops->KeepForLeftBehindWorker(
+      std::make_shared<Parts>(std::move(m_pRun), std::move(m_pWindow)));
 }
 
 int ControllerSession::Open() {

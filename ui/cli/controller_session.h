@@ -14,8 +14,8 @@ class ControllerSession {
  public:
   ControllerSession(const std::string& path, const TerminalOptions& options);
   // Lets the run go once its worker has ended. A worker stuck in a system call after a stop is
-  // left behind with the run and terminal it uses (never destroyed), and g_nWorkersLeftBehind
-  // tells the program, which must then end without destroying what that worker may still touch.
+  // left behind with the run and terminal it uses (kept by the StopState), which tells the program
+  // that it must then end without destroying what that worker may still touch.
   ~ControllerSession();
 
   // Detects the controller at the path and queries its version (boot loader: its device type and
@@ -39,6 +39,7 @@ class ControllerSession {
 
  private:
   std::string m_path;
+  StopState* m_pStops;
   std::unique_ptr<TerminalView> m_pWindow;
   std::unique_ptr<CUpdateRun> m_pRun;
   int m_bBootLoader = 0;

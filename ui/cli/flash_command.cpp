@@ -170,7 +170,7 @@ int RunWatch(const Cli& cli, const CommandLine& line) {
   if (!cli.platform)
     return cli.Fail(kExitNoDevice, cli.Text(Say::kNoController));
   // While the station runs, a signal ends it in order instead of ending the program at once.
-  ++g_bUpdateEventsRunning;
+  cli.stops->BeginStoppable();
   if (!cli.quiet && !cli.json)
     cli.Fail(kExitOk, cli.Text(Say::kWatching));
   IClock& clock = cli.platform->Clock();
@@ -206,7 +206,7 @@ int RunWatch(const Cli& cli, const CommandLine& line) {
   };
   for (;;) {
     reap(false);
-    if (g_bInterrupted || results.size() >= count)
+    if (cli.stops->Signal() || results.size() >= count)
       break;
     std::set<std::string> now;
     for (const ControllerInterface& c : ListedControllers(cli))
@@ -232,7 +232,7 @@ int RunWatch(const Cli& cli, const CommandLine& line) {
     clock.SleepMs(kWatchPollMs);
   }
   reap(true);
-  --g_bUpdateEventsRunning;
+  cli.stops->EndStoppable();
   int exitCode = kExitOk;
   for (int result : results)
     exitCode = WorseExit(exitCode, result);

@@ -160,8 +160,8 @@ int Dispatch(Cli& cli, const std::vector<std::string>& args) {
   cli.platform = virtualPlatform ? virtualPlatform.get() : cli.env.platform;
   int exitCode = command->run(cli, line);
   // Whatever did not end as asked was stopped by the signal: the exit code says which one.
-  if (exitCode != kExitOk && g_bInterrupted > 0)
-    exitCode = kExitSignalBase + g_bInterrupted;
+  if (exitCode != kExitOk && cli.stops->Signal() > 0)
+    exitCode = kExitSignalBase + cli.stops->Signal();
   return exitCode;
 }
 
@@ -175,6 +175,7 @@ int FlashMain(int argc, char** argv, const FlashEnv& env) {
   std::mutex outputMutex;
   Cli cli{env, *env.out, *env.err, outputMutex, nullptr, QuietTraceSink()};
   cli.language = env.language.value_or(UiLanguage());
-  g_bInterrupted = 0;
+  StopState stops(env.leftBehind);
+  cli.stops = &stops;
   return Dispatch(cli, std::vector<std::string>(argv + 1, argv + argc));
 }

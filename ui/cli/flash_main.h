@@ -10,6 +10,7 @@
 
 class IClock;
 class IHidPlatform;
+struct LeftBehindWorkers;
 
 struct FlashEnv {
   IHidPlatform* platform = nullptr;  // the real controllers; --virtual attaches its own
@@ -27,6 +28,9 @@ struct FlashEnv {
   // Counts the updates a signal has asked to stop, once each has been asked (null: not counted),
   // for whoever must wait until a stop has taken effect.
   std::atomic<int>* stopsAsked = nullptr;
+  // Keeps what update threads left behind stuck in a system call still use, for as long as the
+  // caller lives (null: never destroyed); its count tells the caller to end with _Exit.
+  LeftBehindWorkers* leftBehind = nullptr;
 };
 
 // Runs one command line (argv[0] is the program). Answers the exit code.

@@ -11,14 +11,16 @@
 #include "base/trace.h"
 #include "device/hidapi/hidapi_platform.h"
 #include "ui/cli/flash_main.h"
-#include "ui/cli/terminal_view.h"
+#include "ui/cli/stop_state.h"
 
 int main(int argc, char** argv) {
   InstallStopSignals();
 
   HidapiPlatform platform;
+  LeftBehindWorkers leftBehind;
   FlashEnv env;
   env.platform = &platform;
+  env.leftBehind = &leftBehind;
   env.out = &std::cout;
   env.err = &std::cerr;
   env.in = &std::cin;
@@ -30,7 +32,7 @@ int main(int argc, char** argv) {
     env.columns = size.ws_col;
   env.keepTraces = TracesRequested();
   int exitCode = FlashMain(argc, argv, env);
-  if (g_nWorkersLeftBehind) {
+  if (leftBehind.count) {
     // An update thread stuck in a system call still uses the HID platform: end without tearing
     // anything down. Every other controller's update has ended in order by now.
     std::fflush(nullptr);

@@ -3,75 +3,29 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <csignal>
-
 #include <algorithm>
 #include <chrono>
 #include <istream>
 #include <ostream>
-#include <set>
 
 #include "base/clock.h"
 #include "base/wide_string.h"
 #include "ui/cli/cli.h"
 
-std::atomic<int> g_bInterrupted{0};
-std::atomic<int> g_bUpdateEventsRunning{0};
-std::atomic<int> g_nWorkersLeftBehind{0};
-
 namespace {
 
 constexpr int kMinBarWidth = 10;
-// The longest the dialog's thread waits without looking at Ctrl-C and the timers: a signal handler
-// can only raise a flag.
+// The longest the session's thread waits without looking at a signal and the stop's time: a
+// signal handler can only raise a flag.
 constexpr std::chrono::milliseconds kPollInterval{50};
 
-std::mutex g_activeMutex;
-std::mutex g_askMutex;
-std::set<TerminalView*> g_activeWindows;  // those running RunUpdateEvents
-
 }  // namespace
-
-namespace {
-
-// Only an update is stopped in order; the signal's number is kept in g_bInterrupted.
-void OnStopSignal(int signal) {
-  if (g_bUpdateEventsRunning) {
-    g_bInterrupted = signal;
-    return;
-  }
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
-}
-
-}  // namespace
-
-void InstallStopSignals() {
-  struct sigaction action = {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP})
-    sigaction(signal, &action, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
-}
-
-void RequestInterrupt() {
-  g_bInterrupted = SIGINT;
-  std::lock_guard lock(g_activeMutex);
-  for (TerminalView* window : g_activeWindows)
-    window->Wake();
-}
 
 TerminalView::TerminalView(const TerminalOptions& options, const std::string& controllerPath)
     : m_options(options), m_path(controllerPath), m_dialogThread(std::this_thread::get_id()) {}
 
 TerminalView::~TerminalView() {
   EndProgressLine();
-}
-
-void TerminalView::Wake() {
-  std::lock_guard lock(m_mutex);
-  m_wake.notify_all();
 }
 
 std::u16string TerminalView::LastMessage() {
@@ -241,7 +195,7 @@ bool TerminalView::AnswerBox(const std::u16string& text, bool question) {
   std::string answer;
   if (m_options.canAsk) {
     // One question on the terminal at a time: controllers updated at once ask one after the other.
-    std::lock_guard asking(g_askMutex);
+    std::lock_guard asking(m_options.stops->AskMutex());
     EndProgressLine();
     {
       // Asked on the terminal, not on the output: with the output redirected the question is
@@ -263,7 +217,7 @@ bool TerminalView::ReadAnswer(std::string* line) {
   // Byte by byte from the descriptor, so that a Ctrl-C while the user thinks is seen.
   line->clear();
   for (;;) {
-    if (g_bInterrupted)
+    if (m_options.stops->Signal())
       return false;
     pollfd watched{m_options.inFd, POLLIN, 0};
     int ready = ::poll(&watched, 1, static_cast<int>(kPollInterval.count()));
@@ -296,11 +250,7 @@ void TerminalView::AnswerEveryQuestionNo() {
 }
 
 bool TerminalView::RunUpdateEvents(CUpdateRun& run) {
-  {
-    std::lock_guard active(g_activeMutex);
-    g_activeWindows.insert(this);
-    ++g_bUpdateEventsRunning;
-  }
+  m_options.stops->BeginStoppable();
   uint64_t stopDeadlineMs = 0;
   bool ended = false;
   std::unique_lock lock(m_mutex);
@@ -326,7 +276,7 @@ bool TerminalView::RunUpdateEvents(CUpdateRun& run) {
       ended = true;
       break;
     }
-    if (g_bInterrupted && !m_bStoppedByUser) {
+    if (m_options.stops->Signal() && !m_bStoppedByUser) {
       m_bStoppedByUser = 1;
       run_([&] {
         run.RequestStop();
@@ -347,20 +297,6 @@ bool TerminalView::RunUpdateEvents(CUpdateRun& run) {
     m_wake.wait_for(lock, kPollInterval);
   }
   lock.unlock();
-  std::lock_guard active(g_activeMutex);
-  g_activeWindows.erase(this);
-  --g_bUpdateEventsRunning;
+  m_options.stops->EndStoppable();
   return ended;
-}
-
-void KeepForLeftBehindWorker(std::unique_ptr<CUpdateRun> run, std::unique_ptr<TerminalView> view) {
-  struct Kept {
-    std::unique_ptr<CUpdateRun> run;
-    std::unique_ptr<TerminalView> view;
-  };
-  static std::mutex mutex;
-  static auto* kept = new std::vector<Kept>();
-  std::lock_guard lock(mutex);
-  kept->push_back({std::move(run), std::move(view)});
-  ++g_nWorkersLeftBehind;
 }

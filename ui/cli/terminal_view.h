@@ -20,6 +20,7 @@
 #include <string>
 #include <thread>
 
+#include "ui/cli/stop_state.h"
 #include "update/update_run.h"
 
 class LogFile;
@@ -29,24 +30,6 @@ class LogFile;
 using Phase = UpdatePhase;
 // "backing-up", "erasing", "writing", "version", "verifying", "finishing" ("" for kNone).
 const char* PhaseName(Phase phase);
-
-// Ctrl-C: the signal handler sets g_bInterrupted to the signal's number; RequestInterrupt sets it
-// to SIGINT, as Ctrl-C does, and also wakes the loop at once. g_bUpdateEventsRunning counts the
-// RunUpdateEvents under way: only then does Ctrl-C stop updates; at any other moment nothing has
-// been written and the program may simply end.
-extern std::atomic<int> g_bInterrupted;
-extern std::atomic<int> g_bUpdateEventsRunning;
-// Update threads left behind stuck in a system call (ControllerSession): the program must then end
-// with _Exit, as destroying the HID platform or the streams could pull things from under them.
-extern std::atomic<int> g_nWorkersLeftBehind;
-class TerminalView;
-// Keeps what a worker left behind still uses for the rest of the program (never destroyed).
-void KeepForLeftBehindWorker(std::unique_ptr<CUpdateRun> run, std::unique_ptr<TerminalView> view);
-void RequestInterrupt();
-// SIGINT, SIGTERM and SIGHUP stop a running update in order, as Ctrl-C does; at any other moment
-// nothing is being written and the signal ends the program as usual. SIGPIPE is ignored: a closed
-// output (| head -1) makes the writes to it fail quietly instead of ending an update half-way.
-void InstallStopSignals();
 
 // How the terminal answers and draws.
 struct TerminalOptions {
@@ -62,6 +45,7 @@ struct TerminalOptions {
   bool json = false;       // --json: the progress as events
   LogFile* log = nullptr;  // --log: the progress by ten per cent and every phase
   std::atomic<int>* stopsAsked = nullptr;  // FlashEnv::stopsAsked
+  StopState* stops = nullptr;              // the signal that asks to stop, the question's turn
   // The lock of the output and the bar, shared by the sessions that write to one terminal.
   std::mutex* outputMutex = nullptr;
   // What the dialog runs on (its platform's clock is the terminal's too).
@@ -102,8 +86,6 @@ class TerminalView : public IUpdateObserver {
   void Notice(const std::u16string& text) override { Ask(text, false); }
   void OnDeviceVersion(uint32_t) override {}
   void OnEnded(const UpdateResult& result) override;
-
-  void Wake();
 
  private:
   IClock& Clock() const {
