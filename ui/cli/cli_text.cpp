@@ -123,6 +123,13 @@ constexpr Entry kLines[] = {
      "监视中：每个连接的手柄都会被更新；按 Ctrl-C 结束"},
     {Say::kCountNumber, "--count takes a number of controllers, e.g. --count=10",
      "--count 取手柄数量，例如 --count=10"},
+    {Say::kVirtualStateNeedsVirtual, "--virtual-state goes with --virtual",
+     "--virtual-state 须与 --virtual 一起使用"},
+    {Say::kVirtualStateUnreadable,
+     "%1: not a virtual controller's memory of that kind; remove it to start afresh",
+     "%1：不是该类虚拟手柄的存储内容；删除它即可重新开始"},
+    {Say::kVirtualStateNotSaved, "%1: the virtual controller's memory cannot be kept",
+     "%1：无法保存虚拟手柄的存储内容"},
 };
 static_assert(std::size(kLines) == static_cast<size_t>(Say::kCount), "one row for each line");
 

@@ -77,6 +77,9 @@ enum class Say {
   kNoControllerInTime,
   kWatching,
   kCountNumber,
+  kVirtualStateNeedsVirtual,
+  kVirtualStateUnreadable,
+  kVirtualStateNotSaved,
   kCount
 };
 

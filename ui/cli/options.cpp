@@ -41,6 +41,10 @@ const std::vector<Option> kOptions = {
     {"virtual", 0, ValueKind::kRequired, "MODES", "",
      "virtual controllers instead of USB, one per mode: boot, app\nor a list (boot,app,boot)",
      "boot app boot,app"},
+    {"virtual-state", 0, ValueKind::kRequired, "DIR", "",
+     "with --virtual: the virtual controllers keep their memory in\nDIR from one run to the next "
+     "(a rehearsal)",
+     "files"},
     {"help", 'h', ValueKind::kNone, nullptr, "", "this help"},
     {"version", 'V', ValueKind::kNone, nullptr, "", "the program's version"},
 };

@@ -678,6 +678,31 @@ TEST_F(FlashCliTest, BackupThenRestoreGivesTheBootLoaderItsImageBack) {
   EXPECT_EQ(Run({"backup", again, "--like", Sample(), "--device", kApp1}), 1);
 }
 
+// A rehearsal: the virtual controller of --virtual-state keeps its memory from run to run, so
+// that an update is verified and guarded in later runs, and a state file of another kind is
+// refused rather than taken.
+TEST_F(FlashCliTest, VirtualStateKeepsTheControllersMemoryBetweenRuns) {
+  const std::string bench = Utf16ToUtf8(m_folder.PathOf("bench"));
+  const std::vector<std::string> boot = {"--virtual", "boot", "--virtual-state", bench};
+  auto run = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), boot.begin(), boot.end());
+    return Run(args);
+  };
+  EXPECT_EQ(run({"verify", Sample()}), 1);
+  EXPECT_EQ(run({"flash", Sample(), "--yes"}), 0) << Err();
+  EXPECT_EQ(run({"verify", Sample()}), 0) << Err();
+  EXPECT_EQ(run({"flash", Sample(), "--yes"}), 5);
+  EXPECT_EQ(Run({"--virtual", "app", "--virtual-state", bench, "flash", Sample(), "--yes"}), 0);
+  EXPECT_EQ(Run({"--virtual", "app", "--virtual-state", bench, "flash", Sample(), "--yes"}), 5);
+
+  m_folder.Write("bench/virtual0-boot.state", std::vector<uint8_t>{'T', 'V', 'X'});
+  EXPECT_EQ(run({"list"}), 2);
+  EXPECT_NE(Err().find("virtual0-boot.state: not a virtual controller's memory"),
+            std::string::npos)
+      << Err();
+  EXPECT_EQ(Run({"--virtual-state", bench, "list"}), 2);
+}
+
 // --wait waits for the controller to be plugged in, for ever or for its seconds; watch updates
 // every controller plugged in, and one plugged in again after an unplug once more.
 TEST_F(FlashCliTest, WaitAndWatchTakeTheControllersAsTheyArePluggedIn) {
