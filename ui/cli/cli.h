@@ -34,6 +34,7 @@ struct CommandLine {
   std::vector<std::string> words;             // the operands (FILE.dat)
   std::set<std::string> flags;                // --json, --yes, ...
   std::map<std::string, std::string> values;  // --device ID
+  std::map<std::string, int> repeats;         // how often each flag was given: -vv is 2
   bool Has(const std::string& flag) const { return flags.count(flag) != 0; }
 };
 

@@ -12,6 +12,7 @@
 #include "ui/cli/cli.h"
 #include "ui/cli/options.h"
 #include "ui/cli/rehearsal.h"
+#include "ui/cli/report_trace.h"
 #include "ui/cli/terminal_window_system.h"
 
 #ifndef TARVIX_VERSION
@@ -171,6 +172,12 @@ int Dispatch(Cli& cli, const std::vector<std::string>& args) {
       return cli.Fail(kExitRefused, cli.Text(Say::kVirtualStateUnreadable, {file}));
   }
   cli.platform = virtualPlatform ? virtualPlatform.get() : cli.env.platform;
+  // -vv: every report on the trace, decoded, around whichever platform the command talks through.
+  std::unique_ptr<ReportTracePlatform> reportTrace;
+  if (cli.platform && line.repeats["--verbose"] >= 2) {
+    reportTrace = std::make_unique<ReportTracePlatform>(*cli.platform, cli.trace);
+    cli.platform = reportTrace.get();
+  }
   int exitCode = command->run(cli, line);
   if (rehearsal != line.values.end()) {
     if (std::string file = SaveRehearsal(rehearsal->second, plugged); !file.empty())

@@ -34,7 +34,9 @@ const std::vector<Option> kOptions = {
     {"json", 'j', ValueKind::kNone, nullptr, "list info flash verify backup watch",
      "JSON: one document (list, info), or one event a line"},
     {"quiet", 'q', ValueKind::kNone, nullptr, "", "result lines only: no progress"},
-    {"verbose", 'v', ValueKind::kNone, nullptr, "", "the protocol trace on stderr"},
+    {"verbose", 'v', ValueKind::kNone, nullptr, "",
+     "the protocol trace on stderr; -vv adds a line for each report\n(direction, command, address, "
+     "length, first bytes)"},
     {"log", 0, ValueKind::kRequired, "FILE", "",
      "append every line, the progress and the protocol trace to\nFILE, each with its time",
      "files"},
@@ -154,10 +156,12 @@ std::string ParseArguments(const std::vector<std::string>& args, uint16_t langua
     if (!option)
       return Refusal(optind > 0 ? argv[static_cast<size_t>(optind - 1)] : "", optopt, language);
     const std::string key = "--" + std::string(option->name);
-    if (option->value == ValueKind::kNone)
+    if (option->value == ValueKind::kNone) {
       line->flags.insert(key);
-    else
+      ++line->repeats[key];
+    } else {
       line->values[key] = optarg ? optarg : "";
+    }
   }
   for (int i = optind; i < argc; ++i)
     line->words.push_back(argv[static_cast<size_t>(i)]);

@@ -555,6 +555,32 @@ TEST_F(FlashCliTest, QuietOutputAndTheLog) {
   const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} \S.*)");
   for (std::string line; std::getline(lines, line);)
     EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+
+  // -vv: a decoded line for each report on top of the trace; -v alone has none.
+  PlugApp(kApp1);
+  const struct {
+    std::string verbosity, device;
+    std::vector<std::string> lines;
+  } traced[] = {
+      {"-v", kBoot0, {}},
+      {"-vv",
+       kBoot0,
+       {"report > erase (4) address 0x08003400 size 49152 data 0 | 00 05 04 00 00 00 00 00",
+        "report < reply to write image (3) address 0x0800342e size 49152 data 0 | 00 05 00 00 03"}},
+      {"-vv",
+       kApp1,
+       {"report > firmware file info (1) length 28 | 00 23 00 16 1f 00 01 1c 00 c8",
+        "report < firmware data request (20) | 05 00 16 01 00 14 00"}}};
+  for (const auto& row : traced) {
+    m_err.str("");
+    ASSERT_EQ(Run({"flash", "-qy", row.verbosity, "-d", row.device, Sample(), "--allow-reinstall"}),
+              0)
+        << Err();
+    EXPECT_EQ(Err().find("report ") != std::string::npos, !row.lines.empty()) << row.verbosity;
+    EXPECT_NE(Err().find("m_DevicePath:"), std::string::npos);  // the trace, as with -v
+    for (const std::string& line : row.lines)
+      EXPECT_NE(Err().find(line), std::string::npos) << row.verbosity << " " << line;
+  }
 }
 
 TEST_F(FlashCliTest, AllUpdatesEveryControllerAndOneFailureStopsNoOther) {
