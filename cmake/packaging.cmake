@@ -129,7 +129,7 @@ if(TARVIX_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libqt6widgets6 (>= 6.2), libqt6gui6 (>= 6.2), libqt6core6 (>= 6.2), qt6-qpa-plugins, libhidapi-hidraw0, libudev1, libstdc++6, libc6")
+      "libqt6widgets6 (>= 6.2), libqt6gui6 (>= 6.2), libqt6core6 (>= 6.2), qt6-qpa-plugins, libhidapi-hidraw0, libudev1, libnettle8, libstdc++6, libc6")
 endif()
 # bash-completion loads the completion script installed for bash (the script itself needs only bash).
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev, fonts-wqy-zenhei | fonts-noto-cjk, bash-completion")

@@ -26,6 +26,7 @@ PACKAGES=(
   qt6-base-dev
   libhidapi-dev
   libudev-dev
+  nettle-dev
   cmake
   ninja-build
   g++
