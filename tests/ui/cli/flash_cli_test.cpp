@@ -294,7 +294,9 @@ TEST_F(FlashCliTest, InfoShowsRecordsChecksAndTheChoiceOfEachController) {
        0,
        {"record 0 at offset 0: version 2.00, target 0x08003400, image 49152 bytes, device type "
         "0x3009\n  checks: image inside the file; below the version floor of 0x0105 variant 2 "
-        "(5.02)\n",
+        "(5.02)\n  SHA-256 c4c11edfbbca7effae9d4cfe20a8d0803d929eda146eb43904ddfcb183b390f1\n",
+        "1 record, chain whole\n  SHA-256 "
+        "5676c981e691e4e45ff4fb2626bb89a4e56fc5c607b2e9da689fd11e0cf1a4a1\n",
         "  boot loader, device type 0x3009           record 0\n",
         "  boot loader giving no device type         none: no record for this controller\n",
         "  running firmware 0x0105, variant 2        none: below the version floor\n"}},
@@ -323,6 +325,10 @@ TEST_F(FlashCliTest, InfoShowsRecordsChecksAndTheChoiceOfEachController) {
   }
   m_out.str("");
   EXPECT_EQ(Run({"info", Sample(), "--json"}), 0);
+  EXPECT_NE(Out().find("\"sha256\": "
+                       "\"5676c981e691e4e45ff4fb2626bb89a4e56fc5c607b2e9da689fd11e0cf1a4a1\""),
+            std::string::npos)
+      << Out();
   EXPECT_NE(Out().find("{\"controller\": \"boot-3009\", \"description\": \"boot loader, device "
                        "type 0x3009\", \"record\": 0, \"refused\": null}"),
             std::string::npos)
