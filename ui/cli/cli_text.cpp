@@ -130,6 +130,9 @@ constexpr Entry kLines[] = {
      "%1：不是该类虚拟手柄的存储内容；删除它即可重新开始"},
     {Say::kVirtualStateNotSaved, "%1: the virtual controller's memory cannot be kept",
      "%1：无法保存虚拟手柄的存储内容"},
+    {Say::kMayNotBeFirmware,
+     "warning: %1: no boot loader takes any record of this file; it may not be a firmware file",
+     "警告：%1：没有任何 BOOT 模式接受此文件中的记录；它可能不是固件文件"},
 };
 static_assert(std::size(kLines) == static_cast<size_t>(Say::kCount), "one row for each line");
 

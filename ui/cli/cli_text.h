@@ -80,6 +80,7 @@ enum class Say {
   kVirtualStateNeedsVirtual,
   kVirtualStateUnreadable,
   kVirtualStateNotSaved,
+  kMayNotBeFirmware,
   kCount
 };
 

@@ -156,10 +156,14 @@ int RunInfo(const Cli& cli, const CommandLine& line) {
   };
   std::vector<Choice> choices;
   bool anyTaken = false;
+  // The format has no magic number: a file that no boot loader takes a record of may well be no
+  // firmware at all, even where a running firmware would take its first record.
+  bool bootLoaderTakes = false;
   for (const Kind& kind : KindsFor(records)) {
     RecordRefusal refusal = RecordRefusal::kNone;
     int index = Choose(path, kind, records, &refusal);
     anyTaken = anyTaken || index >= 0;
+    bootLoaderTakes = bootLoaderTakes || (index >= 0 && kind.bootMode);
     choices.push_back({kind.id, kind.name, index, refusal});
   }
 
@@ -188,7 +192,8 @@ int RunInfo(const Cli& cli, const CommandLine& line) {
         out << (v ? ", " : "") << below[v];
       out << "]}";
     }
-    out << "],\n \"controllers\": [";
+    out << "],\n \"bootLoaderTakesARecord\": " << (bootLoaderTakes ? "true" : "false")
+        << ",\n \"controllers\": [";
     for (size_t i = 0; i < choices.size(); ++i) {
       const Choice& c = choices[i];
       out << (i ? ",\n  " : "\n  ") << "{\"controller\": " << JsonString(c.id)
@@ -227,6 +232,8 @@ int RunInfo(const Cli& cli, const CommandLine& line) {
   }
   if (!anyTaken)
     return cli.Fail(kExitRefused, file + ": no controller takes any record of this file");
+  if (!bootLoaderTakes)
+    cli.Fail(kExitOk, cli.Text(Say::kMayNotBeFirmware, {file}));
   return kExitOk;
 }
 

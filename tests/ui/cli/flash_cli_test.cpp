@@ -310,6 +310,11 @@ TEST_F(FlashCliTest, InfoShowsRecordsChecksAndTheChoiceOfEachController) {
         "  boot loader, device type 0x4000           record 1\n",
         "  running firmware 0x0105, variant 0 or 1   none: below the version floor\n"}},
       {"cut", DatCutInsideHeader(floor137, 20), 2, {"chain a header cut short", "none: cut short"}},
+      // Taken by a running firmware only: no boot loader writes at 0x12345678.
+      {"text",
+       BuildDat({DatRecord{.version = 8227, .targetAddress = 0x12345678, .image = MakeImage(9)}}),
+       0,
+       {"  running firmware                          record 0\n"}},
       {"empty", BuildDat({DatRecord{}}), 2, {"  checks: empty image;"}},
       {"past",
        DatImageRunsPastEnd(floor137, 3),
@@ -322,6 +327,9 @@ TEST_F(FlashCliTest, InfoShowsRecordsChecksAndTheChoiceOfEachController) {
         << row.name;
     for (const std::string& says : row.says)
       EXPECT_NE(Out().find(says), std::string::npos) << row.name << ": " << says << "\n" << Out();
+    EXPECT_EQ(Err().find("it may not be a firmware file") != std::string::npos, row.name == "text")
+        << row.name << ": " << Err();
+    m_err.str("");
   }
   m_out.str("");
   EXPECT_EQ(Run({"info", Sample(), "--json"}), 0);
@@ -729,8 +737,7 @@ TEST_F(FlashCliTest, VirtualStateKeepsTheControllersMemoryBetweenRuns) {
 
   m_folder.Write("bench/virtual0-boot.state", std::vector<uint8_t>{'T', 'V', 'X'});
   EXPECT_EQ(run({"list"}), 2);
-  EXPECT_NE(Err().find("virtual0-boot.state: not a virtual controller's memory"),
-            std::string::npos)
+  EXPECT_NE(Err().find("virtual0-boot.state: not a virtual controller's memory"), std::string::npos)
       << Err();
   EXPECT_EQ(Run({"--virtual-state", bench, "list"}), 2);
 }
