@@ -145,8 +145,15 @@ int RunInfo(const Cli& cli, const CommandLine& line) {
         return true;
       },
       &length);
-  if (end == RecordChainEnd::kUnreadable)
-    return cli.Fail(kExitRefused, file + ": cannot be opened or read");
+  if (end == RecordChainEnd::kUnreadable) {
+    // Why, in the system's words where the file does not open at all.
+    CFirmwareFile opened;
+    const bool opens = opened.Open(path);
+    return cli.Fail(kExitRefused,
+                    opens ? file + ": cannot be read"
+                          : cli.Text(Say::kCannotOpenFile,
+                                     {file, FileOpenResultText(opened.LastOpenResult())}));
+  }
 
   struct Choice {
     std::string id;

@@ -190,7 +190,7 @@ TEST_F(FlashCliTest, UsageAndHelp) {
       {{"list", "--json=yes"}, 2, false, "--json takes no value"},
       {{"list", "--ver"}, 2, false, "option --ver is ambiguous: --verify, --verbose, --version"},
       {{"info", "-y", "x.dat"}, 2, false, "--yes is not an option of info"},
-      {{"info", "--", "--json"}, 2, false, "--json: cannot be opened or read"},
+      {{"info", "--", "--json"}, 2, false, "--json: cannot be opened: No such file or directory"},
       {{"flash", "x.dat", "--device"}, 2, false, "--device needs a value"},
       {{"info"}, 2, false, "info: give one firmware file"},
       {{"--virtual", "toaster", "list"}, 2, false, "--virtual takes boot, app"},
