@@ -133,6 +133,7 @@ constexpr Entry kLines[] = {
     {Say::kMayNotBeFirmware,
      "warning: %1: no boot loader takes any record of this file; it may not be a firmware file",
      "警告：%1：没有任何 BOOT 模式接受此文件中的记录；它可能不是固件文件"},
+    {Say::kOneController, "1 controller:", "1 个手柄："},
 };
 static_assert(std::size(kLines) == static_cast<size_t>(Say::kCount), "one row for each line");
 

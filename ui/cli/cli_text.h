@@ -81,6 +81,7 @@ enum class Say {
   kVirtualStateUnreadable,
   kVirtualStateNotSaved,
   kMayNotBeFirmware,
+  kOneController,
   kCount
 };
 

@@ -139,7 +139,9 @@ void PrintSummary(const Cli& cli, const std::vector<int>& results) {
     ++counts[result >= 0 && result < kKindCount - 1 ? result : kKindCount - 1];
   JsonEvent json("summary");
   json.Add("controllers", static_cast<int>(results.size()));
-  std::string line = cli.Text(Say::kControllers, {std::to_string(results.size())});
+  std::string line = results.size() == 1
+                         ? cli.Text(Say::kOneController)
+                         : cli.Text(Say::kControllers, {std::to_string(results.size())});
   const char* separator = " ";
   for (int kind = 0; kind < kKindCount; ++kind) {
     json.Add(kJsonKinds[kind], counts[kind]);

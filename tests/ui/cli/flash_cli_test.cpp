@@ -779,7 +779,7 @@ TEST_F(FlashCliTest, WaitAndWatchTakeTheControllersAsTheyArePluggedIn) {
   m_out.str("");
   EXPECT_EQ(Run({"watch", Sample(), "--yes", "--count=2"}), 0) << Err();
   EXPECT_EQ(second->VersionWord(), 200u);
-  EXPECT_NE(Out().find("1 controllers: 1 upgraded\n"), std::string::npos) << Out();
+  EXPECT_NE(Out().find("1 controller: 1 upgraded\n"), std::string::npos) << Out();
   EXPECT_NE(Out().find("2 controllers: 2 upgraded\n"), std::string::npos) << Out();
 }
 
