@@ -14,7 +14,7 @@ Result BackupOne(const Cli& cli, const CommandLine& line, const std::string& pat
   if (!session.Open())
     return OpenFailure(cli, session.m_dlg.m_Hid.m_nLastOpenResult, session.m_dlg.m_Hid.m_LastError);
   if (!session.IsBootLoader())
-    return {kExitFailed, "failed", "no-backup", cli.Text(Say::kBackupNeedsBootLoader)};
+    return {kExitFailed, "failed", "no-backup", cli.Text(Say::kBackupCommandNeedsBootLoader)};
   CUpdateDlg& dlg = session.m_dlg;
   dlg.m_strFirmwarePath = FileArgument(like);
   RecordRefusal refusal = dlg.LoadFirmwareRecord();

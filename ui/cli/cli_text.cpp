@@ -134,6 +134,10 @@ constexpr Entry kLines[] = {
      "warning: %1: no boot loader takes any record of this file; it may not be a firmware file",
      "警告：%1：没有任何 BOOT 模式接受此文件中的记录；它可能不是固件文件"},
     {Say::kOneController, "1 controller:", "1 个手柄："},
+    {Say::kBackupCommandNeedsBootLoader,
+     "a controller running its firmware cannot be read; nothing was saved (put it in its boot "
+     "loader)",
+     "运行固件的手柄无法读取；未保存任何内容（请让它进入 BOOT 模式）"},
 };
 static_assert(std::size(kLines) == static_cast<size_t>(Say::kCount), "one row for each line");
 

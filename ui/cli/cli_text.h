@@ -82,6 +82,7 @@ enum class Say {
   kVirtualStateNotSaved,
   kMayNotBeFirmware,
   kOneController,
+  kBackupCommandNeedsBootLoader,
   kCount
 };
 
