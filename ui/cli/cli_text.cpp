@@ -138,6 +138,10 @@ constexpr Entry kLines[] = {
      "a controller running its firmware cannot be read; nothing was saved (put it in its boot "
      "loader)",
      "运行固件的手柄无法读取；未保存任何内容（请让它进入 BOOT 模式）"},
+    {Say::kStoppedTouchedInBootLoader,
+     "update stopped; the controller needs a whole update: it is still in its boot loader, "
+     "flash it again",
+     "更新已停止；手柄需要完整更新：它仍处于 BOOT 模式，请重新写入"},
 };
 static_assert(std::size(kLines) == static_cast<size_t>(Say::kCount), "one row for each line");
 

@@ -83,6 +83,7 @@ enum class Say {
   kMayNotBeFirmware,
   kOneController,
   kBackupCommandNeedsBootLoader,
+  kStoppedTouchedInBootLoader,
   kCount
 };
 

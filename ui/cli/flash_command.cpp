@@ -26,8 +26,11 @@ Result StoppedResult(const Cli& cli, const CUpdateDlg& dlg) {
     return {exitCode, "stopped", "read-back", cli.Text(Say::kStoppedReadBack)};
   if (dlg.m_bImageComplete)
     return {exitCode, "stopped", "finishing", cli.Text(Say::kStoppedFinishing)};
+  // A boot loader stays one: the update only needs to run again.
   if (dlg.m_bImageTouched)
-    return {exitCode, "stopped", "image-touched", cli.Text(Say::kStoppedTouched)};
+    return {exitCode, "stopped", "image-touched",
+            cli.Text(dlg.m_Hid.m_bBootMode ? Say::kStoppedTouchedInBootLoader
+                                           : Say::kStoppedTouched)};
   return {exitCode, "stopped", "nothing-written", cli.Text(Say::kStoppedNothing)};
 }
 

@@ -799,9 +799,10 @@ TEST_F(FlashCliTest, SignalsStopTheUpdateInOrderAndSayWhatIsLeft) {
     int exitCode;
     std::string says;  // the line on stderr
   };
+  // The controller is in its boot loader already: nothing tells it to go there.
   const std::string whole =
-      "update stopped; the controller needs a whole update: put it in its boot loader (L+R+HOME) "
-      "and flash it again";
+      "update stopped; the controller needs a whole update: it is still in its boot loader, "
+      "flash it again";
   const Row rows[] = {
       {0, false, kAnyCommand, 100, 130, whole},
       {SIGTERM, false, kAnyCommand, 100, 143, whole},
