@@ -35,7 +35,7 @@ int RunBackup(const Cli& cli, const CommandLine& line) {
   const auto like = line.values.find("--like");
   if (line.words.size() != 1 || like == line.values.end())
     return cli.Fail(kExitRefused, cli.Text(Say::kBackupNeedsLike));
-  if (like->second == line.words[0])
+  if (IsSameFile(like->second, line.words[0]))
     return cli.Fail(kExitRefused, cli.Text(Say::kBackupOverwritesFile, {line.words[0]}));
   std::vector<std::string> paths;
   if (int exitCode = ChooseControllers(cli, line, &paths))

@@ -177,7 +177,7 @@ int RunFlash(const Cli& cli, const CommandLine& line) {
   const auto backup = line.values.find("--backup");
   if (backup != line.values.end() && line.Has("--all"))
     return cli.Fail(kExitRefused, cli.Text(Say::kBackupExcludesAll));
-  if (backup != line.values.end() && backup->second == line.words[0])
+  if (backup != line.values.end() && IsSameFile(backup->second, line.words[0]))
     return cli.Fail(kExitRefused, cli.Text(Say::kBackupOverwritesFile, {backup->second}));
   std::vector<std::string> paths;
   int exitCode = ChooseControllers(cli, line, &paths);
