@@ -13,3 +13,7 @@ class CUpdateDlg;
 // version word and device type as a one-record .dat file at path (whole, or not at all).
 // Answers 1, or 0 with the cause kept in the dialog (SetFailureCause).
 int WriteBackup(CUpdateDlg& dlg, const std::string& path);
+
+// Whether the two names are one file: the same name, or the same device and inode (a hard link, a
+// symbolic link, "./x"). A name that names no file is another file.
+bool IsSameFile(const std::string& a, const std::string& b);

@@ -5,6 +5,7 @@
 #include "ui/cli/backup.h"
 #include "ui/cli/cli.h"
 #include "ui/cli/controller_session.h"
+#include "ui/cli/terminal_window_system.h"
 
 namespace {
 
@@ -22,8 +23,11 @@ Result BackupOne(const Cli& cli, const CommandLine& line, const std::string& pat
     return {kExitRefused, "refused", RefusalCause(refusal),
             cli.Text(Say::kRecordRefused, {like, RecordRefusalText(refusal)})};
   }
-  if (!session.ReadBack([&] { return WriteBackup(dlg, line.words[0]); }))
+  if (!session.ReadBack([&] { return WriteBackup(dlg, line.words[0]); })) {
+    if (g_bInterrupted > 0)
+      return {kExitSignalBase + g_bInterrupted, "stopped", "nothing-written", dlg.m_failureCause};
     return {kExitFailed, "failed", "no-backup", dlg.m_failureCause};
+  }
   const uint32_t word = dlg.m_curDevVersion.load();
   return {
       kExitOk, "done", nullptr,
@@ -35,12 +39,18 @@ int RunBackup(const Cli& cli, const CommandLine& line) {
   const auto like = line.values.find("--like");
   if (line.words.size() != 1 || like == line.values.end())
     return cli.Fail(kExitRefused, cli.Text(Say::kBackupNeedsLike));
-  if (like->second == line.words[0])
+  if (IsSameFile(like->second, line.words[0]))
     return cli.Fail(kExitRefused, cli.Text(Say::kBackupOverwritesFile, {line.words[0]}));
   std::vector<std::string> paths;
   if (int exitCode = ChooseControllers(cli, line, &paths))
     return exitCode;
-  return Report(cli, paths.front(), BackupOne(cli, line, paths.front(), like->second));
+  // While the controller is read, a signal ends the command in order (with its result) instead
+  // of ending the program at once.
+  ++g_bUpdateEventsRunning;
+  const int exitCode =
+      Report(cli, paths.front(), BackupOne(cli, line, paths.front(), like->second));
+  --g_bUpdateEventsRunning;
+  return exitCode;
 }
 
 }  // namespace

@@ -139,6 +139,11 @@ struct Result {
   const char* cause = nullptr;   // null when done; the man page lists them
   std::string line;
 };
+// A command that ends before any controller is talked to (no file, no confirmation, no or several
+// controllers): its line on stderr and, with --json, a result event with a null device too, so
+// that a script always gets one. Answers code.
+int FailBeforeAny(const Cli& cli, int code, const char* outcome, const char* cause,
+                  const std::string& line);
 // Says how a controller ended: its line, or its result event with --json. Answers the exit code.
 int Report(const Cli& cli, const std::string& path, const Result& result);
 // The stable word of a refused record: "empty-image", "below-floor"...

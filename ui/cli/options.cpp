@@ -19,8 +19,10 @@ const std::vector<Option> kOptions = {
     {"verify", 0, ValueKind::kNone, nullptr, "flash watch",
      "boot loader: read the image back after writing, before the\nfinishing command, and compare"},
     {"wait", 'w', ValueKind::kOptional, "SECONDS", "flash verify backup",
-     "wait for the controller to be plugged in, for SECONDS or for\never (Ctrl-C ends the wait)"},
-    {"count", 0, ValueKind::kRequired, "N", "watch", "end the watch after N results"},
+     "wait for the controller to be plugged in, for SECONDS or for\never (Ctrl-C ends the wait)",
+     "", true, 0, 1000000, Say::kWaitSeconds},
+    {"count", 0, ValueKind::kRequired, "N", "watch", "end the watch after N results", "", true, 1,
+     UINT32_MAX, Say::kCountNumber},
     {"backup", 0, ValueKind::kRequired, "OLD.dat", "flash",
      "boot loader: before erasing, save what the erase destroys and\nthe version word as a "
      "record flash takes; no backup, no erase",
@@ -91,6 +93,21 @@ std::string Refusal(const std::string& element, int optionValue, uint16_t langua
 
 }  // namespace
 
+bool ParseNumber(const std::string& text, uint64_t min, uint64_t max, uint64_t* value) {
+  if (text.empty() || text.size() > 19)  // 19 digits never overflow 64 bits
+    return false;
+  uint64_t number = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9')
+      return false;
+    number = number * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (number < min || number > max)
+    return false;
+  *value = number;
+  return true;
+}
+
 const std::vector<Option>& Options() {
   return kOptions;
 }
@@ -156,6 +173,13 @@ std::string ParseArguments(const std::vector<std::string>& args, uint16_t langua
     if (!option)
       return Refusal(optind > 0 ? argv[static_cast<size_t>(optind - 1)] : "", optopt, language);
     const std::string key = "--" + std::string(option->name);
+    uint64_t number = 0;
+    // An optional number given without a value (--wait) has none; one given empty (--wait=) is
+    // refused as any other value that is no number.
+    if (option->number && (optarg || option->value == ValueKind::kRequired) &&
+        !ParseNumber(optarg ? optarg : "", option->minNumber, option->maxNumber, &number)) {
+      return SayText(option->numberRefusal, language);
+    }
     if (option->value == ValueKind::kNone) {
       line->flags.insert(key);
       ++line->repeats[key];

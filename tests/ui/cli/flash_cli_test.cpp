@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -13,6 +14,8 @@
 #include <sstream>
 #include <thread>
 #include <utility>
+
+#include <unistd.h>
 
 #include "appmode/serial_mask.h"
 #include "base/clock.h"
@@ -194,6 +197,13 @@ TEST_F(FlashCliTest, UsageAndHelp) {
       {{"flash", "x.dat", "--device"}, 2, false, "--device needs a value"},
       {{"info"}, 2, false, "info: give one firmware file"},
       {{"--virtual", "toaster", "list"}, 2, false, "--virtual takes boot, app"},
+      // Numbers are digits only, within range; the parse refuses them before anything happens.
+      {{"watch", "x.dat", "--count= 1"}, 2, false, "--count takes a number of controllers"},
+      {{"watch", "x.dat", "--count=-1"}, 2, false, "--count takes a number of controllers"},
+      {{"watch", "x.dat", "--count=99999999999999999999999"}, 2, false, "--count takes a number"},
+      {{"watch", "x.dat", "--count="}, 2, false, "--count takes a number of controllers"},
+      {{"verify", "x.dat", "--wait="}, 2, false, "--wait takes a number of seconds"},
+      {{"verify", "x.dat", "--wait=+3"}, 2, false, "--wait takes a number of seconds"},
   };
   for (const Row& row : rows) {
     m_out.str("");
@@ -380,6 +390,12 @@ TEST_F(FlashCliTest, FlashRefusesEveryFileTheDialogRefuses) {
   const std::string odd = m_folder.m_path.string() + "/bad\xff.dat";
   ASSERT_TRUE(WriteFile(odd, DemoSampleDat()));
   EXPECT_EQ(Run({"flash", odd, "--yes"}), 0) << Err();
+  // In JSON its byte that is no UTF-8 is U+10FE00 + the byte, so that the line stays JSON.
+  m_out.str("");
+  EXPECT_EQ(Run({"flash", odd + ".missing", "--yes", "--json"}), 2) << Err();
+  EXPECT_EQ(Out().find('\xff'), std::string::npos);
+  EXPECT_NE(Out().find("/bad\\udbff\\udeff.dat.missing: cannot be opened"), std::string::npos)
+      << Out();
   HeldFile held(odd);
   m_err.str("");
   EXPECT_EQ(Run({"flash", odd, "--yes"}), 1);
@@ -551,6 +567,29 @@ TEST_F(FlashCliTest, JsonEventsNameEachPhaseAndTheOutcome) {
     }
     EXPECT_EQ(events, row.events);
   }
+  // A run that ends before any controller is talked to gives its result event too.
+  const std::pair<std::vector<std::string>, std::string> early[] = {
+      {{"flash", "missing.dat", "--yes"}, "\"outcome\":\"refused\",\"cause\":\"cannot-open\""},
+      {{"flash", Sample()}, "\"cause\":\"no-confirmation\""},
+      {{"verify", Sample()}, "\"cause\":\"several-controllers\",\"exit\":2"},
+  };
+  PlugBoot(kApp1);
+  for (const auto& [args, says] : early) {
+    m_out.str("");
+    std::vector<std::string> json = args;
+    json.push_back("--json");
+    EXPECT_EQ(Run(json), 2);
+    EXPECT_NE(Out().find("{\"schema\":1,\"event\":\"result\",\"device\":null,"), std::string::npos)
+        << Out();
+    EXPECT_NE(Out().find(says), std::string::npos) << Out();
+  }
+  m_platform.Unplug(kApp1);
+  m_platform.Unplug(kBoot0);
+  m_out.str("");
+  EXPECT_EQ(Run({"verify", Sample(), "--json"}), 3);
+  EXPECT_NE(Out().find("\"outcome\":\"failed\",\"cause\":\"not-found\",\"exit\":3"),
+            std::string::npos)
+      << Out();
 }
 
 // -q leaves the result lines alone; --log keeps every line and the progress, each with its time.
@@ -698,8 +737,25 @@ TEST_F(FlashCliTest, BackupThenRestoreGivesTheBootLoaderItsImageBack) {
   EXPECT_NE(Err().find("no backup: " + missing + " cannot be written"), std::string::npos) << Err();
   EXPECT_TRUE(loader->m_erases.empty());
 
-  EXPECT_EQ(Run({"flash", Sample(), "--yes", "--backup", old}), 0) << Err();
+  // The firmware file under another name (./x, a hard or a symbolic link) is refused before
+  // anything happens; links planted at the neighbour names are never written through.
+  const std::string sample = Sample();
+  const std::string folder = m_folder.m_path.string();
+  const std::string hard = folder + "/hard.dat", soft = folder + "/soft.dat";
+  m_platform.ClearTranscript();
+  ASSERT_EQ(::link(sample.c_str(), hard.c_str()), 0);
+  ASSERT_EQ(::symlink(sample.c_str(), soft.c_str()), 0);
+  for (const std::string& same : {folder + "/./sample.dat", hard, soft}) {
+    EXPECT_EQ(Run({"flash", sample, "--yes", "--backup", same}), 2) << same;
+    EXPECT_EQ(Run({"backup", same, "--like", sample}), 2) << same;
+  }
+  EXPECT_TRUE(m_platform.Transcript().empty());
+  const std::string victim = Utf16ToUtf8(m_folder.Write("victim", {1, 2, 3}));
+  for (const std::string& part : {old + ".part", old + ".part-" + std::to_string(::getpid())})
+    ASSERT_EQ(::symlink(victim.c_str(), part.c_str()), 0);
+  EXPECT_EQ(Run({"flash", sample, "--yes", "--backup", old}), 0) << Err();
   EXPECT_EQ(loader->VersionWord(), 200u);
+  EXPECT_EQ(std::filesystem::file_size(victim), 3u);
   EXPECT_NE(loader->ReadFlash(0x08003400, 48 * 1024), before);
   EXPECT_EQ(Run({"flash", old, "--yes", "--allow-older"}), 0) << Err();
   EXPECT_EQ(loader->ReadFlash(0x08003400, 48 * 1024), before);
@@ -841,6 +897,19 @@ TEST_F(FlashCliTest, SignalsStopTheUpdateInOrderAndSayWhatIsLeft) {
       EXPECT_EQ(loader->VersionWord(), 200u);
     }
   }
+  // Ctrl-C while a backup reads ends the command in order, with its result and no file.
+  m_platform.Unplug(kBoot0);
+  auto reading = std::make_shared<HookedLoader>();
+  reading->m_hook = [](HookedLoader&, int report, uint16_t) {
+    if (report == 20)
+      std::raise(SIGINT);
+  };
+  PlugBoot(kBoot0, reading);
+  const std::string stopped = m_folder.m_path.string() + "/stopped.dat";
+  m_err.str("");
+  EXPECT_EQ(Run({"backup", stopped, "--like", Sample()}), 130);
+  EXPECT_NE(Err().find("virtual0: no backup: stopped during the read"), std::string::npos) << Err();
+  EXPECT_FALSE(std::filesystem::exists(stopped));
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
     std::signal(signal, SIG_DFL);
 
