@@ -28,6 +28,8 @@ bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
   return true;
 }
 
+}  // namespace
+
 // Writes bytes to path through a new neighbour file in the same folder, renamed over it at the
 // end: an interrupted or failed write leaves no cut-short backup behind. The neighbour is always a
 // file of its own (never one that was there, nor the target of a link planted at its name), and
@@ -60,8 +62,6 @@ bool WriteWhole(const std::string& path, const std::vector<uint8_t>& bytes) {
   ::close(folderFd);
   return synced;
 }
-
-}  // namespace
 
 bool IsSameFile(const std::string& a, const std::string& b) {
   if (a == b)

@@ -1,13 +1,13 @@
 #include "ui/cli/rehearsal.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <fstream>
 #include <optional>
+
+#include "ui/cli/backup.h"
 
 namespace {
 
@@ -33,34 +33,6 @@ std::optional<std::vector<uint8_t>> ReadState(const std::string& file) {
   return bytes;
 }
 
-bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// A temporary file of our own beside the target (mkstemp: never an existing file, nor through a
-// link), written, synced, then renamed over the target.
-bool ReplaceFile(const std::string& file, const std::vector<uint8_t>& bytes) {
-  std::string temporary = file + ".XXXXXX";
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0)
-    return false;
-  const bool written = WriteAll(fd, bytes) && fsync(fd) == 0;
-  if (close(fd) != 0 || !written || std::rename(temporary.c_str(), file.c_str()) != 0) {
-    unlink(temporary.c_str());
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string LoadRehearsal(const std::string& folder, const std::vector<PluggedVirtual>& plugged) {
@@ -80,7 +52,7 @@ std::string LoadRehearsal(const std::string& folder, const std::vector<PluggedVi
 std::string SaveRehearsal(const std::string& folder, const std::vector<PluggedVirtual>& plugged) {
   for (const PluggedVirtual& p : plugged) {
     const std::string file = StateFile(folder, p);
-    if (!ReplaceFile(file, DemoState(p.controller)))
+    if (!WriteWhole(file, DemoState(p.controller)))
       return file;
   }
   return "";
