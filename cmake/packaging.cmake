@@ -131,7 +131,8 @@ else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
       "libqt6widgets6 (>= 6.2), libqt6gui6 (>= 6.2), libqt6core6 (>= 6.2), qt6-qpa-plugins, libhidapi-hidraw0, libudev1, libstdc++6, libc6")
 endif()
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev, fonts-wqy-zenhei | fonts-noto-cjk")
+# Qt's own texts (file dialog, buttons) in Chinese come from Qt's translations.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev, fonts-wqy-zenhei | fonts-noto-cjk, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     "${PROJECT_SOURCE_DIR}/cmake/debian/postinst;${PROJECT_SOURCE_DIR}/cmake/debian/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
@@ -142,6 +143,7 @@ set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
 set(CPACK_RPM_PACKAGE_RELEASE 1)
 set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_RPM_PACKAGE_RECOMMENDS "qt6-qttranslations")
 # The udev rule and the sample file work only where they are installed.
 set(CPACK_PACKAGE_RELOCATABLE OFF)
 list(APPEND CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION

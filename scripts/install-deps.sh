@@ -13,6 +13,8 @@ set -euo pipefail
 
 PACKAGES=(
   qt6-base-dev
+  # Qt's own texts (file dialog, buttons) in the user's language: qtbase_zh_CN.qm.
+  qt6-translations-l10n
   libhidapi-dev
   libudev-dev
   libgtest-dev

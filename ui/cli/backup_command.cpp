@@ -20,7 +20,7 @@ Result BackupOne(const Cli& cli, const CommandLine& line, const std::string& pat
   RecordRefusal refusal = dlg.LoadFirmwareRecord();
   if (refusal != RecordRefusal::kNone) {
     return {kExitRefused, "refused", RefusalCause(refusal),
-            cli.Text(Say::kRecordRefused, {like, RecordRefusalText(refusal)})};
+            cli.Text(Say::kRecordRefused, {like, RefusalText(refusal, cli.language)})};
   }
   if (!session.ReadBack([&] { return WriteBackup(dlg, line.words[0]); }))
     return {kExitFailed, "failed", "no-backup", dlg.m_failureCause};

@@ -109,8 +109,9 @@ Result FlashOne(const Cli& cli, const CommandLine& line, const std::string& path
     case ControllerSession::Result::kUpgraded:
       return {kExitOk, "done", nullptr, message + (verify ? cli.Text(Say::kVerified) : "")};
     case ControllerSession::Result::kRefused:
-      return {kExitRefused, "refused", RefusalCause(dlg.m_recordRefusal),
-              cli.Text(Say::kFileRefused, {RecordRefusalText(dlg.m_recordRefusal), message})};
+      return {
+          kExitRefused, "refused", RefusalCause(dlg.m_recordRefusal),
+          cli.Text(Say::kFileRefused, {RefusalText(dlg.m_recordRefusal, cli.language), message})};
     case ControllerSession::Result::kCancelled:
       return NotUpdated(cli, session);
     case ControllerSession::Result::kStopped:
@@ -161,9 +162,9 @@ int CheckFlashStart(const Cli& cli, const CommandLine& line, const char* command
     // A file that is there but held by another program is a failure; one that is not there, or
     // is no file, a usage error.
     bool held = file.LastOpenResult() == FileOpenResult::kHeld;
-    return cli.Fail(
-        held ? kExitFailed : kExitRefused,
-        cli.Text(Say::kCannotOpenFile, {line.words[0], FileOpenResultText(file.LastOpenResult())}));
+    return cli.Fail(held ? kExitFailed : kExitRefused,
+                    cli.Text(Say::kCannotOpenFile,
+                             {line.words[0], FileOpenText(file.LastOpenResult(), cli.language)}));
   }
   file.Close();
   if (!cli.env.inIsTerminal && !line.Has("--yes"))
