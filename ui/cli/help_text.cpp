@@ -79,7 +79,7 @@ constexpr HelpEntry kHelp[] = {
      "“tarvix-flash flash OUT.dat”即可将手柄恢复原样。不会向手柄写入任何内容。\n"
      "只有处于 BOOT 模式的手柄可以读取。\n"},
     // completion
-    {"the completion script of a shell: bash, zsh or fish", "shell 的补全脚本：bash、zsh 或 fish"},
+    {"the completion script of a shell: bash, zsh or fish", "bash、zsh 或 fish 的补全脚本"},
     {"Writes the completion script of SHELL (bash, zsh or fish) for tarvix-flash's commands and\n"
      "options. The packages install all three; by hand, for example:\n"
      "  tarvix-flash completion bash > ~/.local/share/bash-completion/completions/tarvix-flash\n",

@@ -5,11 +5,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <mutex>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 #include <utility>
@@ -22,10 +24,12 @@
 #include "emulator/demo_sample.h"
 #include "emulator/virtual_boot_loader.h"
 #include "emulator/virtual_running_firmware.h"
+#include "tests/support/english_words.h"
 #include "tests/support/held_file.h"
 #include "tests/support/temp_folder.h"
 #include "ui/cli/cli.h"
 #include "ui/cli/flash_main.h"
+#include "ui/cli/options.h"
 #include "ui/cli/terminal_window_system.h"
 
 namespace {
@@ -845,6 +849,76 @@ TEST_F(FlashCliTest, TheDialogsTextsComeInTheUsersLanguage) {
   EXPECT_NE(Err().find("virtual0: 未更新：手柄已是 2.00；如要重新写入，请加 --allow-reinstall\n"),
             std::string::npos)
       << Err();
+}
+
+// Every line of the tool's own exists in both languages with the same values in it, and every
+// help text of the command and option tables has its Chinese.
+TEST(CliTextTest, EveryLineAndHelpTextHasItsChineseWithTheSameValues) {
+  auto values = [](const std::string& text) {
+    std::multiset<std::string> found;
+    for (size_t at = text.find('%'); at != std::string::npos; at = text.find('%', at + 1))
+      found.insert(text.substr(at, 2));
+    return found;
+  };
+  for (int line = 0; line < static_cast<int>(Say::kCount); ++line) {
+    const std::string english = SayText(static_cast<Say>(line), LANG_EN_US);
+    const std::string chinese = SayText(static_cast<Say>(line), LANG_ZH_CN);
+    EXPECT_FALSE(english.empty() || chinese.empty() || english == chinese) << line;
+    EXPECT_EQ(values(english), values(chinese)) << english;
+  }
+  std::vector<std::pair<const char*, bool>> help;  // with whether it is an option's
+  for (const Command* command : Commands())
+    help.insert(help.end(), {{command->summary, false}, {command->description, false}});
+  for (const Option& option : Options())
+    help.push_back({option.help, true});
+  for (const auto& [english, isOption] : help) {
+    EXPECT_STREQ(HelpText(english, LANG_EN_US), english);
+    const char* chinese = HelpText(english, LANG_ZH_CN);
+    ASSERT_NE(chinese, nullptr) << english;
+    // An option's help stays in its column only when its lines break where the English breaks.
+    if (isOption) {
+      EXPECT_EQ(std::count(english, english + std::strlen(english), '\n'),
+                std::count(chinese, chinese + std::strlen(chinese), '\n'))
+          << english;
+    }
+  }
+}
+
+TEST_F(FlashCliTest, UnderChineseTheHelpOfEveryCommandHasNoEnglishWord) {
+  m_language = LANG_ZH_CN;
+  // The names a technician types or reads as they are: commands, operands, option values, JSON
+  // fields, shells, signals and keys.
+  std::set<std::string> names = {
+      "tarvix-flash", "help",  "OPTIONS", "COMMAND", "ARGS",    "FILE",        "ID",   "N",
+      "SECONDS",      "MODES", "SHELL",   "JSON",    "schema",  "controllers", "boot", "app",
+      "bash",         "zsh",   "fish",    "Ctrl-C",  "SIGTERM", "SIGHUP"};
+  std::vector<std::vector<std::string>> runs = {{"--help"}, {"help"}};
+  for (const Command* command : Commands()) {
+    names.insert(command->name);
+    runs.push_back({"help", command->name});
+    runs.push_back({command->name, "--help"});
+  }
+  for (const std::vector<std::string>& run : runs) {
+    m_out.str("");
+    ASSERT_EQ(Run(run), 0) << run.back();
+    std::string english;
+    for (const std::string& word : EnglishWords(Out(), names))
+      english += word + " ";
+    EXPECT_EQ(english, "") << Out();
+  }
+}
+
+TEST_F(FlashCliTest, UnderChineseInfoAndTheCausesAreChinese) {
+  m_language = LANG_ZH_CN;
+  EXPECT_EQ(Run({"info", Sample()}), 0);
+  EXPECT_NE(Out().find("每种手柄会用的记录：\n  BOOT 模式，设备类型 0x3009"), std::string::npos)
+      << Out();
+  EXPECT_EQ(Run({"flash", "--yes", Utf16ToUtf8(m_folder.PathOf("missing.dat"))}), 2);
+  EXPECT_NE(Err().find("missing.dat：无法打开：文件不存在\n"), std::string::npos) << Err();
+  // The JSON keeps its fixed words.
+  m_out.str("");
+  EXPECT_EQ(Run({"info", "--json", Sample()}), 0);
+  EXPECT_NE(Out().find("\"description\": \"boot loader, device type 0x3009\""), std::string::npos);
 }
 
 }  // namespace

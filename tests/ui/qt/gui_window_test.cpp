@@ -1,16 +1,66 @@
 // The window of the updater: start-up, arrival and removal through the device monitor, languages,
 // layout, and the window system's hand-over of worker calls to the UI thread.
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QLineEdit>
+#include <QLocale>
+#include <QRegularExpression>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
+#include <set>
 #include <thread>
 
+#include "tests/support/english_words.h"
 #include "tests/ui/qt/gui_fixture.h"
+#include "ui/qt/qt_translation.h"
 #include "ui/qt/update_app.h"
 
+#ifndef TARVIX_SCREENSHOT_DIR
+#define TARVIX_SCREENSHOT_DIR "screenshots"
+#endif
+
 namespace {
+
+// Every text a window shows: its title, its labels, buttons, fields and the items of its lists,
+// and the column headers of its views (shown or not: a file dialog switches between two).
+QStringList ShownTexts(QWidget* top) {
+  QStringList texts = {top->windowTitle()};
+  for (QWidget* w : top->findChildren<QWidget*>()) {
+    if (auto* view = qobject_cast<QAbstractItemView*>(w); view && view->model()) {
+      for (int column = 0; column < view->model()->columnCount(); ++column)
+        texts << view->model()->headerData(column, Qt::Horizontal).toString();
+    }
+    if (!w->isVisibleTo(top))
+      continue;
+    if (auto* view = qobject_cast<QAbstractItemView*>(w); view && view->model()) {
+      const QAbstractItemModel& model = *view->model();
+      for (int row = 0; row < model.rowCount(view->rootIndex()); ++row) {
+        for (int column = 0; column < model.columnCount(view->rootIndex()); ++column)
+          texts << model.index(row, column, view->rootIndex()).data().toString();
+      }
+    }
+    if (auto* label = qobject_cast<QLabel*>(w))
+      texts << label->text();
+    else if (auto* button = qobject_cast<QAbstractButton*>(w))
+      texts << button->text();
+    else if (auto* edit = qobject_cast<QLineEdit*>(w))
+      texts << edit->placeholderText();
+    if (auto* combo = qobject_cast<QComboBox*>(w)) {
+      for (int i = 0; i < combo->count(); ++i)
+        texts << combo->itemText(i);
+    }
+  }
+  // A key's mnemonic, "(&N)", is a key name.
+  return texts.replaceInStrings(QRegularExpression(QStringLiteral("\\(&\\w\\)")), QString());
+}
 
 using WindowTest = GuiTest;
 
@@ -93,6 +143,65 @@ TEST_F(WindowTest, ShowsTheChineseTextsUnderAChineseInterfaceLanguage) {
   EXPECT_FALSE(m_window->Hint()->text().contains(QLatin1Char('\r')));
   EXPECT_EQ(Title(), QString::fromStdU16String(kTitle));
   EXPECT_TRUE(Button()->isEnabled());
+}
+
+// Under zh_CN Qt's own texts are Chinese too: the box's buttons, the file dialog's labels and
+// columns. The box and the dialog are read while they are open, and their screenshots written.
+TEST_F(WindowTest, UnderChineseTheWindowTheBoxAndTheFileDialogHaveNoEnglishWord) {
+  QTranslator none;
+  EXPECT_FALSE(InstallQtTranslation(none, LANG_EN_US));  // de_DE, en_US: Qt's own English
+  QTranslator qtTexts;
+  if (!InstallQtTranslation(qtTexts, LANG_ZH_CN))
+    GTEST_SKIP() << "qtbase_zh_CN.qm is not installed (qt6-translations-l10n)";
+  // Sizes and dates in the file dialog follow the system's locale, which LANG sets at the start:
+  // this case runs as its own test under LANG=zh_CN.UTF-8 (tests/ui/qt/CMakeLists.txt).
+  if (QLocale::system().language() != QLocale::Chinese)
+    GTEST_SKIP() << "needs LANG=zh_CN.UTF-8";
+  m_dlg->m_language = LANG_ZH_CN;
+  PlugBootLoader();
+  OpenWindow();
+  QStringList texts = ShownTexts(m_window.get());
+  QDir out(QStringLiteral(TARVIX_SCREENSHOT_DIR));
+  out.mkpath(QStringLiteral("."));
+  QFile dat(QDir(m_dir.path()).filePath(QStringLiteral("firmware.dat")));
+  ASSERT_TRUE(dat.open(QIODevice::WriteOnly));
+  dat.close();
+  // Once the modal shows (and, for the file dialog, lists its folder): read it, grab it, close it.
+  auto readModal = [&](const QString& shot, bool listsFolder) {
+    QTimer::singleShot(0, [&, shot, listsFolder] {
+      QWidget* modal = QApplication::activeModalWidget();
+      ASSERT_NE(modal, nullptr);
+      if (listsFolder) {
+        WaitUntil([&] {
+          auto* view = modal->findChild<QAbstractItemView*>(QStringLiteral("listView"));
+          return view && view->model()->rowCount(view->rootIndex()) > 0;
+        });
+      }
+      texts << ShownTexts(modal);
+      EXPECT_TRUE(modal->grab().save(out.filePath(shot)));
+      modal->close();
+    });
+  };
+  m_answers.m_boxAnswers = {0};
+  readModal(QStringLiteral("screenshot-box-zh.png"), false);
+  EXPECT_EQ(Ws().ShowBox(LoadLocalText(TXT_CONFIRM_STOP, LANG_ZH_CN), kTitle, MB_OKCANCEL),
+            IDCANCEL);
+  m_answers.m_showFileDialog = true;
+  readModal(QStringLiteral("screenshot-file-dialog-zh.png"), true);
+  std::u16string path;
+  EXPECT_FALSE(Ws().OpenFileDialog(LoadLocalText(TXT_FILE_TYPE, LANG_ZH_CN) + u"(*.dat)|*.dat||",
+                                   m_dir.path().toStdU16String(), &path));
+  QCoreApplication::removeTranslator(&qtTexts);
+
+  EXPECT_TRUE(texts.contains(QString::fromUtf8("确定")) &&
+              texts.contains(QString::fromUtf8("取消")))
+      << texts.join(QLatin1Char('|')).toStdString();
+  std::string english;
+  // The side bar names the home folder.
+  const std::set<std::string> names = {QDir::home().dirName().toStdString()};
+  for (const std::string& word : EnglishWords(texts.join(QLatin1Char('\n')).toStdString(), names))
+    english += word + " ";
+  EXPECT_EQ(english, "") << texts.join(QLatin1Char('|')).toStdString();
 }
 
 TEST_F(WindowTest, LayoutFollowsTheTemplateInDialogUnitsOfTheWindowFont) {

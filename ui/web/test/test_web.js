@@ -45,6 +45,21 @@ const version = (page) => page.evaluate(() => window.fakeHid.version());
 function expect(what, got, want) {
   if (got !== want) throw new Error(`${what}: got ${JSON.stringify(got)}, want ${JSON.stringify(want)}`);
 }
+// The runs of Latin letters in text that are words: not a name, a number, a unit, a path or an
+// option of the allowed ones.
+const NAMES = new Set(['Tarvix', 'Update', 'GamePad', 'USB', 'BOOT', 'L+R+HOME', 'LED', 'WebHID',
+  'Chromium', 'tarvix-update', 'tarvix-flash', 'make', 'serve-web']);
+function englishWords(words) {
+  return (words.match(/[A-Za-z0-9._/+\-?=*~]+/g) || []).map((w) => w.replace(/^[.,:;]+|[.,:;]+$/g, ''))
+    .filter((w) => /[A-Za-z]/.test(w) && !/\d|^[-?]|\/|\.[A-Za-z]/.test(w) && !NAMES.has(w));
+}
+// Every text of the page's document: its title, and the text of every element but the scripts.
+const pageTexts = (page) => page.evaluate(() => [document.title, ...Array.from(
+  document.body.querySelectorAll(':not(script)')).filter((e) => !e.children.length)
+  .map((e) => e.textContent)].join('\n'));
+// Until a controller is connected, the connect button stands above the window's controls.
+const connectFirst = (page) => page.evaluate(() => document.getElementById('connect')
+  .getBoundingClientRect().bottom < document.getElementById('update').getBoundingClientRect().top);
 async function shot(page, name) {
   if (shots) await page.screenshot({ path: path.join(shots, `screenshot-web-${name}.png`) });
 }
@@ -71,8 +86,12 @@ async function update(page, file, words = EN, shotName = null) {
 const CASES = [
   { name: 'boot-loader update, connected with the chooser', granted: false, async run(page, f) {
     expect('button before connecting', await page.$eval('#update', (e) => e.disabled), true);
+    expect('connecting comes first', await connectFirst(page), true);
+    expect('first step', await text(page, 'first-step'), 'Plug the controller in (steps 1 and 2), then connect it here:');
+    await shot(page, 'connect');
     await page.click('#connect');
     await page.waitForFunction((t) => document.title === t, { polling: 20 }, `${TITLE}(GamePad V1.37)`);
+    expect('connecting comes first once connected', await connectFirst(page), false);
     await shot(page, 'idle');
     await update(page, f.sample, EN, '');
     await shot(page, 'done');
@@ -139,8 +158,23 @@ const CASES = [
       expect('isolated', await page.evaluate(() => crossOriginIsolated), true);
       return `${(await update(page, f.sample)).toFixed(2)} s`;
     } },
-  { name: 'Chinese texts', languages: ['zh-CN', 'zh'], async run(page, f) {
+  { name: 'a browser without WebHID says what to use instead', noHid: true, async run(page) {
+    const notice = await text(page, 'notice');
+    expect('names the browsers', notice.includes('Chromium-based desktop browser'), true);
+    expect('names the programs', notice.includes('tarvix-update, tarvix-flash'), true);
+  } },
+  { name: 'Chinese without WebHID and before connecting: no English word', noHid: true, granted: false,
+    languages: ['zh-CN', 'zh'], async run(page) {
+      expect('names the browsers', (await text(page, 'notice')).includes('Chromium'), true);
+      expect('English words', englishWords(await pageTexts(page)).join(' '), '');
+    } },
+  { name: 'Chinese texts', languages: ['zh-CN', 'zh'], granted: false, async run(page, f) {
     expect('button', await text(page, 'update'), ZH.button);
+    expect('connecting comes first', await connectFirst(page), true);
+    expect('English words', englishWords(await pageTexts(page)).join(' '), '');
+    await shot(page, 'connect-zh');
+    await page.click('#connect');
+    await page.waitForFunction(() => !document.getElementById('update').disabled, { polling: 20 });
     await shot(page, 'idle-zh');
     await update(page, f.sample, ZH, '-zh');
     await shot(page, 'done-zh');
@@ -190,7 +224,7 @@ async function main() {
     if (args.includes('--verbose')) page.on('console', (m) => console.log(`  page: ${m.text()}`));
     const config = { granted: c.granted !== false, appMode: !!c.appMode, latencyMs: 1,
       activationExpired: !!c.activationExpired, noWaitAsync: !!c.noWaitAsync,
-      unplugAfter: c.unplugAfter ?? -1, languages: c.languages || ['en-US', 'en'] };
+      unplugAfter: c.unplugAfter ?? -1, languages: c.languages || ['en-US', 'en'], noHid: !!c.noHid };
     await page.evaluateOnNewDocument(`${fake}\ninstallFakeHid(${JSON.stringify(config)});`);
     const cdp = await page.target().createCDPSession();
     await cdp.send('Network.clearBrowserCache');
