@@ -23,7 +23,7 @@ Result BackupOne(const Cli& cli, const CommandLine& line, const std::string& pat
             cli.Text(Say::kRecordRefused, {like, RefusalText(refusal, cli.language)})};
   }
   if (!session.ReadBack([&] { return WriteBackup(dlg, line.words[0]); }))
-    return {kExitFailed, "failed", "no-backup", dlg.m_failureCause};
+    return {kExitFailed, "failed", "no-backup", CauseText(dlg.m_failureCause, cli.language)};
   const uint32_t word = dlg.m_curDevVersion.load();
   return {
       kExitOk, "done", nullptr,

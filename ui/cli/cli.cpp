@@ -228,7 +228,9 @@ int ChooseControllers(const Cli& cli, const CommandLine& line, std::vector<std::
 
 std::string FailureText(const Cli& cli, const CUpdateDlg& dlg, const std::string& message) {
   std::string text = message.empty() ? cli.Text(Say::kDidNotComplete) : message;
-  return dlg.m_failureCause.empty() ? text : text + " (" + dlg.m_failureCause + ")";
+  return dlg.m_failureCause.empty()
+             ? text
+             : cli.Text(Say::kWithCause, {text, CauseText(dlg.m_failureCause, cli.language)});
 }
 
 int Report(const Cli& cli, const std::string& path, const Result& result) {

@@ -195,6 +195,7 @@ constexpr Entry kLines[] = {
     {Say::kCheckNoAnswer, "no answer to the read at %1", "读取 %1 时无应答"},
     {Say::kCheckStopped, "the read-back was stopped at %1", "回读在 %1 处停止"},
     {Say::kCheckUnreadable, "the firmware file cannot be read", "固件文件无法读取"},
+    {Say::kWithCause, "%1 (%2)", "%1（%2）"},
 };
 static_assert(std::size(kLines) == static_cast<size_t>(Say::kCount), "one row for each line");
 

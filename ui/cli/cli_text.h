@@ -130,6 +130,7 @@ enum class Say {
   kCheckNoAnswer,
   kCheckStopped,
   kCheckUnreadable,
+  kWithCause,
   kCount
 };
 
@@ -139,5 +140,9 @@ std::string SayText(Say line, uint16_t language, std::initializer_list<std::stri
 // itself unless language is LANG_ZH_CN, then its Chinese; null when the table has no Chinese for
 // it.
 const char* HelpText(const char* english, uint16_t language);
+// A cause the core kept for a failure (in English), in the language: the English unless language
+// is LANG_ZH_CN, then its Chinese, or the English still when it is no cause of ours (a system's
+// message).
+std::string CauseText(const std::string& english, uint16_t language);
 // The columns a line takes on a terminal: a CJK character takes two.
 size_t DisplayWidth(const std::string& utf8);

@@ -54,7 +54,8 @@ Result NotUpdated(const Cli& cli, const ControllerSession& session) {
 Result FailedResult(const Cli& cli, const CUpdateDlg& dlg, const std::string& message) {
   // Written whole, but it did not read back as written.
   if (dlg.m_bImageComplete && dlg.m_boot.m_imageCheck.outcome != CUpdateDlg::ImageCheck::kSame)
-    return {kExitFailed, "failed", ImageCheckCause(dlg.m_boot.m_imageCheck), dlg.m_failureCause};
+    return {kExitFailed, "failed", ImageCheckCause(dlg.m_boot.m_imageCheck),
+            CauseText(dlg.m_failureCause, cli.language)};
   const char* cause = dlg.m_bImageTouched ? "image-touched" : "nothing-written";
   return {kExitFailed, "failed", cause,
           cli.Text(Say::kUpdateFailed, {FailureText(cli, dlg, message)})};

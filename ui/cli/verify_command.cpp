@@ -19,7 +19,8 @@ Result VerifyOne(const Cli& cli, const CommandLine& line, const std::string& pat
             cli.Text(Say::kRecordRefused, {line.words[0], RefusalText(refusal, cli.language)})};
   }
   if (!session.m_dlg.LoadConfirmedImage())
-    return {kExitFailed, "failed", "file-unreadable", session.m_dlg.m_failureCause};
+    return {kExitFailed, "failed", "file-unreadable",
+            CauseText(session.m_dlg.m_failureCause, cli.language)};
   CUpdateDlg::ImageCheck check;
   if (!session.Verify(&check)) {
     return {kExitFailed, "failed", ImageCheckCause(check),

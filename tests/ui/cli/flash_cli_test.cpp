@@ -884,6 +884,24 @@ TEST(CliTextTest, EveryLineAndHelpTextHasItsChineseWithTheSameValues) {
   }
 }
 
+// The core's causes, made of parts and values, in Chinese part by part; a system's own message
+// stays as it came.
+TEST(CliTextTest, TheCoresCausesComeInChinesePartByPart) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"verify failed: first difference at 0x08003410 (file 0x01, controller 0x02)",
+       "校验失败：第一处不同在 0x08003410（文件 0x01，手柄 0x02）"},
+      {"the controller went away after 100 of 200 bytes", "手柄断开了（已发送 100 / 200 字节）"},
+      {"the firmware file cannot be opened: held by another program; nothing was erased or sent",
+       "固件文件无法打开：被其他程序占用；未擦除也未发送任何内容"},
+      {"no answer to the erase at 0x08003400 (20 reads)", "擦除 0x08003400 时无应答（读了 20 次）"},
+      {"Input/output error", "Input/output error"},
+  };
+  for (const auto& [english, chinese] : rows) {
+    EXPECT_EQ(CauseText(english, LANG_ZH_CN), chinese);
+    EXPECT_EQ(CauseText(english, LANG_EN_US), english);
+  }
+}
+
 TEST_F(FlashCliTest, UnderChineseTheHelpOfEveryCommandHasNoEnglishWord) {
   m_language = LANG_ZH_CN;
   // The names a technician types or reads as they are: commands, operands, option values, JSON
@@ -915,6 +933,9 @@ TEST_F(FlashCliTest, UnderChineseInfoAndTheCausesAreChinese) {
       << Out();
   EXPECT_EQ(Run({"flash", "--yes", Utf16ToUtf8(m_folder.PathOf("missing.dat"))}), 2);
   EXPECT_NE(Err().find("missing.dat：无法打开：文件不存在\n"), std::string::npos) << Err();
+  PlugApp(kApp1, {.failAfterChunks = 100});
+  EXPECT_EQ(Run({"flash", Sample(), "--yes"}), 1);
+  EXPECT_NE(Err().find("（发送 3200 字节后，手柄报告失败代码 21）\n"), std::string::npos) << Err();
   // The JSON keeps its fixed words.
   m_out.str("");
   EXPECT_EQ(Run({"info", "--json", Sample()}), 0);
