@@ -84,7 +84,8 @@ async function update(page, file, words = EN, shotName = null) {
 
 // ---- The cases: the fake controller's set-up, then what the user does and sees ----
 const CASES = [
-  { name: 'boot-loader update, connected with the chooser', granted: false, async run(page, f) {
+  { name: 'boot-loader update, connected with the chooser', granted: false, async run(page, f, browser, console) {
+    expect('trace hint', console.some((l) => l.includes('tarvix-update: started (?trace shows the protocol trace)')), true);
     expect('button before connecting', await page.$eval('#update', (e) => e.disabled), true);
     expect('connecting comes first', await connectFirst(page), true);
     expect('first step', await text(page, 'first-step'), 'Plug the controller in (steps 1 and 2), then connect it here:');
@@ -219,8 +220,9 @@ async function main() {
   const chosen = CASES.filter((c) => (!only || c.name.includes(only)) && (!c.measure || option('--measure')));
   for (const c of chosen) {
     const page = await browser.newPage();
-    const errors = [];
+    const errors = [], consoleLines = [];
     page.on('pageerror', (e) => errors.push(e.message));
+    page.on('console', (m) => consoleLines.push(m.text()));
     if (args.includes('--verbose')) page.on('console', (m) => console.log(`  page: ${m.text()}`));
     const config = { granted: c.granted !== false, appMode: !!c.appMode, latencyMs: 1,
       activationExpired: !!c.activationExpired, noWaitAsync: !!c.noWaitAsync,
@@ -236,7 +238,7 @@ async function main() {
       // The page's figures on a cold cache: what it transferred until usable, and when.
       const readyMs = await page.evaluate(() => Module.page.readyAt);
       if (!c.plainHost) loads.push({ bytes: server.bytesSent, readyMs });
-      const note = await c.run(page, files, browser);
+      const note = await c.run(page, files, browser, consoleLines);
       if (errors.length) throw new Error(`page errors: ${errors.join('; ')}`);
       console.log(`ok   ${c.name}${note ? ` (${note})` : ''}`);
       ++passed;
