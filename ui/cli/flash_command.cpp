@@ -222,6 +222,7 @@ struct Station {
   std::string key;  // WatchKey
   std::thread thread;
   std::atomic<bool> ended{false};
+  bool busy = false;  // another program held the controller: no result
   Result result;
 };
 
@@ -286,7 +287,10 @@ int RunWatch(const Cli& cli, const CommandLine& line) {
     station.key = key;
     station.thread = std::thread([&cli, &line, &station] {
       station.result = FlashOne(cli, line, station.path, true);
-      Report(cli, station.path, station.result);
+      // Another program talking to it for a moment (a list) is no result: it is tried again.
+      station.busy = station.result.cause && std::string(station.result.cause) == "busy";
+      if (!station.busy)
+        Report(cli, station.path, station.result);
       station.ended = true;
     });
   };
@@ -297,6 +301,11 @@ int RunWatch(const Cli& cli, const CommandLine& line) {
         continue;
       }
       it->thread.join();
+      if (it->busy) {
+        present.erase(it->key);  // taken again at the next look
+        it = stations.erase(it);
+        continue;
+      }
       results.push_back(it->result.exitCode);
       if (it->result.exitCode == kExitOk)
         finished[it->key] = it->result.version;
