@@ -9,6 +9,9 @@
 #                              Debian, gzip for the size figures; then the browser test driver
 #                              (puppeteer-core, ui/web/test/package-lock.json) from the npm
 #                              registry, which never downloads a browser of its own
+#   install-deps.sh usb        the same, plus QEMU, busybox-static, udev and kmod for make test-usb
+#                              (scripts/usb-vm.sh fetches Debian's kernel package with apt-get
+#                              download and unpacks it in the build folder, never installing it)
 set -euo pipefail
 
 PACKAGES=(
@@ -65,8 +68,11 @@ for group in "$@"; do
       command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)
       WEB=1
       ;;
+    usb)
+      PACKAGES+=(qemu-system-x86 busybox-static udev kmod)
+      ;;
     *)
-      echo "install-deps: unknown group '$group' (known: windows, web)" >&2
+      echo "install-deps: unknown group '$group' (known: windows, web, usb)" >&2
       exit 2
       ;;
   esac

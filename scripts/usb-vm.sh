@@ -140,14 +140,19 @@ timeout --kill-after=5 "$TIMEOUT" "$QEMU" -accel "$ACCEL" -cpu "$CPU" -smp 2 -m 
   -device virtio-9p-pci,fsdev=out,mount_tag=out \
   </dev/null >"$LOG" 2>&1 || status=$?
 
+# The guest's console without the firmware's screen control.
+console() {
+  sed -e 's/\x1b\[[0-9;?]*[a-zA-Z]//g' -e 's/\x1bc//g' "$LOG" | grep -v -e '^SeaBIOS' -e '^Booting from ROM'
+}
 if [[ $status -eq 124 || $status -eq 137 ]]; then
-  echo "usb-vm: the guest did not end within $TIMEOUT s; its console:" >&2
-  cat "$LOG" >&2
+  console >&2
+  echo "usb-vm: the guest did not end within $TIMEOUT s (its console above); QEMU was killed" >&2
   exit 124
 fi
 if [[ ! -f "$OUT/.guest-rc" ]]; then
-  echo "usb-vm: the guest ended without running the command (QEMU status $status); its console:" >&2
-  cat "$LOG" >&2
+  console >&2
+  echo "usb-vm: the guest ended without running the command (QEMU status $status)" >&2
   exit 1
 fi
+console
 exit "$(cat "$OUT/.guest-rc")"

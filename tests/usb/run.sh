@@ -1,0 +1,203 @@
+#!/usr/bin/env bash
+# The USB bus cases, run inside the test machine (scripts/usb-vm.sh) as root: each controller is a
+# tarvix-gadget on a dummy_hcd port, met by tarvix-flash through the guest's kernel, udev and
+# hidapi. Every wait is bounded. Prints one line per case and ends with the failures' count.
+#   run.sh BUILD_DIR [CASE...]
+set -uo pipefail
+BUILD=$(realpath "$1")
+shift
+HERE=$(dirname "$(realpath "$0")")
+OUT=${USB_VM_OUT:-/tmp}/cases
+rm -rf "$OUT"
+mkdir -p "$OUT"
+FLASH=$BUILD/ui/cli/tarvix-flash
+GADGET=$BUILD/emulator/tarvix-gadget
+DAT=$BUILD/tarvix-demo.dat
+IMAGE=$OUT/image.bin
+# The sample file's one record: a 28-byte header, then the 48 KiB image.
+tail -c +29 "$DAT" >"$IMAGE"
+# What a boot loader of device type 0x3009 holds from its image base after the update: the image,
+# but its version area (32 bytes at base + 0x34) erased again and holding the version word 2.00.
+BOOT_FLASH=$OUT/boot-flash.bin
+{
+  head -c 52 "$IMAGE"
+  printf '\xc8\x00\x00\x00'
+  head -c 28 /dev/zero | tr '\0' '\377'
+  tail -c +85 "$IMAGE"
+} >"$BOOT_FLASH"
+
+. "$HERE/guest-setup.sh"
+
+declare -A PIDS
+LOG=/dev/null
+
+# start_gadget NAME UDC SERIAL ARGS...: binds a controller and waits (10 s at most) for its hidraw
+# node to be listed with that serial number.
+start_gadget() {
+  local name=$1 udc=$2 serial=$3
+  shift 3
+  "$GADGET" --name "$name" --udc "$udc" --serial "$serial" "$@" >>"$LOG" 2>&1 &
+  PIDS[$name]=$!
+  wait_listed "\"serial\": \"$serial\""
+}
+
+# wait_listed PATTERN [SECONDS]: until tarvix-flash list --json shows PATTERN.
+wait_listed() {
+  local deadline=$((SECONDS + ${2:-10}))
+  while ((SECONDS < deadline)); do
+    timeout 10 "$FLASH" list --json 2>/dev/null | grep -q "$1" && return 0
+    sleep 0.2
+  done
+  echo "not listed within ${2:-10} s: $1" >>"$LOG"
+  return 1
+}
+
+stop_gadgets() {
+  local name
+  for name in "${!PIDS[@]}"; do
+    kill -TERM "${PIDS[$name]}" 2>/dev/null
+  done
+  for name in "${!PIDS[@]}"; do
+    timeout 10 tail --pid="${PIDS[$name]}" -f /dev/null || kill -KILL "${PIDS[$name]}" 2>/dev/null
+  done
+  PIDS=()
+  timeout 10 udevadm settle
+}
+
+# flash ARGS...: tarvix-flash with a bound of 120 s; its JSON lines land in $OUT/last.json.
+flash() {
+  timeout 120 "$FLASH" "$@" >"$OUT/last.json" 2>>"$LOG"
+  local status=$?
+  cat "$OUT/last.json" >>"$LOG"
+  echo "tarvix-flash $* -> $status" >>"$LOG"
+  return $status
+}
+
+expect_exit() {
+  local want=$1
+  shift
+  flash "$@"
+  local got=$?
+  [[ $got -eq $want ]] || { echo "expected exit $want, got $got" >>"$LOG"; return 1; }
+}
+
+# same_as FILE EXPECTED: what a gadget held at its end.
+same_as() {
+  cmp "$1" "$2" >>"$LOG" 2>&1
+}
+
+# hidraw_of VID PID: the hidraw node of the interface with that identity, within 10 s.
+hidraw_of() {
+  local deadline=$((SECONDS + 10)) node
+  while ((SECONDS < deadline)); do
+    for node in /sys/class/hidraw/hidraw*; do
+      [[ $(readlink -f "$node/device") == *":${1^^}:${2^^}."* ]] && echo "${node##*/}" && return 0
+    done
+    sleep 0.2
+  done
+  return 1
+}
+
+# ---- The cases ----
+
+case_list_and_device() {
+  start_gadget g0 dummy_udc.0 TVX-LIST-A || return 1
+  flash list --json || return 1
+  grep -q '"identity": "7a3d:3208", "mode": "boot", "port": "1-1", "serial": "TVX-LIST-A"' \
+    "$OUT/last.json" || return 1
+  # verify finds the controller by serial number and by port (its image differs: exit 1), and
+  # finds none for a serial number nobody has (exit 3).
+  expect_exit 1 verify --json --device TVX-LIST-A "$DAT" || return 1
+  expect_exit 1 verify --json --device 1-1 "$DAT" || return 1
+  expect_exit 3 verify --json --device TVX-NOT-HERE "$DAT"
+}
+
+case_boot_update_verify() {
+  start_gadget g0 dummy_udc.0 TVX-BOOT --dump "$OUT/boot.bin" || return 1
+  local start=$(date +%s%N)
+  expect_exit 0 flash --yes --verify --json --device TVX-BOOT "$DAT" || return 1
+  echo "gadget 48 KiB boot update with --verify: $((($(date +%s%N) - start) / 1000000)) ms" \
+    >>"$OUT/times.txt"
+  stop_gadgets
+  same_as "$OUT/boot.bin" "$BOOT_FLASH"
+}
+
+case_app_update() {
+  start_gadget g0 dummy_udc.0 TVX-APP --mode app --dump "$OUT/app.bin" || return 1
+  expect_exit 0 flash --yes --json --device 1-1 "$DAT" || return 1
+  stop_gadgets
+  same_as "$OUT/app.bin" "$IMAGE"
+}
+
+# A removal in the middle of the transfer: a failure with its cause, within the bound, exit 1.
+unplugged_mid_transfer() {
+  start_gadget g0 dummy_udc.0 TVX-UNPLUG "$@" || return 1
+  expect_exit 1 flash --yes --json --device TVX-UNPLUG "$DAT" || return 1
+  grep -q '"event":"result".*"outcome":"failed","cause":"[a-z-]*"' "$OUT/last.json"
+}
+case_unplug_boot() { unplugged_mid_transfer --mode boot --unplug-after 300; }
+case_unplug_app() { unplugged_mid_transfer --mode app --unplug-after 300; }
+
+# The boot loader restarts into its running firmware after the update, is found again under the
+# running firmware's identity with the same serial number, and is updated there too.
+case_reenumerates_after_update() {
+  start_gadget g0 dummy_udc.0 TVX-SWITCH --then app --dump "$OUT/switch.bin" || return 1
+  expect_exit 0 flash --yes --json --device TVX-SWITCH "$DAT" || return 1
+  wait_listed '"identity": "0483:5750", "mode": "app", "port": "1-1", "serial": "TVX-SWITCH"' ||
+    return 1
+  expect_exit 0 flash --yes --json --device TVX-SWITCH "$DAT" || return 1
+  stop_gadgets
+  same_as "$OUT/switch.bin" "$IMAGE"
+}
+
+case_flash_all_three() {
+  local n
+  for n in 0 1 2; do
+    start_gadget "g$n" "dummy_udc.$n" "TVX-ALL-$n" --dump "$OUT/all$n.bin" || return 1
+  done
+  expect_exit 0 flash --yes --all --json "$DAT" || return 1
+  grep -q '"event":"summary".*"done":3' "$OUT/last.json" || return 1
+  stop_gadgets
+  for n in 0 1 2; do
+    same_as "$OUT/all$n.bin" "$BOOT_FLASH" || return 1
+  done
+}
+
+# The udev rule tags the hidraw node of each of the three identities, and of no other, uaccess.
+case_udev_rule() {
+  cp "$HERE/../../res/70-tarvix-update.rules" /run/udev/rules.d/ || return 1
+  local ids
+  for ids in "0483 5750 yes" "7a3d 5750 yes" "7a3d 3208 yes" "1234 5678 no"; do
+    set -- $ids
+    "$GADGET" --name g0 --udc dummy_udc.0 --vid "0x$1" --pid "0x$2" >>"$LOG" 2>&1 &
+    PIDS[g0]=$!
+    local node
+    node=$(hidraw_of "$1" "$2") || { echo "no hidraw node for $1:$2" >>"$LOG"; return 1; }
+    timeout 30 udevadm test "/sys/class/hidraw/$node" >"$OUT/udev-test.txt" 2>&1
+    grep -v '^Reading rules file' "$OUT/udev-test.txt" >>"$LOG"
+    local tagged=no
+    grep -q '^TAGS=.*:uaccess:' "$OUT/udev-test.txt" && tagged=yes
+    [[ $tagged == "$3" ]] || { echo "$1:$2 uaccess: $tagged, expected $3" >>"$LOG"; return 1; }
+    stop_gadgets
+  done
+}
+
+CASES=(list_and_device boot_update_verify app_update unplug_boot unplug_app
+  reenumerates_after_update flash_all_three udev_rule)
+[[ $# -gt 0 ]] && CASES=("$@")
+failed=0
+for name in "${CASES[@]}"; do
+  LOG=$OUT/$name.log
+  start=$SECONDS
+  if "case_$name"; then
+    echo "usb case $name: passed ($((SECONDS - start)) s)"
+  else
+    echo "usb case $name: FAILED ($((SECONDS - start)) s); its log:"
+    sed 's/^/    /' "$LOG"
+    failed=$((failed + 1))
+  fi
+  stop_gadgets
+done
+[[ -f "$OUT/times.txt" ]] && cat "$OUT/times.txt"
+echo "usb cases: ${#CASES[@]} run, $failed failed"
+[[ $failed -eq 0 ]]
