@@ -158,7 +158,8 @@ test-web: web
 USB_VM_SECONDS ?= 900
 test-usb: configure
 	./scripts/install-deps.sh usb
-	cmake --build $(BUILD_DIR) -j $(JOBS) --target tarvix-flash tarvix-gadget tarvix_demo_dat
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target tarvix-flash tarvix-gadget tarvix_demo_dat \
+	  gui_usb_tests
 	BUILD_DIR=$(BUILD_DIR) ./scripts/usb-vm.sh -t $(USB_VM_SECONDS) -- tests/usb/run.sh $(BUILD_DIR)
 
 clean:

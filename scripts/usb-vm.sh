@@ -119,6 +119,8 @@ rm -f "$OUT/.guest-rc"
   echo "export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
   echo "export HOME=/tmp XDG_RUNTIME_DIR=/run USB_VM_MODULES=$(printf %q "$VM/kernel")"
   echo "export USB_VM_OUT=$(printf %q "$OUT")"
+  # udevadm settle and udevd act inside the chroot that the guest runs everything in.
+  echo "export SYSTEMD_IGNORE_CHROOT=1"
   echo "cd $(printf %q "$PWD") || exit 125"
   printf 'exec'
   printf ' %q' "$@"

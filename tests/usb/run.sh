@@ -112,12 +112,31 @@ case_list_and_device() {
   expect_exit 3 verify --json --device TVX-NOT-HERE "$DAT"
 }
 
+# usbmon_summary FILE: output reports (host to controller) and input reports (back) that completed,
+# and the longest gap between two completions.
+usbmon_summary() {
+  awk '$3 == "C" && $4 ~ /^Io:/ { out++ } $3 == "C" && $4 ~ /^Ii:/ && $6 == 64 { inputs++ }
+       $3 == "C" { if (last && $2 - last > gap) gap = $2 - last; last = $2; if (!first) first = $2 }
+       END { printf "usbmon: %d output reports, %d input reports in %.1f s, longest gap %.1f ms\n",
+             out, inputs, (last - first) / 1e6, gap / 1000 }' "$1"
+}
+
 case_boot_update_verify() {
   start_gadget g0 dummy_udc.0 TVX-BOOT --dump "$OUT/boot.bin" || return 1
-  local start=$(date +%s%N)
+  # The update's traffic on the gadget's bus, as usbmon sees it.
+  modprobe -d "$USB_VM_MODULES" usbmon && mount -t debugfs none /sys/kernel/debug 2>/dev/null
+  timeout 150 cat /sys/kernel/debug/usb/usbmon/1u >/tmp/usbmon.txt 2>/dev/null &
+  local monitor=$! start=$(date +%s%N)
   expect_exit 0 flash --yes --verify --json --device TVX-BOOT "$DAT" || return 1
   echo "gadget 48 KiB boot update with --verify: $((($(date +%s%N) - start) / 1000000)) ms" \
     >>"$OUT/times.txt"
+  kill "$monitor" 2>/dev/null
+  cp /tmp/usbmon.txt "$OUT/usbmon.txt"
+  usbmon_summary "$OUT/usbmon.txt" >>"$OUT/times.txt"
+  start=$(date +%s%N)
+  timeout 120 "$FLASH" --virtual boot flash --yes --verify --quiet "$DAT" >>"$LOG" 2>&1 &&
+    echo "in-process virtual 48 KiB boot update with --verify: $((($(date +%s%N) - start) / \
+      1000000)) ms" >>"$OUT/times.txt"
   stop_gadgets
   same_as "$OUT/boot.bin" "$BOOT_FLASH"
 }
@@ -182,8 +201,14 @@ case_udev_rule() {
   done
 }
 
+# The Qt window follows a real arrival and removal, and updates a boot loader gadget.
+case_qt_window() {
+  TARVIX_GADGET=$GADGET TARVIX_DAT=$DAT TARVIX_GUI_DUMP=$OUT/gui.bin TARVIX_BOOT_FLASH=$BOOT_FLASH \
+    QT_QPA_PLATFORM=offscreen timeout 180 "$BUILD/tests/usb/gui_usb_tests" >>"$LOG" 2>&1
+}
+
 CASES=(list_and_device boot_update_verify app_update unplug_boot unplug_app
-  reenumerates_after_update flash_all_three udev_rule)
+  reenumerates_after_update flash_all_three udev_rule qt_window)
 [[ $# -gt 0 ]] && CASES=("$@")
 failed=0
 for name in "${CASES[@]}"; do
