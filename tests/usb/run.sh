@@ -201,6 +201,57 @@ case_udev_rule() {
   done
 }
 
+# watch_until COUNT ARGS...: starts tarvix-flash watch --count COUNT in the background (bounded to
+# 120 s); its JSON lines land in $OUT/watch.json.
+watch_start() {
+  local count=$1
+  shift
+  timeout 120 "$FLASH" watch --yes --json --count "$count" "$@" "$DAT" >"$OUT/watch.json" \
+    2>>"$LOG" &
+  WATCH=$!
+}
+# watch_results N: waits (60 s at most) until the watch has told N results.
+watch_results() {
+  local deadline=$((SECONDS + 60))
+  while ((SECONDS < deadline)); do
+    (($(grep -c '"event":"result"' "$OUT/watch.json") >= $1)) && return 0
+    sleep 0.2
+  done
+  return 1
+}
+watch_end() {
+  wait "$WATCH"
+  local status=$?
+  cat "$OUT/watch.json" >>"$LOG"
+  echo "watch -> $status" >>"$LOG"
+  [[ $status -eq 0 ]] && (($(grep -c '"event":"result".*"outcome":"done"' "$OUT/watch.json") == $1))
+}
+
+# Controllers bound one after another are each updated once, and the watch ends after --count.
+case_watch_one_after_another() {
+  watch_start 2
+  start_gadget g0 dummy_udc.0 TVX-WATCH-0 --dump "$OUT/watch0.bin" || return 1
+  watch_results 1 || return 1
+  start_gadget g1 dummy_udc.1 TVX-WATCH-1 --dump "$OUT/watch1.bin" || return 1
+  watch_end 2 || return 1
+  stop_gadgets
+  same_as "$OUT/watch0.bin" "$BOOT_FLASH" && same_as "$OUT/watch1.bin" "$BOOT_FLASH"
+}
+
+# A controller that restarts right after its update (unbound and bound again at once, under the
+# boot loader's identity) is a new arrival: the watch updates it again.
+case_watch_fast_replug() {
+  timeout 100 udevadm monitor --kernel --subsystem-match=hidraw >"$OUT/replug-events.txt" &
+  local monitor=$!
+  watch_start 2
+  start_gadget g0 dummy_udc.0 TVX-REPLUG --then boot || return 1
+  watch_end 2 || return 1
+  kill "$monitor"
+  # How long the controller was away: from its hidraw node's removal to the next arrival.
+  awk '$3 == "remove" { gone = $2 } $3 == "add" && gone { printf "replug: hidraw away %.0f ms\n",
+       ($2 - gone) * 1000; gone = 0 }' FS='[][ ]+' "$OUT/replug-events.txt" >>"$OUT/times.txt"
+}
+
 # The Qt window follows a real arrival and removal, and updates a boot loader gadget.
 case_qt_window() {
   TARVIX_GADGET=$GADGET TARVIX_DAT=$DAT TARVIX_GUI_DUMP=$OUT/gui.bin TARVIX_BOOT_FLASH=$BOOT_FLASH \
@@ -208,7 +259,7 @@ case_qt_window() {
 }
 
 CASES=(list_and_device boot_update_verify app_update unplug_boot unplug_app
-  reenumerates_after_update flash_all_three udev_rule qt_window)
+  reenumerates_after_update flash_all_three watch_one_after_another watch_fast_replug udev_rule qt_window)
 [[ $# -gt 0 ]] && CASES=("$@")
 failed=0
 for name in "${CASES[@]}"; do
