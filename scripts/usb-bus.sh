@@ -88,13 +88,41 @@ hidraw_of() {
   return 1
 }
 
-# usbmon_summary FILE: output reports (host to controller) and input reports (back) that completed,
-# and the longest gap between two completions.
-usbmon_summary() {
-  awk '$3 == "C" && $4 ~ /^Io:/ { out++ } $3 == "C" && $4 ~ /^Ii:/ && $6 == 64 { inputs++ }
+# timed LABEL COMMAND...: runs the command and notes its wall time under LABEL.
+timed() {
+  local label=$1 start
+  shift
+  start=$(date +%s%N)
+  "$@" || return 1
+  echo "$label: $((($(date +%s%N) - start) / 1000000)) ms" >>"$OUT/times.txt"
+}
+
+# usbmon_start BUS / usbmon_stop LABEL: usbmon's text capture of the bus (kept in tmpfs, where the
+# reader keeps up), then its summary: reports completed each way, the longest gap between two.
+usbmon_start() {
+  modprobe -d "$USB_VM_MODULES" usbmon && mount -t debugfs none /sys/kernel/debug 2>/dev/null
+  timeout 150 cat "/sys/kernel/debug/usb/usbmon/${1}u" >/tmp/usbmon.txt 2>/dev/null &
+  USBMON=$!
+}
+usbmon_stop() {
+  kill "$USBMON" 2>/dev/null
+  cp /tmp/usbmon.txt "$OUT/usbmon.txt"
+  awk -v label="$1" '$3 == "C" && $4 ~ /^Io:/ { out++ } $3 == "C" && $4 ~ /^Ii:/ && $6 == 64 { inputs++ }
        $3 == "C" { if (last && $2 - last > gap) gap = $2 - last; last = $2; if (!first) first = $2 }
-       END { printf "usbmon: %d output reports, %d input reports in %.1f s, longest gap %.1f ms\n",
-             out, inputs, (last - first) / 1e6, gap / 1000 }' "$1"
+       END { printf "%s, usbmon: %d output reports, %d input reports in %.1f s, longest gap %.1f ms\n",
+             label, out, inputs, (last - first) / 1e6, gap / 1000 }' /tmp/usbmon.txt >>"$OUT/times.txt"
+}
+
+# hidraw_events_start / hidraw_events_stop: the kernel's hidraw events meanwhile, and how long each
+# node removed was away until the next arrival.
+hidraw_events_start() {
+  timeout 100 udevadm monitor --kernel --subsystem-match=hidraw >/tmp/hidraw-events.txt &
+  EVENTS=$!
+}
+hidraw_events_stop() {
+  kill "$EVENTS" 2>/dev/null
+  awk '$3 == "remove" { gone = $2 } $3 == "add" && gone { printf "replug: hidraw away %.0f ms\n",
+       ($2 - gone) * 1000; gone = 0 }' FS='[][ ]+' /tmp/hidraw-events.txt >>"$OUT/times.txt"
 }
 
 # watch_start COUNT ARGS...: starts tarvix-flash watch --count COUNT in the background (bounded to

@@ -40,14 +40,10 @@ case_list_and_device() {
 
 case_boot_update_verify() {
   start_gadget g0 dummy_udc.0 TVX-BOOT --dump "$OUT/boot.bin" || return 1
-  local start=$(date +%s%N)
-  expect_exit 0 flash --yes --verify --json --device TVX-BOOT "$DAT" || return 1
-  echo "gadget 48 KiB boot update with --verify: $((($(date +%s%N) - start) / 1000000)) ms" \
-    >>"$OUT/times.txt"
-  start=$(date +%s%N)
-  timeout 120 "$FLASH" --virtual boot flash --yes --verify --quiet "$DAT" >>"$LOG" 2>&1 &&
-    echo "in-process virtual 48 KiB boot update with --verify: $((($(date +%s%N) - start) / \
-      1000000)) ms" >>"$OUT/times.txt"
+  timed "gadget 48 KiB boot update with --verify" \
+    expect_exit 0 flash --yes --verify --json --device TVX-BOOT "$DAT" || return 1
+  timed "in-process virtual 48 KiB boot update with --verify" \
+    expect_exit 0 flash --virtual boot --yes --verify --json "$DAT"
   stop_gadgets
   same_as "$OUT/boot.bin" "$BOOT_FLASH"
 }
@@ -72,14 +68,9 @@ case_unplug_app() { unplugged_mid_transfer --mode app --unplug-after 300; }
 # running firmware's identity with the same serial number, and is updated there too.
 case_reenumerates_after_update() {
   start_gadget g0 dummy_udc.0 TVX-SWITCH --then app --dump "$OUT/switch.bin" || return 1
-  # The update's traffic on the gadget's bus, as usbmon sees it.
-  modprobe -d "$USB_VM_MODULES" usbmon && mount -t debugfs none /sys/kernel/debug 2>/dev/null
-  timeout 150 cat /sys/kernel/debug/usb/usbmon/1u >/tmp/usbmon.txt 2>/dev/null &
-  local monitor=$!
+  usbmon_start 1
   expect_exit 0 flash --yes --json --device TVX-SWITCH "$DAT" || return 1
-  kill "$monitor" 2>/dev/null
-  cp /tmp/usbmon.txt "$OUT/usbmon.txt"
-  { printf "boot update without --verify, "; usbmon_summary "$OUT/usbmon.txt"; } >>"$OUT/times.txt"
+  usbmon_stop "boot update without --verify"
   wait_listed '"identity": "0483:5750", "mode": "app", "port": "1-1", "serial": "TVX-SWITCH"' ||
     return 1
   expect_exit 0 flash --yes --json --device TVX-SWITCH "$DAT" || return 1
@@ -133,15 +124,11 @@ case_watch_one_after_another() {
 # A controller that restarts right after its update (unbound and bound again at once, under the
 # boot loader's identity) is a new arrival: the watch updates it again.
 case_watch_restart_right_after_update() {
-  timeout 100 udevadm monitor --kernel --subsystem-match=hidraw >"$OUT/replug-events.txt" &
-  local monitor=$!
+  hidraw_events_start
   watch_start 2
   start_gadget g0 dummy_udc.0 TVX-REPLUG --then boot || return 1
   watch_end 2 || return 1
-  kill "$monitor"
-  # How long the controller was away: from its hidraw node's removal to the next arrival.
-  awk '$3 == "remove" { gone = $2 } $3 == "add" && gone { printf "replug: hidraw away %.0f ms\n",
-       ($2 - gone) * 1000; gone = 0 }' FS='[][ ]+' "$OUT/replug-events.txt" >>"$OUT/times.txt"
+  hidraw_events_stop
 }
 
 # The Qt window follows a real arrival and removal, and updates a boot loader gadget.
