@@ -7,6 +7,7 @@
 //   tarvix-gadget --name NAME --udc UDC --mode boot|app [--serial S] [--vid V --pid P]
 //                 [--unplug-after N] [--replug-after MS] [--then boot|app] [--dump FILE]
 //                 [--wrong-command-replies N] [--damaged-writes N] [--fail-after-chunks N]
+//                 [--stream 1]
 //
 // --unplug-after N  unbinds the gadget from its UDC right after the N-th host report (the model
 //                   takes that report; its replies are lost with the cable): a real removal.
@@ -17,6 +18,8 @@
 // --dump FILE       writes what the controller holds after each finished update and at the end:
 //                   the boot loader's image area (--dump-size bytes, default 48 KiB), or the
 //                   running firmware's received image.
+// --stream 1        the running firmware sends its ordinary input report whenever the host's
+//                   polling finds nothing else waiting, as a gamepad does every frame.
 // It runs until SIGTERM or SIGINT, then unbinds and removes its gadget.
 #include <fcntl.h>
 #include <poll.h>
@@ -63,6 +66,7 @@ struct Options {
   int wrongCommandReplies = 0;
   int damagedWrites = 0;
   int failAfterChunks = -1;
+  int stream = 0;
 };
 
 bool WriteText(const std::string& path, const std::string& text) {
@@ -141,6 +145,7 @@ class Gadget {
       config.failAfterChunks = m_options.failAfterChunks;
       auto firmware = std::make_shared<VirtualRunningFirmware>(config);
       firmware->m_nWrongCommandReplies = m_options.wrongCommandReplies;
+      firmware->m_bStreamInput = m_options.stream != 0;
       m_app = firmware;
       m_boot.reset();
       m_model = firmware;
@@ -170,6 +175,24 @@ class Gadget {
   }
 
   int Descriptor() const { return m_fd; }
+  bool Streams() const { return m_options.stream != 0 && m_app != nullptr; }
+
+  // How many ordinary input reports went out, when it streamed.
+  void TellStreamed() {
+    if (!Streams())
+      return;
+    std::lock_guard lock(m_app->m_mutex);
+    std::fprintf(stderr, "tarvix-gadget: %s: %d ordinary input reports sent\n",
+                 m_options.name.c_str(), m_app->m_nInputReports);
+  }
+
+  // The host's polling took the last input report and nothing waits: the ordinary input report.
+  void SendIdle() {
+    uint8_t payload[64] = {};
+    if (m_model->IdleReport(payload) && ::write(m_fd, payload, 64) != 64 && errno != EAGAIN)
+      std::fprintf(stderr, "tarvix-gadget: %s: an input report was not taken\n",
+                   m_options.name.c_str());
+  }
 
   // Takes one output report waiting on the node and answers it. Answers false when the node is
   // gone (the host side went away with the binding).
@@ -339,6 +362,7 @@ bool Parse(int argc, char** argv, Options* options) {
   number("wrong-command-replies", &options->wrongCommandReplies);
   number("damaged-writes", &options->damagedWrites);
   number("fail-after-chunks", &options->failAfterChunks);
+  number("stream", &options->stream);
   options->dumpSize = static_cast<uint32_t>(dumpSize);
   options->appMode = mode == "app";
   const bool modesKnown =
@@ -357,7 +381,7 @@ int main(int argc, char** argv) {
                  "usage: tarvix-gadget --udc UDC [--name NAME] [--mode boot|app] [--serial S]\n"
                  "  [--vid V --pid P] [--unplug-after N] [--replug-after MS] [--then boot|app]\n"
                  "  [--dump FILE] [--dump-size BYTES] [--wrong-command-replies N]\n"
-                 "  [--damaged-writes N] [--fail-after-chunks N]\n");
+                 "  [--damaged-writes N] [--fail-after-chunks N] [--stream 1]\n");
     return 2;
   }
   // SIGTERM and SIGINT arrive on a descriptor next to the node's, so the loop ends in order.
@@ -374,15 +398,21 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "tarvix-gadget: %s bound to %s\n", options.name.c_str(),
                options.udc.c_str());
   for (;;) {
-    pollfd waits[2] = {{signals, POLLIN, 0}, {gadget.Descriptor(), POLLIN, 0}};
+    const short node = gadget.Streams() ? POLLIN | POLLOUT : POLLIN;
+    pollfd waits[2] = {{signals, POLLIN, 0}, {gadget.Descriptor(), node, 0}};
     const int count = gadget.Descriptor() >= 0 ? 2 : 1;
     if (::poll(waits, count, 200) < 0 && errno != EINTR)
       break;
     if (waits[0].revents & POLLIN)
       break;
-    if (count == 2 && (waits[1].revents & POLLIN) && !gadget.Serve())
-      break;
+    if (count == 2 && (waits[1].revents & POLLIN)) {
+      if (!gadget.Serve())
+        break;
+    } else if (count == 2 && (waits[1].revents & POLLOUT)) {
+      gadget.SendIdle();
+    }
   }
   gadget.Dump();
+  gadget.TellStreamed();
   return 0;
 }

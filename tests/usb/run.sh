@@ -48,11 +48,12 @@ case_boot_update_verify() {
   same_as "$OUT/boot.bin" "$BOOT_FLASH"
 }
 
+# The running firmware's update, with the gamepad's own input reports streaming in between.
 case_app_update() {
-  start_gadget g0 dummy_udc.0 TVX-APP --mode app --dump "$OUT/app.bin" || return 1
+  start_gadget g0 dummy_udc.0 TVX-APP --mode app --stream 1 --dump "$OUT/app.bin" || return 1
   expect_exit 0 flash --yes --json --device 1-1 "$DAT" || return 1
   stop_gadgets
-  same_as "$OUT/app.bin" "$IMAGE"
+  grep -q ': [1-9][0-9]* ordinary input reports sent' "$LOG" && same_as "$OUT/app.bin" "$IMAGE"
 }
 
 # A removal in the middle of the transfer: a failure with its cause, within the bound, exit 1.
