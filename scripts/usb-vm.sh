@@ -32,6 +32,11 @@ fi
 VM=$(realpath -m "$BUILD_DIR/usb-vm")
 OUT=$(realpath -m "${OUT:-$VM/out}")
 mkdir -p "$VM" "$OUT"
+case "$OUT/" in
+  /tmp/* | /run/* | /dev/* | /proc/* | /sys/*)
+    echo "usb-vm: the shared folder $OUT would be hidden in the guest (fresh /tmp, /run)" >&2
+    exit 2 ;;
+esac
 
 fail() {
   echo "usb-vm: $*" >&2
