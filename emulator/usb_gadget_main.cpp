@@ -20,6 +20,7 @@
 //                   running firmware's received image.
 // --stream 1        the running firmware sends its ordinary input report whenever the host's
 //                   polling finds nothing else waiting, as a gamepad does every frame.
+// SIGUSR1 switches it to the other mode the same way (the user's L+R+HOME).
 // It runs until SIGTERM or SIGINT, then unbinds and removes its gadget.
 #include <fcntl.h>
 #include <poll.h>
@@ -224,6 +225,17 @@ class Gadget {
     return true;
   }
 
+  // Comes back in the other mode, as when the user switches the controller off and on holding
+  // L+R+HOME (or lets it start normally): unbound, the other identity, bound again.
+  void Switch(bool appMode) {
+    std::fprintf(stderr, "tarvix-gadget: %s restarts as %s\n", m_options.name.c_str(),
+                 appMode ? "app" : "boot");
+    Unbind();
+    if (Become(appMode))
+      Bind();
+  }
+  bool AppMode() const { return m_appMode; }
+
   // What the controller holds, into the dump file.
   void Dump() {
     if (m_options.dump.empty())
@@ -256,13 +268,9 @@ class Gadget {
     Dump();
     if (m_options.then.empty())
       return;
-    std::fprintf(stderr, "tarvix-gadget: %s restarts as %s\n", m_options.name.c_str(),
-                 m_options.then.c_str());
-    Unbind();
     const bool appMode = m_options.then == "app";
     m_options.then.clear();
-    if (Become(appMode))
-      Bind();
+    Switch(appMode);
   }
 
   void Send(const uint8_t* payload) {
@@ -384,11 +392,13 @@ int main(int argc, char** argv) {
                  "  [--damaged-writes N] [--fail-after-chunks N] [--stream 1]\n");
     return 2;
   }
-  // SIGTERM and SIGINT arrive on a descriptor next to the node's, so the loop ends in order.
+  // SIGTERM, SIGINT and SIGUSR1 arrive on a descriptor next to the node's, so the loop ends in
+  // order.
   sigset_t stops;
   sigemptyset(&stops);
   sigaddset(&stops, SIGTERM);
   sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGUSR1);
   sigprocmask(SIG_BLOCK, &stops, nullptr);
   const int signals = signalfd(-1, &stops, SFD_CLOEXEC);
 
@@ -403,8 +413,14 @@ int main(int argc, char** argv) {
     const int count = gadget.Descriptor() >= 0 ? 2 : 1;
     if (::poll(waits, count, 200) < 0 && errno != EINTR)
       break;
-    if (waits[0].revents & POLLIN)
+    if (waits[0].revents & POLLIN) {
+      signalfd_siginfo signal{};
+      if (::read(signals, &signal, sizeof signal) == sizeof signal && signal.ssi_signo == SIGUSR1) {
+        gadget.Switch(!gadget.AppMode());
+        continue;
+      }
       break;
+    }
     if (count == 2 && (waits[1].revents & POLLIN)) {
       if (!gadget.Serve())
         break;

@@ -79,6 +79,18 @@ case_reenumerates_after_update() {
   same_as "$OUT/switch.bin" "$IMAGE"
 }
 
+# The user switches the running firmware to its boot loader: found again on the same port under the
+# boot loader's identity, and updated there.
+case_switch_to_boot_loader() {
+  start_gadget g0 dummy_udc.0 TVX-SWITCH --mode app --dump "$OUT/switched.bin" || return 1
+  kill -USR1 "${PIDS[g0]}"
+  wait_listed '"identity": "7a3d:3208", "mode": "boot", "port": "1-1", "serial": "TVX-SWITCH"' ||
+    return 1
+  expect_exit 0 flash --yes --verify --json --device 1-1 "$DAT" || return 1
+  stop_gadgets
+  same_as "$OUT/switched.bin" "$BOOT_FLASH"
+}
+
 case_flash_all_three() {
   local n
   for n in 0 1 2; do
@@ -139,7 +151,7 @@ case_qt_window() {
 }
 
 CASES=(list_and_device boot_update_verify app_update unplug_boot unplug_app
-  reenumerates_after_update flash_all_three watch_one_after_another
+  reenumerates_after_update switch_to_boot_loader flash_all_three watch_one_after_another
   watch_restart_right_after_update udev_rule qt_window)
 [[ $# -gt 0 ]] && CASES=("$@")
 run_cases "${CASES[@]}"
