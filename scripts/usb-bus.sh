@@ -3,7 +3,10 @@
 # the USB gadget stack on dummy_hcd (UDCS device controllers, each with its host port), configfs and
 # udev, so that hidraw nodes, their links and monitor events are real; then gives the helpers that
 # bind tarvix-gadget controllers and run tarvix-flash against them, every wait bounded. Needs BUILD
-# and OUT set; run_cases runs the case_NAME functions and prints one line each.
+# set; the cases' files go to OUT. run_cases runs the case_NAME functions and prints one line each.
+OUT=${USB_VM_OUT:-/tmp}/cases
+rm -rf "$OUT"
+mkdir -p "$OUT"
 FLASH=$BUILD/ui/cli/tarvix-flash
 GADGET=$BUILD/emulator/tarvix-gadget
 DAT=$BUILD/tarvix-demo.dat

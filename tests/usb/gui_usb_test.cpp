@@ -4,7 +4,6 @@
 // leave.
 #include <gtest/gtest.h>
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
@@ -24,14 +23,9 @@ namespace {
 
 const QString kPlainTitle = QStringLiteral("Tarvix Update v2.60");
 
-bool WaitUntil(const std::function<bool()>& done, int boundMs = 60000) {
-  QDeadlineTimer deadline(boundMs);
-  while (!done()) {
-    if (deadline.hasExpired())
-      return false;
-    QTest::qWait(10);
-  }
-  return true;
+// Processes Qt events until done() holds; false when the minute runs out first.
+bool WaitUntil(const std::function<bool()>& done) {
+  return QTest::qWaitFor(done, 60000);
 }
 
 class UsbWindowTest : public ::testing::Test {

@@ -7,9 +7,6 @@ set -uo pipefail
 BUILD=$(realpath "$1")
 shift
 HERE=$(dirname "$(realpath "$0")")
-OUT=${USB_VM_OUT:-/tmp}/cases
-rm -rf "$OUT"
-mkdir -p "$OUT"
 . "$HERE/../../scripts/usb-bus.sh"
 IMAGE=$OUT/image.bin
 # The sample file's one record: a 28-byte header, then the 48 KiB image.
