@@ -2,7 +2,9 @@
 // takes, so that the controller can be put back as it was.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ui/cli/cli.h"
 
@@ -13,3 +15,11 @@ class CUpdateDlg;
 // version word and device type as a one-record .dat file at path (whole, or not at all).
 // Answers 1, or 0 with the cause kept in the dialog (SetFailureCause).
 int WriteBackup(CUpdateDlg& dlg, const std::string& path);
+
+// Writes bytes to path whole or not at all, through a new file of its own beside it (never one that
+// was there, nor through a planted link), synced with its folder before answering true.
+bool WriteWhole(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// Whether the two names are one file: the same name, or the same device and inode (a hard link, a
+// symbolic link, "./x"). A name that names no file is another file.
+bool IsSameFile(const std::string& a, const std::string& b);

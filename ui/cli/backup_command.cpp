@@ -5,6 +5,7 @@
 #include "ui/cli/backup.h"
 #include "ui/cli/cli.h"
 #include "ui/cli/controller_session.h"
+#include "ui/cli/terminal_window_system.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ Result BackupOne(const Cli& cli, const CommandLine& line, const std::string& pat
   if (!session.Open())
     return OpenFailure(cli, session.m_dlg.m_Hid.m_nLastOpenResult, session.m_dlg.m_Hid.m_LastError);
   if (!session.IsBootLoader())
-    return {kExitFailed, "failed", "no-backup", cli.Text(Say::kBackupNeedsBootLoader)};
+    return {kExitFailed, "failed", "no-backup", cli.Text(Say::kBackupCommandNeedsBootLoader)};
   CUpdateDlg& dlg = session.m_dlg;
   dlg.m_strFirmwarePath = FileArgument(like);
   RecordRefusal refusal = dlg.LoadFirmwareRecord();
@@ -22,8 +23,11 @@ Result BackupOne(const Cli& cli, const CommandLine& line, const std::string& pat
     return {kExitRefused, "refused", RefusalCause(refusal),
             cli.Text(Say::kRecordRefused, {like, RecordRefusalText(refusal)})};
   }
-  if (!session.ReadBack([&] { return WriteBackup(dlg, line.words[0]); }))
+  if (!session.ReadBack([&] { return WriteBackup(dlg, line.words[0]); })) {
+    if (g_bInterrupted > 0)
+      return {kExitSignalBase + g_bInterrupted, "stopped", "nothing-written", dlg.m_failureCause};
     return {kExitFailed, "failed", "no-backup", dlg.m_failureCause};
+  }
   const uint32_t word = dlg.m_curDevVersion.load();
   return {
       kExitOk, "done", nullptr,
@@ -35,12 +39,18 @@ int RunBackup(const Cli& cli, const CommandLine& line) {
   const auto like = line.values.find("--like");
   if (line.words.size() != 1 || like == line.values.end())
     return cli.Fail(kExitRefused, cli.Text(Say::kBackupNeedsLike));
-  if (like->second == line.words[0])
+  if (IsSameFile(like->second, line.words[0]))
     return cli.Fail(kExitRefused, cli.Text(Say::kBackupOverwritesFile, {line.words[0]}));
   std::vector<std::string> paths;
   if (int exitCode = ChooseControllers(cli, line, &paths))
     return exitCode;
-  return Report(cli, paths.front(), BackupOne(cli, line, paths.front(), like->second));
+  // While the controller is read, a signal ends the command in order (with its result) instead
+  // of ending the program at once.
+  ++g_bUpdateEventsRunning;
+  const int exitCode =
+      Report(cli, paths.front(), BackupOne(cli, line, paths.front(), like->second));
+  --g_bUpdateEventsRunning;
+  return exitCode;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "base/wide_string.h"
+#include "ui/cli/options.h"
 #include "ui/cli/terminal_window_system.h"
 #include "update/update_dlg.h"
 
@@ -82,19 +83,63 @@ std::string Hex(uint32_t value, int digits) {
   return text;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at text[at] (no overlong form, no surrogate, at
+// most U+10FFFF), or 0 when the byte there begins none.
+size_t Utf8SequenceAt(const std::string& text, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    low = lead == 0xE0 ? 0xA0 : 0x80;
+    high = lead == 0xED ? 0x9F : 0xBF;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    low = lead == 0xF0 ? 0x90 : 0x80;
+    high = lead == 0xF4 ? 0x8F : 0xBF;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high)
+    return 0;
+  for (size_t i = 2; i < length; ++i)
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF)
+      return 0;
+  return length;
+}
+
+}  // namespace
+
 std::string JsonString(const std::string& text) {
   std::string quoted = "\"";
-  for (unsigned char c : text) {
+  for (size_t at = 0; at < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[at]);
+    char escaped[16];
     if (c == '"' || c == '\\') {
       quoted += '\\';
       quoted += static_cast<char>(c);
     } else if (c < 0x20) {
-      char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
       quoted += escaped;
-    } else {
+    } else if (c < 0x80) {
       quoted += static_cast<char>(c);
+    } else if (size_t length = Utf8SequenceAt(text, at)) {
+      quoted.append(text, at, length);
+      at += length;
+      continue;
+    } else {
+      // A byte of no UTF-8 character (a file name in another encoding) is the private-use
+      // character U+10FE00 + the byte, written as its surrogate pair: the line stays JSON and the
+      // byte can be taken back.
+      std::snprintf(escaped, sizeof escaped, "\\udbff\\u%04x", 0xDC00 + 0x200 + c);
+      quoted += escaped;
     }
+    ++at;
   }
   return quoted + "\"";
 }
@@ -169,14 +214,10 @@ int WaitForControllers(const Cli& cli, const CommandLine& line) {
   auto wait = line.values.find("--wait");
   if (wait == line.values.end() || !cli.platform)
     return kExitOk;
-  uint64_t limitMs = UINT64_MAX;
-  if (!wait->second.empty()) {
-    char* end = nullptr;
-    const unsigned long long seconds = std::strtoull(wait->second.c_str(), &end, 10);
-    if (*end != '\0' || wait->second[0] == '-' || seconds > 1000000)
-      return cli.Fail(kExitRefused, cli.Text(Say::kWaitSeconds));
-    limitMs = seconds * 1000;
-  }
+  // The value was checked by the parse: none (for ever), or the seconds.
+  uint64_t seconds = 0;
+  const uint64_t limitMs =
+      ParseNumber(wait->second, 0, UINT64_MAX, &seconds) ? seconds * 1000 : UINT64_MAX;
   IClock& clock = cli.platform->Clock();
   const uint64_t start = clock.NowMs();
   bool told = false;
@@ -184,7 +225,8 @@ int WaitForControllers(const Cli& cli, const CommandLine& line) {
     if (g_bInterrupted)
       return kExitSignalBase + g_bInterrupted;
     if (clock.NowMs() - start >= limitMs)
-      return cli.Fail(kExitNoDevice, cli.Text(Say::kNoControllerInTime, {wait->second}));
+      return FailBeforeAny(cli, kExitNoDevice, "failed", "not-found",
+                           cli.Text(Say::kNoControllerInTime, {wait->second}));
     if (!told && !cli.quiet && !cli.json)
       cli.Fail(kExitOk, cli.Text(Say::kWaiting));
     told = true;
@@ -212,13 +254,14 @@ int ChooseControllers(const Cli& cli, const CommandLine& line, std::vector<std::
   for (const ControllerInterface& c : controllers)
     paths->push_back(c.path);
   if (paths->empty())
-    return cli.Fail(kExitNoDevice, cli.Text(Say::kNoController));
+    return FailBeforeAny(cli, kExitNoDevice, "failed", "not-found", cli.Text(Say::kNoController));
   if (paths->size() > 1 && !line.Has("--all")) {
     std::string list;
     for (const std::string& path : *paths)
       list += "\n  " + path;
     paths->clear();
-    return cli.Fail(kExitRefused, cli.Text(Say::kSeveralAttached) + list);
+    return FailBeforeAny(cli, kExitRefused, "refused", "several-controllers",
+                         cli.Text(Say::kSeveralAttached) + list);
   }
   return kExitOk;
 }
@@ -226,6 +269,20 @@ int ChooseControllers(const Cli& cli, const CommandLine& line, std::vector<std::
 std::string FailureText(const Cli& cli, const CUpdateDlg& dlg, const std::string& message) {
   std::string text = message.empty() ? cli.Text(Say::kDidNotComplete) : message;
   return dlg.m_failureCause.empty() ? text : text + " (" + dlg.m_failureCause + ")";
+}
+
+int FailBeforeAny(const Cli& cli, int code, const char* outcome, const char* cause,
+                  const std::string& line) {
+  if (cli.json) {
+    cli.Print(JsonEvent("result")
+                  .Add("device", "null")
+                  .Add("outcome", JsonString(outcome))
+                  .Add("cause", JsonString(cause))
+                  .Add("exit", code)
+                  .Add("message", JsonString(line))
+                  .Line());
+  }
+  return cli.Fail(code, line);
 }
 
 int Report(const Cli& cli, const std::string& path, const Result& result) {

@@ -34,6 +34,7 @@ struct CommandLine {
   std::vector<std::string> words;             // the operands (FILE.dat)
   std::set<std::string> flags;                // --json, --yes, ...
   std::map<std::string, std::string> values;  // --device ID
+  std::map<std::string, int> repeats;         // how often each flag was given: -vv is 2
   bool Has(const std::string& flag) const { return flags.count(flag) != 0; }
 };
 
@@ -138,6 +139,11 @@ struct Result {
   const char* cause = nullptr;   // null when done; the man page lists them
   std::string line;
 };
+// A command that ends before any controller is talked to (no file, no confirmation, no or several
+// controllers): its line on stderr and, with --json, a result event with a null device too, so
+// that a script always gets one. Answers code.
+int FailBeforeAny(const Cli& cli, int code, const char* outcome, const char* cause,
+                  const std::string& line);
 // Says how a controller ended: its line, or its result event with --json. Answers the exit code.
 int Report(const Cli& cli, const std::string& path, const Result& result);
 // The stable word of a refused record: "empty-image", "below-floor"...

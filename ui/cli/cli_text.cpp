@@ -123,6 +123,25 @@ constexpr Entry kLines[] = {
      "监视中：每个连接的手柄都会被更新；按 Ctrl-C 结束"},
     {Say::kCountNumber, "--count takes a number of controllers, e.g. --count=10",
      "--count 取手柄数量，例如 --count=10"},
+    {Say::kVirtualStateNeedsVirtual, "--virtual-state goes with --virtual",
+     "--virtual-state 须与 --virtual 一起使用"},
+    {Say::kVirtualStateUnreadable,
+     "%1: not a virtual controller's memory of that kind; remove it to start afresh",
+     "%1：不是该类虚拟手柄的存储内容；删除它即可重新开始"},
+    {Say::kVirtualStateNotSaved, "%1: the virtual controller's memory cannot be kept",
+     "%1：无法保存虚拟手柄的存储内容"},
+    {Say::kMayNotBeFirmware,
+     "warning: %1: no boot loader takes any record of this file; it may not be a firmware file",
+     "警告：%1：没有任何 BOOT 模式接受此文件中的记录；它可能不是固件文件"},
+    {Say::kOneController, "1 controller:", "1 个手柄："},
+    {Say::kBackupCommandNeedsBootLoader,
+     "a controller running its firmware cannot be read; nothing was saved (put it in its boot "
+     "loader)",
+     "运行固件的手柄无法读取；未保存任何内容（请让它进入 BOOT 模式）"},
+    {Say::kStoppedTouchedInBootLoader,
+     "update stopped; the controller needs a whole update: it is still in its boot loader, "
+     "flash it again",
+     "更新已停止；手柄需要完整更新：它仍处于 BOOT 模式，请重新写入"},
 };
 static_assert(std::size(kLines) == static_cast<size_t>(Say::kCount), "one row for each line");
 

@@ -77,6 +77,13 @@ enum class Say {
   kNoControllerInTime,
   kWatching,
   kCountNumber,
+  kVirtualStateNeedsVirtual,
+  kVirtualStateUnreadable,
+  kVirtualStateNotSaved,
+  kMayNotBeFirmware,
+  kOneController,
+  kBackupCommandNeedsBootLoader,
+  kStoppedTouchedInBootLoader,
   kCount
 };
 

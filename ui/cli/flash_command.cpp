@@ -15,6 +15,7 @@
 #include "ui/cli/backup.h"
 #include "ui/cli/cli.h"
 #include "ui/cli/controller_session.h"
+#include "ui/cli/options.h"
 #include "ui/cli/terminal_window_system.h"
 
 namespace {
@@ -26,8 +27,11 @@ Result StoppedResult(const Cli& cli, const CUpdateDlg& dlg) {
     return {exitCode, "stopped", "read-back", cli.Text(Say::kStoppedReadBack)};
   if (dlg.m_bImageComplete)
     return {exitCode, "stopped", "finishing", cli.Text(Say::kStoppedFinishing)};
+  // A boot loader stays one: the update only needs to run again.
   if (dlg.m_bImageTouched)
-    return {exitCode, "stopped", "image-touched", cli.Text(Say::kStoppedTouched)};
+    return {exitCode, "stopped", "image-touched",
+            cli.Text(dlg.m_Hid.m_bBootMode ? Say::kStoppedTouchedInBootLoader
+                                           : Say::kStoppedTouched)};
   return {exitCode, "stopped", "nothing-written", cli.Text(Say::kStoppedNothing)};
 }
 
@@ -139,7 +143,9 @@ void PrintSummary(const Cli& cli, const std::vector<int>& results) {
     ++counts[result >= 0 && result < kKindCount - 1 ? result : kKindCount - 1];
   JsonEvent json("summary");
   json.Add("controllers", static_cast<int>(results.size()));
-  std::string line = cli.Text(Say::kControllers, {std::to_string(results.size())});
+  std::string line = results.size() == 1
+                         ? cli.Text(Say::kOneController)
+                         : cli.Text(Say::kControllers, {std::to_string(results.size())});
   const char* separator = " ";
   for (int kind = 0; kind < kKindCount; ++kind) {
     json.Add(kJsonKinds[kind], counts[kind]);
@@ -161,13 +167,14 @@ int CheckFlashStart(const Cli& cli, const CommandLine& line, const char* command
     // A file that is there but held by another program is a failure; one that is not there, or
     // is no file, a usage error.
     bool held = file.LastOpenResult() == FileOpenResult::kHeld;
-    return cli.Fail(
-        held ? kExitFailed : kExitRefused,
+    return FailBeforeAny(
+        cli, held ? kExitFailed : kExitRefused, held ? "failed" : "refused", "cannot-open",
         cli.Text(Say::kCannotOpenFile, {line.words[0], FileOpenResultText(file.LastOpenResult())}));
   }
   file.Close();
   if (!cli.env.inIsTerminal && !line.Has("--yes"))
-    return cli.Fail(kExitRefused, std::string(command) + ": " + cli.Text(Say::kNoTerminal));
+    return FailBeforeAny(cli, kExitRefused, "refused", "no-confirmation",
+                         std::string(command) + ": " + cli.Text(Say::kNoTerminal));
   return kExitOk;
 }
 
@@ -177,7 +184,7 @@ int RunFlash(const Cli& cli, const CommandLine& line) {
   const auto backup = line.values.find("--backup");
   if (backup != line.values.end() && line.Has("--all"))
     return cli.Fail(kExitRefused, cli.Text(Say::kBackupExcludesAll));
-  if (backup != line.values.end() && backup->second == line.words[0])
+  if (backup != line.values.end() && IsSameFile(backup->second, line.words[0]))
     return cli.Fail(kExitRefused, cli.Text(Say::kBackupOverwritesFile, {backup->second}));
   std::vector<std::string> paths;
   int exitCode = ChooseControllers(cli, line, &paths);
@@ -219,13 +226,10 @@ struct Station {
 int RunWatch(const Cli& cli, const CommandLine& line) {
   if (int exitCode = CheckFlashStart(cli, line, "watch"))
     return exitCode;
-  size_t count = SIZE_MAX;
-  if (auto limit = line.values.find("--count"); limit != line.values.end()) {
-    char* end = nullptr;
-    count = std::strtoul(limit->second.c_str(), &end, 10);
-    if (*end != '\0' || limit->second[0] == '-' || count == 0)
-      return cli.Fail(kExitRefused, cli.Text(Say::kCountNumber));
-  }
+  // The value was checked by the parse.
+  uint64_t count = UINT64_MAX;
+  if (auto limit = line.values.find("--count"); limit != line.values.end())
+    ParseNumber(limit->second, 1, UINT64_MAX, &count);
   if (!cli.platform)
     return cli.Fail(kExitNoDevice, cli.Text(Say::kNoController));
   // While the station runs, a signal ends it in order instead of ending the program at once.

@@ -11,6 +11,8 @@
 #include "emulator/demo_sample.h"
 #include "ui/cli/cli.h"
 #include "ui/cli/options.h"
+#include "ui/cli/rehearsal.h"
+#include "ui/cli/report_trace.h"
 #include "ui/cli/terminal_window_system.h"
 
 #ifndef TARVIX_VERSION
@@ -70,24 +72,27 @@ std::string OptionNotTaken(const Command& command, const CommandLine& line) {
   return "";
 }
 
-// Plugs one virtual controller per mode of "boot,app,...": /dev/hidraw-virtual0, 1, ...
-bool PlugVirtualControllers(const std::string& modes, VirtualHidPlatform& platform,
-                            uint32_t latencyMs) {
+// Plugs one virtual controller per mode of "boot,app,...": /dev/hidraw-virtual0, 1, ... Answers
+// them, or none for a list with another word.
+std::vector<PluggedVirtual> PlugVirtualControllers(const std::string& modes,
+                                                   VirtualHidPlatform& platform,
+                                                   uint32_t latencyMs) {
   std::istringstream list(modes);
   std::string mode;
-  int index = 0;
+  std::vector<PluggedVirtual> plugged;
   while (std::getline(list, mode, ',')) {
     if (mode != "boot" && mode != "app")
-      return false;
+      return {};
     DemoController controller = MakeDemoController(mode == "app");
-    const std::string number = std::to_string(index++);
+    const std::string number = std::to_string(plugged.size());
     std::string path = "/dev/hidraw-virtual" + number;
     // As if each sat in a port of its own of a bus 9, with a serial number of its own.
-    platform.SetLocation(path, "TVX-VIRTUAL-" + number, "9-" + std::to_string(index));
+    platform.SetLocation(path, "TVX-VIRTUAL-" + number, "9-" + std::to_string(plugged.size() + 1));
     platform.Faults(path).latencyMs = latencyMs;
     platform.Plug(path, controller.vendorId, controller.productId, controller.model);
+    plugged.push_back({"virtual" + number + "-" + mode, controller});
   }
-  return index > 0;
+  return plugged;
 }
 
 // Where the core's trace goes: stderr with -v (or TARVIX_TRACE), and the log. The sink may outlive
@@ -152,13 +157,32 @@ int Dispatch(Cli& cli, const std::vector<std::string>& args) {
   cli.trace = TraceFor(&cli.err, cli.env.keepTraces || line.Has("--verbose"), log);
 
   std::unique_ptr<VirtualHidPlatform> virtualPlatform;
+  std::vector<PluggedVirtual> plugged;
+  const auto rehearsal = line.values.find("--virtual-state");
   if (auto modes = line.values.find("--virtual"); modes != line.values.end()) {
     virtualPlatform = std::make_unique<VirtualHidPlatform>(cli.env.clock);
-    if (!PlugVirtualControllers(modes->second, *virtualPlatform, cli.env.virtualLatencyMs))
+    plugged = PlugVirtualControllers(modes->second, *virtualPlatform, cli.env.virtualLatencyMs);
+    if (plugged.empty())
       return cli.Fail(kExitRefused, cli.Text(Say::kVirtualModes));
+  } else if (rehearsal != line.values.end()) {
+    return cli.Fail(kExitRefused, cli.Text(Say::kVirtualStateNeedsVirtual));
+  }
+  if (rehearsal != line.values.end()) {
+    if (std::string file = LoadRehearsal(rehearsal->second, plugged); !file.empty())
+      return cli.Fail(kExitRefused, cli.Text(Say::kVirtualStateUnreadable, {file}));
   }
   cli.platform = virtualPlatform ? virtualPlatform.get() : cli.env.platform;
+  // -vv: every report on the trace, decoded, around whichever platform the command talks through.
+  std::unique_ptr<ReportTracePlatform> reportTrace;
+  if (cli.platform && line.repeats["--verbose"] >= 2) {
+    reportTrace = std::make_unique<ReportTracePlatform>(*cli.platform, cli.trace);
+    cli.platform = reportTrace.get();
+  }
   int exitCode = command->run(cli, line);
+  if (rehearsal != line.values.end()) {
+    if (std::string file = SaveRehearsal(rehearsal->second, plugged); !file.empty())
+      exitCode = cli.Fail(kExitFailed, cli.Text(Say::kVirtualStateNotSaved, {file}));
+  }
   // Whatever did not end as asked was stopped by the signal: the exit code says which one.
   if (exitCode != kExitOk && g_bInterrupted > 0)
     exitCode = kExitSignalBase + g_bInterrupted;

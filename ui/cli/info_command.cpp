@@ -7,6 +7,7 @@
 #include "base/wide_string.h"
 #include "boot/boot_packet.h"
 #include "ui/cli/cli.h"
+#include "ui/cli/digest.h"
 #include "update/update_dlg.h"
 
 namespace {
@@ -114,6 +115,13 @@ std::string ImageCheck(const Record& r, uint64_t fileLength) {
   return refusal == RecordRefusal::kNone ? "image inside the file" : RecordRefusalText(refusal);
 }
 
+// The SHA-256 of a record's image, "" when the image is not inside the file.
+std::string ImageSha256(const std::u16string& path, const Record& r, uint64_t fileLength) {
+  if (ImageRefusal(r, fileLength) != RecordRefusal::kNone)
+    return "";
+  return FileSha256(path, uint64_t{r.offset} + kRecordHeaderSize, r.header.imageSize);
+}
+
 std::vector<int> FloorVariants(const Record& r) {
   std::vector<int> below;
   for (int variant : {0, 1, 2}) {
@@ -137,8 +145,15 @@ int RunInfo(const Cli& cli, const CommandLine& line) {
         return true;
       },
       &length);
-  if (end == RecordChainEnd::kUnreadable)
-    return cli.Fail(kExitRefused, file + ": cannot be opened or read");
+  if (end == RecordChainEnd::kUnreadable) {
+    // Why, in the system's words where the file does not open at all.
+    CFirmwareFile opened;
+    const bool opens = opened.Open(path);
+    return cli.Fail(kExitRefused,
+                    opens ? file + ": cannot be read"
+                          : cli.Text(Say::kCannotOpenFile,
+                                     {file, FileOpenResultText(opened.LastOpenResult())}));
+  }
 
   struct Choice {
     std::string id;
@@ -148,16 +163,21 @@ int RunInfo(const Cli& cli, const CommandLine& line) {
   };
   std::vector<Choice> choices;
   bool anyTaken = false;
+  // The format has no magic number: a file that no boot loader takes a record of may well be no
+  // firmware at all, even where a running firmware would take its first record.
+  bool bootLoaderTakes = false;
   for (const Kind& kind : KindsFor(records)) {
     RecordRefusal refusal = RecordRefusal::kNone;
     int index = Choose(path, kind, records, &refusal);
     anyTaken = anyTaken || index >= 0;
+    bootLoaderTakes = bootLoaderTakes || (index >= 0 && kind.bootMode);
     choices.push_back({kind.id, kind.name, index, refusal});
   }
 
   std::ostream& out = cli.out;
   if (line.Has("--json")) {
     out << "{\"schema\": 1, \"file\": " << JsonString(file) << ", \"size\": " << length
+        << ", \"sha256\": " << JsonString(FileSha256(path))
         << ", \"chain\": " << JsonString(ChainWord(end)) << ",\n \"records\": [";
     for (size_t i = 0; i < records.size(); ++i) {
       const Record& r = records[i];
@@ -170,13 +190,17 @@ int RunInfo(const Cli& cli, const CommandLine& line) {
           << JsonString(ImageRefusal(r, length) == RecordRefusal::kNone
                             ? "inside"
                             : RefusalCause(ImageRefusal(r, length)))
+          << ", \"sha256\": "
+          << (ImageSha256(path, r, length).empty() ? "null"
+                                                   : JsonString(ImageSha256(path, r, length)))
           << ", \"belowFloorOfVariants\": [";
       std::vector<int> below = FloorVariants(r);
       for (size_t v = 0; v < below.size(); ++v)
         out << (v ? ", " : "") << below[v];
       out << "]}";
     }
-    out << "],\n \"controllers\": [";
+    out << "],\n \"bootLoaderTakesARecord\": " << (bootLoaderTakes ? "true" : "false")
+        << ",\n \"controllers\": [";
     for (size_t i = 0; i < choices.size(); ++i) {
       const Choice& c = choices[i];
       out << (i ? ",\n  " : "\n  ") << "{\"controller\": " << JsonString(c.id)
@@ -188,7 +212,8 @@ int RunInfo(const Cli& cli, const CommandLine& line) {
     out << "]}\n";
   } else {
     out << file << ": " << length << " bytes, " << records.size()
-        << (records.size() == 1 ? " record" : " records") << ", chain " << ChainText(end) << "\n";
+        << (records.size() == 1 ? " record" : " records") << ", chain " << ChainText(end) << "\n"
+        << "  SHA-256 " << FileSha256(path) << "\n";
     for (size_t i = 0; i < records.size(); ++i) {
       const Record& r = records[i];
       out << "record " << i << " at offset " << r.offset << ": version "
@@ -201,6 +226,8 @@ int RunInfo(const Cli& cli, const CommandLine& line) {
             << FormatHundredths(VersionFloor(static_cast<uint8_t>(variant))) << ")";
       }
       out << "\n";
+      if (const std::string sum = ImageSha256(path, r, length); !sum.empty())
+        out << "  SHA-256 " << sum << "\n";
     }
     out << "which record each controller takes:\n";
     for (const Choice& c : choices) {
@@ -212,6 +239,8 @@ int RunInfo(const Cli& cli, const CommandLine& line) {
   }
   if (!anyTaken)
     return cli.Fail(kExitRefused, file + ": no controller takes any record of this file");
+  if (!bootLoaderTakes)
+    cli.Fail(kExitOk, cli.Text(Say::kMayNotBeFirmware, {file}));
   return kExitOk;
 }
 
@@ -221,6 +250,7 @@ const Command kInfoCommand{
     "info", "FILE.dat", "the records of a firmware file and which controller takes which",
     "Shows every record of the firmware file (offset, version, target address, image size,\n"
     "device type), the checks the updater applies (cut short, empty image, past the end of the\n"
-    "file, below the version floor) and the record each kind of controller would take.\n"
+    "file, below the version floor), the SHA-256 of the file and of each record's image, and\n"
+    "the record each kind of controller would take.\n"
     "Exits with 2 when the file cannot be read or no controller would take any of its records.\n",
     RunInfo};
