@@ -28,6 +28,8 @@ set -euo pipefail
 # Building and running tarvix-update, tarvix-update-demo and tarvix-flash.
 PACKAGES=(
   qt6-base-dev
+  # Qt's own texts (file dialog, buttons) in the user's language: qtbase_zh_CN.qm.
+  qt6-translations-l10n
   libhidapi-dev
   libudev-dev
   nettle-dev

@@ -21,12 +21,13 @@ Result BackupOne(const Cli& cli, const CommandLine& line, const std::string& pat
   RecordRefusal refusal = dlg.LoadFirmwareRecord();
   if (refusal != RecordRefusal::kNone) {
     return {kExitRefused, "refused", RefusalCause(refusal),
-            cli.Text(Say::kRecordRefused, {like, RecordRefusalText(refusal)})};
+            cli.Text(Say::kRecordRefused, {like, RefusalText(refusal, cli.language)})};
   }
   if (!session.ReadBack([&] { return WriteBackup(dlg, line.words[0]); })) {
     if (g_bInterrupted > 0)
-      return {kExitSignalBase + g_bInterrupted, "stopped", "nothing-written", dlg.m_failureCause};
-    return {kExitFailed, "failed", "no-backup", dlg.m_failureCause};
+      return {kExitSignalBase + g_bInterrupted, "stopped", "nothing-written",
+              CauseText(dlg.m_failureCause, cli.language)};
+    return {kExitFailed, "failed", "no-backup", CauseText(dlg.m_failureCause, cli.language)};
   }
   const uint32_t word = dlg.m_curDevVersion.load();
   return {

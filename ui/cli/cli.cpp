@@ -3,6 +3,9 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <iterator>
+
+#include "base/local_text.h"
 
 #include "base/wide_string.h"
 #include "ui/cli/options.h"
@@ -268,7 +271,9 @@ int ChooseControllers(const Cli& cli, const CommandLine& line, std::vector<std::
 
 std::string FailureText(const Cli& cli, const CUpdateDlg& dlg, const std::string& message) {
   std::string text = message.empty() ? cli.Text(Say::kDidNotComplete) : message;
-  return dlg.m_failureCause.empty() ? text : text + " (" + dlg.m_failureCause + ")";
+  return dlg.m_failureCause.empty()
+             ? text
+             : cli.Text(Say::kWithCause, {text, CauseText(dlg.m_failureCause, cli.language)});
 }
 
 int FailBeforeAny(const Cli& cli, int code, const char* outcome, const char* cause,
@@ -312,6 +317,67 @@ const char* ImageCheckCause(const CUpdateDlg::ImageCheck& check) {
   constexpr const char* kCauses[] = {"none", "verify-differs", "verify-no-answer", "verify-stopped",
                                      "file-unreadable"};
   return kCauses[check.outcome];
+}
+
+std::string RefusalText(RecordRefusal refusal, uint16_t language) {
+  if (language != LANG_ZH_CN || refusal == RecordRefusal::kNone)
+    return RecordRefusalText(refusal);
+  // In the order of RecordRefusal, from kCannotOpen on.
+  constexpr Say kTexts[] = {Say::kRefusalCannotOpen, Say::kRefusalNoRecord,
+                            Say::kRefusalCutShort,   Say::kRefusalEmptyImage,
+                            Say::kRefusalPastEnd,    Say::kRefusalOtherAddress,
+                            Say::kRefusalBelowFloor};
+  const auto index = static_cast<size_t>(refusal) - 1;
+  return index < std::size(kTexts) ? SayText(kTexts[index], language) : RecordRefusalText(refusal);
+}
+
+std::string FileOpenText(FileOpenResult result, uint16_t language) {
+  if (language != LANG_ZH_CN || result == FileOpenResult::kOk)
+    return FileOpenResultText(result);
+  switch (result) {
+    case FileOpenResult::kMissing:
+      return SayText(Say::kFileMissing, language);
+    case FileOpenResult::kNoPermission:
+      return SayText(Say::kFileNoPermission, language);
+    case FileOpenResult::kNotAFile:
+      return SayText(Say::kFileNotAFile, language);
+    case FileOpenResult::kHeld:
+      return SayText(Say::kFileHeld, language);
+    case FileOpenResult::kOk:
+    case FileOpenResult::kOther:
+      break;
+  }
+  return SayText(Say::kFileCannotOpen, language);
+}
+
+std::string OpenText(HidOpenResult result, const IHidPlatform* platform, uint16_t language) {
+  if (language != LANG_ZH_CN || result == HidOpenResult::kOk)
+    return OpenResultText(result, platform);
+  if (result == HidOpenResult::kAccessDenied)
+    return SayText(Say::kOpenAccessDenied, language);
+  if (result == HidOpenResult::kBusy)
+    return SayText(Say::kOpenBusy, language);
+  return SayText(Say::kOpenFailed, language);
+}
+
+std::string CheckText(const CUpdateDlg::ImageCheck& check, uint16_t language) {
+  if (language != LANG_ZH_CN)
+    return ImageCheckText(check);
+  using ImageCheck = CUpdateDlg::ImageCheck;
+  switch (check.outcome) {
+    case ImageCheck::kSame:
+      return SayText(Say::kCheckSame, language);
+    case ImageCheck::kDiffers:
+      return SayText(Say::kCheckDiffers, language,
+                     {Hex(check.address, 8), Hex(check.expected, 2), Hex(check.found, 2)});
+    case ImageCheck::kNoAnswer:
+      return SayText(Say::kCheckNoAnswer, language, {Hex(check.address, 8)});
+    case ImageCheck::kStopped:
+      return SayText(Say::kCheckStopped, language, {Hex(check.address, 8)});
+    case ImageCheck::kFileUnreadable:
+      break;
+  }
+  return SayText(Say::kCheckUnreadable, language);
 }
 
 Result OpenFailure(const Cli& cli, HidOpenResult result, const std::string& cause) {

@@ -150,6 +150,11 @@ int Report(const Cli& cli, const std::string& path, const Result& result);
 const char* RefusalCause(RecordRefusal refusal);
 // The stable word of a read-back that found the image otherwise than written.
 const char* ImageCheckCause(const CUpdateDlg::ImageCheck& check);
+// The core's own cause texts in the language: the core's English word for word, else the Chinese.
+std::string RefusalText(RecordRefusal refusal, uint16_t language);
+std::string FileOpenText(FileOpenResult result, uint16_t language);
+std::string OpenText(HidOpenResult result, const IHidPlatform* platform, uint16_t language);
+std::string CheckText(const CUpdateDlg::ImageCheck& check, uint16_t language);
 // After a session's Open failed: why (no permission, busy, not found).
 Result OpenFailure(const Cli& cli, HidOpenResult result, const std::string& cause);
 // The terminal answers and draws as the environment and the command line say.

@@ -29,9 +29,9 @@ Result StoppedResult(const Cli& cli, const CUpdateDlg& dlg) {
     return {exitCode, "stopped", "finishing", cli.Text(Say::kStoppedFinishing)};
   // A boot loader stays one: the update only needs to run again.
   if (dlg.m_bImageTouched)
-    return {exitCode, "stopped", "image-touched",
-            cli.Text(dlg.m_Hid.m_bBootMode ? Say::kStoppedTouchedInBootLoader
-                                           : Say::kStoppedTouched)};
+    return {
+        exitCode, "stopped", "image-touched",
+        cli.Text(dlg.m_Hid.m_bBootMode ? Say::kStoppedTouchedInBootLoader : Say::kStoppedTouched)};
   return {exitCode, "stopped", "nothing-written", cli.Text(Say::kStoppedNothing)};
 }
 
@@ -58,7 +58,8 @@ Result NotUpdated(const Cli& cli, const ControllerSession& session) {
 Result FailedResult(const Cli& cli, const CUpdateDlg& dlg, const std::string& message) {
   // Written whole, but it did not read back as written.
   if (dlg.m_bImageComplete && dlg.m_boot.m_imageCheck.outcome != CUpdateDlg::ImageCheck::kSame)
-    return {kExitFailed, "failed", ImageCheckCause(dlg.m_boot.m_imageCheck), dlg.m_failureCause};
+    return {kExitFailed, "failed", ImageCheckCause(dlg.m_boot.m_imageCheck),
+            CauseText(dlg.m_failureCause, cli.language)};
   const char* cause = dlg.m_bImageTouched ? "image-touched" : "nothing-written";
   return {kExitFailed, "failed", cause,
           cli.Text(Say::kUpdateFailed, {FailureText(cli, dlg, message)})};
@@ -113,8 +114,9 @@ Result FlashOne(const Cli& cli, const CommandLine& line, const std::string& path
     case ControllerSession::Result::kUpgraded:
       return {kExitOk, "done", nullptr, message + (verify ? cli.Text(Say::kVerified) : "")};
     case ControllerSession::Result::kRefused:
-      return {kExitRefused, "refused", RefusalCause(dlg.m_recordRefusal),
-              cli.Text(Say::kFileRefused, {RecordRefusalText(dlg.m_recordRefusal), message})};
+      return {
+          kExitRefused, "refused", RefusalCause(dlg.m_recordRefusal),
+          cli.Text(Say::kFileRefused, {RefusalText(dlg.m_recordRefusal, cli.language), message})};
     case ControllerSession::Result::kCancelled:
       return NotUpdated(cli, session);
     case ControllerSession::Result::kStopped:
@@ -169,7 +171,8 @@ int CheckFlashStart(const Cli& cli, const CommandLine& line, const char* command
     bool held = file.LastOpenResult() == FileOpenResult::kHeld;
     return FailBeforeAny(
         cli, held ? kExitFailed : kExitRefused, held ? "failed" : "refused", "cannot-open",
-        cli.Text(Say::kCannotOpenFile, {line.words[0], FileOpenResultText(file.LastOpenResult())}));
+        cli.Text(Say::kCannotOpenFile,
+                 {line.words[0], FileOpenText(file.LastOpenResult(), cli.language)}));
   }
   file.Close();
   if (!cli.env.inIsTerminal && !line.Has("--yes"))

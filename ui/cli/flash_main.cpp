@@ -26,29 +26,30 @@ const std::vector<const Command*> kCommands = {&kListCommand,      &kInfoCommand
                                                &kVerifyCommand,    &kWatchCommand, &kBackupCommand,
                                                &kCompletionCommand};
 
-constexpr char kExitCodes[] =
-    "Exit codes: 0 done, 1 failed, 2 usage error or file refused, 3 no controller found,\n"
-    "4 no permission to open a controller, 5 nothing done (declined, or the version guard),\n"
-    "128+N stopped in order by signal N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP).\n";
-
-void PrintUsage(std::ostream& out) {
-  out << "usage: tarvix-flash [OPTIONS] COMMAND [ARGS]\n"
-         "Lists, inspects, flashes and verifies Tarvix gamepads on USB.\n"
-         "Commands:\n";
-  for (const Command* command : kCommands)
-    out << "  " << command->name << std::string(12 - std::string(command->name).size(), ' ')
-        << command->summary << "\n";
-  out << "  help        the help of a command: tarvix-flash help COMMAND\n";
-  PrintOptionHelp(out, "");
-  out << "'tarvix-flash COMMAND --help' tells more.\n" << kExitCodes;
+// A help text of the command table in the language (its English where the table has no Chinese).
+const char* Help(const char* english, uint16_t language) {
+  const char* text = HelpText(english, language);
+  return text ? text : english;
 }
 
-void PrintCommandHelp(std::ostream& out, const Command& command) {
-  out << "usage: tarvix-flash " << command.name << (*command.operands ? " " : "")
-      << command.operands << " [OPTIONS]\n"
-      << command.description;
-  PrintOptionHelp(out, command.name);
-  out << kExitCodes;
+void PrintUsage(std::ostream& out, uint16_t language) {
+  out << SayText(Say::kUsage, language, {"tarvix-flash [OPTIONS] COMMAND [ARGS]"}) << "\n"
+      << SayText(Say::kUsageSummary, language) << "\n"
+      << SayText(Say::kCommandsHeading, language) << "\n";
+  for (const Command* command : kCommands)
+    out << "  " << command->name << std::string(12 - std::string(command->name).size(), ' ')
+        << Help(command->summary, language) << "\n";
+  out << "  help        " << SayText(Say::kHelpSummary, language) << "\n";
+  PrintOptionHelp(out, "", language);
+  out << SayText(Say::kTellsMore, language) << "\n" << SayText(Say::kExitCodes, language) << "\n";
+}
+
+void PrintCommandHelp(std::ostream& out, const Command& command, uint16_t language) {
+  const std::string usage = std::string("tarvix-flash ") + command.name +
+                            (*command.operands ? " " : "") + command.operands + " [OPTIONS]";
+  out << SayText(Say::kUsage, language, {usage}) << "\n" << Help(command.description, language);
+  PrintOptionHelp(out, command.name, language);
+  out << SayText(Say::kExitCodes, language) << "\n";
 }
 
 const Command* FindCommand(const std::string& name) {
@@ -117,18 +118,18 @@ int Prepare(Cli& cli, CommandLine& line, const Command** command) {
   if (line.Has("--version"))
     return cli.out << "tarvix-flash (Tarvix Update) " << TARVIX_VERSION << "\n", kExitOk;
   if (line.words.empty()) {
-    PrintUsage(line.Has("--help") ? cli.out : cli.err);
+    PrintUsage(line.Has("--help") ? cli.out : cli.err, cli.language);
     return line.Has("--help") ? kExitOk : kExitRefused;
   }
   const bool helpOf = line.words[0] == "help";
   if (helpOf && line.words.size() == 1)
-    return PrintUsage(cli.out), kExitOk;
+    return PrintUsage(cli.out, cli.language), kExitOk;
   const std::string& name = line.words[helpOf ? 1 : 0];
   *command = FindCommand(name);
   if (!*command)
     return cli.Fail(kExitRefused, cli.Text(Say::kUnknownCommand, {name}));
   if (helpOf || line.Has("--help"))
-    return PrintCommandHelp(cli.out, **command), kExitOk;
+    return PrintCommandHelp(cli.out, **command, cli.language), kExitOk;
   const std::string notTaken = OptionNotTaken(**command, line);
   if (!notTaken.empty())
     return cli.Fail(kExitRefused, cli.Text(Say::kNotAnOptionOf, {notTaken, name}));

@@ -192,7 +192,7 @@ std::string ParseArguments(const std::vector<std::string>& args, uint16_t langua
   return "";
 }
 
-void PrintOptionHelp(std::ostream& out, const std::string& command) {
+void PrintOptionHelp(std::ostream& out, const std::string& command, uint16_t language) {
   constexpr size_t kHelpColumn = 26;
   auto print = [&](const Option& o) {
     std::string names = o.shortName ? std::string("  -") + o.shortName + ", " : "      ";
@@ -202,19 +202,20 @@ void PrintOptionHelp(std::ostream& out, const std::string& command) {
     else if (o.value == ValueKind::kOptional)
       names += "[=" + std::string(o.valueName) + "]";
     names += std::string(names.size() < kHelpColumn ? kHelpColumn - names.size() : 1, ' ');
-    std::string help = o.help;
+    const char* text = HelpText(o.help, language);
+    std::string help = text ? text : o.help;
     for (size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1))
       help.insert(at + 1, kHelpColumn, ' ');
     out << names << help << "\n";
   };
   if (!command.empty()) {
-    out << "Options:\n";
+    out << SayText(Say::kOptionsHeading, language) << "\n";
     for (const Option& o : kOptions) {
       if (*o.commands && TakesOption(o, command))
         print(o);
     }
   }
-  out << "Options of every command:\n";
+  out << SayText(Say::kCommonOptionsHeading, language) << "\n";
   for (const Option& o : kOptions) {
     if (!*o.commands)
       print(o);

@@ -47,4 +47,4 @@ const Option* FindOption(const std::string& name);
 std::string ParseArguments(const std::vector<std::string>& args, uint16_t language,
                            CommandLine* line);
 // The option lines of a command's help (its own options, then those of every command).
-void PrintOptionHelp(std::ostream& out, const std::string& command);
+void PrintOptionHelp(std::ostream& out, const std::string& command, uint16_t language);

@@ -5,12 +5,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <mutex>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 #include <utility>
@@ -25,10 +27,12 @@
 #include "emulator/demo_sample.h"
 #include "emulator/virtual_boot_loader.h"
 #include "emulator/virtual_running_firmware.h"
+#include "tests/support/english_words.h"
 #include "tests/support/held_file.h"
 #include "tests/support/temp_folder.h"
 #include "ui/cli/cli.h"
 #include "ui/cli/flash_main.h"
+#include "ui/cli/options.h"
 #include "ui/cli/terminal_window_system.h"
 
 namespace {
@@ -983,6 +987,76 @@ TEST_F(FlashCliTest, TheDialogsTextsComeInTheUsersLanguage) {
   EXPECT_NE(Err().find("virtual0: 未更新：手柄已是 2.00；如要重新写入，请加 --allow-reinstall\n"),
             std::string::npos)
       << Err();
+}
+
+// Every line of the tool's own exists in both languages with the same values in it; every help
+// text has its Chinese, an option's with its lines broken where the English breaks them (its
+// column); the core's causes come in Chinese part by part, a system's own message as it came.
+TEST(CliTextTest, EveryLineHelpTextAndCauseHasItsChinese) {
+  const std::regex value("%[1-9]");
+  auto values = [&](const std::string& text) {
+    return std::multiset<std::string>(std::sregex_token_iterator(text.begin(), text.end(), value),
+                                      std::sregex_token_iterator());
+  };
+  for (int line = 0; line < static_cast<int>(Say::kCount); ++line) {
+    const std::string english = SayText(static_cast<Say>(line), LANG_EN_US);
+    const std::string chinese = SayText(static_cast<Say>(line), LANG_ZH_CN);
+    EXPECT_NE(english, chinese) << line;
+    EXPECT_EQ(values(english), values(chinese)) << english;
+  }
+  std::vector<std::pair<std::string, bool>> help;  // with whether it is an option's
+  for (const Command* command : Commands())
+    help.insert(help.end(), {{command->summary, false}, {command->description, false}});
+  for (const Option& option : Options())
+    help.push_back({option.help, true});
+  for (const auto& [english, isOption] : help) {
+    const char* chinese = HelpText(english.c_str(), LANG_ZH_CN);
+    ASSERT_NE(chinese, nullptr) << english;
+    EXPECT_TRUE(!isOption || std::count(english.begin(), english.end(), '\n') ==
+                                 std::count(chinese, chinese + std::strlen(chinese), '\n'))
+        << english;
+  }
+  for (const auto& [english, chinese] : std::vector<std::pair<std::string, std::string>>{
+           {"verify failed: first difference at 0x08003410 (file 0x01, controller 0x02)",
+            "校验失败：第一处不同在 0x08003410（文件 0x01，手柄 0x02）"},
+           {"the controller went away after 100 of 200 bytes",
+            "手柄断开了（已发送 100 / 200 字节）"},
+           {"the firmware file cannot be opened: held by another program; nothing was erased or "
+            "sent",
+            "固件文件无法打开：被其他程序占用；未擦除也未发送任何内容"},
+           {"Input/output error", "Input/output error"}}) {
+    EXPECT_EQ(CauseText(english, LANG_ZH_CN), chinese);
+    EXPECT_EQ(CauseText(english, LANG_EN_US), english);
+  }
+}
+
+TEST_F(FlashCliTest, UnderChineseTheHelpInfoAndCausesAreChinese) {
+  m_language = LANG_ZH_CN;
+  // Names typed or read as they are: operands, values, JSON fields, shells, signals, keys.
+  std::set<std::string> names = {"tarvix-flash", "help",    "OPTIONS", "COMMAND", "ARGS",
+                                 "FILE",         "ID",      "N",       "DIR",     "SECONDS",
+                                 "MODES",        "SHELL",   "JSON",    "schema",  "controllers",
+                                 "boot",         "app",     "bash",    "zsh",     "fish",
+                                 "Ctrl-C",       "SIGTERM", "SIGHUP",  "devices", "source"};
+  std::vector<std::vector<std::string>> runs = {{"--help"}, {"help"}};
+  for (const Command* command : Commands()) {
+    names.insert(command->name);
+    runs.insert(runs.end(), {{"help", command->name}, {command->name, "--help"}});
+  }
+  for (const std::vector<std::string>& run : runs) {
+    m_out.str("");
+    ASSERT_EQ(Run(run), 0) << run.back();
+    EXPECT_EQ(EnglishWords(Out(), names), std::vector<std::string>{}) << Out();
+  }
+  EXPECT_EQ(Run({"info", Sample()}), 0);
+  EXPECT_NE(Out().find("每种手柄会用的记录：\n  BOOT 模式，设备类型 0x3009"), std::string::npos);
+  EXPECT_EQ(Run({"flash", "--yes", Utf16ToUtf8(m_folder.PathOf("missing.dat"))}), 2);
+  EXPECT_NE(Err().find("missing.dat：无法打开：文件不存在\n"), std::string::npos) << Err();
+  PlugApp(kApp1, {.failAfterChunks = 100});
+  EXPECT_EQ(Run({"flash", Sample(), "--yes"}), 1);
+  EXPECT_NE(Err().find("（发送 3200 字节后，手柄报告失败代码 21）\n"), std::string::npos) << Err();
+  EXPECT_EQ(Run({"info", "--json", Sample()}), 0);  // the JSON keeps its fixed words
+  EXPECT_NE(Out().find("\"description\": \"boot loader, device type 0x3009\""), std::string::npos);
 }
 
 }  // namespace
