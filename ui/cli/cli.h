@@ -138,6 +138,7 @@ struct Result {
   const char* outcome = "done";  // done, failed, refused, stopped, nothing-done
   const char* cause = nullptr;   // null when done; the man page lists them
   std::string line;
+  uint32_t version = 0;  // done: the version word written
 };
 // A command that ends before any controller is talked to (no file, no confirmation, no or several
 // controllers): its line on stderr and, with --json, a result event with a null device too, so

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <list>
+#include <map>
 #include <set>
 #include <thread>
 #include <vector>
@@ -112,7 +113,8 @@ Result FlashOne(const Cli& cli, const CommandLine& line, const std::string& path
   }
   switch (ended) {
     case ControllerSession::Result::kUpgraded:
-      return {kExitOk, "done", nullptr, message + (verify ? cli.Text(Say::kVerified) : "")};
+      return {kExitOk, "done", nullptr, message + (verify ? cli.Text(Say::kVerified) : ""),
+              dlg.m_desVersion};
     case ControllerSession::Result::kRefused:
       return {
           kExitRefused, "refused", RefusalCause(dlg.m_recordRefusal),
@@ -217,10 +219,30 @@ constexpr uint32_t kWatchPollMs = 250;
 // One controller's update in a watch, on a thread of its own.
 struct Station {
   std::string path;
+  std::string key;  // WatchKey
   std::thread thread;
   std::atomic<bool> ended{false};
-  int result = kExitOk;
+  Result result;
 };
+
+// Who a controller is for the watch: its serial number, else its port, else its path. A boot
+// loader that restarts into its new firmware comes back at another path, as the same controller.
+std::string WatchKey(const ControllerInterface& c) {
+  return !c.serial.empty()     ? "serial " + c.serial
+         : !c.portPath.empty() ? "port " + c.portPath
+                               : "path " + c.path;
+}
+
+// The version word the controller at path reports now, or VERSION_UNKNOWN.
+uint32_t CurrentVersion(const Cli& cli, const std::string& path) {
+  TerminalOptions quiet;
+  quiet.out = &cli.out;
+  quiet.in = cli.env.in;
+  quiet.outputMutex = &cli.outputMutex;
+  quiet.seams = {cli.platform, cli.trace, cli.language};
+  ControllerSession session(path, quiet);
+  return session.Open() ? session.Version() : VERSION_UNKNOWN;
+}
 
 // watch FILE.dat: every controller plugged in is flashed, at once with those already running; a
 // controller is flashed again only after it was unplugged (one plugged in again while its last
@@ -240,21 +262,31 @@ int RunWatch(const Cli& cli, const CommandLine& line) {
   if (!cli.quiet && !cli.json)
     cli.Fail(kExitOk, cli.Text(Say::kWatching));
   IClock& clock = cli.platform->Clock();
-  std::set<std::string> present;  // the controllers of the last look
+  std::set<std::string> present;  // the controllers (WatchKey) of the last look
   std::set<std::string> again;    // plugged in again while their last update still ends
+  // Controllers this watch has updated, with the version written: one that comes back with it
+  // (a boot loader restarted into its new firmware, or plugged in again) is finished, not new.
+  std::map<std::string, uint32_t> finished;
   std::list<Station> stations;
   std::vector<int> results;
-  auto running = [&](const std::string& path) {
+  auto running = [&](const std::string& key) {
     return std::any_of(stations.begin(), stations.end(),
-                       [&](const Station& station) { return station.path == path; });
+                       [&](const Station& station) { return station.key == key; });
   };
-  auto start = [&](const std::string& path) {
+  auto start = [&](const std::string& key, const std::string& path) {
     if (results.size() + stations.size() >= count)
       return;
+    if (auto done = finished.find(key); done != finished.end()) {
+      if (CurrentVersion(cli, path) == done->second)
+        return;
+      finished.erase(done);
+    }
     Station& station = stations.emplace_back();
     station.path = path;
+    station.key = key;
     station.thread = std::thread([&cli, &line, &station] {
-      station.result = Report(cli, station.path, FlashOne(cli, line, station.path, true));
+      station.result = FlashOne(cli, line, station.path, true);
+      Report(cli, station.path, station.result);
       station.ended = true;
     });
   };
@@ -265,7 +297,9 @@ int RunWatch(const Cli& cli, const CommandLine& line) {
         continue;
       }
       it->thread.join();
-      results.push_back(it->result);
+      results.push_back(it->result.exitCode);
+      if (it->result.exitCode == kExitOk)
+        finished[it->key] = it->result.version;
       it = stations.erase(it);
       PrintSummary(cli, results);  // the running tally
     }
@@ -274,27 +308,30 @@ int RunWatch(const Cli& cli, const CommandLine& line) {
     reap(false);
     if (g_bInterrupted || results.size() >= count)
       break;
-    std::set<std::string> now;
+    std::map<std::string, std::string> now;  // WatchKey: path
     for (const ControllerInterface& c : ListedControllers(cli))
-      now.insert(c.path);
-    for (const std::string& path : now) {
-      if (present.count(path) != 0)
+      now.emplace(WatchKey(c), c.path);
+    for (const auto& [key, path] : now) {
+      if (present.count(key) != 0)
         continue;
-      if (running(path))
-        again.insert(path);
+      if (running(key))
+        again.insert(key);
       else
-        start(path);
+        start(key, path);
     }
     for (auto it = again.begin(); it != again.end();) {
-      if (now.count(*it) == 0 || !running(*it)) {
-        if (now.count(*it))
-          start(*it);
+      const auto plugged = now.find(*it);
+      if (plugged == now.end() || !running(*it)) {
+        if (plugged != now.end())
+          start(*it, plugged->second);
         it = again.erase(it);
       } else {
         ++it;
       }
     }
-    present = std::move(now);
+    present.clear();
+    for (const auto& [key, path] : now)
+      present.insert(key);
     clock.SleepMs(kWatchPollMs);
   }
   reap(true);

@@ -845,6 +845,33 @@ TEST_F(FlashCliTest, WaitAndWatchTakeTheControllersAsTheyArePluggedIn) {
   EXPECT_EQ(second->VersionWord(), 200u);
   EXPECT_NE(Out().find("1 controller: 1 upgraded\n"), std::string::npos) << Out();
   EXPECT_NE(Out().find("2 controllers: 2 upgraded\n"), std::string::npos) << Out();
+
+  // A boot loader that restarts into its new firmware comes back at another path with its serial
+  // number: the same controller, finished, even with --allow-reinstall. The next one is new.
+  const std::string restarted = "/dev/hidraw-virtual7";
+  m_platform.Unplug(kBoot0);
+  step = 0;
+  int looksSinceRestart = 0;
+  m_platform.m_onEnumerate = [&](int) {
+    if (std::this_thread::get_id() != watcher)
+      return;
+    if (step == 0) {
+      m_platform.SetLocation(kBoot0, "SN-A", "1-1");
+      m_platform.Faults(kBoot0).restartAtPath = restarted;
+      first = PlugBoot(kBoot0);
+      step = 1;
+    } else if (step == 1 && m_platform.IsPlugged(restarted) && ++looksSinceRestart == 3) {
+      m_platform.SetLocation(kApp1, "SN-B", "1-2");
+      second = PlugBoot(kApp1);
+      step = 2;
+    }
+  };
+  m_out.str("");
+  EXPECT_EQ(Run({"watch", Sample(), "--yes", "--allow-reinstall", "--count=2"}), 0) << Err();
+  EXPECT_EQ(first->VersionWord(), 200u);
+  EXPECT_EQ(second->VersionWord(), 200u);
+  EXPECT_EQ(Out().find(restarted + ": Firmware upgraded!"), std::string::npos) << Out();
+  EXPECT_NE(Out().find("2 controllers: 2 upgraded\n"), std::string::npos) << Out();
 }
 
 // Ctrl-C, SIGTERM and SIGHUP stop an update as a confirmed close does, and the line says what the
