@@ -11,6 +11,9 @@
 #   make serve-web      serves it on http://localhost:8080/ with the isolation headers
 #   make test-web       the page in headless Chromium with a fake navigator.hid on the virtual
 #                       controller; screenshots in build-web/screenshots
+# On a real USB bus (QEMU, busybox-static and Debian's kernel package, unpacked in the build folder):
+#   make test-usb       the virtual controller as USB gadgets in a test machine, met through its
+#                       kernel, udev and hidapi (tests/usb/run.sh; about 2 minutes under TCG)
 
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
@@ -35,7 +38,7 @@ TSAN_TEST_DIRS = $(filter-out tests/support,$(patsubst %/CMakeLists.txt,%,$(wild
 
 .PHONY: all deps test-deps package-deps fuzz-deps configure build test run demo bench package asan \
 	tsan fuzz clean windows-deps windows-configure windows test-windows web-deps web-test-deps web \
-	serve-web test-web
+	serve-web test-web usb-deps test-usb
 
 all: build
 
@@ -170,6 +173,16 @@ test-web: web-test-deps web
 	node ui/web/test/test_web.js $(WEB_BUILD_DIR)/site $(WEB_BUILD_DIR)/test/fake-controller.js \
 	  --screenshots $(WEB_BUILD_DIR)/screenshots || failed=1; \
 	exit $$failed
+
+# One boot of the test machine for the whole suite; the machine is killed after USB_VM_SECONDS.
+USB_VM_SECONDS ?= 900
+usb-deps:
+	./scripts/install-deps.sh usb
+
+test-usb: usb-deps configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target tarvix-flash tarvix-gadget tarvix_demo_dat \
+	  gui_usb_tests
+	BUILD_DIR=$(BUILD_DIR) ./scripts/usb-vm.sh -t $(USB_VM_SECONDS) -- tests/usb/run.sh $(BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR) build-asan build-tsan $(FUZZ_DIR) $(WIN_BUILD_DIR) $(WEB_BUILD_DIR)

@@ -18,6 +18,10 @@
 #   install-deps.sh web-test   the web build, plus Chromium, then the browser test driver (puppeteer-core, ui/web/test/package-lock.json)
 #                              from the npm registry, which never downloads a browser of its own
 #                              (make test-web)
+#   install-deps.sh usb        the test tools, plus QEMU, busybox-static, udev and kmod (make
+#                              test-usb; scripts/usb-vm.sh fetches Debian's kernel package with
+#                              apt-get download and unpacks it in the build folder, never
+#                              installing it)
 # Several groups may be given at once.
 set -euo pipefail
 
@@ -96,8 +100,12 @@ for group in "$@"; do
         WEB_DRIVER=1
       fi
       ;;
+    usb)
+      # The Qt window's case is a GoogleTest program.
+      PACKAGES+=("${TEST_TOOLS[@]}" qemu-system-x86 busybox-static udev kmod)
+      ;;
     *)
-      echo "install-deps: unknown group '$group' (known: test, package, fuzz, windows, web, web-test)" >&2
+      echo "install-deps: unknown group '$group' (known: test, package, fuzz, windows, web, web-test, usb)" >&2
       exit 2
       ;;
   esac
