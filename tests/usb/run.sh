@@ -147,10 +147,8 @@ case_qt_window() {
     QT_QPA_PLATFORM=offscreen timeout 180 "$BUILD/tests/usb/gui_usb_tests" >>"$LOG" 2>&1
 }
 
-# watch_one_after_another is left out: since the hold on the hidraw node, the list that waits for
-# the second gadget can make the watch find the first one busy.
 CASES=(list_and_device boot_update_verify app_update unplug_boot unplug_app
-  reenumerates_after_update switch_to_boot_loader flash_all_three
+  reenumerates_after_update switch_to_boot_loader flash_all_three watch_one_after_another
   watch_restart_right_after_update udev_rule qt_window)
 [[ $# -gt 0 ]] && CASES=("$@")
 run_cases "${CASES[@]}"
