@@ -165,7 +165,7 @@ set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 # Qt's translations (Fedora's name), a weak dependency as on Debian. CPack drops its own weak
 # dependency variables when `rpm --suggests` fails, as it does with rpm 4.18: the tag goes in the
-# spec's preamble as it is.
+# RPM's preamble as it is.
 set(CPACK_RPM_SPEC_MORE_DEFINE "Recommends: qt6-qttranslations\nRecommends: bash-completion")
 # The udev rule and the sample file work only where they are installed.
 set(CPACK_PACKAGE_RELOCATABLE OFF)

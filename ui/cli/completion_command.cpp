@@ -114,7 +114,7 @@ void Bash(std::ostream& out) {
   out << "  esac\n}\ncomplete -F _tarvix_flash tarvix-flash\n";
 }
 
-// One _arguments spec of an option: '(-d --device)'{-d+,--device=}'[help]:PATH:action'.
+// One _arguments entry of an option: '(-d --device)'{-d+,--device=}'[help]:PATH:action'.
 std::string ZshSpec(const Option& o) {
   const std::string help = "[" + ShQuoted(OneLineHelp(o)) + "]";
   const std::string name = "--" + std::string(o.name);
