@@ -11,6 +11,9 @@
 #   make serve-web      serves it on http://localhost:8080/ with the isolation headers
 #   make test-web       the page in headless Chromium with a fake navigator.hid on the virtual
 #                       controller; screenshots in build-web/screenshots
+# On a real USB bus (QEMU, busybox-static and Debian's kernel package, unpacked in the build folder):
+#   make test-usb       the virtual controller as USB gadgets in a test machine, met through its
+#                       kernel, udev and hidapi (tests/usb/run.sh; about 2 minutes under TCG)
 
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
@@ -33,13 +36,25 @@ FUZZ_DIR = build-fuzz
 TSAN_TEST_DIRS = $(filter-out tests/support,$(patsubst %/CMakeLists.txt,%,$(wildcard tests/*/CMakeLists.txt))) \
 	tests/ui/cli
 
-.PHONY: all deps configure build test run demo bench package asan tsan fuzz clean windows-deps \
-	windows-configure windows test-windows web-deps web serve-web test-web
+.PHONY: all deps test-deps package-deps fuzz-deps configure build test run demo bench package asan \
+	tsan fuzz clean windows-deps windows-configure windows test-windows web-deps web-test-deps web \
+	serve-web test-web usb-deps test-usb
 
 all: build
 
+# Each target installs what it needs and no more: building and running the programs (deps), the
+# test tools (test-deps), the packages' tools (package-deps), clang for the fuzz targets.
 deps:
 	./scripts/install-deps.sh
+
+test-deps:
+	./scripts/install-deps.sh test
+
+package-deps:
+	./scripts/install-deps.sh package
+
+fuzz-deps:
+	./scripts/install-deps.sh fuzz
 
 # Configured once; the build itself reruns CMake when a CMakeLists.txt changes.
 configure: deps $(BUILD_DIR)/build.ninja
@@ -50,7 +65,11 @@ $(BUILD_DIR)/build.ninja:
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-test: build
+# A build folder first configured by make run has no tests: configuring again once the test tools
+# are there adds them.
+test: test-deps configure
+	cmake $(BUILD_DIR) >/dev/null
+	cmake --build $(BUILD_DIR) -j $(JOBS)
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 # run and demo build only what they start: no tests, no benchmarks.
@@ -62,26 +81,27 @@ demo: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target tarvix-update-demo tarvix_demo_dat
 	./scripts/run.sh $(BUILD_DIR)/demo/tarvix-update-demo $(ARGS)
 
-bench: configure
+bench: test-deps configure
+	cmake $(BUILD_DIR) >/dev/null
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target tarvix-bench
 	$(BUILD_DIR)/bench/tarvix-bench
 
 # The .deb and, where rpmbuild exists, the .rpm, in $(BUILD_DIR); built without the tests (make test
 # checks the packages).
-package: configure
+package: package-deps configure
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target tarvix_packaged
 	cd $(BUILD_DIR) && cpack
 	@ls -l $(BUILD_DIR)/tarvix-update*.deb $(BUILD_DIR)/tarvix-update*.rpm 2>/dev/null || true
 
 # Undefined behaviour fails the test that runs into it instead of only printing a line.
-asan: deps
+asan: test-deps
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVIX_SANITIZE=ON
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
 # A data race is a test failure (ThreadSanitizer ends the test with status 66).
-tsan: deps
+tsan: test-deps
 	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVIX_TSAN=ON
 	cmake --build build-tsan -j $(JOBS) --target $(addsuffix /all,$(TSAN_TEST_DIRS)) tarvix-flash
 	failed=0; for dir in $(TSAN_TEST_DIRS); do \
@@ -92,7 +112,7 @@ tsan: deps
 # Builds the fuzz targets with clang, runs every seed once, then fuzzes each for FUZZ_SECONDS on a
 # corpus in the build folder (the seeds of fuzz/corpus and what earlier runs found), so that the
 # seeds in the repository stay as they are. A failing input lands in $(FUZZ_DIR)/artifacts/.
-fuzz: deps
+fuzz: fuzz-deps
 	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DTARVIX_FUZZ=ON
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzzers
@@ -123,6 +143,9 @@ test-windows: windows-configure
 web-deps:
 	./scripts/install-deps.sh web
 
+web-test-deps:
+	./scripts/install-deps.sh web-test
+
 $(WEB_BUILD_DIR)/build.ninja:
 	$(WEB_ENV) emcmake cmake -S ui/web -B $(WEB_BUILD_DIR) -G Ninja
 
@@ -141,7 +164,7 @@ WEB_CORE_TEST_SKIP = AppUpdateTest.AFileThatStaysLockedFailsTheUpdateAfterAFewRe
 	FirmwareRecordTest.EmptyMissingAndLockedFilesHaveNoRecord \
 	SelectFirmwareTest.FilesThatCannotBeOpenedEndSilentlyWithoutBlocking
 
-test-web: web
+test-web: web-test-deps web
 	$(WEB_ENV) cmake --build $(WEB_BUILD_DIR) -j $(JOBS) --target web-tests core-tests
 	failed=0; for t in $(WEB_BUILD_DIR)/core-tests/core_*_tests.js; do \
 	  node --no-experimental-fetch $$t --gtest_brief=1 \
@@ -150,6 +173,16 @@ test-web: web
 	node ui/web/test/test_web.js $(WEB_BUILD_DIR)/site $(WEB_BUILD_DIR)/test/fake-controller.js \
 	  --screenshots $(WEB_BUILD_DIR)/screenshots || failed=1; \
 	exit $$failed
+
+# One boot of the test machine for the whole suite; the machine is killed after USB_VM_SECONDS.
+USB_VM_SECONDS ?= 900
+usb-deps:
+	./scripts/install-deps.sh usb
+
+test-usb: usb-deps configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target tarvix-flash tarvix-gadget tarvix_demo_dat \
+	  gui_usb_tests
+	BUILD_DIR=$(BUILD_DIR) ./scripts/usb-vm.sh -t $(USB_VM_SECONDS) -- tests/usb/run.sh $(BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR) build-asan build-tsan $(FUZZ_DIR) $(WIN_BUILD_DIR) $(WEB_BUILD_DIR)

@@ -63,10 +63,10 @@ bool TracesRequested() {
   return value != nullptr && value[0] != '\0' && std::string(value) != "0";
 }
 
-TraceSink WindowProgramTraceSink(const char* program) {
+TraceSink WindowProgramTraceSink(const char* program, const char* howToTrace) {
   if (TracesRequested())
     return {};
-  std::fprintf(stderr, "%s: started (TARVIX_TRACE=1 shows the protocol trace)\n", program);
+  std::fprintf(stderr, "%s: started (%s shows the protocol trace)\n", program, howToTrace);
   std::fflush(stderr);
   return QuietTraceSink();
 }

@@ -19,7 +19,8 @@ void TraceLineTo(const TraceSink& sink, const char* format, va_list args);
 // The one switch of every program: TARVIX_TRACE set (and not "0") asks for the protocol trace.
 bool TracesRequested();
 // The sink of a window program: without TARVIX_TRACE the trace lines are dropped, and one line on
-// stderr says that program started and how to see them; with it, stderr.
-TraceSink WindowProgramTraceSink(const char* program);
+// stderr says that program started and how to see them (howToTrace: what the user sets, e.g.
+// "?trace" for the page); with it, stderr.
+TraceSink WindowProgramTraceSink(const char* program, const char* howToTrace = "TARVIX_TRACE=1");
 // A sink that drops every line.
 TraceSink QuietTraceSink();

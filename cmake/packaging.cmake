@@ -27,7 +27,23 @@ foreach(page tarvix-update.1 tarvix-flash.1)
     DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/${page} VERBATIM)
   list(APPEND tarvix_man_pages ${TARVIX_MAN_DIR}/${page}.gz)
 endforeach()
-add_custom_target(tarvix_man_pages ALL DEPENDS ${tarvix_man_pages})
+# The Chinese pages (docs/man/zh_CN), with break points between Chinese characters for groff.
+find_program(TARVIX_PERL perl REQUIRED)
+set(tarvix_zh_man_pages "")
+file(MAKE_DIRECTORY ${TARVIX_MAN_DIR}/zh_CN)
+foreach(page tarvix-update.1 tarvix-flash.1)
+  set(zh_page ${TARVIX_MAN_DIR}/zh_CN/${page})
+  add_custom_command(OUTPUT ${zh_page}.gz
+    COMMAND ${TARVIX_PERL} ${PROJECT_SOURCE_DIR}/cmake/man-cjk-breaks.pl
+            < ${PROJECT_SOURCE_DIR}/docs/man/zh_CN/${page} > ${zh_page}
+    COMMAND ${TARVIX_GZIP} -9nf ${zh_page}
+    DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/zh_CN/${page} ${PROJECT_SOURCE_DIR}/cmake/man-cjk-breaks.pl
+    VERBATIM)
+  list(APPEND tarvix_zh_man_pages ${zh_page}.gz)
+endforeach()
+file(CREATE_LINK tarvix-update.1.gz ${TARVIX_MAN_DIR}/zh_CN/tarvix-update-demo.1.gz SYMBOLIC)
+add_custom_target(tarvix_man_pages ALL DEPENDS ${tarvix_man_pages} ${tarvix_zh_man_pages})
+install(FILES ${tarvix_zh_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/zh_CN/man1)
 file(MAKE_DIRECTORY ${TARVIX_MAN_DIR})
 file(CREATE_LINK tarvix-update.1.gz ${TARVIX_MAN_DIR}/tarvix-update-demo.1.gz SYMBOLIC)
 install(FILES ${tarvix_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
@@ -37,6 +53,8 @@ install(FILES ${CMAKE_BINARY_DIR}/tarvix-demo.dat DESTINATION ${CMAKE_INSTALL_DA
 if(TARGET tarvix-update-demo)
   install(TARGETS tarvix-update-demo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${TARVIX_MAN_DIR}/tarvix-update-demo.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${TARVIX_MAN_DIR}/zh_CN/tarvix-update-demo.1.gz
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/zh_CN/man1)
 endif()
 # tarvix-flash's completion scripts, where bash-completion, zsh (Debian's vendor folder) and fish
 # look for them.
@@ -129,9 +147,12 @@ if(TARVIX_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libqt6widgets6 (>= 6.2), libqt6gui6 (>= 6.2), libqt6core6 (>= 6.2), qt6-qpa-plugins, libhidapi-hidraw0, libudev1, libstdc++6, libc6")
+      "libqt6widgets6 (>= 6.2), libqt6gui6 (>= 6.2), libqt6core6 (>= 6.2), qt6-qpa-plugins, libhidapi-hidraw0, libudev1, libnettle8, libstdc++6, libc6")
 endif()
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev, fonts-wqy-zenhei | fonts-noto-cjk")
+# Qt's own texts (file dialog, buttons) in Chinese come from Qt's translations; bash-completion
+# loads the completion script installed for bash (the script itself needs only bash).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "udev, fonts-wqy-zenhei | fonts-noto-cjk, qt6-translations-l10n, bash-completion")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     "${PROJECT_SOURCE_DIR}/cmake/debian/postinst;${PROJECT_SOURCE_DIR}/cmake/debian/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
@@ -142,10 +163,15 @@ set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
 set(CPACK_RPM_PACKAGE_RELEASE 1)
 set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+# Qt's translations (Fedora's name), a weak dependency as on Debian. CPack drops its own weak
+# dependency variables when `rpm --suggests` fails, as it does with rpm 4.18: the tag goes in the
+# RPM's preamble as it is.
+set(CPACK_RPM_SPEC_MORE_DEFINE "Recommends: qt6-qttranslations\nRecommends: bash-completion")
 # The udev rule and the sample file work only where they are installed.
 set(CPACK_PACKAGE_RELOCATABLE OFF)
 list(APPEND CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
-     /usr/share/man /usr/share/man/man1 /usr/share/applications /usr/share/metainfo
+     /usr/share/man /usr/share/man/man1 /usr/share/man/zh_CN /usr/share/man/zh_CN/man1
+     /usr/share/applications /usr/share/metainfo
      /usr/share/icons /usr/share/icons/hicolor /usr/share/icons/hicolor/32x32
      /usr/share/icons/hicolor/32x32/apps /usr/share/icons/hicolor/scalable
      /usr/share/icons/hicolor/scalable/apps /usr/lib/udev /usr/lib/udev/rules.d

@@ -7,9 +7,11 @@
 #include <QFileInfo>
 #include <cstdio>
 
+#include "base/local_text.h"
 #include "base/trace.h"
 #include "demo/demo_controller.h"
 #include "emulator/dat_writer.h"
+#include "ui/qt/qt_translation.h"
 #include "ui/qt/update_app.h"
 #include "update/update_dlg.h"
 
@@ -49,6 +51,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("tarvix-update-demo"));
   QGuiApplication::setDesktopFileName(QStringLiteral("tarvix-update"));
+  QTranslator qtTexts;
+  InstallQtTranslation(qtTexts, UiLanguage());
 
   const QStringList args = QApplication::arguments().mid(1);
   const QString mode = args.value(0, QStringLiteral("boot"));

@@ -179,19 +179,22 @@ int CHid::OpenHid() {
   if (!platform)
     return 0;
   std::string path = Utf16ToUtf8(m_DevicePath);
-  // One conversation with a controller at a time, whichever program holds it.
-  m_lock = platform->LockController(path);
-  if (!m_lock) {
-    SetLastError(HidOpenResult::kBusy, OpenResultText(HidOpenResult::kBusy, platform));
-    return 0;
-  }
+  // Opened first, so that a controller that is missing or may not be opened says so; an open
+  // sends nothing to the controller.
   HidOpenResult result = HidOpenResult::kFailed;
   m_hWriteHandle = platform->Open(path, &result);
   if (m_hWriteHandle != INVALID_HANDLE_VALUE)
     m_hReadHandle = platform->Open(path, &result);
   if (m_hReadHandle == INVALID_HANDLE_VALUE) {
     SetLastError(result, OpenResultText(result, platform));
-    m_lock.reset();
+    CloseHandles();
+    return 0;
+  }
+  // One conversation with a controller at a time, whichever program holds it.
+  m_lock = platform->LockController(path);
+  if (!m_lock) {
+    CloseHandles();
+    SetLastError(HidOpenResult::kBusy, OpenResultText(HidOpenResult::kBusy, platform));
     return 0;
   }
   SetLastError(HidOpenResult::kOk, "");

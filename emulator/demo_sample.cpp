@@ -1,5 +1,9 @@
 #include "emulator/demo_sample.h"
 
+#include <cstring>
+
+#include "base/byte_order.h"
+
 #include "emulator/dat_writer.h"
 #include "emulator/virtual_boot_loader.h"
 #include "emulator/virtual_running_firmware.h"
@@ -34,4 +38,35 @@ int DemoControllerVersion(const DemoController& controller) {
                             0xFFFF);
   }
   return -1;
+}
+
+namespace {
+constexpr char kVersionMagic[] = "TVXVERSION1";
+constexpr size_t kVersionMagicLength = sizeof(kVersionMagic) - 1;
+}  // namespace
+
+std::vector<uint8_t> DemoState(const DemoController& controller) {
+  if (auto* boot = dynamic_cast<VirtualBootLoader*>(controller.model.get()))
+    return boot->SaveFlash();
+  std::vector<uint8_t> state;
+  if (auto* app = dynamic_cast<VirtualRunningFirmware*>(controller.model.get())) {
+    std::lock_guard<std::mutex> lock(app->m_mutex);
+    state.assign(kVersionMagic, kVersionMagic + kVersionMagicLength);
+    state.resize(kVersionMagicLength + 4);
+    WriteLe32(state.data() + kVersionMagicLength,
+              app->m_bFinished ? app->m_fileVersion : app->m_config.versionWord);
+  }
+  return state;
+}
+
+bool RestoreDemoState(const DemoController& controller, const std::vector<uint8_t>& state) {
+  if (auto* boot = dynamic_cast<VirtualBootLoader*>(controller.model.get()))
+    return boot->LoadFlash(state);
+  auto* app = dynamic_cast<VirtualRunningFirmware*>(controller.model.get());
+  if (!app || state.size() != kVersionMagicLength + 4 ||
+      std::memcmp(state.data(), kVersionMagic, kVersionMagicLength) != 0)
+    return false;
+  std::lock_guard<std::mutex> lock(app->m_mutex);
+  app->m_config.versionWord = ReadLe32(state.data() + kVersionMagicLength);
+  return true;
 }

@@ -56,6 +56,54 @@ VirtualBootLoader::VirtualBootLoader(BootLoaderConfig config) : m_config(config)
     ProgramByte(layout.identityArea + i, m_config.identity[i]);
 }
 
+namespace {
+// "TVXFLASH" and a format number, then per page: its number (u32), its bytes, and one bit per byte
+// for whether it was written.
+constexpr char kFlashMagic[] = "TVXFLASH1";
+constexpr size_t kMagicLength = sizeof(kFlashMagic) - 1;
+constexpr size_t kPageRecord = 4 + 256 + 256 / 8;
+// A saved flash holds at most 64 MiB of pages: more is no flash this controller has.
+constexpr size_t kMaxSavedPages = 1u << 18;
+}  // namespace
+
+std::vector<uint8_t> VirtualBootLoader::SaveFlash() {
+  std::lock_guard lock(m_mutex);
+  std::vector<uint8_t> saved(kFlashMagic, kFlashMagic + kMagicLength);
+  for (const auto& [number, page] : m_flash) {
+    const size_t at = saved.size();
+    saved.resize(at + kPageRecord, 0);
+    WriteLe32(&saved[at], number);
+    std::memcpy(&saved[at + 4], page.bytes, kPageSize);
+    for (uint32_t i = 0; i < kPageSize; ++i) {
+      if (page.written[i])
+        saved[at + 4 + kPageSize + i / 8] |= static_cast<uint8_t>(1u << (i % 8));
+    }
+  }
+  return saved;
+}
+
+bool VirtualBootLoader::LoadFlash(const std::vector<uint8_t>& saved) {
+  if (saved.size() < kMagicLength || std::memcmp(saved.data(), kFlashMagic, kMagicLength) != 0 ||
+      (saved.size() - kMagicLength) % kPageRecord != 0 ||
+      (saved.size() - kMagicLength) / kPageRecord > kMaxSavedPages)
+    return false;
+  std::map<uint32_t, Page> flash;
+  for (size_t at = kMagicLength; at < saved.size(); at += kPageRecord) {
+    const uint32_t number = ReadLe32(&saved[at]);
+    if (number >= 0x100000000ull / kPageSize)
+      return false;
+    auto [it, inserted] = flash.try_emplace(number);
+    if (!inserted)
+      return false;  // a page saved twice
+    std::memcpy(it->second.bytes, &saved[at + 4], kPageSize);
+    for (uint32_t i = 0; i < kPageSize; ++i)
+      it->second.written[i] = (saved[at + 4 + kPageSize + i / 8] >> (i % 8)) & 1;
+  }
+  std::lock_guard lock(m_mutex);
+  m_flash = std::move(flash);
+  return true;
+}
+
 BootMemoryLayout VirtualBootLoader::Layout() const {
   if (!m_config.deviceType)
     return kLayoutNoAnswer;

@@ -76,6 +76,12 @@ class VirtualBootLoader : public VirtualController {
   std::vector<uint8_t> ReadFlash(uint32_t address, uint32_t length);
   uint32_t VersionWord();  // the first 4 bytes of the version area, little-endian
 
+  // Its flash as bytes, so that one controller keeps its memory across runs (a rehearsal on the
+  // bench): a header, then each page that holds a written byte. LoadFlash takes what SaveFlash
+  // gave and answers false, leaving the flash as it was, for anything else.
+  std::vector<uint8_t> SaveFlash();
+  bool LoadFlash(const std::vector<uint8_t>& saved);
+
   // ---- What the controller saw ----
   int m_nCrcMismatches = 0;          // write packets whose CRC did not match (no reply sent)
   int m_nWriteFaults = 0;            // writes of different data to bytes not erased since

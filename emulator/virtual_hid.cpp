@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "base/clock.h"
+#include "emulator/virtual_boot_loader.h"
+#include "emulator/virtual_running_firmware.h"
 
 namespace {
 
@@ -247,7 +249,32 @@ HidReadResult VirtualHidPlatform::Read(HidHandle handle, uint8_t* payload64, uin
 
 void VirtualHidPlatform::Close(HidHandle handle) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_handles.erase(handle);
+  auto it = m_handles.find(handle);
+  if (it == m_handles.end())
+    return;
+  const std::shared_ptr<Interface> itf = it->second;
+  m_handles.erase(it);
+  const std::string restartAt = m_faults[itf->path].restartAtPath;
+  auto* boot = dynamic_cast<VirtualBootLoader*>(itf->model.get());
+  if (restartAt.empty() || !boot || !itf->plugged)
+    return;
+  {
+    std::lock_guard<std::mutex> model(boot->m_mutex);
+    if (!boot->m_bFinished)
+      return;
+  }
+  RunningFirmwareConfig config;
+  config.versionWord = boot->VersionWord();
+  if (auto location = m_locations.find(itf->path); location != m_locations.end())
+    m_locations[restartAt] = location->second;
+  UnplugLocked(itf->path);
+  auto restarted = std::make_shared<Interface>();
+  restarted->path = restartAt;
+  restarted->vendorId = 0x0483;
+  restarted->productId = 0x5750;
+  restarted->model = std::make_shared<VirtualRunningFirmware>(config);
+  m_interfaces.push_back(restarted);
+  m_notices.Post(IDeviceMonitor::kArrival);
 }
 
 std::unique_ptr<IDeviceMonitor> VirtualHidPlatform::CreateMonitor() {

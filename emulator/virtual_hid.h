@@ -54,6 +54,11 @@ struct WireFaults {
   int refuseReport = 0;         // 0: never; N: the N-th host report fails to go out (cable stays)
   int refuseOpens = 0;          // the next N opens fail for another reason than permission
   uint32_t latencyMs = 0;       // each reply becomes readable this long after the host's report
+  // A boot loader at this path that was told to finish restarts into its new firmware once the
+  // host lets go of it: it is unplugged and comes back at this other path as a running firmware
+  // (0483:5750) with the version word it was given, and with the same serial number and port.
+  // Empty: it stays a boot loader.
+  std::string restartAtPath;
 };
 
 class VirtualHidPlatform : public IHidPlatform {

@@ -150,10 +150,11 @@ const char* FileOpenResultText(FileOpenResult result) {
   switch (result) {
     case FileOpenResult::kOk:
       return "";
+    // The system's own words for these two (ENOENT, EACCES), as other tools print them.
     case FileOpenResult::kMissing:
-      return "no such file";
+      return "No such file or directory";
     case FileOpenResult::kNoPermission:
-      return "permission denied";
+      return "Permission denied";
     case FileOpenResult::kNotAFile:
       return "not a regular file";
     case FileOpenResult::kHeld:

@@ -4,6 +4,7 @@
 #include <hidapi/hidapi.h>
 #include <libudev.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,10 +24,7 @@ hid_device* Device(HidHandle handle) {
 class FileLock : public IControllerLock {
  public:
   explicit FileLock(int fd) : m_fd(fd) {}
-  ~FileLock() override {
-    if (m_fd >= 0)
-      ::close(m_fd);
-  }
+  ~FileLock() override { ::close(m_fd); }
 
  private:
   int m_fd;
@@ -68,10 +66,6 @@ std::string SerialText(const wchar_t* serial) {
   return Utf16ToUtf8(text);
 }
 
-std::string RuntimeFolder() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  return runtime && runtime[0] == '/' ? runtime : "/tmp";
-}
 }  // namespace
 
 HidapiPlatform::HidapiPlatform() {
@@ -148,14 +142,20 @@ std::unique_ptr<IDeviceMonitor> HidapiPlatform::CreateMonitor() {
 }
 
 std::unique_ptr<IControllerLock> HidapiPlatform::LockController(const std::string& path) {
-  std::string file = RuntimeFolder() + "/" + ControllerLockName(path) + ".lock";
-  int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  // The hold is a flock on the controller's own node, which every process on the system opens
+  // (whoever runs it, in whichever session) and nobody can plant: a name of it that is a link
+  // holds the node it leads to, as hidapi opens that one. Anything that does not open as a node
+  // of its own is no hold: busy.
+  char resolved[PATH_MAX];
+  if (::realpath(path.c_str(), resolved) == nullptr)
+    return nullptr;
+  const int fd = ::open(resolved, O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK);
   if (fd < 0)
-    return std::make_unique<FileLock>(-1);  // advisory only: no lock file, no hold
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    bool held = errno == EWOULDBLOCK;
+    return nullptr;
+  struct stat node {};
+  if (::fstat(fd, &node) != 0 || S_ISDIR(node.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
-    return held ? nullptr : std::make_unique<FileLock>(-1);
+    return nullptr;
   }
   return std::make_unique<FileLock>(fd);
 }

@@ -17,9 +17,9 @@ class HidapiPlatform : public IHidPlatform {
   HidReadResult Read(HidHandle handle, uint8_t* payload64, uint32_t timeoutMs) override;
   void Close(HidHandle handle) override;
   std::unique_ptr<IDeviceMonitor> CreateMonitor() override;
-  // A lock file per controller in the user's runtime folder ($XDG_RUNTIME_DIR, else /tmp), held
-  // with flock: every program of ours on this system sees it. Where no lock file can be made the
-  // conversation goes on without one.
+  // A flock on the controller's node itself (path, its links followed), held through a descriptor
+  // of its own: one hold for the whole system, whoever runs the program. Null (busy) when it is
+  // held, or when the path does not open as a node: an open that fails is never a hold.
   std::unique_ptr<IControllerLock> LockController(const std::string& path) override;
 
  private:

@@ -255,7 +255,7 @@ std::unique_ptr<IControllerLock> Win32HidPlatform::LockController(const std::str
   std::wstring wide(name.begin(), name.end());
   HANDLE semaphore = ::CreateSemaphoreW(nullptr, 1, 1, wide.c_str());
   if (semaphore == nullptr)
-    return std::make_unique<SemaphoreLock>(nullptr);  // advisory only: no object, no hold
+    return nullptr;  // no object, no hold: busy rather than two conversations at once
   if (::WaitForSingleObject(semaphore, 0) != WAIT_OBJECT_0) {
     ::CloseHandle(semaphore);
     return nullptr;

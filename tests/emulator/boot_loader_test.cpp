@@ -168,6 +168,38 @@ TEST_F(BootLoaderTest, EraseMakesBytesReadFFAndRewritesAreJudgedAgainstIt) {
   EXPECT_EQ(m_loader->ReadFlash(0x0800001C, 1), std::vector<uint8_t>{0x11});
 }
 
+// A rehearsal keeps one controller's flash across runs: what a write left, which bytes are
+// written (a write over them is still a fault), and nothing but what SaveFlash gave is taken.
+TEST_F(BootLoaderTest, SavedFlashComesBackWholeAndNothingElseIsTaken) {
+  AttachLoader();
+  const uint32_t at = 0x08003434;
+  EXPECT_TRUE(Answers(Exchange(Request(4, 32, at)), 4));
+  EXPECT_TRUE(Answers(Exchange(Request(2, 4, at, {0x8C, 0, 0, 0})), 2));
+  const std::vector<uint8_t> saved = m_loader->SaveFlash();
+
+  VirtualBootLoader again(BootLoaderConfig{.versionWord = 0x1234});
+  ASSERT_TRUE(again.LoadFlash(saved));
+  EXPECT_EQ(again.VersionWord(), 0x8Cu);
+  EXPECT_EQ(again.ReadFlash(at + 4, 28), std::vector<uint8_t>(28, 0xFF));
+  EXPECT_EQ(again.ReadFlash(0x0800001C, 2), (std::vector<uint8_t>{0x11, 0x22}));
+  EXPECT_EQ(again.SaveFlash(), saved);
+
+  std::vector<uint8_t> twice = saved;  // the first page once more
+  twice.insert(twice.end(), saved.begin() + 9, saved.begin() + 9 + 292);
+  std::vector<uint8_t> farPage = saved;
+  farPage[9 + 3] = 0x01;  // page 0x01xxxxxx: past the 32-bit address space
+  const std::vector<std::vector<uint8_t>> refused = {
+      {},
+      std::vector<uint8_t>(saved.begin(), saved.end() - 1),
+      twice,
+      farPage,
+      std::vector<uint8_t>(saved.size(), 0)};
+  for (const std::vector<uint8_t>& bytes : refused) {
+    EXPECT_FALSE(again.LoadFlash(bytes)) << bytes.size() << " bytes";
+    EXPECT_EQ(again.VersionWord(), 0x8Cu);
+  }
+}
+
 TEST_F(BootLoaderTest, MalformedAndUnknownPacketsGetNoReply) {
   AttachLoader();
   std::vector<uint8_t> wrongType = ReadRequest(5, 4, 0x08003434);

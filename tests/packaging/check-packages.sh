@@ -7,7 +7,7 @@ metainfo=$src/res/io.github.tarvix.tarvix_update.metainfo.xml
 installed=$(printf '%s\n' /usr/bin/tarvix-{flash,update,update-demo} /usr/lib/udev/rules.d/70-tarvix-update.rules \
   /usr/share/applications/tarvix-update.desktop /usr/share/doc/tarvix-update/{changelog.gz,copyright} \
   /usr/share/icons/hicolor/{32x32/apps/tarvix-update.png,scalable/apps/tarvix-update.svg} \
-  /usr/share/man/man1/tarvix-{flash,update-demo,update}.1.gz /usr/share/tarvix-update/tarvix-demo.dat \
+  /usr/share/man/{,zh_CN/}man1/tarvix-{flash,update-demo,update}.1.gz /usr/share/tarvix-update/tarvix-demo.dat \
   /usr/share/metainfo/io.github.tarvix.tarvix_update.metainfo.xml \
   /usr/share/bash-completion/completions/tarvix-flash /usr/share/zsh/vendor-completions/_tarvix-flash \
   /usr/share/fish/vendor_completions.d/tarvix-flash.fish)
@@ -35,11 +35,11 @@ quiet() { local text; text=$("$@" 2>&1); local rc=$?; echo "$text"; [[ $rc == 0 
 rows=(
   "build|cpack builds the .deb and, where rpmbuild exists, the .rpm|rm -rf \"\$out\" && cpack --config \"\$build/CPackConfig.cmake\" -B \"\$out\" -G \"DEB\$(command -v rpmbuild >/dev/null && echo ';RPM')\""
   "deb|the .deb holds exactly the installed files|same \"\$installed\" \"\$(deb_files)\""
-  "deb|the .deb names a real maintainer, NEWS's version and the libraries it needs|has_all \"\$(dpkg-deb -f \"\$deb\" Maintainer Version Depends)\" '@tarvix.github.io>' \"Version: \$news_version\" libqt6widgets6 libhidapi-hidraw0 libudev1 qt6-qpa-plugins"
+  "deb|the .deb names a real maintainer, NEWS's version, the libraries it needs and Qt's translations|has_all \"\$(dpkg-deb -f \"\$deb\" Maintainer Version Depends Recommends)\" '@tarvix.github.io>' \"Version: \$news_version\" libqt6widgets6 libhidapi-hidraw0 libudev1 libnettle8 qt6-qpa-plugins qt6-translations-l10n"
   "deb|the .deb's changelog is NEWS|dpkg-deb --fsys-tarfile \"\$deb\" | tar -xO ./usr/share/doc/tarvix-update/changelog.gz | gzip -dc | cmp - \"\$src/NEWS\""
   "lintian|lintian finds no error and no warning in the .deb|lintian --fail-on error,warning \"\$deb\""
   "rpm|the .rpm holds exactly the installed files and its own two folders|same \"\$installed\"$'\\n'/usr/share/doc/tarvix-update$'\\n'/usr/share/tarvix-update \"\$(rpm_files)\""
-  "rpm|the .rpm requires Qt, hidapi and udev|has_all \"\$(rpm -qp --requires \"\$rpm\")\" 'libQt6Widgets.so.6()(64bit)' 'libhidapi-hidraw.so.0()(64bit)' 'libudev.so.1()(64bit)'"
+  "rpm|the .rpm requires Qt, hidapi and udev, and recommends Qt's translations|has_all \"\$(rpm -qp --requires --recommends \"\$rpm\")\" 'qt6-qttranslations' 'libQt6Widgets.so.6()(64bit)' 'libhidapi-hidraw.so.0()(64bit)' 'libudev.so.1()(64bit)' 'libnettle.so.8()(64bit)'"
   "rpm|the .rpm carries the package's description, licence and NEWS's version|has_all \"\$(rpm -qpi --changelog \"\$rpm\")\" 'Version     : '\"\$news_version\" 'License     : MIT' 'A small dialog that finds' \"- \$news_version-1\""
   "metadata|appstreamcli validate --pedantic finds nothing|quiet appstreamcli validate --pedantic --no-net \"\$metainfo\""
   "metadata|desktop-file-validate finds nothing, not even a hint|quiet desktop-file-validate \"\$src/res/tarvix-update.desktop\""

@@ -5,6 +5,7 @@
 #include "ui/cli/backup.h"
 #include "ui/cli/cli.h"
 #include "ui/cli/controller_session.h"
+#include "ui/cli/stop_state.h"
 
 namespace {
 
@@ -14,16 +15,20 @@ Result BackupOne(const Cli& cli, const CommandLine& line, const std::string& pat
   if (!session.Open())
     return OpenFailure(cli, session.Run().m_Hid.m_nLastOpenResult, session.Run().m_Hid.m_LastError);
   if (!session.IsBootLoader())
-    return {kExitFailed, "failed", "no-backup", cli.Text(Say::kBackupNeedsBootLoader)};
+    return {kExitFailed, "failed", "no-backup", cli.Text(Say::kBackupCommandNeedsBootLoader)};
   CUpdateRun& dlg = session.Run();
   dlg.m_strFirmwarePath = FileArgument(like);
   RecordRefusal refusal = dlg.LoadFirmwareRecord();
   if (refusal != RecordRefusal::kNone) {
     return {kExitRefused, "refused", RefusalCause(refusal),
-            cli.Text(Say::kRecordRefused, {like, RecordRefusalText(refusal)})};
+            cli.Text(Say::kRecordRefused, {like, RefusalText(refusal, cli.language)})};
   }
-  if (!session.ReadBack([&] { return WriteBackup(dlg, line.words[0]); }))
-    return {kExitFailed, "failed", "no-backup", dlg.m_failureCause};
+  if (!session.ReadBack([&] { return WriteBackup(dlg, line.words[0], *cli.stops); })) {
+    if (const int signal = cli.stops->Signal(); signal > 0)
+      return {kExitSignalBase + signal, "stopped", "nothing-written",
+              CauseText(dlg.m_failureCause, cli.language)};
+    return {kExitFailed, "failed", "no-backup", CauseText(dlg.m_failureCause, cli.language)};
+  }
   const uint32_t word = dlg.m_curDevVersion.load();
   return {
       kExitOk, "done", nullptr,
@@ -35,12 +40,18 @@ int RunBackup(const Cli& cli, const CommandLine& line) {
   const auto like = line.values.find("--like");
   if (line.words.size() != 1 || like == line.values.end())
     return cli.Fail(kExitRefused, cli.Text(Say::kBackupNeedsLike));
-  if (like->second == line.words[0])
+  if (IsSameFile(like->second, line.words[0]))
     return cli.Fail(kExitRefused, cli.Text(Say::kBackupOverwritesFile, {line.words[0]}));
   std::vector<std::string> paths;
   if (int exitCode = ChooseControllers(cli, line, &paths))
     return exitCode;
-  return Report(cli, paths.front(), BackupOne(cli, line, paths.front(), like->second));
+  // While the controller is read, a signal ends the command in order (with its result) instead
+  // of ending the program at once.
+  cli.stops->BeginStoppable();
+  const int exitCode =
+      Report(cli, paths.front(), BackupOne(cli, line, paths.front(), like->second));
+  cli.stops->EndStoppable();
+  return exitCode;
 }
 
 }  // namespace

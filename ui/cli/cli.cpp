@@ -3,8 +3,12 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <iterator>
+
+#include "base/local_text.h"
 
 #include "base/wide_string.h"
+#include "ui/cli/options.h"
 #include "ui/cli/terminal_view.h"
 #include "update/update_run.h"
 
@@ -82,19 +86,63 @@ std::string Hex(uint32_t value, int digits) {
   return text;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at text[at] (no overlong form, no surrogate, at
+// most U+10FFFF), or 0 when the byte there begins none.
+size_t Utf8SequenceAt(const std::string& text, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    low = lead == 0xE0 ? 0xA0 : 0x80;
+    high = lead == 0xED ? 0x9F : 0xBF;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    low = lead == 0xF0 ? 0x90 : 0x80;
+    high = lead == 0xF4 ? 0x8F : 0xBF;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high)
+    return 0;
+  for (size_t i = 2; i < length; ++i)
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF)
+      return 0;
+  return length;
+}
+
+}  // namespace
+
 std::string JsonString(const std::string& text) {
   std::string quoted = "\"";
-  for (unsigned char c : text) {
+  for (size_t at = 0; at < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[at]);
+    char escaped[16];
     if (c == '"' || c == '\\') {
       quoted += '\\';
       quoted += static_cast<char>(c);
     } else if (c < 0x20) {
-      char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
       quoted += escaped;
-    } else {
+    } else if (c < 0x80) {
       quoted += static_cast<char>(c);
+    } else if (size_t length = Utf8SequenceAt(text, at)) {
+      quoted.append(text, at, length);
+      at += length;
+      continue;
+    } else {
+      // A byte of no UTF-8 character (a file name in another encoding) is the private-use
+      // character U+10FE00 + the byte, written as its surrogate pair: the line stays JSON and the
+      // byte can be taken back.
+      std::snprintf(escaped, sizeof escaped, "\\udbff\\u%04x", 0xDC00 + 0x200 + c);
+      quoted += escaped;
     }
+    ++at;
   }
   return quoted + "\"";
 }
@@ -169,14 +217,10 @@ int WaitForControllers(const Cli& cli, const CommandLine& line) {
   auto wait = line.values.find("--wait");
   if (wait == line.values.end() || !cli.platform)
     return kExitOk;
-  uint64_t limitMs = UINT64_MAX;
-  if (!wait->second.empty()) {
-    char* end = nullptr;
-    const unsigned long long seconds = std::strtoull(wait->second.c_str(), &end, 10);
-    if (*end != '\0' || wait->second[0] == '-' || seconds > 1000000)
-      return cli.Fail(kExitRefused, cli.Text(Say::kWaitSeconds));
-    limitMs = seconds * 1000;
-  }
+  // The value was checked by the parse: none (for ever), or the seconds.
+  uint64_t seconds = 0;
+  const uint64_t limitMs =
+      ParseNumber(wait->second, 0, UINT64_MAX, &seconds) ? seconds * 1000 : UINT64_MAX;
   IClock& clock = cli.platform->Clock();
   const uint64_t start = clock.NowMs();
   bool told = false;
@@ -184,7 +228,8 @@ int WaitForControllers(const Cli& cli, const CommandLine& line) {
     if (int signal = cli.stops->Signal())
       return kExitSignalBase + signal;
     if (clock.NowMs() - start >= limitMs)
-      return cli.Fail(kExitNoDevice, cli.Text(Say::kNoControllerInTime, {wait->second}));
+      return FailBeforeAny(cli, kExitNoDevice, "failed", "not-found",
+                           cli.Text(Say::kNoControllerInTime, {wait->second}));
     if (!told && !cli.quiet && !cli.json)
       cli.Fail(kExitOk, cli.Text(Say::kWaiting));
     told = true;
@@ -212,13 +257,14 @@ int ChooseControllers(const Cli& cli, const CommandLine& line, std::vector<std::
   for (const ControllerInterface& c : controllers)
     paths->push_back(c.path);
   if (paths->empty())
-    return cli.Fail(kExitNoDevice, cli.Text(Say::kNoController));
+    return FailBeforeAny(cli, kExitNoDevice, "failed", "not-found", cli.Text(Say::kNoController));
   if (paths->size() > 1 && !line.Has("--all")) {
     std::string list;
     for (const std::string& path : *paths)
       list += "\n  " + path;
     paths->clear();
-    return cli.Fail(kExitRefused, cli.Text(Say::kSeveralAttached) + list);
+    return FailBeforeAny(cli, kExitRefused, "refused", "several-controllers",
+                         cli.Text(Say::kSeveralAttached) + list);
   }
   return kExitOk;
 }
@@ -226,7 +272,9 @@ int ChooseControllers(const Cli& cli, const CommandLine& line, std::vector<std::
 std::string FailureText(const Cli& cli, const std::string& failureCause,
                         const std::string& message) {
   std::string text = message.empty() ? cli.Text(Say::kDidNotComplete) : message;
-  return failureCause.empty() ? text : text + " (" + failureCause + ")";
+  return failureCause.empty()
+             ? text
+             : cli.Text(Say::kWithCause, {text, CauseText(failureCause, cli.language)});
 }
 
 const char* CauseWord(UpdateCause cause) {
@@ -237,15 +285,16 @@ const char* CauseWord(UpdateCause cause) {
   return kWords[static_cast<int>(cause)];
 }
 
-Result ResultOf(const Cli& cli, const UpdateResult& result, const std::string& failureCause,
+Result ResultOf(const Cli& cli, const UpdateResult& result, const CUpdateRun& run,
                 const std::string& message, bool verified) {
   const char* why = CauseWord(result.why);
   switch (result.outcome) {
     case UpdateOutcome::kDone:
-      return {kExitOk, "done", nullptr, message + (verified ? cli.Text(Say::kVerified) : "")};
+      return {kExitOk, "done", nullptr, message + (verified ? cli.Text(Say::kVerified) : ""),
+              run.m_desVersion};
     case UpdateOutcome::kRefused:
       return {kExitRefused, "refused", RefusalCause(result.refusal),
-              cli.Text(Say::kFileRefused, {RecordRefusalText(result.refusal), message})};
+              cli.Text(Say::kFileRefused, {RefusalText(result.refusal, cli.language), message})};
     case UpdateOutcome::kNothingDone: {
       const uint32_t word = result.deviceVersion;
       const std::string current =
@@ -259,9 +308,12 @@ Result ResultOf(const Cli& cli, const UpdateResult& result, const std::string& f
     }
     case UpdateOutcome::kStopped: {
       const int signal = cli.stops->Signal();
+      // A boot loader stays one: the update only needs to run again.
+      const Say touched =
+          run.m_Hid.m_bBootMode ? Say::kStoppedTouchedInBootLoader : Say::kStoppedTouched;
       const Say line = result.why == UpdateCause::kReadBack       ? Say::kStoppedReadBack
                        : result.why == UpdateCause::kFinishing    ? Say::kStoppedFinishing
-                       : result.why == UpdateCause::kImageTouched ? Say::kStoppedTouched
+                       : result.why == UpdateCause::kImageTouched ? touched
                                                                   : Say::kStoppedNothing;
       return {signal > 0 ? kExitSignalBase + signal : kExitFailed, "stopped", why, cli.Text(line)};
     }
@@ -274,12 +326,26 @@ Result ResultOf(const Cli& cli, const UpdateResult& result, const std::string& f
     case UpdateCause::kVerifyNoAnswer:
     case UpdateCause::kVerifyStopped:
     case UpdateCause::kFileUnreadable:
-      return {kExitFailed, "failed", why, failureCause};
+      return {kExitFailed, "failed", why, CauseText(run.m_failureCause, cli.language)};
     default:
       break;
   }
   return {kExitFailed, "failed", why ? why : "nothing-written",
-          cli.Text(Say::kUpdateFailed, {FailureText(cli, failureCause, message)})};
+          cli.Text(Say::kUpdateFailed, {FailureText(cli, run.m_failureCause, message)})};
+}
+
+int FailBeforeAny(const Cli& cli, int code, const char* outcome, const char* cause,
+                  const std::string& line) {
+  if (cli.json) {
+    cli.Print(JsonEvent("result")
+                  .Add("device", "null")
+                  .Add("outcome", JsonString(outcome))
+                  .Add("cause", JsonString(cause))
+                  .Add("exit", code)
+                  .Add("message", JsonString(line))
+                  .Line());
+  }
+  return cli.Fail(code, line);
 }
 
 int Report(const Cli& cli, const std::string& path, const Result& result) {
@@ -309,6 +375,67 @@ const char* ImageCheckCause(const CUpdateRun::ImageCheck& check) {
   constexpr const char* kCauses[] = {"none", "verify-differs", "verify-no-answer", "verify-stopped",
                                      "file-unreadable"};
   return kCauses[check.outcome];
+}
+
+std::string RefusalText(RecordRefusal refusal, uint16_t language) {
+  if (language != LANG_ZH_CN || refusal == RecordRefusal::kNone)
+    return RecordRefusalText(refusal);
+  // In the order of RecordRefusal, from kCannotOpen on.
+  constexpr Say kTexts[] = {Say::kRefusalCannotOpen, Say::kRefusalNoRecord,
+                            Say::kRefusalCutShort,   Say::kRefusalEmptyImage,
+                            Say::kRefusalPastEnd,    Say::kRefusalOtherAddress,
+                            Say::kRefusalBelowFloor};
+  const auto index = static_cast<size_t>(refusal) - 1;
+  return index < std::size(kTexts) ? SayText(kTexts[index], language) : RecordRefusalText(refusal);
+}
+
+std::string FileOpenText(FileOpenResult result, uint16_t language) {
+  if (language != LANG_ZH_CN || result == FileOpenResult::kOk)
+    return FileOpenResultText(result);
+  switch (result) {
+    case FileOpenResult::kMissing:
+      return SayText(Say::kFileMissing, language);
+    case FileOpenResult::kNoPermission:
+      return SayText(Say::kFileNoPermission, language);
+    case FileOpenResult::kNotAFile:
+      return SayText(Say::kFileNotAFile, language);
+    case FileOpenResult::kHeld:
+      return SayText(Say::kFileHeld, language);
+    case FileOpenResult::kOk:
+    case FileOpenResult::kOther:
+      break;
+  }
+  return SayText(Say::kFileCannotOpen, language);
+}
+
+std::string OpenText(HidOpenResult result, const IHidPlatform* platform, uint16_t language) {
+  if (language != LANG_ZH_CN || result == HidOpenResult::kOk)
+    return OpenResultText(result, platform);
+  if (result == HidOpenResult::kAccessDenied)
+    return SayText(Say::kOpenAccessDenied, language);
+  if (result == HidOpenResult::kBusy)
+    return SayText(Say::kOpenBusy, language);
+  return SayText(Say::kOpenFailed, language);
+}
+
+std::string CheckText(const CUpdateRun::ImageCheck& check, uint16_t language) {
+  if (language != LANG_ZH_CN)
+    return ImageCheckText(check);
+  using ImageCheck = CUpdateRun::ImageCheck;
+  switch (check.outcome) {
+    case ImageCheck::kSame:
+      return SayText(Say::kCheckSame, language);
+    case ImageCheck::kDiffers:
+      return SayText(Say::kCheckDiffers, language,
+                     {Hex(check.address, 8), Hex(check.expected, 2), Hex(check.found, 2)});
+    case ImageCheck::kNoAnswer:
+      return SayText(Say::kCheckNoAnswer, language, {Hex(check.address, 8)});
+    case ImageCheck::kStopped:
+      return SayText(Say::kCheckStopped, language, {Hex(check.address, 8)});
+    case ImageCheck::kFileUnreadable:
+      break;
+  }
+  return SayText(Say::kCheckUnreadable, language);
 }
 
 Result OpenFailure(const Cli& cli, HidOpenResult result, const std::string& cause) {

@@ -35,6 +35,7 @@ struct CommandLine {
   std::vector<std::string> words;             // the operands (FILE.dat)
   std::set<std::string> flags;                // --json, --yes, ...
   std::map<std::string, std::string> values;  // --device ID
+  std::map<std::string, int> repeats;         // how often each flag was given: -vv is 2
   bool Has(const std::string& flag) const { return flags.count(flag) != 0; }
 };
 
@@ -140,21 +141,32 @@ struct Result {
   const char* outcome = "done";  // done, failed, refused, stopped, nothing-done
   const char* cause = nullptr;   // null when done; the man page lists them
   std::string line;
+  uint32_t version = 0;  // done: the version word written
 };
 // The JSON word of a cause ("image-touched", "older", ...); null for kNone and kRecordRefused,
 // whose word is the refusal's (RefusalCause).
 const char* CauseWord(UpdateCause cause);
-// How an update ended, as tarvix-flash says it: the one mapping of the run's result to the exit
-// code, the JSON words and the line. failureCause: what the run kept; message: its last message;
+// How an update of run ended (result), as tarvix-flash says it: the one mapping of the run's
+// result to the exit code, the JSON words and the line. message: the run's last message;
 // verified: the read-back was asked for.
-Result ResultOf(const Cli& cli, const UpdateResult& result, const std::string& failureCause,
+Result ResultOf(const Cli& cli, const UpdateResult& result, const CUpdateRun& run,
                 const std::string& message, bool verified);
+// A command that ends before any controller is talked to (no file, no confirmation, no or several
+// controllers): its line on stderr and, with --json, a result event with a null device too, so
+// that a script always gets one. Answers code.
+int FailBeforeAny(const Cli& cli, int code, const char* outcome, const char* cause,
+                  const std::string& line);
 // Says how a controller ended: its line, or its result event with --json. Answers the exit code.
 int Report(const Cli& cli, const std::string& path, const Result& result);
 // The stable word of a refused record: "empty-image", "below-floor"...
 const char* RefusalCause(RecordRefusal refusal);
 // The stable word of a read-back that found the image otherwise than written.
 const char* ImageCheckCause(const CUpdateRun::ImageCheck& check);
+// The core's own cause texts in the language: the core's English word for word, else the Chinese.
+std::string RefusalText(RecordRefusal refusal, uint16_t language);
+std::string FileOpenText(FileOpenResult result, uint16_t language);
+std::string OpenText(HidOpenResult result, const IHidPlatform* platform, uint16_t language);
+std::string CheckText(const CUpdateRun::ImageCheck& check, uint16_t language);
 // After a session's Open failed: why (no permission, busy, not found).
 Result OpenFailure(const Cli& cli, HidOpenResult result, const std::string& cause);
 // The terminal answers and draws as the environment and the command line say.

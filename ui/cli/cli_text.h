@@ -77,10 +77,79 @@ enum class Say {
   kNoControllerInTime,
   kWatching,
   kCountNumber,
+  kVirtualStateNeedsVirtual,
+  kVirtualStateUnreadable,
+  kVirtualStateNotSaved,
+  kMayNotBeFirmware,
+  kOneController,
+  kBackupCommandNeedsBootLoader,
+  kStoppedTouchedInBootLoader,
+  // The help.
+  kUsage,
+  kUsageSummary,
+  kCommandsHeading,
+  kHelpSummary,
+  kTellsMore,
+  kExitCodes,
+  kOptionsHeading,
+  kCommonOptionsHeading,
+  // info's report.
+  kInfoCannotRead,
+  kInfoNoneTakes,
+  kInfoFileOneRecord,
+  kInfoFileRecords,
+  kInfoRecord,
+  kInfoChecks,
+  kInfoImageInside,
+  kInfoBelowFloor,
+  kInfoWhichRecord,
+  kInfoTakesRecord,
+  kInfoTakesNone,
+  kChainWhole,
+  kChainUnreadable,
+  kChainCutShort,
+  kChainWraps,
+  kChainTooLong,
+  kKindBoot3009,
+  kKindBootUntyped,
+  kKindBootOther,
+  kKindApp0105Variant01,
+  kKindApp0105Variant2,
+  // The causes the core gives, in the user's language.
+  kRefusalCannotOpen,
+  kRefusalNoRecord,
+  kRefusalCutShort,
+  kRefusalEmptyImage,
+  kRefusalPastEnd,
+  kRefusalOtherAddress,
+  kRefusalBelowFloor,
+  kFileMissing,
+  kFileNoPermission,
+  kFileNotAFile,
+  kFileHeld,
+  kFileCannotOpen,
+  kOpenAccessDenied,
+  kOpenBusy,
+  kOpenFailed,
+  kOpenFailedBecause,
+  kCheckSame,
+  kCheckDiffers,
+  kCheckNoAnswer,
+  kCheckStopped,
+  kCheckUnreadable,
+  kWithCause,
   kCount
 };
 
 // The line in the language, its values put in.
 std::string SayText(Say line, uint16_t language, std::initializer_list<std::string> values = {});
+// The help text of a command (summary, description) or an option, given its English: the English
+// itself unless language is LANG_ZH_CN, then its Chinese; null when the table has no Chinese for
+// it.
+const char* HelpText(const char* english, uint16_t language);
+// A cause the core kept for a failure (in English), in the language: the English unless language
+// is LANG_ZH_CN, then its Chinese, or the English still when it is no cause of ours (a system's
+// message).
+std::string CauseText(const std::string& english, uint16_t language);
 // The columns a line takes on a terminal: a CJK character takes two.
 size_t DisplayWidth(const std::string& utf8);

@@ -9,7 +9,9 @@
 
 namespace {
 
-constexpr char kDevices[] = "/dev/hidraw*";
+// What --device completes in zsh and fish: the ids that list shows, as completion devices
+// writes them.
+constexpr char kDevicesCommand[] = "tarvix-flash completion devices 2>/dev/null";
 
 std::string OneLineHelp(const Option& option) {
   std::string help = option.help;
@@ -50,15 +52,35 @@ std::string OptionWords(const std::string& command) {
   return words;
 }
 
+// The bash script needs nothing but bash: bash-completion's _init_completion and _filedir are used
+// where they are loaded, and plain compgen otherwise (a script sourced by hand). The controllers
+// that --device completes come from "tarvix-flash completion devices", given the --virtual of the
+// line typed so far.
 void Bash(std::ostream& out) {
   out << "# bash completion for tarvix-flash (tarvix-flash completion bash)\n"
+         "_tarvix_flash_files() {\n"
+         "  if declare -F _filedir >/dev/null; then _filedir \"$@\"; return; fi\n"
+         "  local IFS=$'\\n'\n"
+         "  if [[ -n $1 ]]; then\n"
+         "    COMPREPLY=($(compgen -d -- \"$cur\") $(compgen -f -X \"!*.$1\" -- \"$cur\"))\n"
+         "  else\n"
+         "    COMPREPLY=($(compgen -f -- \"$cur\"))\n"
+         "  fi\n"
+         "}\n"
          "_tarvix_flash() {\n"
-         "  local cur prev words cword command= i\n"
-         "  _init_completion || return\n"
+         "  local cur prev words cword command= virtual=() i\n"
+         "  if declare -F _init_completion >/dev/null; then\n"
+         "    _init_completion || return\n"
+         "  else\n"
+         "    words=(\"${COMP_WORDS[@]}\") cword=$COMP_CWORD cur=${COMP_WORDS[COMP_CWORD]}\n"
+         "    prev=${COMP_WORDS[COMP_CWORD-1]}\n"
+         "  fi\n"
          "  for ((i = 1; i < cword; i++)); do\n"
          "    case ${words[i]} in\n"
+         "      --virtual=*) virtual=(\"${words[i]}\") ;;\n"
+         "      --virtual) virtual=(--virtual=\"${words[i+1]}\") ;;\n"
          "      "
-      << CommandNames("|") << ") command=${words[i]}; break ;;\n"
+      << CommandNames("|") << ") [[ -z $command ]] && command=${words[i]} ;;\n"
       << "    esac\n  done\n  case $prev in\n";
   for (const Option& o : Options()) {
     if (o.value == ValueKind::kNone)
@@ -67,9 +89,10 @@ void Bash(std::ostream& out) {
     out << "    " << (o.shortName ? std::string("-") + o.shortName + "|" : "") << "--" << o.name
         << ") ";
     if (completes == "files")
-      out << "_filedir";
+      out << "_tarvix_flash_files";
     else if (completes == "devices")
-      out << "COMPREPLY=($(compgen -G '" << kDevices << "' -- \"$cur\"))";
+      out << "local IFS=$'\\n'; COMPREPLY=($(compgen -W \"$(\"${words[0]}\" \"${virtual[@]}\" "
+             "completion devices 2>/dev/null)\" -- \"$cur\"))";
     else
       out << "COMPREPLY=($(compgen -W '" << completes << "' -- \"$cur\"))";
     out << "; return ;;\n";
@@ -84,14 +107,14 @@ void Bash(std::ostream& out) {
       << "    help) COMPREPLY=($(compgen -W '" << CommandNames() << "' -- \"$cur\")) ;;\n";
   for (const Command* command : Commands()) {
     if (TakesFile(*command))
-      out << "    " << command->name << ") _filedir dat ;;\n";
+      out << "    " << command->name << ") _tarvix_flash_files dat ;;\n";
     else if (std::string(command->name) == "completion")
       out << "    completion) COMPREPLY=($(compgen -W 'bash zsh fish' -- \"$cur\")) ;;\n";
   }
   out << "  esac\n}\ncomplete -F _tarvix_flash tarvix-flash\n";
 }
 
-// One _arguments spec of an option: '(-d --device)'{-d+,--device=}'[help]:PATH:action'.
+// One _arguments entry of an option: '(-d --device)'{-d+,--device=}'[help]:PATH:action'.
 std::string ZshSpec(const Option& o) {
   const std::string help = "[" + ShQuoted(OneLineHelp(o)) + "]";
   const std::string name = "--" + std::string(o.name);
@@ -101,7 +124,7 @@ std::string ZshSpec(const Option& o) {
     const std::string completes = o.completes;
     action = ":" + std::string(o.valueName) + ":" +
              (completes == "files"     ? "_files"
-              : completes == "devices" ? std::string("_files -g '\\''") + kDevices + "'\\''"
+              : completes == "devices" ? std::string("_tarvix-flash_devices")
                                        : "(" + completes + ")");
   }
   if (!o.shortName)
@@ -113,6 +136,9 @@ std::string ZshSpec(const Option& o) {
 
 void Zsh(std::ostream& out) {
   out << "#compdef tarvix-flash\n# zsh completion for tarvix-flash (tarvix-flash completion zsh)\n"
+         "_tarvix-flash_devices() {\n  local -a ids=(${(f)\"$("
+      << kDevicesCommand
+      << ")\"})\n  compadd -a ids\n}\n"
          "_tarvix-flash() {\n  local curcontext=$curcontext state line\n"
          "  local -a commands=(\n";
   for (const Command* command : Commands())
@@ -175,15 +201,31 @@ void Fish(std::ostream& out) {
     if (completes == "files")
       out << " -r -F";
     else if (completes == "devices")
-      out << " -x -a \"(string join \\n " << kDevices << ")\"";
+      out << " -x -a \"(" << kDevicesCommand << ")\"";
     else if (o.value != ValueKind::kNone)
       out << " -x -a " << quoted(completes);
     out << " -d " << quoted(OneLineHelp(o)) << "\n";
   }
 }
 
+// The ids --device takes, one a line, as list shows them: serial numbers, port paths, then paths.
+// Nothing is opened for a conversation: a key press must not wait for a controller.
+int CompleteDevices(const Cli& cli) {
+  const std::vector<ControllerInterface> controllers = ListedControllers(cli);
+  for (auto field :
+       {&ControllerInterface::serial, &ControllerInterface::portPath, &ControllerInterface::path}) {
+    for (const ControllerInterface& c : controllers) {
+      if (!(c.*field).empty())
+        cli.out << c.*field << "\n";
+    }
+  }
+  return kExitOk;
+}
+
 int RunCompletion(const Cli& cli, const CommandLine& line) {
   const std::string shell = line.words.size() == 1 ? line.words[0] : "";
+  if (shell == "devices")
+    return CompleteDevices(cli);
   std::ostringstream script;
   if (shell == "bash")
     Bash(script);
@@ -203,5 +245,8 @@ const Command kCompletionCommand{
     "completion", "SHELL", "the completion script of a shell: bash, zsh or fish",
     "Writes the completion script of SHELL (bash, zsh or fish) for tarvix-flash's commands and\n"
     "options. The packages install all three; by hand, for example:\n"
-    "  tarvix-flash completion bash > ~/.local/share/bash-completion/completions/tarvix-flash\n",
+    "  tarvix-flash completion bash > ~/.local/share/bash-completion/completions/tarvix-flash\n"
+    "or, in bash alone: source <(tarvix-flash completion bash).\n"
+    "tarvix-flash completion devices writes the serial numbers, port paths and paths of the\n"
+    "attached controllers, one a line: what the scripts offer after --device.\n",
     RunCompletion};

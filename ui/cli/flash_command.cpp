@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <list>
+#include <map>
 #include <set>
 #include <thread>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "ui/cli/backup.h"
 #include "ui/cli/cli.h"
 #include "ui/cli/controller_session.h"
+#include "ui/cli/options.h"
 #include "ui/cli/terminal_view.h"
 
 namespace {
@@ -49,8 +51,8 @@ Result FlashOne(const Cli& cli, const CommandLine& line, const std::string& path
   if (backup != line.values.end()) {
     if (!session.IsBootLoader())
       return {kExitFailed, "failed", "no-backup", cli.Text(Say::kBackupNeedsBootLoader)};
-    request.beforeErase = [&session, &backedUp, &backup](CBootSession&) {
-      backedUp = WriteBackup(session.Run(), backup->second) != 0;
+    request.beforeErase = [&cli, &session, &backedUp, &backup](CBootSession&) {
+      backedUp = WriteBackup(session.Run(), backup->second, *cli.stops) != 0;
       return backedUp ? 1 : 0;
     };
   }
@@ -63,7 +65,7 @@ Result FlashOne(const Cli& cli, const CommandLine& line, const std::string& path
                              .Line()
                        : path + ": " + cli.Text(Say::kBackupSaved, {backup->second}));
   }
-  return ResultOf(cli, ended, session.Run().m_failureCause, message, request.verify);
+  return ResultOf(cli, ended, session.Run(), message, request.verify);
 }
 
 // "3 controllers: 2 upgraded, 1 failed" after an update of several.
@@ -80,7 +82,9 @@ void PrintSummary(const Cli& cli, const std::vector<int>& results) {
     ++counts[result >= 0 && result < kKindCount - 1 ? result : kKindCount - 1];
   JsonEvent json("summary");
   json.Add("controllers", static_cast<int>(results.size()));
-  std::string line = cli.Text(Say::kControllers, {std::to_string(results.size())});
+  std::string line = results.size() == 1
+                         ? cli.Text(Say::kOneController)
+                         : cli.Text(Say::kControllers, {std::to_string(results.size())});
   const char* separator = " ";
   for (int kind = 0; kind < kKindCount; ++kind) {
     json.Add(kJsonKinds[kind], counts[kind]);
@@ -102,13 +106,15 @@ int CheckFlashStart(const Cli& cli, const CommandLine& line, const char* command
     // A file that is there but held by another program is a failure; one that is not there, or
     // is no file, a usage error.
     bool held = file.LastOpenResult() == FileOpenResult::kHeld;
-    return cli.Fail(
-        held ? kExitFailed : kExitRefused,
-        cli.Text(Say::kCannotOpenFile, {line.words[0], FileOpenResultText(file.LastOpenResult())}));
+    return FailBeforeAny(
+        cli, held ? kExitFailed : kExitRefused, held ? "failed" : "refused", "cannot-open",
+        cli.Text(Say::kCannotOpenFile,
+                 {line.words[0], FileOpenText(file.LastOpenResult(), cli.language)}));
   }
   file.Close();
   if (!cli.env.inIsTerminal && !line.Has("--yes"))
-    return cli.Fail(kExitRefused, std::string(command) + ": " + cli.Text(Say::kNoTerminal));
+    return FailBeforeAny(cli, kExitRefused, "refused", "no-confirmation",
+                         std::string(command) + ": " + cli.Text(Say::kNoTerminal));
   return kExitOk;
 }
 
@@ -118,7 +124,7 @@ int RunFlash(const Cli& cli, const CommandLine& line) {
   const auto backup = line.values.find("--backup");
   if (backup != line.values.end() && line.Has("--all"))
     return cli.Fail(kExitRefused, cli.Text(Say::kBackupExcludesAll));
-  if (backup != line.values.end() && backup->second == line.words[0])
+  if (backup != line.values.end() && IsSameFile(backup->second, line.words[0]))
     return cli.Fail(kExitRefused, cli.Text(Say::kBackupOverwritesFile, {backup->second}));
   std::vector<std::string> paths;
   int exitCode = ChooseControllers(cli, line, &paths);
@@ -148,10 +154,31 @@ constexpr uint32_t kWatchPollMs = 250;
 // One controller's update in a watch, on a thread of its own.
 struct Station {
   std::string path;
+  std::string key;  // WatchKey
   std::thread thread;
   std::atomic<bool> ended{false};
-  int result = kExitOk;
+  bool busy = false;  // another program held the controller: no result
+  Result result;
 };
+
+// Who a controller is for the watch: its serial number, else its port, else its path. A boot
+// loader that restarts into its new firmware comes back at another path, as the same controller.
+std::string WatchKey(const ControllerInterface& c) {
+  return !c.serial.empty()     ? "serial " + c.serial
+         : !c.portPath.empty() ? "port " + c.portPath
+                               : "path " + c.path;
+}
+
+// The version word the controller at path reports now, or VERSION_UNKNOWN.
+uint32_t CurrentVersion(const Cli& cli, const std::string& path) {
+  TerminalOptions quiet;
+  quiet.out = &cli.out;
+  quiet.in = cli.env.in;
+  quiet.outputMutex = &cli.outputMutex;
+  quiet.seams = {cli.platform, cli.trace, cli.language};
+  ControllerSession session(path, quiet);
+  return session.Open() ? session.Version() : VERSION_UNKNOWN;
+}
 
 // watch FILE.dat: every controller plugged in is flashed, at once with those already running; a
 // controller is flashed again only after it was unplugged (one plugged in again while its last
@@ -160,13 +187,10 @@ struct Station {
 int RunWatch(const Cli& cli, const CommandLine& line) {
   if (int exitCode = CheckFlashStart(cli, line, "watch"))
     return exitCode;
-  size_t count = SIZE_MAX;
-  if (auto limit = line.values.find("--count"); limit != line.values.end()) {
-    char* end = nullptr;
-    count = std::strtoul(limit->second.c_str(), &end, 10);
-    if (*end != '\0' || limit->second[0] == '-' || count == 0)
-      return cli.Fail(kExitRefused, cli.Text(Say::kCountNumber));
-  }
+  // The value was checked by the parse.
+  uint64_t count = UINT64_MAX;
+  if (auto limit = line.values.find("--count"); limit != line.values.end())
+    ParseNumber(limit->second, 1, UINT64_MAX, &count);
   if (!cli.platform)
     return cli.Fail(kExitNoDevice, cli.Text(Say::kNoController));
   // While the station runs, a signal ends it in order instead of ending the program at once.
@@ -174,21 +198,34 @@ int RunWatch(const Cli& cli, const CommandLine& line) {
   if (!cli.quiet && !cli.json)
     cli.Fail(kExitOk, cli.Text(Say::kWatching));
   IClock& clock = cli.platform->Clock();
-  std::set<std::string> present;  // the controllers of the last look
+  std::set<std::string> present;  // the controllers (WatchKey) of the last look
   std::set<std::string> again;    // plugged in again while their last update still ends
+  // Controllers this watch has updated, with the version written: one that comes back with it
+  // (a boot loader restarted into its new firmware, or plugged in again) is finished, not new.
+  std::map<std::string, uint32_t> finished;
   std::list<Station> stations;
   std::vector<int> results;
-  auto running = [&](const std::string& path) {
+  auto running = [&](const std::string& key) {
     return std::any_of(stations.begin(), stations.end(),
-                       [&](const Station& station) { return station.path == path; });
+                       [&](const Station& station) { return station.key == key; });
   };
-  auto start = [&](const std::string& path) {
+  auto start = [&](const std::string& key, const std::string& path) {
     if (results.size() + stations.size() >= count)
       return;
+    if (auto done = finished.find(key); done != finished.end()) {
+      if (CurrentVersion(cli, path) == done->second)
+        return;
+      finished.erase(done);
+    }
     Station& station = stations.emplace_back();
     station.path = path;
+    station.key = key;
     station.thread = std::thread([&cli, &line, &station] {
-      station.result = Report(cli, station.path, FlashOne(cli, line, station.path, true));
+      station.result = FlashOne(cli, line, station.path, true);
+      // Another program talking to it for a moment (a list) is no result: it is tried again.
+      station.busy = station.result.cause && std::string(station.result.cause) == "busy";
+      if (!station.busy)
+        Report(cli, station.path, station.result);
       station.ended = true;
     });
   };
@@ -199,7 +236,14 @@ int RunWatch(const Cli& cli, const CommandLine& line) {
         continue;
       }
       it->thread.join();
-      results.push_back(it->result);
+      if (it->busy) {
+        present.erase(it->key);  // taken again at the next look
+        it = stations.erase(it);
+        continue;
+      }
+      results.push_back(it->result.exitCode);
+      if (it->result.exitCode == kExitOk)
+        finished[it->key] = it->result.version;
       it = stations.erase(it);
       PrintSummary(cli, results);  // the running tally
     }
@@ -208,27 +252,30 @@ int RunWatch(const Cli& cli, const CommandLine& line) {
     reap(false);
     if (cli.stops->Signal() || results.size() >= count)
       break;
-    std::set<std::string> now;
+    std::map<std::string, std::string> now;  // WatchKey: path
     for (const ControllerInterface& c : ListedControllers(cli))
-      now.insert(c.path);
-    for (const std::string& path : now) {
-      if (present.count(path) != 0)
+      now.emplace(WatchKey(c), c.path);
+    for (const auto& [key, path] : now) {
+      if (present.count(key) != 0)
         continue;
-      if (running(path))
-        again.insert(path);
+      if (running(key))
+        again.insert(key);
       else
-        start(path);
+        start(key, path);
     }
     for (auto it = again.begin(); it != again.end();) {
-      if (now.count(*it) == 0 || !running(*it)) {
-        if (now.count(*it))
-          start(*it);
+      const auto plugged = now.find(*it);
+      if (plugged == now.end() || !running(*it)) {
+        if (plugged != now.end())
+          start(*it, plugged->second);
         it = again.erase(it);
       } else {
         ++it;
       }
     }
-    present = std::move(now);
+    present.clear();
+    for (const auto& [key, path] : now)
+      present.insert(key);
     clock.SleepMs(kWatchPollMs);
   }
   reap(true);

@@ -11,6 +11,8 @@
 #include "emulator/demo_sample.h"
 #include "ui/cli/cli.h"
 #include "ui/cli/options.h"
+#include "ui/cli/rehearsal.h"
+#include "ui/cli/report_trace.h"
 #include "ui/cli/terminal_view.h"
 
 #ifndef TARVIX_VERSION
@@ -24,29 +26,30 @@ const std::vector<const Command*> kCommands = {&kListCommand,      &kInfoCommand
                                                &kVerifyCommand,    &kWatchCommand, &kBackupCommand,
                                                &kCompletionCommand};
 
-constexpr char kExitCodes[] =
-    "Exit codes: 0 done, 1 failed, 2 usage error or file refused, 3 no controller found,\n"
-    "4 no permission to open a controller, 5 nothing done (declined, or the version guard),\n"
-    "128+N stopped in order by signal N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP).\n";
-
-void PrintUsage(std::ostream& out) {
-  out << "usage: tarvix-flash [OPTIONS] COMMAND [ARGS]\n"
-         "Lists, inspects, flashes and verifies Tarvix gamepads on USB.\n"
-         "Commands:\n";
-  for (const Command* command : kCommands)
-    out << "  " << command->name << std::string(12 - std::string(command->name).size(), ' ')
-        << command->summary << "\n";
-  out << "  help        the help of a command: tarvix-flash help COMMAND\n";
-  PrintOptionHelp(out, "");
-  out << "'tarvix-flash COMMAND --help' tells more.\n" << kExitCodes;
+// A help text of the command table in the language (its English where the table has no Chinese).
+const char* Help(const char* english, uint16_t language) {
+  const char* text = HelpText(english, language);
+  return text ? text : english;
 }
 
-void PrintCommandHelp(std::ostream& out, const Command& command) {
-  out << "usage: tarvix-flash " << command.name << (*command.operands ? " " : "")
-      << command.operands << " [OPTIONS]\n"
-      << command.description;
-  PrintOptionHelp(out, command.name);
-  out << kExitCodes;
+void PrintUsage(std::ostream& out, uint16_t language) {
+  out << SayText(Say::kUsage, language, {"tarvix-flash [OPTIONS] COMMAND [ARGS]"}) << "\n"
+      << SayText(Say::kUsageSummary, language) << "\n"
+      << SayText(Say::kCommandsHeading, language) << "\n";
+  for (const Command* command : kCommands)
+    out << "  " << command->name << std::string(12 - std::string(command->name).size(), ' ')
+        << Help(command->summary, language) << "\n";
+  out << "  help        " << SayText(Say::kHelpSummary, language) << "\n";
+  PrintOptionHelp(out, "", language);
+  out << SayText(Say::kTellsMore, language) << "\n" << SayText(Say::kExitCodes, language) << "\n";
+}
+
+void PrintCommandHelp(std::ostream& out, const Command& command, uint16_t language) {
+  const std::string usage = std::string("tarvix-flash ") + command.name +
+                            (*command.operands ? " " : "") + command.operands + " [OPTIONS]";
+  out << SayText(Say::kUsage, language, {usage}) << "\n" << Help(command.description, language);
+  PrintOptionHelp(out, command.name, language);
+  out << SayText(Say::kExitCodes, language) << "\n";
 }
 
 const Command* FindCommand(const std::string& name) {
@@ -70,24 +73,27 @@ std::string OptionNotTaken(const Command& command, const CommandLine& line) {
   return "";
 }
 
-// Plugs one virtual controller per mode of "boot,app,...": /dev/hidraw-virtual0, 1, ...
-bool PlugVirtualControllers(const std::string& modes, VirtualHidPlatform& platform,
-                            uint32_t latencyMs) {
+// Plugs one virtual controller per mode of "boot,app,...": /dev/hidraw-virtual0, 1, ... Answers
+// them, or none for a list with another word.
+std::vector<PluggedVirtual> PlugVirtualControllers(const std::string& modes,
+                                                   VirtualHidPlatform& platform,
+                                                   uint32_t latencyMs) {
   std::istringstream list(modes);
   std::string mode;
-  int index = 0;
+  std::vector<PluggedVirtual> plugged;
   while (std::getline(list, mode, ',')) {
     if (mode != "boot" && mode != "app")
-      return false;
+      return {};
     DemoController controller = MakeDemoController(mode == "app");
-    const std::string number = std::to_string(index++);
+    const std::string number = std::to_string(plugged.size());
     std::string path = "/dev/hidraw-virtual" + number;
     // As if each sat in a port of its own of a bus 9, with a serial number of its own.
-    platform.SetLocation(path, "TVX-VIRTUAL-" + number, "9-" + std::to_string(index));
+    platform.SetLocation(path, "TVX-VIRTUAL-" + number, "9-" + std::to_string(plugged.size() + 1));
     platform.Faults(path).latencyMs = latencyMs;
     platform.Plug(path, controller.vendorId, controller.productId, controller.model);
+    plugged.push_back({"virtual" + number + "-" + mode, controller});
   }
-  return index > 0;
+  return plugged;
 }
 
 // Where the core's trace goes: stderr with -v (or TARVIX_TRACE), and the log. The sink may outlive
@@ -112,18 +118,18 @@ int Prepare(Cli& cli, CommandLine& line, const Command** command) {
   if (line.Has("--version"))
     return cli.out << "tarvix-flash (Tarvix Update) " << TARVIX_VERSION << "\n", kExitOk;
   if (line.words.empty()) {
-    PrintUsage(line.Has("--help") ? cli.out : cli.err);
+    PrintUsage(line.Has("--help") ? cli.out : cli.err, cli.language);
     return line.Has("--help") ? kExitOk : kExitRefused;
   }
   const bool helpOf = line.words[0] == "help";
   if (helpOf && line.words.size() == 1)
-    return PrintUsage(cli.out), kExitOk;
+    return PrintUsage(cli.out, cli.language), kExitOk;
   const std::string& name = line.words[helpOf ? 1 : 0];
   *command = FindCommand(name);
   if (!*command)
     return cli.Fail(kExitRefused, cli.Text(Say::kUnknownCommand, {name}));
   if (helpOf || line.Has("--help"))
-    return PrintCommandHelp(cli.out, **command), kExitOk;
+    return PrintCommandHelp(cli.out, **command, cli.language), kExitOk;
   const std::string notTaken = OptionNotTaken(**command, line);
   if (!notTaken.empty())
     return cli.Fail(kExitRefused, cli.Text(Say::kNotAnOptionOf, {notTaken, name}));
@@ -152,13 +158,32 @@ int Dispatch(Cli& cli, const std::vector<std::string>& args) {
   cli.trace = TraceFor(&cli.err, cli.env.keepTraces || line.Has("--verbose"), log);
 
   std::unique_ptr<VirtualHidPlatform> virtualPlatform;
+  std::vector<PluggedVirtual> plugged;
+  const auto rehearsal = line.values.find("--virtual-state");
   if (auto modes = line.values.find("--virtual"); modes != line.values.end()) {
     virtualPlatform = std::make_unique<VirtualHidPlatform>(cli.env.clock);
-    if (!PlugVirtualControllers(modes->second, *virtualPlatform, cli.env.virtualLatencyMs))
+    plugged = PlugVirtualControllers(modes->second, *virtualPlatform, cli.env.virtualLatencyMs);
+    if (plugged.empty())
       return cli.Fail(kExitRefused, cli.Text(Say::kVirtualModes));
+  } else if (rehearsal != line.values.end()) {
+    return cli.Fail(kExitRefused, cli.Text(Say::kVirtualStateNeedsVirtual));
+  }
+  if (rehearsal != line.values.end()) {
+    if (std::string file = LoadRehearsal(rehearsal->second, plugged); !file.empty())
+      return cli.Fail(kExitRefused, cli.Text(Say::kVirtualStateUnreadable, {file}));
   }
   cli.platform = virtualPlatform ? virtualPlatform.get() : cli.env.platform;
+  // -vv: every report on the trace, decoded, around whichever platform the command talks through.
+  std::unique_ptr<ReportTracePlatform> reportTrace;
+  if (cli.platform && line.repeats["--verbose"] >= 2) {
+    reportTrace = std::make_unique<ReportTracePlatform>(*cli.platform, cli.trace);
+    cli.platform = reportTrace.get();
+  }
   int exitCode = command->run(cli, line);
+  if (rehearsal != line.values.end()) {
+    if (std::string file = SaveRehearsal(rehearsal->second, plugged); !file.empty())
+      exitCode = cli.Fail(kExitFailed, cli.Text(Say::kVirtualStateNotSaved, {file}));
+  }
   // Whatever did not end as asked was stopped by the signal: the exit code says which one.
   if (exitCode != kExitOk && cli.stops->Signal() > 0)
     exitCode = kExitSignalBase + cli.stops->Signal();

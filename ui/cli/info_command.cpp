@@ -7,6 +7,7 @@
 #include "base/wide_string.h"
 #include "boot/boot_packet.h"
 #include "ui/cli/cli.h"
+#include "ui/cli/digest.h"
 #include "update/update_run.h"
 
 namespace {
@@ -27,21 +28,21 @@ struct Kind {
   uint8_t productVariant;
 };
 
-const char* ChainText(RecordChainEnd end) {
+Say ChainText(RecordChainEnd end) {
   switch (end) {
     case RecordChainEnd::kEnd:
     case RecordChainEnd::kStopped:
-      return "whole";
+      return Say::kChainWhole;
     case RecordChainEnd::kUnreadable:
-      return "unreadable";
+      return Say::kChainUnreadable;
     case RecordChainEnd::kCutShort:
-      return "a header cut short by the end of the file";
+      return Say::kChainCutShort;
     case RecordChainEnd::kWraps:
-      return "an image size that runs past 4 GiB";
+      return Say::kChainWraps;
     case RecordChainEnd::kTooLong:
       break;
   }
-  return "more than 1024 records";
+  return Say::kChainTooLong;
 }
 
 // The same, as a stable word for JSON.
@@ -51,31 +52,33 @@ const char* ChainWord(RecordChainEnd end) {
   return kWords[static_cast<int>(end)];
 }
 
-std::vector<Kind> KindsFor(const std::vector<Record>& records) {
+// The kinds, named in the language (JSON takes the English).
+std::vector<Kind> KindsFor(const std::vector<Record>& records, uint16_t language) {
   std::vector<Kind> kinds = {
-      {"boot-3009", "boot loader, device type 0x3009", 1, kBootDeviceType3009, kBootLayout3009, 0,
-       0},
-      {"boot-untyped", "boot loader giving no device type", 1, 0, kBootLayoutUnknown, 0, 0}};
+      {"boot-3009", SayText(Say::kKindBoot3009, language), 1, kBootDeviceType3009, kBootLayout3009,
+       0, 0},
+      {"boot-untyped", SayText(Say::kKindBootUntyped, language), 1, 0, kBootLayoutUnknown, 0, 0}};
   std::vector<uint32_t> others;
   for (const Record& r : records) {
     uint32_t type = r.header.deviceType;
     if (type != kBootDeviceType3009 && type != 0 &&
         std::find(others.begin(), others.end(), type) == others.end()) {
       others.push_back(type);
-      kinds.push_back({"boot-" + Hex(type, 4).substr(2), "boot loader, device type " + Hex(type, 4),
-                       1, type, kBootLayoutOther, 0, 0});
+      kinds.push_back({"boot-" + Hex(type, 4).substr(2),
+                       SayText(Say::kKindBootOther, language, {Hex(type, 4)}), 1, type,
+                       kBootLayoutOther, 0, 0});
     }
   }
-  kinds.push_back({"app", "running firmware", 0, 0, {}, 0, 0});
+  kinds.push_back({"app", SayText(Say::kRunningFirmware, language), 0, 0, {}, 0, 0});
   kinds.push_back({"app-0105-variant-0-1",
-                   "running firmware 0x0105, variant 0 or 1",
+                   SayText(Say::kKindApp0105Variant01, language),
                    0,
                    0,
                    {},
                    kVersionFloorProductId,
                    0});
   kinds.push_back({"app-0105-variant-2",
-                   "running firmware 0x0105, variant 2",
+                   SayText(Say::kKindApp0105Variant2, language),
                    0,
                    0,
                    {},
@@ -109,9 +112,17 @@ RecordRefusal ImageRefusal(const Record& r, uint64_t fileLength) {
   return RecordRefusal::kNone;
 }
 
-std::string ImageCheck(const Record& r, uint64_t fileLength) {
+std::string ImageCheck(const Record& r, uint64_t fileLength, uint16_t language) {
   const RecordRefusal refusal = ImageRefusal(r, fileLength);
-  return refusal == RecordRefusal::kNone ? "image inside the file" : RecordRefusalText(refusal);
+  return refusal == RecordRefusal::kNone ? SayText(Say::kInfoImageInside, language)
+                                         : RefusalText(refusal, language);
+}
+
+// The SHA-256 of a record's image, "" when the image is not inside the file.
+std::string ImageSha256(const std::u16string& path, const Record& r, uint64_t fileLength) {
+  if (ImageRefusal(r, fileLength) != RecordRefusal::kNone)
+    return "";
+  return FileSha256(path, uint64_t{r.offset} + kRecordHeaderSize, r.header.imageSize);
 }
 
 std::vector<int> FloorVariants(const Record& r) {
@@ -125,7 +136,7 @@ std::vector<int> FloorVariants(const Record& r) {
 
 int RunInfo(const Cli& cli, const CommandLine& line) {
   if (line.words.size() != 1)
-    return cli.Fail(kExitRefused, "info: give one firmware file (see tarvix-flash info --help)");
+    return cli.Fail(kExitRefused, cli.Text(Say::kGiveOneFile, {"info"}));
   const std::string& file = line.words[0];
   const std::u16string path = FileArgument(file);
   std::vector<Record> records;
@@ -137,27 +148,42 @@ int RunInfo(const Cli& cli, const CommandLine& line) {
         return true;
       },
       &length);
-  if (end == RecordChainEnd::kUnreadable)
-    return cli.Fail(kExitRefused, file + ": cannot be opened or read");
+  if (end == RecordChainEnd::kUnreadable) {
+    // Why, in the system's words where the file does not open at all.
+    CFirmwareFile opened;
+    if (opened.Open(path))
+      return cli.Fail(kExitRefused, cli.Text(Say::kInfoCannotRead, {file}));
+    return cli.Fail(kExitRefused,
+                    cli.Text(Say::kCannotOpenFile,
+                             {file, FileOpenText(opened.LastOpenResult(), cli.language)}));
+  }
 
   struct Choice {
     std::string id;
     std::string kind;
+    std::string englishKind;  // for JSON
     int record;
     RecordRefusal refusal;
   };
   std::vector<Choice> choices;
   bool anyTaken = false;
-  for (const Kind& kind : KindsFor(records)) {
+  // The format has no magic number: a file that no boot loader takes a record of may well be no
+  // firmware at all, even where a running firmware would take its first record.
+  bool bootLoaderTakes = false;
+  const std::vector<Kind> kinds = KindsFor(records, cli.language);
+  const std::vector<Kind> englishKinds = KindsFor(records, LANG_EN_US);
+  for (size_t k = 0; k < kinds.size(); ++k) {
     RecordRefusal refusal = RecordRefusal::kNone;
-    int index = Choose(path, kind, records, &refusal);
+    int index = Choose(path, kinds[k], records, &refusal);
     anyTaken = anyTaken || index >= 0;
-    choices.push_back({kind.id, kind.name, index, refusal});
+    bootLoaderTakes = bootLoaderTakes || (index >= 0 && kinds[k].bootMode);
+    choices.push_back({kinds[k].id, kinds[k].name, englishKinds[k].name, index, refusal});
   }
 
   std::ostream& out = cli.out;
   if (line.Has("--json")) {
     out << "{\"schema\": 1, \"file\": " << JsonString(file) << ", \"size\": " << length
+        << ", \"sha256\": " << JsonString(FileSha256(path))
         << ", \"chain\": " << JsonString(ChainWord(end)) << ",\n \"records\": [";
     for (size_t i = 0; i < records.size(); ++i) {
       const Record& r = records[i];
@@ -170,48 +196,63 @@ int RunInfo(const Cli& cli, const CommandLine& line) {
           << JsonString(ImageRefusal(r, length) == RecordRefusal::kNone
                             ? "inside"
                             : RefusalCause(ImageRefusal(r, length)))
+          << ", \"sha256\": "
+          << (ImageSha256(path, r, length).empty() ? "null"
+                                                   : JsonString(ImageSha256(path, r, length)))
           << ", \"belowFloorOfVariants\": [";
       std::vector<int> below = FloorVariants(r);
       for (size_t v = 0; v < below.size(); ++v)
         out << (v ? ", " : "") << below[v];
       out << "]}";
     }
-    out << "],\n \"controllers\": [";
+    out << "],\n \"bootLoaderTakesARecord\": " << (bootLoaderTakes ? "true" : "false")
+        << ",\n \"controllers\": [";
     for (size_t i = 0; i < choices.size(); ++i) {
       const Choice& c = choices[i];
       out << (i ? ",\n  " : "\n  ") << "{\"controller\": " << JsonString(c.id)
-          << ", \"description\": " << JsonString(c.kind)
+          << ", \"description\": " << JsonString(c.englishKind)
           << ", \"record\": " << (c.record >= 0 ? std::to_string(c.record) : "null")
           << ", \"refused\": " << (c.record >= 0 ? "null" : JsonString(RefusalCause(c.refusal)))
           << "}";
     }
     out << "]}\n";
   } else {
-    out << file << ": " << length << " bytes, " << records.size()
-        << (records.size() == 1 ? " record" : " records") << ", chain " << ChainText(end) << "\n";
+    out << cli.Text(records.size() == 1 ? Say::kInfoFileOneRecord : Say::kInfoFileRecords,
+                    {file, std::to_string(length), std::to_string(records.size()),
+                     cli.Text(ChainText(end))})
+        << "\n"
+        << "  SHA-256 " << FileSha256(path) << "\n";
     for (size_t i = 0; i < records.size(); ++i) {
       const Record& r = records[i];
-      out << "record " << i << " at offset " << r.offset << ": version "
-          << VersionFigure(r.header.version, r.header.beta) << ", target "
-          << Hex(r.header.targetAddress, 8) << ", image " << r.header.imageSize
-          << " bytes, device type " << Hex(r.header.deviceType, 4)
-          << "\n  checks: " << ImageCheck(r, length);
+      out << cli.Text(
+                 Say::kInfoRecord,
+                 {std::to_string(i), std::to_string(r.offset),
+                  VersionFigure(r.header.version, r.header.beta), Hex(r.header.targetAddress, 8),
+                  std::to_string(r.header.imageSize), Hex(r.header.deviceType, 4)})
+          << "\n"
+          << cli.Text(Say::kInfoChecks, {ImageCheck(r, length, cli.language)});
       for (int variant : FloorVariants(r)) {
-        out << "; below the version floor of 0x0105 variant " << variant << " ("
-            << FormatHundredths(VersionFloor(static_cast<uint8_t>(variant))) << ")";
+        out << cli.Text(Say::kInfoBelowFloor,
+                        {std::to_string(variant),
+                         FormatHundredths(VersionFloor(static_cast<uint8_t>(variant)))});
       }
       out << "\n";
+      if (const std::string sum = ImageSha256(path, r, length); !sum.empty())
+        out << "  SHA-256 " << sum << "\n";
     }
-    out << "which record each controller takes:\n";
+    out << cli.Text(Say::kInfoWhichRecord) << "\n";
     for (const Choice& c : choices) {
-      out << "  " << c.kind << std::string(c.kind.size() < 42 ? 42 - c.kind.size() : 1, ' ')
-          << (c.record >= 0 ? "record " + std::to_string(c.record)
-                            : std::string("none: ") + RecordRefusalText(c.refusal))
+      const size_t width = DisplayWidth(c.kind);
+      out << "  " << c.kind << std::string(width < 42 ? 42 - width : 1, ' ')
+          << (c.record >= 0 ? cli.Text(Say::kInfoTakesRecord, {std::to_string(c.record)})
+                            : cli.Text(Say::kInfoTakesNone, {RefusalText(c.refusal, cli.language)}))
           << "\n";
     }
   }
   if (!anyTaken)
-    return cli.Fail(kExitRefused, file + ": no controller takes any record of this file");
+    return cli.Fail(kExitRefused, cli.Text(Say::kInfoNoneTakes, {file}));
+  if (!bootLoaderTakes)
+    cli.Fail(kExitOk, cli.Text(Say::kMayNotBeFirmware, {file}));
   return kExitOk;
 }
 
@@ -221,6 +262,7 @@ const Command kInfoCommand{
     "info", "FILE.dat", "the records of a firmware file and which controller takes which",
     "Shows every record of the firmware file (offset, version, target address, image size,\n"
     "device type), the checks the updater applies (cut short, empty image, past the end of the\n"
-    "file, below the version floor) and the record each kind of controller would take.\n"
+    "file, below the version floor), the SHA-256 of the file and of each record's image, and\n"
+    "the record each kind of controller would take.\n"
     "Exits with 2 when the file cannot be read or no controller would take any of its records.\n",
     RunInfo};

@@ -13,15 +13,15 @@ struct Listed {
   uint32_t version = VERSION_UNKNOWN;
   uint32_t deviceType = 0;
   BootLayout layout{};
-  std::string openText;  // OpenResultText of itf.openResult
+  std::string openText;  // OpenText of itf.openResult
 };
 
 // "cannot be opened", with the reason when there is one to give; "busy: ..." for a controller
 // another program is talking to.
-std::string OpenProblem(HidOpenResult result, const std::string& reason) {
-  if (result == HidOpenResult::kBusy || reason == "cannot be opened")
+std::string OpenProblem(HidOpenResult result, const std::string& reason, uint16_t language) {
+  if (result == HidOpenResult::kBusy || reason == SayText(Say::kOpenFailed, language))
     return reason;
-  return "cannot be opened: " + reason;
+  return SayText(Say::kOpenFailedBecause, language, {reason});
 }
 
 std::string Identity(const ControllerInterface& itf) {
@@ -57,7 +57,7 @@ void PrintText(const Cli& cli, const Listed& c) {
   if (!c.itf.serial.empty())
     cli.out << Field(cli, Say::kListSerial, c.itf.serial);
   if (c.itf.openResult != HidOpenResult::kOk) {
-    cli.out << "  " << OpenProblem(c.itf.openResult, c.openText) << "\n";
+    cli.out << "  " << OpenProblem(c.itf.openResult, c.openText, cli.language) << "\n";
     return;
   }
   cli.out << Field(cli, Say::kListVersion, VersionText(c.version, cli.language));
@@ -99,7 +99,7 @@ int RunList(const Cli& cli, const CommandLine& line) {
   int usable = 0;
   const std::vector<ControllerInterface> controllers = ListedControllers(cli);
   for (const ControllerInterface& itf : controllers) {
-    Listed c{itf, VERSION_UNKNOWN, 0, {}, OpenResultText(itf.openResult, cli.platform)};
+    Listed c{itf, VERSION_UNKNOWN, 0, {}, OpenText(itf.openResult, cli.platform, cli.language)};
     if (itf.openResult == HidOpenResult::kOk) {
       TerminalOptions quiet;
       quiet.out = &cli.out;
@@ -115,7 +115,7 @@ int RunList(const Cli& cli, const CommandLine& line) {
                     session.Run().m_boot.m_nBootIdAddress};
       } else {
         c.itf.openResult = session.Run().m_Hid.m_nLastOpenResult;  // gone since the listing
-        c.openText = OpenResultText(c.itf.openResult, cli.platform);
+        c.openText = OpenText(c.itf.openResult, cli.platform, cli.language);
       }
     }
     if (c.itf.openResult == HidOpenResult::kOk || c.itf.openResult == HidOpenResult::kBusy)
@@ -125,7 +125,8 @@ int RunList(const Cli& cli, const CommandLine& line) {
       // fails to open for another reason is told, and counts as missing only when none listed.
       bool denied = c.itf.openResult == HidOpenResult::kAccessDenied;
       cli.Fail(kExitOk,
-               itf.path + ": " + (denied ? c.openText : OpenProblem(c.itf.openResult, c.openText)));
+               itf.path + ": " +
+                   (denied ? c.openText : OpenProblem(c.itf.openResult, c.openText, cli.language)));
       if (denied)
         exitCode = kExitNoAccess;
     }

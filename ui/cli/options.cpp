@@ -19,8 +19,10 @@ const std::vector<Option> kOptions = {
     {"verify", 0, ValueKind::kNone, nullptr, "flash watch",
      "boot loader: read the image back after writing, before the\nfinishing command, and compare"},
     {"wait", 'w', ValueKind::kOptional, "SECONDS", "flash verify backup",
-     "wait for the controller to be plugged in, for SECONDS or for\never (Ctrl-C ends the wait)"},
-    {"count", 0, ValueKind::kRequired, "N", "watch", "end the watch after N results"},
+     "wait for the controller to be plugged in, for SECONDS or for\never (Ctrl-C ends the wait)",
+     "", true, 0, 1000000, Say::kWaitSeconds},
+    {"count", 0, ValueKind::kRequired, "N", "watch", "end the watch after N results", "", true, 1,
+     UINT32_MAX, Say::kCountNumber},
     {"backup", 0, ValueKind::kRequired, "OLD.dat", "flash",
      "boot loader: before erasing, save what the erase destroys and\nthe version word as a "
      "record flash takes; no backup, no erase",
@@ -34,13 +36,19 @@ const std::vector<Option> kOptions = {
     {"json", 'j', ValueKind::kNone, nullptr, "list info flash verify backup watch",
      "JSON: one document (list, info), or one event a line"},
     {"quiet", 'q', ValueKind::kNone, nullptr, "", "result lines only: no progress"},
-    {"verbose", 'v', ValueKind::kNone, nullptr, "", "the protocol trace on stderr"},
+    {"verbose", 'v', ValueKind::kNone, nullptr, "",
+     "the protocol trace on stderr; -vv adds a line for each report\n(direction, command, address, "
+     "length, first bytes)"},
     {"log", 0, ValueKind::kRequired, "FILE", "",
      "append every line, the progress and the protocol trace to\nFILE, each with its time",
      "files"},
     {"virtual", 0, ValueKind::kRequired, "MODES", "",
      "virtual controllers instead of USB, one per mode: boot, app\nor a list (boot,app,boot)",
      "boot app boot,app"},
+    {"virtual-state", 0, ValueKind::kRequired, "DIR", "",
+     "with --virtual: the virtual controllers keep their memory in\nDIR from one run to the next "
+     "(a rehearsal)",
+     "files"},
     {"help", 'h', ValueKind::kNone, nullptr, "", "this help"},
     {"version", 'V', ValueKind::kNone, nullptr, "", "the program's version"},
 };
@@ -84,6 +92,21 @@ std::string Refusal(const std::string& element, int optionValue, uint16_t langua
 }
 
 }  // namespace
+
+bool ParseNumber(const std::string& text, uint64_t min, uint64_t max, uint64_t* value) {
+  if (text.empty() || text.size() > 19)  // 19 digits never overflow 64 bits
+    return false;
+  uint64_t number = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9')
+      return false;
+    number = number * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (number < min || number > max)
+    return false;
+  *value = number;
+  return true;
+}
 
 const std::vector<Option>& Options() {
   return kOptions;
@@ -150,17 +173,26 @@ std::string ParseArguments(const std::vector<std::string>& args, uint16_t langua
     if (!option)
       return Refusal(optind > 0 ? argv[static_cast<size_t>(optind - 1)] : "", optopt, language);
     const std::string key = "--" + std::string(option->name);
-    if (option->value == ValueKind::kNone)
+    uint64_t number = 0;
+    // An optional number given without a value (--wait) has none; one given empty (--wait=) is
+    // refused as any other value that is no number.
+    if (option->number && (optarg || option->value == ValueKind::kRequired) &&
+        !ParseNumber(optarg ? optarg : "", option->minNumber, option->maxNumber, &number)) {
+      return SayText(option->numberRefusal, language);
+    }
+    if (option->value == ValueKind::kNone) {
       line->flags.insert(key);
-    else
+      ++line->repeats[key];
+    } else {
       line->values[key] = optarg ? optarg : "";
+    }
   }
   for (int i = optind; i < argc; ++i)
     line->words.push_back(argv[static_cast<size_t>(i)]);
   return "";
 }
 
-void PrintOptionHelp(std::ostream& out, const std::string& command) {
+void PrintOptionHelp(std::ostream& out, const std::string& command, uint16_t language) {
   constexpr size_t kHelpColumn = 26;
   auto print = [&](const Option& o) {
     std::string names = o.shortName ? std::string("  -") + o.shortName + ", " : "      ";
@@ -170,19 +202,20 @@ void PrintOptionHelp(std::ostream& out, const std::string& command) {
     else if (o.value == ValueKind::kOptional)
       names += "[=" + std::string(o.valueName) + "]";
     names += std::string(names.size() < kHelpColumn ? kHelpColumn - names.size() : 1, ' ');
-    std::string help = o.help;
+    const char* text = HelpText(o.help, language);
+    std::string help = text ? text : o.help;
     for (size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1))
       help.insert(at + 1, kHelpColumn, ' ');
     out << names << help << "\n";
   };
   if (!command.empty()) {
-    out << "Options:\n";
+    out << SayText(Say::kOptionsHeading, language) << "\n";
     for (const Option& o : kOptions) {
       if (*o.commands && TakesOption(o, command))
         print(o);
     }
   }
-  out << "Options of every command:\n";
+  out << SayText(Say::kCommonOptionsHeading, language) << "\n";
   for (const Option& o : kOptions) {
     if (!*o.commands)
       print(o);

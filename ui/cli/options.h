@@ -23,7 +23,17 @@ struct Option {
   // What a shell completes the value with: "files", "devices" (the hidraw nodes), or the words
   // offered, separated by blanks; "": nothing.
   const char* completes = "";
+  // A number option: its value is decimal digits only, from minNumber to maxNumber; anything
+  // else (blanks, a sign, an empty value, too large) is a usage error naming the option.
+  bool number = false;
+  uint64_t minNumber = 0;
+  uint64_t maxNumber = 0;
+  Say numberRefusal = Say::kCount;  // the usage error of a value that is no such number
 };
+
+// The value of a number option as ParseArguments took it: digits only, within min..max. False
+// for anything else.
+bool ParseNumber(const std::string& text, uint64_t min, uint64_t max, uint64_t* value);
 
 // Every option; adding one is one row here.
 const std::vector<Option>& Options();
@@ -37,4 +47,4 @@ const Option* FindOption(const std::string& name);
 std::string ParseArguments(const std::vector<std::string>& args, uint16_t language,
                            CommandLine* line);
 // The option lines of a command's help (its own options, then those of every command).
-void PrintOptionHelp(std::ostream& out, const std::string& command);
+void PrintOptionHelp(std::ostream& out, const std::string& command, uint16_t language);

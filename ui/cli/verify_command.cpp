@@ -16,18 +16,19 @@ Result VerifyOne(const Cli& cli, const CommandLine& line, const std::string& pat
   RecordRefusal refusal = session.Run().LoadFirmwareRecord();
   if (refusal != RecordRefusal::kNone) {
     return {kExitRefused, "refused", RefusalCause(refusal),
-            cli.Text(Say::kRecordRefused, {line.words[0], RecordRefusalText(refusal)})};
+            cli.Text(Say::kRecordRefused, {line.words[0], RefusalText(refusal, cli.language)})};
   }
   if (!session.Run().LoadConfirmedImage())
-    return {kExitFailed, "failed", "file-unreadable", session.Run().m_failureCause};
+    return {kExitFailed, "failed", "file-unreadable",
+            CauseText(session.Run().m_failureCause, cli.language)};
   CUpdateRun::ImageCheck check;
   if (!session.Verify(&check)) {
     return {kExitFailed, "failed", ImageCheckCause(check),
-            cli.Text(Say::kVerifyFailed, {ImageCheckText(check)})};
+            cli.Text(Say::kVerifyFailed, {CheckText(check, cli.language)})};
   }
   return {kExitOk, "done", nullptr,
           cli.Text(Say::kReadsBack,
-                   {ImageCheckText(check), std::to_string(session.Run().m_imageSize)})};
+                   {CheckText(check, cli.language), std::to_string(session.Run().m_imageSize)})};
 }
 
 int RunVerify(const Cli& cli, const CommandLine& line) {

@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
     setenv("LANG", LocaleFromLanguageTag(argv[1]).c_str(), 1);
   if (argc > 2 && std::strcmp(argv[2], "trace") == 0)
     setenv("TARVIX_TRACE", "1", 1);
-  const TraceSink trace = WindowProgramTraceSink("tarvix-update");
+  // The page's address asks for the trace, not the environment.
+  const TraceSink trace = WindowProgramTraceSink("tarvix-update", "?trace");
   WebHidPlatform platform(trace);
   CUpdateDlg dlg({&platform, trace, {}});
   WebWindowSystem window(&dlg);

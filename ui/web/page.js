@@ -19,12 +19,16 @@ const CONTROL = { 1003: 'progress', 1007: 'update', [-1]: 'done', 1008: 'hint' }
 // The page's own words, beside the program's texts; Chinese by the program's rule (zh-CN only).
 const PAGE_TEXTS = {
   en: { connect: 'Connect controller\u2026', choose: 'Choose file\u2026', ok: 'OK',
-        cancel: 'Cancel', noHid: 'This browser cannot reach USB controllers (no WebHID).',
+        cancel: 'Cancel', firstStep: 'Plug the controller in (steps 1 and 2), then connect it here:',
+        noHid: 'This browser cannot reach USB controllers (no WebHID). Open this page in a ' +
+          'Chromium-based desktop browser, or use the desktop programs (tarvix-update, tarvix-flash).',
         noIsolation: 'The page needs cross-origin isolation; serve it with make serve-web.' },
   zh: { connect: '\u8fde\u63a5\u624b\u67c4\u2026', choose: '\u9009\u62e9\u6587\u4ef6\u2026',
         ok: '\u786e\u5b9a', cancel: '\u53d6\u6d88',
-        noHid: '\u6b64\u6d4f\u89c8\u5668\u65e0\u6cd5\u8bbf\u95ee USB \u624b\u67c4\uff08\u65e0 WebHID\uff09\u3002',
-        noIsolation: '\u9875\u9762\u9700\u8981\u8de8\u6e90\u9694\u79bb\u3002' },
+        firstStep: '按第 1、2 步插上手柄后，先在这里连接：',
+        noHid: '此浏览器无法访问 USB 手柄（不支持 WebHID）。请用基于 Chromium 的桌面浏览器' +
+          '打开本页，或使用桌面程序（tarvix-update、tarvix-flash）。',
+        noIsolation: '页面需要跨源隔离；请用 make serve-web 提供本页。' },
 };
 const LANGUAGE_TAG = (navigator.languages && navigator.languages[0]) || navigator.language || '';
 const WORDS = /^zh[-_]cn$/i.test(LANGUAGE_TAG) ? PAGE_TEXTS.zh : PAGE_TEXTS.en;
@@ -163,8 +167,9 @@ class PageWindow {
       present = false;
     }
     // No granted controller present (a controller that came back as its boot loader is a new
-    // device to the browser): the chooser is what the user needs next.
+    // device to the browser): the chooser is what the user needs next, first in the window.
     $('connect').classList.toggle('attention', !present);
+    $('window').classList.toggle('needs-controller', !present);
   }
 
   async connect() {
@@ -194,6 +199,7 @@ async function isolate() {
 async function start() {
   const page = new PageWindow();
   $('connect').textContent = WORDS.connect;
+  $('first-step').textContent = WORDS.firstStep;
   $('box-ok').textContent = WORDS.ok;
   $('box-cancel').textContent = WORDS.cancel;
   $('chooser-pick').textContent = WORDS.choose;
@@ -211,6 +217,7 @@ async function start() {
   if (!navigator.hid) {
     $('notice').textContent = WORDS.noHid;
     $('connect').disabled = true;
+    $('first-step').hidden = true;
   }
   if (!(await isolate())) {
     $('window').classList.remove('loading');

@@ -7,8 +7,9 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <string>
+
+#include "tests/support/temp_folder.h"
 
 TEST(HidapiPlatform, EnumeratesAndRefusesAMissingPath) {
   HidapiPlatform platform;
@@ -20,18 +21,24 @@ TEST(HidapiPlatform, EnumeratesAndRefusesAMissingPath) {
   EXPECT_EQ(result, HidOpenResult::kFailed);
 }
 
-// The hold on a controller is a lock file every program of ours sees: two platforms (as two
-// programs) never hold one controller at once, and a released hold can be taken again.
-TEST(HidapiPlatform, OneHoldPerControllerAcrossPlatforms) {
-  const std::string path = "/dev/hidraw-lock-test-" + std::to_string(::getpid());
-  ::setenv("XDG_RUNTIME_DIR", "/tmp", 1);  // where the lock files go, removed below
+// The hold on a controller is a flock on its node: two platforms (as two programs) never hold one
+// node at once, whichever of its names they use, and a released hold can be taken again. A name
+// that is no node of its own (missing, a folder) is never a hold.
+TEST(HidapiPlatform, OneHoldPerNodeAcrossPlatformsAndNoneWithoutANode) {
+  TempFolder folder;
+  const std::string node = Utf16ToUtf8(folder.Write("hidraw-node", {}));
+  const std::string other = Utf16ToUtf8(folder.Write("hidraw-other", {}));
+  const std::string link = Utf16ToUtf8(folder.PathOf("hidraw-link"));
+  ASSERT_EQ(::symlink(node.c_str(), link.c_str()), 0);
   HidapiPlatform first, second;
-  std::unique_ptr<IControllerLock> held = first.LockController(path);
+  std::unique_ptr<IControllerLock> held = first.LockController(node);
   ASSERT_NE(held, nullptr);
-  EXPECT_EQ(second.LockController(path), nullptr);
-  EXPECT_NE(second.LockController(path + "-other"), nullptr);
+  EXPECT_EQ(second.LockController(node), nullptr);
+  EXPECT_EQ(second.LockController(link), nullptr);
+  EXPECT_NE(second.LockController(other), nullptr);
   held.reset();
-  EXPECT_NE(second.LockController(path), nullptr);
-  for (const char* end : {"", "-other"})
-    std::remove(("/tmp/" + ControllerLockName(path + end) + ".lock").c_str());
+  EXPECT_NE(second.LockController(link), nullptr);
+  for (const std::string& none :
+       {folder.m_path.string(), folder.m_path.string() + "/missing", node + "/below"})
+    EXPECT_EQ(first.LockController(none), nullptr) << none;
 }

@@ -23,43 +23,47 @@ class VirtualTimeHidapiPlatform : public HidapiPlatform {
 
 TEST(HidapiStandIn, ListsEachInterfaceWithItsLocationAndFlashesTheNamedOne) {
   struct Row {
-    const char* path;
+    const char* path;  // the node's number
     uint16_t productId;  // 0x3208 boot loader, 0x5750 running firmware, else no controller
     HidOpenResult open;  // kOk, kAccessDenied (not openable) or kFailed (refuses every open)
     const char* serial;
     const char* port;
   };
+  // Each node is a file of the test's folder: the platform holds a controller by its node.
+  TempFolder folder;
+  const std::string nodes = folder.m_path.string() + "/hidraw-virtual";
   const Row rows[] = {
-      {"/dev/hidraw-virtual0", 0x3208, HidOpenResult::kOk, "Ωmega-😀1", "1-2.3"},
-      {"/dev/hidraw-virtual1", 0x5750, HidOpenResult::kOk, "A1B2", ""},  // not on USB
-      {"/dev/hidraw-virtual2", 0x1234, HidOpenResult::kOk, "X", "1-4"},
-      {"/dev/hidraw-virtual3", 0x3208, HidOpenResult::kAccessDenied, "", "3-1"},
-      {"/dev/hidraw-virtual4", 0x3208, HidOpenResult::kFailed, "F", "3-2"},
+      {"0", 0x3208, HidOpenResult::kOk, "Ωmega-😀1", "1-2.3"},
+      {"1", 0x5750, HidOpenResult::kOk, "A1B2", ""},  // not on USB
+      {"2", 0x1234, HidOpenResult::kOk, "X", "1-4"},
+      {"3", 0x3208, HidOpenResult::kAccessDenied, "", "3-1"},
+      {"4", 0x3208, HidOpenResult::kFailed, "F", "3-2"},
   };
   VirtualTimeHidapiPlatform platform;
   VirtualHidPlatform bus(&platform.m_clock);  // hid_read_timeout waits in the bus's milliseconds
   auto loader = std::make_shared<VirtualBootLoader>();
   for (const Row& row : rows) {
+    const std::string path = nodes + row.path;
+    folder.Write(path.substr(path.rfind('/') + 1), {});
     std::shared_ptr<VirtualController> model = loader;
     if (row.productId == 0x5750)
       model = std::make_shared<VirtualRunningFirmware>();
-    bus.Plug(row.path, row.productId == 0x5750 ? 0x0483 : 0x7A3D, row.productId, model,
+    bus.Plug(path, row.productId == 0x5750 ? 0x0483 : 0x7A3D, row.productId, model,
              row.open != HidOpenResult::kAccessDenied);
-    bus.Faults(row.path).refuseOpens = row.open == HidOpenResult::kFailed ? 1000 : 0;
-    bus.SetLocation(row.path, row.serial, row.port);
+    bus.Faults(path).refuseOpens = row.open == HidOpenResult::kFailed ? 1000 : 0;
+    bus.SetLocation(path, row.serial, row.port);
   }
   InstallHidapiStandIn(&bus);
   std::vector<ControllerInterface> listed = ListControllers(platform);
   ASSERT_EQ(listed.size(), 4u);
   for (size_t i = 0, r = 0; i < listed.size(); ++i, ++r) {
     r += rows[r].productId == 0x1234;
-    EXPECT_EQ(listed[i].path, rows[r].path);
+    EXPECT_EQ(listed[i].path, nodes + rows[r].path);
     EXPECT_EQ(listed[i].openResult, rows[r].open) << rows[r].path;
     EXPECT_EQ(listed[i].serial, rows[r].serial);
     EXPECT_EQ(listed[i].portPath, rows[r].port);
   }
 
-  TempFolder folder;
   const std::string sample = Utf16ToUtf8(folder.Write("sample.dat", DemoSampleDat()));
   std::ostringstream out, err;
   FlashEnv env;
@@ -73,13 +77,13 @@ TEST(HidapiStandIn, ListsEachInterfaceWithItsLocationAndFlashesTheNamedOne) {
     return FlashMain(static_cast<int>(argv.size()), argv.data(), env);
   };
   EXPECT_EQ(run({"list"}), 4);  // one is denied
-  EXPECT_NE(out.str().find("/dev/hidraw-virtual0  7a3d:3208  boot loader\n  port         1-2.3\n"
+  EXPECT_NE(out.str().find(nodes + "0  7a3d:3208  boot loader\n  port         1-2.3\n"
                            "  serial       Ωmega-😀1\n"),
             std::string::npos)
       << out.str();
-  EXPECT_NE(err.str().find("/dev/hidraw-virtual3: access denied"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find(nodes + "3: access denied"), std::string::npos) << err.str();
   EXPECT_EQ(run({"flash", sample, "--yes", "--device", "Ωmega-😀1"}), 0) << err.str();
-  EXPECT_NE(out.str().find("/dev/hidraw-virtual0: Firmware upgraded!"), std::string::npos);
+  EXPECT_NE(out.str().find(nodes + "0: Firmware upgraded!"), std::string::npos);
   EXPECT_EQ(loader->VersionWord(), 200u);
   EXPECT_EQ(run({"verify", sample, "--device", "1-2.3"}), 0) << err.str();
   EXPECT_EQ(run({"flash", sample, "--yes", "--device", "3-1"}), 4);

@@ -5,14 +5,19 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <mutex>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 #include <utility>
+
+#include <unistd.h>
 
 #include "appmode/serial_mask.h"
 #include "base/clock.h"
@@ -22,10 +27,12 @@
 #include "emulator/demo_sample.h"
 #include "emulator/virtual_boot_loader.h"
 #include "emulator/virtual_running_firmware.h"
+#include "tests/support/english_words.h"
 #include "tests/support/held_file.h"
 #include "tests/support/temp_folder.h"
 #include "ui/cli/cli.h"
 #include "ui/cli/flash_main.h"
+#include "ui/cli/options.h"
 #include "ui/cli/terminal_view.h"
 
 namespace {
@@ -194,10 +201,17 @@ TEST_F(FlashCliTest, UsageAndHelp) {
       {{"list", "--json=yes"}, 2, false, "--json takes no value"},
       {{"list", "--ver"}, 2, false, "option --ver is ambiguous: --verify, --verbose, --version"},
       {{"info", "-y", "x.dat"}, 2, false, "--yes is not an option of info"},
-      {{"info", "--", "--json"}, 2, false, "--json: cannot be opened or read"},
+      {{"info", "--", "--json"}, 2, false, "--json: cannot be opened: No such file or directory"},
       {{"flash", "x.dat", "--device"}, 2, false, "--device needs a value"},
       {{"info"}, 2, false, "info: give one firmware file"},
       {{"--virtual", "toaster", "list"}, 2, false, "--virtual takes boot, app"},
+      // Numbers are digits only, within range; the parse refuses them before anything happens.
+      {{"watch", "x.dat", "--count= 1"}, 2, false, "--count takes a number of controllers"},
+      {{"watch", "x.dat", "--count=-1"}, 2, false, "--count takes a number of controllers"},
+      {{"watch", "x.dat", "--count=99999999999999999999999"}, 2, false, "--count takes a number"},
+      {{"watch", "x.dat", "--count="}, 2, false, "--count takes a number of controllers"},
+      {{"verify", "x.dat", "--wait="}, 2, false, "--wait takes a number of seconds"},
+      {{"verify", "x.dat", "--wait=+3"}, 2, false, "--wait takes a number of seconds"},
   };
   for (const Row& row : rows) {
     m_out.str("");
@@ -298,7 +312,9 @@ TEST_F(FlashCliTest, InfoShowsRecordsChecksAndTheChoiceOfEachController) {
        0,
        {"record 0 at offset 0: version 2.00, target 0x08003400, image 49152 bytes, device type "
         "0x3009\n  checks: image inside the file; below the version floor of 0x0105 variant 2 "
-        "(5.02)\n",
+        "(5.02)\n  SHA-256 c4c11edfbbca7effae9d4cfe20a8d0803d929eda146eb43904ddfcb183b390f1\n",
+        "1 record, chain whole\n  SHA-256 "
+        "5676c981e691e4e45ff4fb2626bb89a4e56fc5c607b2e9da689fd11e0cf1a4a1\n",
         "  boot loader, device type 0x3009           record 0\n",
         "  boot loader giving no device type         none: no record for this controller\n",
         "  running firmware 0x0105, variant 2        none: below the version floor\n"}},
@@ -312,6 +328,11 @@ TEST_F(FlashCliTest, InfoShowsRecordsChecksAndTheChoiceOfEachController) {
         "  boot loader, device type 0x4000           record 1\n",
         "  running firmware 0x0105, variant 0 or 1   none: below the version floor\n"}},
       {"cut", DatCutInsideHeader(floor137, 20), 2, {"chain a header cut short", "none: cut short"}},
+      // Taken by a running firmware only: no boot loader writes at 0x12345678.
+      {"text",
+       BuildDat({DatRecord{.version = 8227, .targetAddress = 0x12345678, .image = MakeImage(9)}}),
+       0,
+       {"  running firmware                          record 0\n"}},
       {"empty", BuildDat({DatRecord{}}), 2, {"  checks: empty image;"}},
       {"past",
        DatImageRunsPastEnd(floor137, 3),
@@ -324,9 +345,16 @@ TEST_F(FlashCliTest, InfoShowsRecordsChecksAndTheChoiceOfEachController) {
         << row.name;
     for (const std::string& says : row.says)
       EXPECT_NE(Out().find(says), std::string::npos) << row.name << ": " << says << "\n" << Out();
+    EXPECT_EQ(Err().find("it may not be a firmware file") != std::string::npos, row.name == "text")
+        << row.name << ": " << Err();
+    m_err.str("");
   }
   m_out.str("");
   EXPECT_EQ(Run({"info", Sample(), "--json"}), 0);
+  EXPECT_NE(Out().find("\"sha256\": "
+                       "\"5676c981e691e4e45ff4fb2626bb89a4e56fc5c607b2e9da689fd11e0cf1a4a1\""),
+            std::string::npos)
+      << Out();
   EXPECT_NE(Out().find("{\"controller\": \"boot-3009\", \"description\": \"boot loader, device "
                        "type 0x3009\", \"record\": 0, \"refused\": null}"),
             std::string::npos)
@@ -370,6 +398,12 @@ TEST_F(FlashCliTest, FlashRefusesEveryFileTheDialogRefuses) {
   const std::string odd = m_folder.m_path.string() + "/bad\xff.dat";
   ASSERT_TRUE(WriteFile(odd, DemoSampleDat()));
   EXPECT_EQ(Run({"flash", odd, "--yes"}), 0) << Err();
+  // In JSON its byte that is no UTF-8 is U+10FE00 + the byte, so that the line stays JSON.
+  m_out.str("");
+  EXPECT_EQ(Run({"flash", odd + ".missing", "--yes", "--json"}), 2) << Err();
+  EXPECT_EQ(Out().find('\xff'), std::string::npos);
+  EXPECT_NE(Out().find("/bad\\udbff\\udeff.dat.missing: cannot be opened"), std::string::npos)
+      << Out();
   HeldFile held(odd);
   m_err.str("");
   EXPECT_EQ(Run({"flash", odd, "--yes"}), 1);
@@ -541,6 +575,29 @@ TEST_F(FlashCliTest, JsonEventsNameEachPhaseAndTheOutcome) {
     }
     EXPECT_EQ(events, row.events);
   }
+  // A run that ends before any controller is talked to gives its result event too.
+  const std::pair<std::vector<std::string>, std::string> early[] = {
+      {{"flash", "missing.dat", "--yes"}, "\"outcome\":\"refused\",\"cause\":\"cannot-open\""},
+      {{"flash", Sample()}, "\"cause\":\"no-confirmation\""},
+      {{"verify", Sample()}, "\"cause\":\"several-controllers\",\"exit\":2"},
+  };
+  PlugBoot(kApp1);
+  for (const auto& [args, says] : early) {
+    m_out.str("");
+    std::vector<std::string> json = args;
+    json.push_back("--json");
+    EXPECT_EQ(Run(json), 2);
+    EXPECT_NE(Out().find("{\"schema\":1,\"event\":\"result\",\"device\":null,"), std::string::npos)
+        << Out();
+    EXPECT_NE(Out().find(says), std::string::npos) << Out();
+  }
+  m_platform.Unplug(kApp1);
+  m_platform.Unplug(kBoot0);
+  m_out.str("");
+  EXPECT_EQ(Run({"verify", Sample(), "--json"}), 3);
+  EXPECT_NE(Out().find("\"outcome\":\"failed\",\"cause\":\"not-found\",\"exit\":3"),
+            std::string::npos)
+      << Out();
 }
 
 // -q leaves the result lines alone; --log keeps every line and the progress, each with its time.
@@ -559,6 +616,32 @@ TEST_F(FlashCliTest, QuietOutputAndTheLog) {
   const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} \S.*)");
   for (std::string line; std::getline(lines, line);)
     EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+
+  // -vv: a decoded line for each report on top of the trace; -v alone has none.
+  PlugApp(kApp1);
+  const struct {
+    std::string verbosity, device;
+    std::vector<std::string> lines;
+  } traced[] = {
+      {"-v", kBoot0, {}},
+      {"-vv",
+       kBoot0,
+       {"report > erase (4) address 0x08003400 size 49152 data 0 | 00 05 04 00 00 00 00 00",
+        "report < reply to write image (3) address 0x0800342e size 49152 data 0 | 00 05 00 00 03"}},
+      {"-vv",
+       kApp1,
+       {"report > firmware file info (1) length 28 | 00 23 00 16 1f 00 01 1c 00 c8",
+        "report < firmware data request (20) | 05 00 16 01 00 14 00"}}};
+  for (const auto& row : traced) {
+    m_err.str("");
+    ASSERT_EQ(Run({"flash", "-qy", row.verbosity, "-d", row.device, Sample(), "--allow-reinstall"}),
+              0)
+        << Err();
+    EXPECT_EQ(Err().find("report ") != std::string::npos, !row.lines.empty()) << row.verbosity;
+    EXPECT_NE(Err().find("m_DevicePath:"), std::string::npos);  // the trace, as with -v
+    for (const std::string& line : row.lines)
+      EXPECT_NE(Err().find(line), std::string::npos) << row.verbosity << " " << line;
+  }
 }
 
 TEST_F(FlashCliTest, AllUpdatesEveryControllerAndOneFailureStopsNoOther) {
@@ -662,8 +745,25 @@ TEST_F(FlashCliTest, BackupThenRestoreGivesTheBootLoaderItsImageBack) {
   EXPECT_NE(Err().find("no backup: " + missing + " cannot be written"), std::string::npos) << Err();
   EXPECT_TRUE(loader->m_erases.empty());
 
-  EXPECT_EQ(Run({"flash", Sample(), "--yes", "--backup", old}), 0) << Err();
+  // The firmware file under another name (./x, a hard or a symbolic link) is refused before
+  // anything happens; links planted at the neighbour names are never written through.
+  const std::string sample = Sample();
+  const std::string folder = m_folder.m_path.string();
+  const std::string hard = folder + "/hard.dat", soft = folder + "/soft.dat";
+  m_platform.ClearTranscript();
+  ASSERT_EQ(::link(sample.c_str(), hard.c_str()), 0);
+  ASSERT_EQ(::symlink(sample.c_str(), soft.c_str()), 0);
+  for (const std::string& same : {folder + "/./sample.dat", hard, soft}) {
+    EXPECT_EQ(Run({"flash", sample, "--yes", "--backup", same}), 2) << same;
+    EXPECT_EQ(Run({"backup", same, "--like", sample}), 2) << same;
+  }
+  EXPECT_TRUE(m_platform.Transcript().empty());
+  const std::string victim = Utf16ToUtf8(m_folder.Write("victim", {1, 2, 3}));
+  for (const std::string& part : {old + ".part", old + ".part-" + std::to_string(::getpid())})
+    ASSERT_EQ(::symlink(victim.c_str(), part.c_str()), 0);
+  EXPECT_EQ(Run({"flash", sample, "--yes", "--backup", old}), 0) << Err();
   EXPECT_EQ(loader->VersionWord(), 200u);
+  EXPECT_EQ(std::filesystem::file_size(victim), 3u);
   EXPECT_NE(loader->ReadFlash(0x08003400, 48 * 1024), before);
   EXPECT_EQ(Run({"flash", old, "--yes", "--allow-older"}), 0) << Err();
   EXPECT_EQ(loader->ReadFlash(0x08003400, 48 * 1024), before);
@@ -679,7 +779,35 @@ TEST_F(FlashCliTest, BackupThenRestoreGivesTheBootLoaderItsImageBack) {
   };
   EXPECT_EQ(bytes(again), bytes(old));
   PlugApp(kApp1);
+  m_err.str("");
   EXPECT_EQ(Run({"backup", again, "--like", Sample(), "--device", kApp1}), 1);
+  EXPECT_NE(Err().find(": a controller running its firmware cannot be read; nothing was saved"),
+            std::string::npos)
+      << Err();
+}
+
+// A rehearsal: the virtual controller of --virtual-state keeps its memory from run to run, so
+// that an update is verified and guarded in later runs, and a state file of another kind is
+// refused rather than taken.
+TEST_F(FlashCliTest, VirtualStateKeepsTheControllersMemoryBetweenRuns) {
+  const std::string bench = Utf16ToUtf8(m_folder.PathOf("bench"));
+  const std::vector<std::string> boot = {"--virtual", "boot", "--virtual-state", bench};
+  auto run = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), boot.begin(), boot.end());
+    return Run(args);
+  };
+  EXPECT_EQ(run({"verify", Sample()}), 1);
+  EXPECT_EQ(run({"flash", Sample(), "--yes"}), 0) << Err();
+  EXPECT_EQ(run({"verify", Sample()}), 0) << Err();
+  EXPECT_EQ(run({"flash", Sample(), "--yes"}), 5);
+  EXPECT_EQ(Run({"--virtual", "app", "--virtual-state", bench, "flash", Sample(), "--yes"}), 0);
+  EXPECT_EQ(Run({"--virtual", "app", "--virtual-state", bench, "flash", Sample(), "--yes"}), 5);
+
+  m_folder.Write("bench/virtual0-boot.state", std::vector<uint8_t>{'T', 'V', 'X'});
+  EXPECT_EQ(run({"list"}), 2);
+  EXPECT_NE(Err().find("virtual0-boot.state: not a virtual controller's memory"), std::string::npos)
+      << Err();
+  EXPECT_EQ(Run({"--virtual-state", bench, "list"}), 2);
 }
 
 // --wait waits for the controller to be plugged in, for ever or for its seconds; watch updates
@@ -719,7 +847,34 @@ TEST_F(FlashCliTest, WaitAndWatchTakeTheControllersAsTheyArePluggedIn) {
   m_out.str("");
   EXPECT_EQ(Run({"watch", Sample(), "--yes", "--count=2"}), 0) << Err();
   EXPECT_EQ(second->VersionWord(), 200u);
-  EXPECT_NE(Out().find("1 controllers: 1 upgraded\n"), std::string::npos) << Out();
+  EXPECT_NE(Out().find("1 controller: 1 upgraded\n"), std::string::npos) << Out();
+  EXPECT_NE(Out().find("2 controllers: 2 upgraded\n"), std::string::npos) << Out();
+
+  // A boot loader that restarts into its new firmware comes back at another path with its serial
+  // number: the same controller, finished, even with --allow-reinstall. The next one is new.
+  const std::string restarted = "/dev/hidraw-virtual7";
+  m_platform.Unplug(kBoot0);
+  step = 0;
+  int looksSinceRestart = 0;
+  m_platform.m_onEnumerate = [&](int) {
+    if (std::this_thread::get_id() != watcher)
+      return;
+    if (step == 0) {
+      m_platform.SetLocation(kBoot0, "SN-A", "1-1");
+      m_platform.Faults(kBoot0).restartAtPath = restarted;
+      first = PlugBoot(kBoot0);
+      step = 1;
+    } else if (step == 1 && m_platform.IsPlugged(restarted) && ++looksSinceRestart == 3) {
+      m_platform.SetLocation(kApp1, "SN-B", "1-2");
+      second = PlugBoot(kApp1);
+      step = 2;
+    }
+  };
+  m_out.str("");
+  EXPECT_EQ(Run({"watch", Sample(), "--yes", "--allow-reinstall", "--count=2"}), 0) << Err();
+  EXPECT_EQ(first->VersionWord(), 200u);
+  EXPECT_EQ(second->VersionWord(), 200u);
+  EXPECT_EQ(Out().find(restarted + ": Firmware upgraded!"), std::string::npos) << Out();
   EXPECT_NE(Out().find("2 controllers: 2 upgraded\n"), std::string::npos) << Out();
 }
 
@@ -735,9 +890,10 @@ TEST_F(FlashCliTest, SignalsStopTheUpdateInOrderAndSayWhatIsLeft) {
     int exitCode;
     std::string says;  // the line on stderr
   };
+  // The controller is in its boot loader already: nothing tells it to go there.
   const std::string whole =
-      "update stopped; the controller needs a whole update: put it in its boot loader (L+R+HOME) "
-      "and flash it again";
+      "update stopped; the controller needs a whole update: it is still in its boot loader, "
+      "flash it again";
   const Row rows[] = {
       {0, false, kAnyCommand, 100, 130, whole},
       {SIGTERM, false, kAnyCommand, 100, 143, whole},
@@ -776,6 +932,19 @@ TEST_F(FlashCliTest, SignalsStopTheUpdateInOrderAndSayWhatIsLeft) {
       EXPECT_EQ(loader->VersionWord(), 200u);
     }
   }
+  // Ctrl-C while a backup reads ends the command in order, with its result and no file.
+  m_platform.Unplug(kBoot0);
+  auto reading = std::make_shared<HookedLoader>();
+  reading->m_hook = [](HookedLoader&, int report, uint16_t) {
+    if (report == 20)
+      std::raise(SIGINT);
+  };
+  PlugBoot(kBoot0, reading);
+  const std::string stopped = m_folder.m_path.string() + "/stopped.dat";
+  m_err.str("");
+  EXPECT_EQ(Run({"backup", stopped, "--like", Sample()}), 130);
+  EXPECT_NE(Err().find("virtual0: no backup: stopped during the read"), std::string::npos) << Err();
+  EXPECT_FALSE(std::filesystem::exists(stopped));
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
     std::signal(signal, SIG_DFL);
 
@@ -849,6 +1018,76 @@ TEST_F(FlashCliTest, TheDialogsTextsComeInTheUsersLanguage) {
   EXPECT_NE(Err().find("virtual0: 未更新：手柄已是 2.00；如要重新写入，请加 --allow-reinstall\n"),
             std::string::npos)
       << Err();
+}
+
+// Every line of the tool's own exists in both languages with the same values in it; every help
+// text has its Chinese, an option's with its lines broken where the English breaks them (its
+// column); the core's causes come in Chinese part by part, a system's own message as it came.
+TEST(CliTextTest, EveryLineHelpTextAndCauseHasItsChinese) {
+  const std::regex value("%[1-9]");
+  auto values = [&](const std::string& text) {
+    return std::multiset<std::string>(std::sregex_token_iterator(text.begin(), text.end(), value),
+                                      std::sregex_token_iterator());
+  };
+  for (int line = 0; line < static_cast<int>(Say::kCount); ++line) {
+    const std::string english = SayText(static_cast<Say>(line), LANG_EN_US);
+    const std::string chinese = SayText(static_cast<Say>(line), LANG_ZH_CN);
+    EXPECT_NE(english, chinese) << line;
+    EXPECT_EQ(values(english), values(chinese)) << english;
+  }
+  std::vector<std::pair<std::string, bool>> help;  // with whether it is an option's
+  for (const Command* command : Commands())
+    help.insert(help.end(), {{command->summary, false}, {command->description, false}});
+  for (const Option& option : Options())
+    help.push_back({option.help, true});
+  for (const auto& [english, isOption] : help) {
+    const char* chinese = HelpText(english.c_str(), LANG_ZH_CN);
+    ASSERT_NE(chinese, nullptr) << english;
+    EXPECT_TRUE(!isOption || std::count(english.begin(), english.end(), '\n') ==
+                                 std::count(chinese, chinese + std::strlen(chinese), '\n'))
+        << english;
+  }
+  for (const auto& [english, chinese] : std::vector<std::pair<std::string, std::string>>{
+           {"verify failed: first difference at 0x08003410 (file 0x01, controller 0x02)",
+            "校验失败：第一处不同在 0x08003410（文件 0x01，手柄 0x02）"},
+           {"the controller went away after 100 of 200 bytes",
+            "手柄断开了（已发送 100 / 200 字节）"},
+           {"the firmware file cannot be opened: held by another program; nothing was erased or "
+            "sent",
+            "固件文件无法打开：被其他程序占用；未擦除也未发送任何内容"},
+           {"Input/output error", "Input/output error"}}) {
+    EXPECT_EQ(CauseText(english, LANG_ZH_CN), chinese);
+    EXPECT_EQ(CauseText(english, LANG_EN_US), english);
+  }
+}
+
+TEST_F(FlashCliTest, UnderChineseTheHelpInfoAndCausesAreChinese) {
+  m_language = LANG_ZH_CN;
+  // Names typed or read as they are: operands, values, JSON fields, shells, signals, keys.
+  std::set<std::string> names = {"tarvix-flash", "help",    "OPTIONS", "COMMAND", "ARGS",
+                                 "FILE",         "ID",      "N",       "DIR",     "SECONDS",
+                                 "MODES",        "SHELL",   "JSON",    "schema",  "controllers",
+                                 "boot",         "app",     "bash",    "zsh",     "fish",
+                                 "Ctrl-C",       "SIGTERM", "SIGHUP",  "devices", "source"};
+  std::vector<std::vector<std::string>> runs = {{"--help"}, {"help"}};
+  for (const Command* command : Commands()) {
+    names.insert(command->name);
+    runs.insert(runs.end(), {{"help", command->name}, {command->name, "--help"}});
+  }
+  for (const std::vector<std::string>& run : runs) {
+    m_out.str("");
+    ASSERT_EQ(Run(run), 0) << run.back();
+    EXPECT_EQ(EnglishWords(Out(), names), std::vector<std::string>{}) << Out();
+  }
+  EXPECT_EQ(Run({"info", Sample()}), 0);
+  EXPECT_NE(Out().find("每种手柄会用的记录：\n  BOOT 模式，设备类型 0x3009"), std::string::npos);
+  EXPECT_EQ(Run({"flash", "--yes", Utf16ToUtf8(m_folder.PathOf("missing.dat"))}), 2);
+  EXPECT_NE(Err().find("missing.dat：无法打开：文件不存在\n"), std::string::npos) << Err();
+  PlugApp(kApp1, {.failAfterChunks = 100});
+  EXPECT_EQ(Run({"flash", Sample(), "--yes"}), 1);
+  EXPECT_NE(Err().find("（发送 3200 字节后，手柄报告失败代码 21）\n"), std::string::npos) << Err();
+  EXPECT_EQ(Run({"info", "--json", Sample()}), 0);  // the JSON keeps its fixed words
+  EXPECT_NE(Out().find("\"description\": \"boot loader, device type 0x3009\""), std::string::npos);
 }
 
 }  // namespace

@@ -1,16 +1,51 @@
 // The window of the updater: start-up, arrival and removal through the device monitor, languages,
 // layout, and the window system's hand-over of worker calls to the UI thread.
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QLineEdit>
+#include <QRegularExpression>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <thread>
 
+#include "tests/support/english_words.h"
 #include "tests/ui/qt/gui_fixture.h"
+#include "ui/qt/qt_translation.h"
 #include "ui/qt/update_app.h"
 
 namespace {
+
+// Every text a window shows: title, labels, buttons, fields, list items, the rows of its views and
+// their column headers (shown or not: a file dialog switches between two views).
+QStringList ShownTexts(QWidget* top) {
+  QStringList texts = {top->windowTitle()};
+  for (QWidget* w : top->findChildren<QWidget*>()) {
+    auto* view = qobject_cast<QAbstractItemView*>(w);
+    for (int column = 0; view && view->model() && column < view->model()->columnCount(); ++column) {
+      texts << view->model()->headerData(column, Qt::Horizontal).toString();
+      for (int row = 0; w->isVisibleTo(top) && row < view->model()->rowCount(view->rootIndex());)
+        texts << view->model()->index(row++, column, view->rootIndex()).data().toString();
+    }
+    if (auto* label = qobject_cast<QLabel*>(w); label && w->isVisibleTo(top))
+      texts << label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(w); button && w->isVisibleTo(top))
+      texts << button->text();
+    if (auto* edit = qobject_cast<QLineEdit*>(w))
+      texts << edit->placeholderText();
+    if (auto* combo = qobject_cast<QComboBox*>(w))
+      for (int i = 0; i < combo->count(); ++i)
+        texts << combo->itemText(i);
+  }
+  // A key's mnemonic, "(&N)", is a key name.
+  return texts.replaceInStrings(QRegularExpression(QStringLiteral("\\(&\\w\\)")), QString());
+}
 
 using WindowTest = GuiTest;
 
@@ -93,6 +128,49 @@ TEST_F(WindowTest, ShowsTheChineseTextsUnderAChineseInterfaceLanguage) {
   EXPECT_FALSE(m_window->Hint()->text().contains(QLatin1Char('\r')));
   EXPECT_EQ(Title(), QString::fromStdU16String(kTitle));
   EXPECT_TRUE(Button()->isEnabled());
+}
+
+// Under zh_CN Qt's own texts are Chinese too: the box's buttons, the file dialog's labels and
+// columns. The box and the dialog are read while they are open, and their screenshots written.
+TEST_F(WindowTest, UnderChineseTheWindowTheBoxAndTheFileDialogHaveNoEnglishWord) {
+  QTranslator none, qtTexts;
+  EXPECT_FALSE(InstallQtTranslation(none, LANG_EN_US));  // de_DE, en_US: Qt's own English
+  // The file dialog's sizes and dates follow LANG as the process starts: see gui_tests_zh_CN.
+  if (!InstallQtTranslation(qtTexts, LANG_ZH_CN) ||
+      QLocale::system().language() != QLocale::Chinese)
+    GTEST_SKIP() << "needs qtbase_zh_CN.qm (qt6-translations-l10n) and LANG=zh_CN.UTF-8";
+  m_dlg->Run().m_language = LANG_ZH_CN;
+  PlugBootLoader();
+  OpenWindow();
+  QStringList texts = ShownTexts(m_window.get());
+  const QDir out(QStringLiteral(TARVIX_SCREENSHOT_DIR));
+  ASSERT_FALSE(ChooseDat({BootRecord(16)}).empty());  // a file for the dialog to list
+  // Once the modal shows and has listed its folder: read it, grab it, close it.
+  auto readModal = [&](const QString& shot) {
+    QTimer::singleShot(0, [&, shot] {
+      QWidget* modal = QApplication::activeModalWidget();
+      auto* view = modal->findChild<QAbstractItemView*>(QStringLiteral("listView"));
+      WaitUntil([&] { return !view || view->model()->rowCount(view->rootIndex()) > 0; });
+      texts << ShownTexts(modal);
+      EXPECT_TRUE(out.mkpath(QStringLiteral(".")) && modal->grab().save(out.filePath(shot)));
+      modal->close();
+    });
+  };
+  m_answers.m_boxAnswers = {0};
+  readModal(QStringLiteral("screenshot-box-zh.png"));
+  EXPECT_EQ(Ws().ShowBox(LoadLocalText(TXT_CONFIRM_STOP, LANG_ZH_CN), kTitle, MB_OKCANCEL),
+            IDCANCEL);
+  m_answers.m_showFileDialog = true;
+  readModal(QStringLiteral("screenshot-file-dialog-zh.png"));
+  EXPECT_FALSE(Ws().OpenFileDialog(LoadLocalText(TXT_FILE_TYPE, LANG_ZH_CN) + u"(*.dat)|*.dat||",
+                                   m_dir.path().toStdU16String(), nullptr));
+  QCoreApplication::removeTranslator(&qtTexts);
+  const std::string all = texts.join(QLatin1Char('|')).toStdString();
+  EXPECT_TRUE(texts.contains(QString::fromUtf8("确定")) &&
+              all.find("文件名称") != std::string::npos);
+  // The side bar names the home folder.
+  EXPECT_EQ(EnglishWords(all, {QDir::home().dirName().toStdString()}), std::vector<std::string>{})
+      << all;
 }
 
 TEST_F(WindowTest, LayoutFollowsTheTemplateInDialogUnitsOfTheWindowFont) {

@@ -27,8 +27,10 @@ int ScriptedQtWindowSystem::ExecBox(const std::u16string& text, const std::u16st
 
 bool ScriptedQtWindowSystem::ExecFileDialog(const QString& qtFilter,
                                             const std::u16string& initialFolder,
-                                            std::u16string* path, bool /*fromWorker*/) {
+                                            std::u16string* path, bool fromWorker) {
   m_fileDialogs.push_back({qtFilter, initialFolder});
+  if (m_pAnswers->m_showFileDialog)
+    return QtWindowSystem::ExecFileDialog(qtFilter, initialFolder, path, fromWorker);
   *path = m_pAnswers->m_filePath;
   return !path->empty();
 }

@@ -21,6 +21,8 @@ struct ScriptedAnswers {
   std::function<void(const std::u16string& text, unsigned type)> m_onBox;
   // The file the next file dialog chooses; empty: the dialog is cancelled.
   std::u16string m_filePath;
+  // Shows the real file dialog instead (the test closes it).
+  bool m_showFileDialog = false;
   // Called on the UI thread for each progress position the update thread sets, while that thread
   // waits: a test acts there between two chunks, as a user's click lands between them.
   std::function<void(int position)> m_onProgress;

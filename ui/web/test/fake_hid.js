@@ -85,7 +85,7 @@ function installFakeHid(config) {
     device.vendorId = identity >>> 16;
     device.productId = identity & 0xffff;
   });
-  Object.defineProperty(Navigator.prototype, 'hid', { get: () => hid });
+  Object.defineProperty(Navigator.prototype, 'hid', { get: () => (config.noHid ? undefined : hid) });
   if (config.noWaitAsync) delete Atomics.waitAsync;
   if (config.activationExpired) {
     Object.defineProperty(Navigator.prototype, 'userActivation', { get: () => ({ isActive: false, hasBeenActive: true }) });

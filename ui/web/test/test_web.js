@@ -45,6 +45,20 @@ const version = (page) => page.evaluate(() => window.fakeHid.version());
 function expect(what, got, want) {
   if (got !== want) throw new Error(`${what}: got ${JSON.stringify(got)}, want ${JSON.stringify(want)}`);
 }
+// The runs of Latin letters in text that are words: no name, number, unit, path or option.
+const NAMES = new Set(['Tarvix', 'Update', 'GamePad', 'USB', 'BOOT', 'L+R+HOME', 'LED', 'WebHID',
+  'Chromium', 'tarvix-update', 'tarvix-flash', 'make', 'serve-web']);
+function englishWords(words) {
+  return (words.match(/[A-Za-z0-9._/+\-?=*~]+/g) || []).map((w) => w.replace(/^[.,:;]+|[.,:;]+$/g, ''))
+    .filter((w) => /[A-Za-z]/.test(w) && !/\d|^[-?]|\/|\.[A-Za-z]/.test(w) && !NAMES.has(w));
+}
+// The document's title and the text of every element but the scripts.
+const pageTexts = (page) => page.evaluate(() => [document.title, ...Array.from(
+  document.body.querySelectorAll(':not(script)')).filter((e) => !e.children.length)
+  .map((e) => e.textContent)].join('\n'));
+// Whether the connect button stands above the window's controls.
+const connectFirst = (page) => page.evaluate(() => document.getElementById('connect')
+  .getBoundingClientRect().bottom < document.getElementById('update').getBoundingClientRect().top);
 async function shot(page, name) {
   if (shots) await page.screenshot({ path: path.join(shots, `screenshot-web-${name}.png`) });
 }
@@ -69,10 +83,15 @@ async function update(page, file, words = EN, shotName = null) {
 
 // ---- The cases: the fake controller's set-up, then what the user does and sees ----
 const CASES = [
-  { name: 'boot-loader update, connected with the chooser', granted: false, async run(page, f) {
+  { name: 'boot-loader update, connected with the chooser', granted: false, async run(page, f, browser, console) {
+    expect('trace hint', console.some((l) => l.includes('tarvix-update: started (?trace shows the protocol trace)')), true);
     expect('button before connecting', await page.$eval('#update', (e) => e.disabled), true);
+    expect('connecting comes first', await connectFirst(page), true);
+    expect('first step', await text(page, 'first-step'), 'Plug the controller in (steps 1 and 2), then connect it here:');
+    await shot(page, 'connect');
     await page.click('#connect');
     await page.waitForFunction((t) => document.title === t, { polling: 20 }, `${TITLE}(GamePad V1.37)`);
+    expect('connecting comes first once connected', await connectFirst(page), false);
     await shot(page, 'idle');
     await update(page, f.sample, EN, '');
     await shot(page, 'done');
@@ -139,8 +158,20 @@ const CASES = [
       expect('isolated', await page.evaluate(() => crossOriginIsolated), true);
       return `${(await update(page, f.sample)).toFixed(2)} s`;
     } },
-  { name: 'Chinese texts', languages: ['zh-CN', 'zh'], async run(page, f) {
+  { name: 'a browser without WebHID says what to use instead', noHid: true, async run(page) {
+    expect('what instead', /Chromium-based desktop browser.*tarvix-update, tarvix-flash/.test(await text(page, 'notice')), true);
+  } },
+  { name: 'Chinese without WebHID and before connecting: no English word', noHid: true, granted: false,
+    languages: ['zh-CN', 'zh'], async run(page) {
+      expect('notice, English words', `${(await text(page, 'notice')).includes('Chromium')} ${englishWords(await pageTexts(page))}`, 'true ');
+    } },
+  { name: 'Chinese texts', languages: ['zh-CN', 'zh'], granted: false, async run(page, f) {
     expect('button', await text(page, 'update'), ZH.button);
+    expect('connecting comes first', await connectFirst(page), true);
+    expect('English words', englishWords(await pageTexts(page)).join(' '), '');
+    await shot(page, 'connect-zh');
+    await page.click('#connect');
+    await page.waitForFunction(() => !document.getElementById('update').disabled, { polling: 20 });
     await shot(page, 'idle-zh');
     await update(page, f.sample, ZH, '-zh');
     await shot(page, 'done-zh');
@@ -185,12 +216,13 @@ async function main() {
   const chosen = CASES.filter((c) => (!only || c.name.includes(only)) && (!c.measure || option('--measure')));
   for (const c of chosen) {
     const page = await browser.newPage();
-    const errors = [];
+    const errors = [], consoleLines = [];
     page.on('pageerror', (e) => errors.push(e.message));
+    page.on('console', (m) => consoleLines.push(m.text()));
     if (args.includes('--verbose')) page.on('console', (m) => console.log(`  page: ${m.text()}`));
     const config = { granted: c.granted !== false, appMode: !!c.appMode, latencyMs: 1,
       activationExpired: !!c.activationExpired, noWaitAsync: !!c.noWaitAsync,
-      unplugAfter: c.unplugAfter ?? -1, languages: c.languages || ['en-US', 'en'] };
+      unplugAfter: c.unplugAfter ?? -1, languages: c.languages || ['en-US', 'en'], noHid: !!c.noHid };
     await page.evaluateOnNewDocument(`${fake}\ninstallFakeHid(${JSON.stringify(config)});`);
     const cdp = await page.target().createCDPSession();
     await cdp.send('Network.clearBrowserCache');
@@ -202,7 +234,7 @@ async function main() {
       // The page's figures on a cold cache: what it transferred until usable, and when.
       const readyMs = await page.evaluate(() => Module.page.readyAt);
       if (!c.plainHost) loads.push({ bytes: server.bytesSent, readyMs });
-      const note = await c.run(page, files, browser);
+      const note = await c.run(page, files, browser, consoleLines);
       if (errors.length) throw new Error(`page errors: ${errors.join('; ')}`);
       console.log(`ok   ${c.name}${note ? ` (${note})` : ''}`);
       ++passed;
