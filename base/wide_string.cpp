@@ -114,3 +114,12 @@ std::string FormatHundredths(uint32_t hundredths) {
   out.push_back(static_cast<char>('0' + cents % 10));
   return out;
 }
+
+std::string FormatVersion(uint16_t version, uint16_t beta) {
+  std::string figure = FormatHundredths(version);
+  return beta ? figure + " beta" + std::to_string(beta) : figure;
+}
+
+std::string FormatVersionWord(uint32_t word) {
+  return FormatVersion(static_cast<uint16_t>(word), static_cast<uint16_t>(word >> 16));
+}

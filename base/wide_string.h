@@ -15,3 +15,7 @@ std::string PathToBytes(const std::u16string& path);
 // A version in hundredths as "%0.2f" would print it, always with '.' whatever the locale:
 // 50 gives "0.50", 137 gives "1.37", 65535 gives "655.35".
 std::string FormatHundredths(uint32_t hundredths);
+// A firmware version as every front end shows it: "1.38", or "1.38 beta2" when beta is not 0.
+std::string FormatVersion(uint16_t version, uint16_t beta);
+// The same of a controller's version word: the version in its low half, the beta in its high half.
+std::string FormatVersionWord(uint32_t word);

@@ -2,9 +2,10 @@
 # Boots a small virtual machine with Debian's own kernel and runs one command in it, as root.
 #   usb-vm.sh [-t SECONDS] [-o FOLDER] -- COMMAND [ARG...]
 # The guest sees this machine's root file system read-only (virtio 9p), with fresh tmpfs on /tmp and
-# /run; FOLDER (default $BUILD_DIR/usb-vm/out) is shared writable at the same path. The command runs
-# in the current folder. Its exit code is this script's; 124 when the guest did not end within
-# SECONDS (default 300): QEMU is then killed and the guest's console log printed.
+# /run (a current folder under them is kept); FOLDER (default $BUILD_DIR/usb-vm/out) is shared
+# writable at the same path. The command runs in the current folder. Its exit code is this script's;
+# 124 when the guest did not end within SECONDS (default 300): QEMU is then killed and the guest's
+# console log printed.
 #
 # The kernel is Debian's package linux-image-<version>-amd64, fetched with apt-get download and
 # unpacked with dpkg-deb -x into $BUILD_DIR/usb-vm (never installed on this machine). Its version is
@@ -32,11 +33,25 @@ fi
 VM=$(realpath -m "$BUILD_DIR/usb-vm")
 OUT=$(realpath -m "${OUT:-$VM/out}")
 mkdir -p "$VM" "$OUT"
-case "$OUT/" in
-  /tmp/* | /run/* | /dev/* | /proc/* | /sys/*)
-    echo "usb-vm: the shared folder $OUT would be hidden in the guest (fresh /tmp, /run)" >&2
-    exit 2 ;;
+# A checkout under /tmp or /run (a fresh clone in /tmp) stays visible in the guest: the current
+# folder is mounted again over the guest's fresh /tmp or /run, at its own path.
+KEEP=""
+case "$PWD/" in
+  /tmp/* | /run/*) KEEP=$PWD ;;
 esac
+for folder in "$OUT" "$VM"; do
+  case "$folder/" in
+    /dev/* | /proc/* | /sys/*)
+      echo "usb-vm: the folder $folder would be hidden in the guest" >&2
+      exit 2 ;;
+    /tmp/* | /run/*)
+      if [[ "$folder/" != "$PWD/"* ]]; then
+        echo "usb-vm: the folder $folder would be hidden in the guest (fresh /tmp, /run): keep it" \
+          "under the current folder" >&2
+        exit 2
+      fi ;;
+  esac
+done
 
 fail() {
   echo "usb-vm: $*" >&2
@@ -96,15 +111,22 @@ for m in netfs fscache 9pnet 9p virtio_ring virtio virtio_pci_modern_dev virtio_
   insmod /modules/$m.ko || echo "usb-vm guest: insmod $m failed"
 done
 out=$(cat /proc/cmdline | sed -n 's/.*usbvm.out=\([^ ]*\).*/\1/p')
+keep=$(cat /proc/cmdline | sed -n 's/.*usbvm.keep=\([^ ]*\).*/\1/p')
 if mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=262144,cache=loose root /newroot; then
+  [ -n "$keep" ] && mkdir -p /keep && mount -o bind "/newroot$keep" /keep
   mount -t tmpfs tmp /newroot/tmp
   mount -t tmpfs run /newroot/run
+  if [ -n "$keep" ]; then
+    mkdir -p "/newroot$keep"
+    mount -o bind /keep "/newroot$keep"
+  fi
   mount -t devtmpfs dev /newroot/dev
   mkdir -p /newroot/dev/pts /newroot/dev/shm
   mount -t devpts devpts /newroot/dev/pts
   mount -t tmpfs shm /newroot/dev/shm
   mount -t proc proc /newroot/proc
   mount -t sysfs sys /newroot/sys
+  mkdir -p "/newroot$out" 2>/dev/null
   mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 out "/newroot$out"
   chroot /newroot /bin/sh "$out/.guest-command.sh"
   echo "$?" > "/newroot$out/.guest-rc"
@@ -140,7 +162,7 @@ status=0
 timeout --kill-after=5 "$TIMEOUT" "$QEMU" -accel "$ACCEL" -cpu "$CPU" -smp 2 -m 768 \
   -nographic -no-reboot -nic none \
   -kernel "$KERNEL_IMAGE" -initrd "$INITRD" \
-  -append "console=ttyS0 quiet loglevel=4 panic=-1 usbvm.out=$OUT" \
+  -append "console=ttyS0 quiet loglevel=4 panic=-1 usbvm.out=$OUT${KEEP:+ usbvm.keep=$KEEP}" \
   -fsdev local,id=root,path=/,security_model=none,readonly=on,multidevs=remap \
   -device virtio-9p-pci,fsdev=root,mount_tag=root \
   -fsdev local,id=out,path="$OUT",security_model=none,multidevs=remap \

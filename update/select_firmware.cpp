@@ -16,30 +16,16 @@ namespace {
 
 constexpr uint32_t kTransferReadTimeoutMs = 10;
 
-std::u16string Hundredths(uint32_t value) {
-  return Utf8ToUtf16(FormatHundredths(value));
-}
-
-std::u16string Decimal(uint32_t value) {
-  return Utf8ToUtf16(std::to_string(value));
-}
-
 // When the controller gave no version (the query gave up) or an erased version area, only the new
 // version is shown: "<new firmware> 1.38[ beta2]\n".
 std::u16string ConfirmationText(const FirmwareRecordHeader& header, uint32_t deviceVersion,
                                 uint16_t language) {
-  uint32_t currentVersion = deviceVersion & 0xFFFF;
-  uint32_t currentBeta = deviceVersion >> 16;
-  std::u16string text =
-      LoadLocalText(TXT_NEW_FIRMWARE, language) + u" " + Hundredths(header.version);
-  if (header.beta != 0)
-    text += u" beta" + Decimal(header.beta);
+  std::u16string text = LoadLocalText(TXT_NEW_FIRMWARE, language) + u" " +
+                        Utf8ToUtf16(FormatVersion(header.version, header.beta));
   if (deviceVersion == VERSION_UNKNOWN || deviceVersion == kErasedVersionWord)
     return text + u"\n";
-  text += u" " + LoadLocalText(TXT_CURRENT_IS, language) + u" " + Hundredths(currentVersion);
-  if (currentBeta != 0)
-    text += u" beta" + Decimal(currentBeta);
-  return text + u"\n";
+  return text + u" " + LoadLocalText(TXT_CURRENT_IS, language) + u" " +
+         Utf8ToUtf16(FormatVersionWord(deviceVersion)) + u"\n";
 }
 
 // How long LoadConfirmedImage pauses before it tries a held file again.

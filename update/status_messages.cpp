@@ -17,13 +17,8 @@ void CUpdateDlg::ShowDeviceVersion(uint32_t version) {
     ShowMessageBox(LocalText(TXT_INSTRUCTIONS), MB_OK);
     return;
   }
-  uint32_t beta = version >> 16;
-  uint32_t low = version & 0xFFFF;
-  // With beta 0 the whole word equals its low half.
-  std::u16string title = LocalText(TXT_TITLE) + u"(GamePad V" + Utf8ToUtf16(FormatHundredths(low));
-  if (beta != 0)
-    title += u" beta" + Utf8ToUtf16(std::to_string(beta));
-  title += u")";
+  const std::u16string title =
+      LocalText(TXT_TITLE) + u"(GamePad V" + Utf8ToUtf16(FormatVersionWord(version)) + u")";
   if (m_pWnd)
     m_pWnd->SetTitle(title);
 }

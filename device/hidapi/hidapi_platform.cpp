@@ -66,19 +66,42 @@ std::string SerialText(const wchar_t* serial) {
   return Utf16ToUtf8(text);
 }
 
+// hidapi is one library per process: it is set up for the first platform and torn down after the
+// last one, so that two platforms (tarvix-flash's and a test's) never pull it from under each
+// other. Its enumeration and open keep their last error in one string of the library's: those
+// calls go one at a time, whichever platform makes them.
+struct HidapiLibrary {
+  std::mutex mutex;
+  int users = 0;
+};
+
+HidapiLibrary& Library() {
+  static HidapiLibrary library;
+  return library;
+}
+
 }  // namespace
 
 HidapiPlatform::HidapiPlatform() {
-  hid_init();
+  std::lock_guard lock(Library().mutex);
+  if (Library().users++ == 0)
+    hid_init();
 }
 
 HidapiPlatform::~HidapiPlatform() {
-  hid_exit();
+  std::lock_guard lock(Library().mutex);
+  if (--Library().users == 0)
+    hid_exit();
+}
+
+int HidapiPlatform::LibraryUsers() {
+  std::lock_guard lock(Library().mutex);
+  return Library().users;
 }
 
 std::vector<HidInterfaceInfo> HidapiPlatform::Enumerate() {
   std::vector<HidInterfaceInfo> interfaces;
-  std::lock_guard lock(m_globalCallsMutex);
+  std::lock_guard lock(Library().mutex);
   hid_device_info* list = hid_enumerate(0, 0);
   udev* context = udev_new();
   for (hid_device_info* info = list; info != nullptr; info = info->next) {
@@ -95,7 +118,7 @@ std::vector<HidInterfaceInfo> HidapiPlatform::Enumerate() {
 }
 
 HidHandle HidapiPlatform::Open(const std::string& path, HidOpenResult* result) {
-  std::lock_guard lock(m_globalCallsMutex);
+  std::lock_guard lock(Library().mutex);
   hid_device* device = hid_open_path(path.c_str());
   if (device == nullptr) {
     bool denied = ::access(path.c_str(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM);

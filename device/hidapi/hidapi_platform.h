@@ -1,8 +1,6 @@
 // The HID seam over the system's hidapi (hidraw backend) and a libudev monitor.
 #pragma once
 
-#include <mutex>
-
 #include "device/hid_platform.h"
 
 class HidapiPlatform : public IHidPlatform {
@@ -21,9 +19,7 @@ class HidapiPlatform : public IHidPlatform {
   // of its own: one hold for the whole system, whoever runs the program. Null (busy) when it is
   // held, or when the path does not open as a node: an open that fails is never a hold.
   std::unique_ptr<IControllerLock> LockController(const std::string& path) override;
-
- private:
-  // hidapi keeps the last enumeration or open error in one string of the library's: controllers
-  // updated at once enumerate and open one at a time.
-  std::mutex m_globalCallsMutex;
+  // How many platforms use hidapi now: it is set up once for all of them, and torn down after
+  // the last.
+  static int LibraryUsers();
 };

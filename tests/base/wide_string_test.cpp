@@ -26,6 +26,8 @@ TEST(WideString, HundredthsUseAPointWhateverTheLocale) {
     EXPECT_EQ(FormatHundredths(65535), "655.35");
     EXPECT_EQ(FormatHundredths(0x5A5A), "231.30");
     EXPECT_EQ(FormatHundredths(0xFFFFFFFFu), "42949672.95");
+    EXPECT_EQ(FormatVersion(138, 0), "1.38");
+    EXPECT_EQ(FormatVersionWord(0x00020089), "1.37 beta2");  // the beta in the high half
   };
   expectPointFigures();
   GermanLocale german(LC_NUMERIC);

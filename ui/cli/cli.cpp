@@ -53,18 +53,13 @@ void Cli::Print(const std::string& line) const {
   out << line << "\n" << std::flush;
 }
 
-std::string VersionFigure(uint16_t version, uint16_t beta) {
-  std::string figure = FormatHundredths(version);
-  return beta ? figure + " beta" + std::to_string(beta) : figure;
-}
-
 std::string VersionText(uint32_t word, uint16_t language) {
   if (word == VERSION_UNKNOWN)
     return SayText(Say::kUnknownVersion, language);
   std::string figure =
       word == kErasedVersionWord
           ? SayText(Say::kErasedVersion, language)
-          : VersionFigure(static_cast<uint16_t>(word), static_cast<uint16_t>(word >> 16));
+          : FormatVersionWord(word);
   return figure + " (" + Hex(word, 8) + ")";
 }
 
@@ -73,7 +68,7 @@ std::string JsonVersion(uint32_t word) {
     return "null";
   if (word == kErasedVersionWord)
     return JsonString("erased");
-  return JsonString(VersionFigure(static_cast<uint16_t>(word), static_cast<uint16_t>(word >> 16)));
+  return JsonString(FormatVersionWord(word));
 }
 
 std::string JsonWord(uint32_t word) {
@@ -298,8 +293,8 @@ Result ResultOf(const Cli& cli, const UpdateResult& result, const CUpdateRun& ru
     case UpdateOutcome::kNothingDone: {
       const uint32_t word = result.deviceVersion;
       const std::string current =
-          VersionFigure(static_cast<uint16_t>(word), static_cast<uint16_t>(word >> 16));
-      const std::string next = VersionFigure(result.record.version, result.record.beta);
+          FormatVersionWord(word);
+      const std::string next = FormatVersion(result.record.version, result.record.beta);
       const std::string line =
           result.why == UpdateCause::kOlder         ? cli.Text(Say::kOlderRefused, {next, current})
           : result.why == UpdateCause::kSameVersion ? cli.Text(Say::kSameRefused, {current})

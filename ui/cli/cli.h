@@ -95,8 +95,7 @@ extern const Command kWatchCommand;
 // Every command, in the order of the help (ui/cli/flash_main.cpp).
 const std::vector<const Command*>& Commands();
 
-// "1.37", "1.37 beta3"; for a word: "unknown", "erased", and the word itself: "1.37 (0x00000089)".
-std::string VersionFigure(uint16_t version, uint16_t beta);
+// For a word: "unknown", "erased", or the version and the word itself: "1.37 (0x00000089)".
 std::string VersionText(uint32_t word, uint16_t language = 0);
 // A version word for JSON: the figure, "erased" for an erased version area, null when unknown.
 std::string JsonVersion(uint32_t word);

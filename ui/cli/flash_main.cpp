@@ -101,10 +101,11 @@ std::vector<PluggedVirtual> PlugVirtualControllers(const std::string& modes,
 TraceSink TraceFor(std::ostream* err, bool verbose, const std::shared_ptr<LogFile>& log) {
   if (!verbose && !log)
     return QuietTraceSink();
-  return [err = verbose ? err : nullptr, log](const std::string& line) {
-    static std::mutex writing;
+  // The lines of controllers updated at once go to stderr one whole line at a time.
+  auto writing = std::make_shared<std::mutex>();
+  return [err = verbose ? err : nullptr, log, writing](const std::string& line) {
     if (err) {
-      std::lock_guard lock(writing);
+      std::lock_guard lock(*writing);
       *err << line << std::flush;
     }
     if (log)

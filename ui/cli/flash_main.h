@@ -33,5 +33,6 @@ struct FlashEnv {
   LeftBehindWorkers* leftBehind = nullptr;
 };
 
-// Runs one command line (argv[0] is the program). Answers the exit code.
+// Runs one command line (argv[0] is the program). Answers the exit code. One at a time in a
+// process: the option parser is the C library's getopt_long, whose state is global.
 int FlashMain(int argc, char** argv, const FlashEnv& env);

@@ -227,7 +227,7 @@ int RunInfo(const Cli& cli, const CommandLine& line) {
       out << cli.Text(
                  Say::kInfoRecord,
                  {std::to_string(i), std::to_string(r.offset),
-                  VersionFigure(r.header.version, r.header.beta), Hex(r.header.targetAddress, 8),
+                  FormatVersion(r.header.version, r.header.beta), Hex(r.header.targetAddress, 8),
                   std::to_string(r.header.imageSize), Hex(r.header.deviceType, 4)})
           << "\n"
           << cli.Text(Say::kInfoChecks, {ImageCheck(r, length, cli.language)});

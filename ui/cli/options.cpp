@@ -2,7 +2,6 @@
 
 #include <getopt.h>
 
-#include <mutex>
 #include <sstream>
 
 #include "ui/cli/cli_text.h"
@@ -154,9 +153,7 @@ std::string ParseArguments(const std::vector<std::string>& args, uint16_t langua
   }
   longs.push_back({nullptr, 0, nullptr, 0});
 
-  // getopt_long keeps its state in globals: one parse at a time, from the start (optind 0).
-  static std::mutex parsing;
-  std::lock_guard lock(parsing);
+  // getopt_long starts from the start (optind 0) and says nothing of its own (opterr 0).
   optind = 0;
   opterr = 0;
   const int argc = static_cast<int>(copy.size());

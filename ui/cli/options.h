@@ -43,7 +43,8 @@ const Option* FindOption(const std::string& name);
 
 // Splits argv (without the program's name) into the operands (the command first) and the
 // options, keyed by their long name with its dashes: "--device". Answers "" or the usage error,
-// which names the option at fault, in the language.
+// which names the option at fault, in the language. getopt_long keeps its state in the C
+// library's globals: one parse at a time in a process (FlashMain runs one command line at a time).
 std::string ParseArguments(const std::vector<std::string>& args, uint16_t language,
                            CommandLine* line);
 // The option lines of a command's help (its own options, then those of every command).

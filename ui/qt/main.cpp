@@ -7,8 +7,6 @@
 #include "ui/qt/qt_translation.h"
 #include "ui/qt/update_app.h"
 
-CUpdateApp theApp;
-
 int main(int argc, char** argv) {
   if (!HasDisplay("tarvix-update"))
     return 1;
@@ -19,6 +17,7 @@ int main(int argc, char** argv) {
   InstallQtTranslation(qtTexts, UiLanguage());
 
   HidapiPlatform platform;
+  CUpdateApp theApp;
   theApp.m_seams = {&platform, WindowProgramTraceSink("tarvix-update"), {}};
   theApp.InitInstance();
   return 0;

@@ -13,6 +13,12 @@
 
 TEST(HidapiPlatform, EnumeratesAndRefusesAMissingPath) {
   HidapiPlatform platform;
+  {
+    // Another platform that comes and goes leaves hidapi set up for this one.
+    HidapiPlatform other;
+    EXPECT_EQ(HidapiPlatform::LibraryUsers(), 2);
+  }
+  EXPECT_EQ(HidapiPlatform::LibraryUsers(), 1);
   std::vector<HidInterfaceInfo> interfaces = platform.Enumerate();
   for (const HidInterfaceInfo& info : interfaces)
     EXPECT_FALSE(info.path.empty());
