@@ -343,19 +343,49 @@ int FailBeforeAny(const Cli& cli, int code, const char* outcome, const char* cau
   return cli.Fail(code, line);
 }
 
+namespace {
+
+// Tenths as "3.2", whatever the locale.
+std::string Tenths(uint64_t tenths) {
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
+
+// Bytes per second, 0 when no time passed.
+uint64_t Rate(const Result& result) {
+  return result.elapsedMs ? result.bytes * 1000 / result.elapsedMs : 0;
+}
+
+}  // namespace
+
+std::string TransferFigures(const Cli& cli, const Result& result) {
+  if (!result.measured)
+    return "";
+  const std::string bytes = std::to_string(result.bytes);
+  const std::string seconds = Tenths((result.elapsedMs + 50) / 100);
+  if (result.elapsedMs == 0)
+    return cli.Text(Say::kTransferTime, {bytes, seconds});
+  return cli.Text(Say::kTransferFigures, {bytes, seconds, Tenths((Rate(result) * 10 + 512) / 1024)});
+}
+
 int Report(const Cli& cli, const std::string& path, const Result& result) {
+  const std::string line = result.line + TransferFigures(cli, result);
   if (cli.json) {
-    cli.Print(JsonEvent("result")
-                  .Add("device", JsonString(path))
-                  .Add("outcome", JsonString(result.outcome))
-                  .Add("cause", result.cause ? JsonString(result.cause) : "null")
-                  .Add("exit", result.exitCode)
-                  .Add("message", JsonString(result.line))
-                  .Line());
+    JsonEvent event("result");
+    event.Add("device", JsonString(path))
+        .Add("outcome", JsonString(result.outcome))
+        .Add("cause", result.cause ? JsonString(result.cause) : "null")
+        .Add("exit", result.exitCode)
+        .Add("message", JsonString(result.line));
+    if (result.measured) {
+      event.Add("bytes", std::to_string(result.bytes))
+          .Add("elapsedMs", std::to_string(result.elapsedMs))
+          .Add("bytesPerSecond", result.elapsedMs ? std::to_string(Rate(result)) : "null");
+    }
+    cli.Print(event.Line());
   } else if (result.exitCode == kExitOk) {
-    cli.Print(path + ": " + result.line);
+    cli.Print(path + ": " + line);
   } else {
-    cli.Fail(result.exitCode, path + ": " + result.line);
+    cli.Fail(result.exitCode, path + ": " + line);
   }
   return result.exitCode;
 }

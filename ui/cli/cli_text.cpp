@@ -56,6 +56,8 @@ constexpr Entry kLines[] = {
      "it in its boot loader)",
      "--verify：运行固件的手柄无法回读；未写入任何内容（请让它进入 BOOT 模式）"},
     {Say::kVerified, " (verified)", "（已校验）"},
+    {Say::kTransferFigures, " (%1 bytes in %2 s, %3 KiB/s)", "（%1 字节，用时 %2 秒，%3 KiB/秒）"},
+    {Say::kTransferTime, " (%1 bytes in %2 s)", "（%1 字节，用时 %2 秒）"},
     {Say::kNoTerminal, "no terminal to ask for the confirmation on; add --yes to update anyway",
      "没有可以询问确认的终端；如要直接更新，请加 --yes"},
     {Say::kGiveOneFile, "%1: give one firmware file (see tarvix-flash %1 --help)",

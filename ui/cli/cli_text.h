@@ -30,6 +30,8 @@ enum class Say {
   kDidNotComplete,
   kVerifyNeedsBootLoader,
   kVerified,
+  kTransferFigures,
+  kTransferTime,
   kNoTerminal,
   kGiveOneFile,
   kCannotOpenFile,

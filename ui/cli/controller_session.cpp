@@ -69,6 +69,7 @@ UpdateResult ControllerSession::Update(const UpdateRequest& request, std::string
     return failed;
   }
   m_bAbandoned = m_pWindow->RunUpdateEvents(run) ? 0 : 1;
+  m_endedAtMs = m_pWindow->NowMs();
   m_pWindow->WatchPhases(false);
   m_pWindow->EndProgressLine();
   *message = OneLine(m_pWindow->LastMessage());
@@ -85,6 +86,18 @@ UpdateResult ControllerSession::Update(const UpdateRequest& request, std::string
   }
   run.JoinWorker();
   return run.m_lastResult;
+}
+
+bool ControllerSession::Measure(uint64_t* elapsedMs, uint64_t* bytes) const {
+  if (!m_pWindow->Confirmed())
+    return false;
+  const uint64_t confirmedAt = m_pWindow->ConfirmedAtMs();
+  const CUpdateRun& run = *m_pRun;
+  *elapsedMs = m_endedAtMs > confirmedAt ? m_endedAtMs - confirmedAt : 0;
+  *bytes = run.m_bImageComplete || run.m_lastResult.outcome == UpdateOutcome::kDone ? run.m_imageSize
+           : run.m_bImageTouched ? run.m_bytesDone
+                                 : 0;
+  return true;
 }
 
 int ControllerSession::ReadBack(const std::function<int()>& read) {

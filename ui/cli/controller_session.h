@@ -36,6 +36,10 @@ class ControllerSession {
   int ReadBack(const std::function<int()>& read);
 
   CUpdateRun& Run() { return *m_pRun; }
+  // Of the last update, once it was confirmed: how long it ran from the confirmation to its end,
+  // and the image bytes it wrote (the whole image once written whole). False when it was never
+  // confirmed (refused, declined, kept by the version guard).
+  bool Measure(uint64_t* elapsedMs, uint64_t* bytes) const;
 
  private:
   std::string m_path;
@@ -45,4 +49,5 @@ class ControllerSession {
   int m_bBootLoader = 0;
   uint32_t m_version = VERSION_UNKNOWN;
   int m_bAbandoned = 0;
+  uint64_t m_endedAtMs = 0;  // when the last update's events ended, on the platform's clock
 };

@@ -65,7 +65,9 @@ Result FlashOne(const Cli& cli, const CommandLine& line, const std::string& path
                              .Line()
                        : path + ": " + cli.Text(Say::kBackupSaved, {backup->second}));
   }
-  return ResultOf(cli, ended, session.Run(), message, request.verify);
+  Result result = ResultOf(cli, ended, session.Run(), message, request.verify);
+  result.measured = session.Measure(&result.elapsedMs, &result.bytes);
+  return result;
 }
 
 // "3 controllers: 2 upgraded, 1 failed" after an update of several.

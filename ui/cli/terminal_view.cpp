@@ -162,6 +162,15 @@ void TerminalView::OnPhase(UpdatePhase phase) {
     SetPhase(phase);
 }
 
+bool TerminalView::Confirm(const std::u16string& text) {
+  const bool yes = Ask(text, true);
+  if (yes) {
+    m_confirmedAtMs = Clock().NowMs();
+    m_bConfirmed = true;
+  }
+  return yes;
+}
+
 bool TerminalView::Ask(const std::u16string& text, bool question) {
   if (std::this_thread::get_id() == m_dialogThread)
     return AnswerBox(text, question);

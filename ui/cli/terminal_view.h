@@ -77,12 +77,16 @@ class TerminalView : public IUpdateObserver {
   std::atomic<int> m_bStoppedByUser{0};  // Ctrl-C stopped the update
   std::u16string LastMessage();          // the text of the last notice, for the result line
   void ClearLastMessage();
+  // Whether a confirmation was answered yes, and when the last was, on the platform's clock; now.
+  bool Confirmed() const { return m_bConfirmed.load(); }
+  uint64_t ConfirmedAtMs() const { return m_confirmedAtMs.load(); }
+  uint64_t NowMs() const { return Clock().NowMs(); }
 
   // ---- IUpdateObserver ----
   void OnPhase(UpdatePhase phase) override;
   void OnProgress(int percent) override;
   bool ChooseFirmwareFile(std::u16string*) override { return false; }  // the request names it
-  bool Confirm(const std::u16string& text) override { return Ask(text, true); }
+  bool Confirm(const std::u16string& text) override;
   void Notice(const std::u16string& text) override { Ask(text, false); }
   void OnDeviceVersion(uint32_t) override {}
   void OnEnded(const UpdateResult& result) override;
@@ -128,4 +132,6 @@ class TerminalView : public IUpdateObserver {
   int m_nWorkerEnds = 0;
   bool m_bAborting = false;
   std::atomic<bool> m_bWatchPhases{false};
+  std::atomic<uint64_t> m_confirmedAtMs{0};
+  std::atomic<bool> m_bConfirmed{false};
 };

@@ -458,7 +458,7 @@ TEST_F(FlashCliTest, FlashOnTheVirtualControllersWithProgressLinesOrABar) {
     EXPECT_NE((row.terminal ? Err() : Out())
                   .find("/dev/hidraw-virtual0: New firmware 2.00 and current is 1.37"),
               std::string::npos);
-    EXPECT_NE(Out().find("/dev/hidraw-virtual0: Firmware upgraded!\n"), std::string::npos);
+    EXPECT_NE(Out().find("/dev/hidraw-virtual0: Firmware upgraded! ("), std::string::npos);
     if (!row.terminal) {
       std::string out = Out();
       EXPECT_EQ(std::count(out.begin(), out.end(), '%'), 10) << out;
@@ -535,8 +535,10 @@ TEST_F(FlashCliTest, JsonEventsNameEachPhaseAndTheOutcome) {
       {true,
        137,
        {"flash", "-y", "--verify"},
-       "controller erasing writing version verifying finishing result:done:null:0"},
-      {false, 137, {"flash", "-y"}, "controller writing result:done:null:0"},
+       "controller erasing writing version verifying finishing "
+       "result:done:null:0:49152B/2000ms/24576Bps"},
+      // The virtual running firmware asks for its data without a pause: no time, no rate.
+      {false, 137, {"flash", "-y"}, "controller writing result:done:null:0:49152B/0ms/nullBps"},
       {true, 200, {"flash", "-y"}, "controller result:nothing-done:same-version:5"},
       {true, 137, {"verify"}, "verifying result:failed:verify-differs:1"},
       {false, 137, {"verify"}, "result:failed:no-read-back:1"},
@@ -569,7 +571,12 @@ TEST_F(FlashCliTest, JsonEventsNameEachPhaseAndTheOutcome) {
         event = field(line, "phase");
       else if (event == "result")
         event +=
-            ":" + field(line, "outcome") + ":" + field(line, "cause") + ":" + field(line, "exit");
+            ":" + field(line, "outcome") + ":" + field(line, "cause") + ":" + field(line, "exit") +
+            // An update that ran says what it wrote, in how long, how fast.
+            (field(line, "bytes").empty() ? ""
+                                          : ":" + field(line, "bytes") + "B/" +
+                                                field(line, "elapsedMs") + "ms/" +
+                                                field(line, "bytesPerSecond") + "Bps");
       if (events.empty() || events.substr(events.rfind(' ') + 1) != event)
         events += (events.empty() ? "" : " ") + event;
     }
@@ -605,12 +612,14 @@ TEST_F(FlashCliTest, QuietOutputAndTheLog) {
   PlugBoot(kBoot0);
   const std::string log = m_folder.m_path.string() + "/flash.log";
   ASSERT_EQ(Run({"flash", "-qy", "--log", log, Sample()}), 0) << Err();
-  EXPECT_EQ(Out(), "/dev/hidraw-virtual0: Firmware upgraded!\n");
+  // The result line ends with what was written, in how long (virtual time) and how fast.
+  const char* upgraded = "/dev/hidraw-virtual0: Firmware upgraded! (49152 bytes in 2.0 s, 24.0 KiB/s)";
+  EXPECT_EQ(Out(), std::string(upgraded) + "\n");
   std::ifstream file(log);
   const std::string text{std::istreambuf_iterator<char>(file), {}};
   for (const char* line : {"/dev/hidraw-virtual0: New firmware 2.00 and current is 1.37 (--yes)",
                            "/dev/hidraw-virtual0: erasing", "/dev/hidraw-virtual0: writing 50%",
-                           "/dev/hidraw-virtual0: Firmware upgraded!"})
+                           upgraded})
     EXPECT_NE(text.find(std::string(line) + "\n"), std::string::npos) << line << "\n" << text;
   std::istringstream lines(text);
   const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} \S.*)");
@@ -662,11 +671,13 @@ TEST_F(FlashCliTest, AllUpdatesEveryControllerAndOneFailureStopsNoOther) {
   }
   EXPECT_NE(Out().find("3 controllers: 2 upgraded, 1 failed\n"), std::string::npos);
   EXPECT_EQ(failing->m_nChunks, 100);
-  EXPECT_EQ(Err(),
-            "tarvix-flash: /dev/hidraw-virtual1: update failed: Firmware update failure (the "
-            "controller reported failure code 21 after 3200 bytes)\n");
-  EXPECT_NE(Out().find("virtual0: Firmware upgraded!\n"), std::string::npos);
-  EXPECT_NE(Out().find("virtual2: Firmware upgraded!\n"), std::string::npos);
+  EXPECT_EQ(Err().rfind("tarvix-flash: /dev/hidraw-virtual1: update failed: Firmware update failure "
+                        "(the controller reported failure code 21 after 3200 bytes) (3200 bytes in ",
+                        0),
+            0u)
+      << Err();
+  EXPECT_NE(Out().find("virtual0: Firmware upgraded! (49152 bytes in "), std::string::npos);
+  EXPECT_NE(Out().find("virtual2: Firmware upgraded! (49152 bytes in "), std::string::npos);
   // Without --all and --device nothing is updated: the controllers are listed, and an empty
   // --device (an unset variable) names none.
   m_out.str("");
@@ -698,13 +709,14 @@ TEST_F(FlashCliTest, VerifyReadsTheImageBackAndFindsTheByteThatDidNotHold) {
   EXPECT_EQ(Err(),
             "tarvix-flash: /dev/hidraw-virtual0: verify failed: first difference at "
             "0x080037e8 (file " +
-                Hex(image[1000], 2) + ", controller " + Hex(image[1000] ^ 1, 2) + ")\n");
+                Hex(image[1000], 2) + ", controller " + Hex(image[1000] ^ 1, 2) +
+                ") (49152 bytes in 2.0 s, 24.0 KiB/s)\n");
 
   loader->m_badCellAddress.reset();
   m_out.str("");
   EXPECT_EQ(Run({"flash", Sample(), "--yes", "--verify", "--allow-reinstall"}), 0) << Err();
   EXPECT_NE(Out().find("virtual0: verifying 100%\n/dev/hidraw-virtual0: finishing\n"
-                       "/dev/hidraw-virtual0: Firmware upgraded! (verified)\n"),
+                       "/dev/hidraw-virtual0: Firmware upgraded! (verified) ("),
             std::string::npos)
       << Out();
   // A read reply that comes twice (as one that came after its read's time-out) is not taken as
@@ -926,7 +938,10 @@ TEST_F(FlashCliTest, SignalsStopTheUpdateInOrderAndSayWhatIsLeft) {
       args.push_back("--verify");
     EXPECT_EQ(Run(args), row.exitCode);
     if (row.exitCode) {
-      EXPECT_EQ(Err(), "tarvix-flash: /dev/hidraw-virtual0: " + row.says + "\n");
+      // What was written before the stop, and in how long.
+      EXPECT_EQ(Err().rfind("tarvix-flash: /dev/hidraw-virtual0: " + row.says + " (", 0), 0u)
+          << Err();
+      EXPECT_NE(Err().find(" bytes in "), std::string::npos);
       EXPECT_EQ(loader->m_bFinished, row.command == BOOT_CMD_FINISH);
     } else {
       EXPECT_EQ(loader->VersionWord(), 200u);
@@ -1009,7 +1024,7 @@ TEST_F(FlashCliTest, TheDialogsTextsComeInTheUsersLanguage) {
   ASSERT_EQ(Run({"flash", Sample(), "--yes"}), 0) << Err();
   EXPECT_NE(Out().find("virtual0: 升级新固件 2.00 当前版本为 1.37 (--yes)\n"), std::string::npos)
       << Out();
-  EXPECT_NE(Out().find("virtual0: 升级成功。\n"), std::string::npos);
+  EXPECT_NE(Out().find("virtual0: 升级成功。（"), std::string::npos);
   // The tool's own lines too.
   EXPECT_NE(Out().find("virtual0: 运行固件，版本 1.37 (0x00000089)\n"), std::string::npos);
   m_platform.Unplug(kBoot0);
@@ -1085,7 +1100,8 @@ TEST_F(FlashCliTest, UnderChineseTheHelpInfoAndCausesAreChinese) {
   EXPECT_NE(Err().find("missing.dat：无法打开：文件不存在\n"), std::string::npos) << Err();
   PlugApp(kApp1, {.failAfterChunks = 100});
   EXPECT_EQ(Run({"flash", Sample(), "--yes"}), 1);
-  EXPECT_NE(Err().find("（发送 3200 字节后，手柄报告失败代码 21）\n"), std::string::npos) << Err();
+  EXPECT_NE(Err().find("（发送 3200 字节后，手柄报告失败代码 21）（3200 字节，用时 "), std::string::npos)
+      << Err();
   EXPECT_EQ(Run({"info", "--json", Sample()}), 0);  // the JSON keeps its fixed words
   EXPECT_NE(Out().find("\"description\": \"boot loader, device type 0x3009\""), std::string::npos);
 }
