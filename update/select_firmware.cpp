@@ -16,8 +16,15 @@ namespace {
 
 constexpr uint32_t kTransferReadTimeoutMs = 10;
 
-// When the controller gave no version (the query gave up) or an erased version area, only the new
-// version is shown: "<new firmware> 1.38[ beta2]\n".
+// How long LoadConfirmedImage pauses before it tries a held file again.
+constexpr uint32_t kHeldFilePauseMs = 50;
+
+uint64_t VersionRank(uint16_t version, uint16_t beta) {
+  return uint64_t{version} << 17 | (beta ? beta : 0x10000u);
+}
+
+}  // namespace
+
 std::u16string ConfirmationText(const FirmwareRecordHeader& header, uint32_t deviceVersion,
                                 uint16_t language) {
   std::u16string text = LoadLocalText(TXT_NEW_FIRMWARE, language) + u" " +
@@ -27,15 +34,6 @@ std::u16string ConfirmationText(const FirmwareRecordHeader& header, uint32_t dev
   return text + u" " + LoadLocalText(TXT_CURRENT_IS, language) + u" " +
          Utf8ToUtf16(FormatVersionWord(deviceVersion)) + u"\n";
 }
-
-// How long LoadConfirmedImage pauses before it tries a held file again.
-constexpr uint32_t kHeldFilePauseMs = 50;
-
-uint64_t VersionRank(uint16_t version, uint16_t beta) {
-  return uint64_t{version} << 17 | (beta ? beta : 0x10000u);
-}
-
-}  // namespace
 
 GuardRefusal CheckVersionGuard(uint16_t version, uint16_t beta, uint32_t current, bool allowOlder,
                                bool allowReinstall) {

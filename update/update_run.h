@@ -74,6 +74,12 @@ const char* UpdateOutcomeText(UpdateOutcome outcome);
 // empty when no update ran.
 std::string LastUpdateLine(const char* program, const UpdateResult& result);
 
+// The confirmation of record against the controller's version word, in language:
+// "<new firmware> 1.38[ beta2] <current is> 1.37[ beta1]\n", only the new version when the
+// controller gave no version or an erased one.
+std::u16string ConfirmationText(const FirmwareRecordHeader& header, uint32_t deviceVersion,
+                                uint16_t language);
+
 // Why the version guard kept a controller as it is.
 enum class GuardRefusal { kNone, kOlder, kSame };
 // Whether a record of version and beta may replace the controller's version word: an older one

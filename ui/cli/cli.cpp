@@ -42,6 +42,8 @@ int Cli::Fail(int code, const std::string& line) const {
   if (log)
     log->Line("tarvix-flash: " + line);
   std::lock_guard lock(outputMutex);
+  if (board)
+    board->Clear(out);
   err << "tarvix-flash: " << line << "\n" << std::flush;
   return code;
 }
@@ -50,6 +52,8 @@ void Cli::Print(const std::string& line) const {
   if (log)
     log->Line(line);
   std::lock_guard lock(outputMutex);
+  if (board)
+    board->Clear(out);
   out << line << "\n" << std::flush;
 }
 
@@ -489,5 +493,6 @@ TerminalOptions TerminalFor(const Cli& cli, const CommandLine& line, bool shared
   options.stopsAsked = cli.env.stopsAsked;
   options.stops = cli.stops;
   options.seams = {cli.platform, cli.trace, cli.language};
+  options.board = cli.board;
   return options;
 }

@@ -51,6 +51,8 @@ class LogFile {
   std::ofstream m_file;
 };
 
+class ProgressBoard;
+
 struct Cli {
   const FlashEnv& env;
   std::ostream& out;
@@ -66,6 +68,8 @@ struct Cli {
   bool json = false;           // --json: events, one JSON object a line
   LogFile* log = nullptr;      // --log FILE
   StopState* stops = nullptr;  // the signal that asks to stop, owned by FlashMain
+  // Controllers updated at once on a terminal: their one progress line, cleared before each line.
+  ProgressBoard* board = nullptr;
   // One line on stderr ("tarvix-flash: what: why"); answers code.
   int Fail(int code, const std::string& line) const;
   // One line on stdout.

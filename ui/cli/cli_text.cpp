@@ -84,6 +84,8 @@ constexpr Entry kLines[] = {
     {Say::kVerifying, "verifying", "校验"},
     {Say::kBackingUp, "backing up", "备份"},
     {Say::kAskUpdate, "Update? [y/N]", "是否更新？[y/N]"},
+    {Say::kAskUpdateAll, "Update these %1 controllers? [y/N]", "是否更新这 %1 个手柄？[y/N]"},
+    {Say::kAskUpdateOne, "Update this controller? [y/N]", "是否更新这个手柄？[y/N]"},
     {Say::kUnknownOption, "unknown option %1", "未知选项 %1"},
     {Say::kNeedsValue, "%1 needs a value", "%1 需要一个值"},
     {Say::kTakesNoValue, "%1 takes no value", "%1 不带值"},

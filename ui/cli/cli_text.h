@@ -54,6 +54,8 @@ enum class Say {
   kVerifying,
   kBackingUp,
   kAskUpdate,
+  kAskUpdateAll,
+  kAskUpdateOne,
   kUnknownOption,
   kNeedsValue,
   kTakesNoValue,

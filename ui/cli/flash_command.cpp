@@ -21,8 +21,11 @@
 
 namespace {
 
-Result FlashOne(const Cli& cli, const CommandLine& line, const std::string& path, bool shared) {
-  ControllerSession session(path, TerminalFor(cli, line, shared));
+Result FlashOne(const Cli& cli, const CommandLine& line, const std::string& path, bool shared,
+                const std::map<std::string, std::u16string>* answeredAtOnce = nullptr) {
+  TerminalOptions options = TerminalFor(cli, line, shared);
+  options.answeredAtOnce = answeredAtOnce;
+  ControllerSession session(path, options);
   if (!session.Open())
     return OpenFailure(cli, session.Run().m_Hid.m_nLastOpenResult, session.Run().m_Hid.m_LastError);
   UpdateRequest request;
@@ -120,6 +123,56 @@ int CheckFlashStart(const Cli& cli, const CommandLine& line, const char* command
   return kExitOk;
 }
 
+// The confirmations of controllers updated at once, asked as one question before any of them
+// starts: each controller that would ask (its record found, the version guard passed) is listed
+// with its confirmation, then "Update these N controllers?". Answers them by path when the user
+// answered yes; none when the user answered no or there is nothing to ask.
+std::map<std::string, std::u16string> AskForEveryController(const Cli& cli,
+                                                           const CommandLine& line,
+                                                           const std::vector<std::string>& paths) {
+  TerminalOptions quiet;
+  quiet.out = &cli.out;
+  quiet.in = cli.env.in;
+  quiet.outputMutex = &cli.outputMutex;
+  quiet.seams = {cli.platform, cli.trace, cli.language};
+  std::map<std::string, std::u16string> asked;
+  for (const std::string& path : paths) {
+    ControllerSession session(path, quiet);
+    if (!session.Open())
+      continue;
+    CUpdateRun& run = session.Run();
+    run.m_strFirmwarePath = FileArgument(line.words[0]);
+    if (run.LoadFirmwareRecord() != RecordRefusal::kNone)
+      continue;
+    const FirmwareRecordHeader& record = run.m_recordHeader;
+    if (CheckVersionGuard(record.version, record.beta, session.Version(),
+                          line.Has("--allow-older"),
+                          line.Has("--allow-reinstall")) != GuardRefusal::kNone)
+      continue;
+    asked[path] = ConfirmationText(record, session.Version(), cli.language);
+  }
+  if (asked.empty())
+    return asked;
+  const std::string question = asked.size() == 1
+                                   ? cli.Text(Say::kAskUpdateOne)
+                                   : cli.Text(Say::kAskUpdateAll, {std::to_string(asked.size())});
+  {
+    std::lock_guard lock(cli.outputMutex);
+    // On the terminal, as every question: with the output redirected it is still seen.
+    for (const auto& [path, text] : asked)
+      cli.err << path << ": " << OneLine(text) << "\n";
+    cli.err << question << " " << std::flush;
+  }
+  std::string answer;
+  const bool yes = ReadTerminalAnswer(cli.env.in, cli.env.inFd, *cli.stops, &answer) &&
+                   IsYes(answer);
+  if (cli.log)
+    cli.log->Line(question + " " + answer);
+  if (!yes)
+    asked.clear();
+  return asked;
+}
+
 int RunFlash(const Cli& cli, const CommandLine& line) {
   if (int exitCode = CheckFlashStart(cli, line, "flash"))
     return exitCode;
@@ -135,18 +188,33 @@ int RunFlash(const Cli& cli, const CommandLine& line) {
   if (paths.empty())
     return exitCode;
   // Every controller at once, each with its own session and worker; each line names its
-  // controller.
+  // controller. One question first, for all of them, where the terminal can ask it; on a terminal
+  // their progress shares one line.
+  std::map<std::string, std::u16string> answered;
+  const bool askOnce = !line.Has("--yes") && cli.env.inIsTerminal;
+  if (askOnce)
+    answered = AskForEveryController(cli, line, paths);
+  ProgressBoard board(cli.env.columns);
+  Cli shared = cli;
+  if (cli.env.outIsTerminal && !cli.quiet && !cli.json)
+    shared.board = &board;
   std::vector<int> results(paths.size(), kExitOk);
   std::vector<std::thread> sessions;
   for (size_t i = 0; i < paths.size(); ++i) {
-    sessions.emplace_back(
-        [&, i] { results[i] = Report(cli, paths[i], FlashOne(cli, line, paths[i], true)); });
+    sessions.emplace_back([&, i] {
+      Result result = FlashOne(shared, line, paths[i], true, askOnce ? &answered : nullptr);
+      {
+        std::lock_guard lock(cli.outputMutex);
+        board.Drop(paths[i]);
+      }
+      results[i] = Report(shared, paths[i], result);
+    });
   }
   for (std::thread& session : sessions)
     session.join();
   for (int result : results)
     exitCode = WorseExit(exitCode, result);
-  PrintSummary(cli, results);
+  PrintSummary(shared, results);
   return exitCode;
 }
 

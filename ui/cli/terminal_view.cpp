@@ -38,8 +38,47 @@ void TerminalView::ClearLastMessage() {
   m_lastMessage.clear();
 }
 
+void ProgressBoard::Show(std::ostream& out, const std::string& path, const std::string& state) {
+  auto entry = std::find_if(m_entries.begin(), m_entries.end(),
+                            [&](const auto& e) { return e.first == path; });
+  if (entry == m_entries.end())
+    entry = m_entries.insert(m_entries.end(), {path, state});
+  entry->second = state;
+  std::string line;
+  for (const auto& [name, shown] : m_entries) {
+    const size_t slash = name.rfind('/');
+    line += (line.empty() ? "" : "  ") + name.substr(slash == std::string::npos ? 0 : slash + 1) +
+            " " + shown;
+  }
+  // One column short of the width, as the bar: a full line would wrap on some terminals. The
+  // line is cut at a character's start, from its end.
+  const size_t columns = static_cast<size_t>(m_columns - 1);
+  while (!line.empty() && DisplayWidth(line) > columns) {
+    size_t cut = line.size() - 1;
+    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
+      --cut;
+    line.resize(cut);
+  }
+  const size_t width = DisplayWidth(line);
+  out << "\r" << line << std::string(m_drawnWidth > width ? m_drawnWidth - width : 0, ' ')
+      << std::flush;
+  m_drawnWidth = std::max<size_t>(width, 1);
+}
+
+void ProgressBoard::Drop(const std::string& path) {
+  std::erase_if(m_entries, [&](const auto& e) { return e.first == path; });
+}
+
+void ProgressBoard::Clear(std::ostream& out) {
+  if (m_drawnWidth)
+    out << "\r" << std::string(m_drawnWidth, ' ') << "\r" << std::flush;
+  m_drawnWidth = 0;
+}
+
 void TerminalView::EndProgressLine() {
   std::lock_guard lock(*m_options.outputMutex);
+  if (m_options.board)
+    m_options.board->Clear(*m_options.out);
   if (m_barOpen)
     *m_options.out << "\n" << std::flush;
   m_barOpen = false;
@@ -67,7 +106,7 @@ std::string TerminalView::Label() const {
 void TerminalView::ProgressLine(const std::string& line) {
   if (m_options.log)
     m_options.log->Line(line);
-  if (!m_options.drawBar && !m_options.quiet && !m_options.json)
+  if (!m_options.drawBar && !m_options.board && !m_options.quiet && !m_options.json)
     *m_options.out << line << "\n";
 }
 
@@ -119,6 +158,8 @@ void TerminalView::SetPhase(Phase phase) {
                    << "\n";
   } else if (m_options.drawBar && !m_options.quiet) {
     DrawBar(measured ? 0 : -1);
+  } else if (m_options.board && !m_options.quiet) {
+    m_options.board->Show(*m_options.out, m_path, Label() + (measured ? " 0%" : ""));
   }
   // The phases that advance say so with their ten per cents.
   if (!measured)
@@ -150,6 +191,8 @@ void TerminalView::OnProgress(int position) {
                    << "\n";
   } else if (m_options.drawBar && !m_options.quiet) {
     DrawBar(position);
+  } else if (m_options.board && !m_options.quiet) {
+    m_options.board->Show(*m_options.out, m_path, Label() + " " + std::to_string(position) + "%");
   }
   // Without a terminal, and in the log: one line for each ten per cent reached.
   if (position / 10 > previous / 10)
@@ -194,6 +237,16 @@ bool TerminalView::AnswerBox(const std::u16string& text, bool question) {
   }
   // The confirmation of the new version against the controller's.
   std::string line = m_path + ": " + OneLine(text);
+  if (m_options.answeredAtOnce) {
+    // Asked for every controller at once: yes to what the user read, no to anything else (the
+    // controller changed since).
+    const auto answered = m_options.answeredAtOnce->find(m_path);
+    const bool same =
+        answered != m_options.answeredAtOnce->end() && answered->second == text;
+    if (m_options.log)
+      m_options.log->Line(line + (same ? " (yes)" : " (not the one confirmed: no)"));
+    return same;
+  }
   if (m_options.assumeYes) {
     if (m_options.log)
       m_options.log->Line(line + " (--yes)");
@@ -214,26 +267,27 @@ bool TerminalView::AnswerBox(const std::u16string& text, bool question) {
       ask << line << " " << SayText(Say::kAskUpdate, m_options.seams.language.value_or(0)) << " "
           << std::flush;
     }
-    if (ReadAnswer(&answer) && (answer == "y" || answer == "Y" || answer == "yes"))
+    if (ReadTerminalAnswer(m_options.in, m_options.inFd, *m_options.stops, &answer) &&
+        IsYes(answer))
       return true;
   }
   return false;
 }
 
-bool TerminalView::ReadAnswer(std::string* line) {
-  if (m_options.inFd < 0)
-    return static_cast<bool>(std::getline(*m_options.in, *line));
+bool ReadTerminalAnswer(std::istream* in, int inFd, const StopState& stops, std::string* line) {
+  if (inFd < 0)
+    return static_cast<bool>(std::getline(*in, *line));
   // Byte by byte from the descriptor, so that a Ctrl-C while the user thinks is seen.
   line->clear();
   for (;;) {
-    if (m_options.stops->Signal())
+    if (stops.Signal())
       return false;
-    pollfd watched{m_options.inFd, POLLIN, 0};
+    pollfd watched{inFd, POLLIN, 0};
     int ready = ::poll(&watched, 1, static_cast<int>(kPollInterval.count()));
     if (ready == 0 || (ready < 0 && errno == EINTR))
       continue;
     char c = 0;
-    if (ready < 0 || ::read(m_options.inFd, &c, 1) != 1)
+    if (ready < 0 || ::read(inFd, &c, 1) != 1)
       return false;
     if (c == '\n')
       return true;

@@ -15,10 +15,13 @@
 #include <deque>
 #include <functional>
 #include <iosfwd>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "ui/cli/stop_state.h"
 #include "update/update_run.h"
@@ -30,6 +33,34 @@ class LogFile;
 using Phase = UpdatePhase;
 // "backing-up", "erasing", "writing", "version", "verifying", "finishing" ("" for kNone).
 const char* PhaseName(Phase phase);
+
+// The one progress line of controllers updated at once on a terminal: each controller's phase and
+// share side by side ("hidraw3 writing 42%  hidraw4 erasing"), redrawn in place at the bottom.
+// Another line clears it first and the next change draws it again below that line, so that no
+// line lands inside it. Used with the output lock held.
+class ProgressBoard {
+ public:
+  explicit ProgressBoard(int columns) : m_columns(columns > 0 ? columns : 80) {}
+  // The controller at path is at state ("writing 42%"): the line is drawn again.
+  void Show(std::ostream& out, const std::string& path, const std::string& state);
+  // The controller at path has ended: it leaves the line at its next drawing.
+  void Drop(const std::string& path);
+  // Clears the drawn line before another line is written there.
+  void Clear(std::ostream& out);
+
+ private:
+  int m_columns;
+  std::vector<std::pair<std::string, std::string>> m_entries;  // path, state
+  size_t m_drawnWidth = 0;                                      // 0: nothing drawn
+};
+
+// Reads one line of answer from inFd when it is >= 0 (watching for a stop meanwhile), else from
+// in. False at the end of the input or once a stop was asked.
+bool ReadTerminalAnswer(std::istream* in, int inFd, const StopState& stops, std::string* line);
+// "y", "Y" or "yes": the answer that goes on.
+inline bool IsYes(const std::string& answer) {
+  return answer == "y" || answer == "Y" || answer == "yes";
+}
 
 // How the terminal answers and draws.
 struct TerminalOptions {
@@ -50,6 +81,13 @@ struct TerminalOptions {
   std::mutex* outputMutex = nullptr;
   // What the dialog runs on (its platform's clock is the terminal's too).
   Seams seams;
+  // Controllers updated at once: their progress shares this line (null: each has its own bar or
+  // lines).
+  ProgressBoard* board = nullptr;
+  // The confirmations already answered yes in one question for every controller, by path: the
+  // one this controller's update asks is answered yes only when it reads the same (null: it is
+  // asked, or --yes answers it).
+  const std::map<std::string, std::u16string>* answeredAtOnce = nullptr;
 };
 
 class TerminalView : public IUpdateObserver {
@@ -107,8 +145,6 @@ class TerminalView : public IUpdateObserver {
   bool AnswerBox(const std::u16string& text, bool question);
   // Answers every question no from now on: the update is stopping.
   void AnswerEveryQuestionNo();
-  // Reads one line of answer; false at the end of the input or on Ctrl-C.
-  bool ReadAnswer(std::string* line);
 
   TerminalOptions m_options;
   std::string m_path;

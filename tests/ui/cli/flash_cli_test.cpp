@@ -694,6 +694,45 @@ TEST_F(FlashCliTest, AllUpdatesEveryControllerAndOneFailureStopsNoOther) {
       << Err();
   EXPECT_NE(Err().find("--device needs a path"), std::string::npos);
   EXPECT_TRUE(Out().empty());
+
+  // On a terminal without --yes: one question for all, listing each controller's versions, asked
+  // before any starts; their progress shares one line, which no other line lands in.
+  for (const char* path : {kBoot0, kApp1, "/dev/hidraw-virtual2"})
+    m_platform.Unplug(path);
+  m_bTerminal = true;
+  for (const std::string answer : {"n", "y"}) {
+    first = PlugBoot(kBoot0);
+    third = PlugBoot("/dev/hidraw-virtual2");
+    m_out.str("");
+    m_err.str("");
+    EXPECT_EQ(Run({"flash", Sample(), "--all"}, answer + "\n"), answer == "y" ? 0 : 5) << Err();
+    EXPECT_EQ(Err().find("/dev/hidraw-virtual0: New firmware 2.00 and current is 1.37\n"
+                         "/dev/hidraw-virtual2: New firmware 2.00 and current is 1.37\n"
+                         "Update these 2 controllers? [y/N] "),
+              0u)
+        << Err();
+    EXPECT_EQ(Err().find("[y/N]"), Err().rfind("[y/N]"));
+    EXPECT_EQ(third->VersionWord(), answer == "y" ? 200u : 137u);
+    m_platform.Unplug(kBoot0);
+    m_platform.Unplug("/dev/hidraw-virtual2");
+  }
+  EXPECT_NE(Out().find("\rhidraw-virtual2 erasing"), std::string::npos) << Out();
+  // Each line as the carriage returns leave it on the screen.
+  std::istringstream drawn(Out());
+  int upgraded = 0;
+  for (std::string line; std::getline(drawn, line);) {
+    std::string shown;
+    for (size_t start = 0, cr = 0; cr != std::string::npos; start = cr + 1) {
+      cr = line.find('\r', start);
+      const std::string part = line.substr(start, cr - start);
+      shown = part + (shown.size() > part.size() ? shown.substr(part.size()) : "");
+    }
+    if (shown.find("Firmware upgraded!") != std::string::npos) {
+      EXPECT_EQ(shown.rfind("/dev/hidraw-virtual", 0), 0u) << shown;
+      ++upgraded;
+    }
+  }
+  EXPECT_EQ(upgraded, 2);
 }
 
 TEST_F(FlashCliTest, VerifyReadsTheImageBackAndFindsTheByteThatDidNotHold) {
