@@ -1,12 +1,22 @@
 #include "base/local_text.h"
 
 #include <cstring>
+#include <string>
 
 #include "res/string_table.h"
 
 namespace {
 constexpr uint32_t kChineseFirstId = 129;
 constexpr uint32_t kEnglishFirstId = 238;
+// The longest language tag read; a longer one is read that far.
+constexpr size_t kMaxLanguageTag = 35;
+
+char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 }  // namespace
 
 uint16_t UiLanguageFromLocale(const char* lcAll, const char* lcMessages, const char* lang) {
@@ -21,6 +31,23 @@ uint16_t UiLanguageFromLocale(const char* lcAll, const char* lcMessages, const c
     return LANG_EN_US;
   char after = chosen[5];
   return (after == '\0' || after == '.' || after == '@') ? LANG_ZH_CN : LANG_EN_US;
+}
+
+uint16_t UiLanguageFromLanguageTag(const char* tag) {
+  if (tag == nullptr)
+    return LANG_EN_US;
+  // "zh-CN" as the locale name "zh_CN": the language in small letters, the rest in capitals.
+  std::string locale;
+  bool first = true;
+  for (size_t i = 0; i < kMaxLanguageTag && tag[i] != '\0'; ++i) {
+    if (tag[i] == '-' || tag[i] == '_') {
+      locale += '_';
+      first = false;
+    } else {
+      locale += first ? AsciiLower(tag[i]) : AsciiUpper(tag[i]);
+    }
+  }
+  return UiLanguageFromLocale(nullptr, nullptr, locale.c_str());
 }
 
 uint16_t UiLanguage() {

@@ -45,3 +45,6 @@ uint16_t SystemUiLanguage();
 // LC_ALL, then LC_MESSAGES, then LANG (the first that is set and not empty): "zh_CN", alone or
 // followed by an encoding or a modifier, is 0x804; everything else 0x409.
 uint16_t UiLanguageFromLocale(const char* lcAll, const char* lcMessages, const char* lang);
+// The same rule for a browser's language tag ("zh-CN", any case, '-' or '_'), read as the locale
+// name it stands for: "zh-CN" and "zh_cn" are 0x804; "zh-TW", "zh", "zh-Hans-CN" and "en-US" 0x409.
+uint16_t UiLanguageFromLanguageTag(const char* tag);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "base/local_text.h"
 #include "base/wide_string.h"
@@ -136,6 +137,25 @@ TEST(UiLanguageFromLocale, FirstSetVariableDecides) {
   EXPECT_EQ(UiLanguageFromLocale(nullptr, nullptr, "zh_CNX"), LANG_EN_US);
   EXPECT_EQ(UiLanguageFromLocale(nullptr, nullptr, "C"), LANG_EN_US);
   EXPECT_EQ(UiLanguageFromLocale(nullptr, nullptr, nullptr), LANG_EN_US);
+}
+
+// The page's language: a browser's tag, read as the locale name it stands for.
+TEST(UiLanguageFromLanguageTag, OnlyChinesePrcInAnyCaseSelectsChinese) {
+  const std::pair<const char*, uint16_t> rows[] = {
+      {"zh-CN", LANG_ZH_CN},
+      {"zh-cn", LANG_ZH_CN},
+      {"ZH_CN", LANG_ZH_CN},
+      {"zh-TW", LANG_EN_US},
+      {"zh", LANG_EN_US},
+      {"zh-Hans-CN", LANG_EN_US},
+      {"zh-CN-u-nu", LANG_EN_US},
+      {"en-US", LANG_EN_US},
+      {"", LANG_EN_US},
+      {nullptr, LANG_EN_US},
+      {"zh-CNzh-CNzh-CNzh-CNzh-CNzh-CNzh-CN", LANG_EN_US},
+  };
+  for (const auto& [tag, language] : rows)
+    EXPECT_EQ(UiLanguageFromLanguageTag(tag), language) << (tag ? tag : "(none)");
 }
 
 #ifdef _WIN32

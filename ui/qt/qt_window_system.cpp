@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "base/dialog_filter.h"
 #include "ui/qt/update_window.h"
 #include "update/update_dlg.h"
 
@@ -35,16 +36,13 @@ QString ToQString(const std::u16string& text) {
 }  // namespace
 
 QString QtFilterFromDialogFilter(const std::u16string& filter) {
-  const QStringList fields = ToQString(filter).split(QLatin1Char('|'));
   QStringList filters;
-  // Fields come in pairs (name, pattern); an empty name ends the list ("||").
-  for (qsizetype i = 0; i + 1 < fields.size(); i += 2) {
-    const QString& name = fields[i];
-    if (name.isEmpty())
-      break;
-    QString pattern = fields[i + 1];
-    pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
-    filters << QStringLiteral("%1 (%2)").arg(name, pattern.trimmed());
+  for (const DialogFilter& entry : ParseDialogFilter(filter)) {
+    QStringList patterns;
+    for (const std::u16string& pattern : entry.patterns)
+      patterns << ToQString(pattern);
+    filters << QStringLiteral("%1 (%2)").arg(ToQString(entry.name),
+                                             patterns.join(QLatin1Char(' ')));
   }
   return filters.join(QStringLiteral(";;"));
 }

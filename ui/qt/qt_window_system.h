@@ -25,9 +25,10 @@ class QWidget;
 class CUpdateDlg;
 class CUpdateWindow;
 
-// Turns an open-file filter of the form "name|pattern|name|pattern||" into a Qt name filter list
-// "name (pattern);;name (pattern)". Patterns separated by ';' become blank-separated. The name
-// keeps its text, so "File type(*.dat)|*.dat||" gives "File type(*.dat) (*.dat)".
+// Turns an open-file filter of the form "name|pattern|name|pattern||" (as ParseDialogFilter reads
+// it) into a Qt name filter list "name (pattern);;name (pattern)". Patterns separated by ';' become
+// blank-separated. The name keeps its text, so "File type(*.dat)|*.dat||" gives
+// "File type(*.dat) (*.dat)".
 QString QtFilterFromDialogFilter(const std::u16string& filter);
 
 // Display text of the updater's texts: "\r\n" becomes "\n" (Qt breaks lines on "\n" alone).

@@ -4,49 +4,51 @@
 // worker; the page's thread only draws, answers boxes and talks WebHID.
 //
 // The page passes its first preferred language (navigator.languages[0]) and "trace" when the
-// address asks for the protocol trace (?trace).
-#include <cctype>
-#include <cstdlib>
-#include <cstring>
-#include <string>
+// address asks for the protocol trace (?trace). Both reach the dialog through its seams. Before
+// main() runs, the page asks the core what it shows of its own (tarvix_page_*): the controllers it
+// offers in the browser's chooser and the language of its own words.
+#include <emscripten/emscripten.h>
 
+#include <cstring>
+#include <iterator>
+
+#include "base/local_text.h"
 #include "base/trace.h"
+#include "device/hid.h"
 #include "device/webhid/webhid_platform.h"
 #include "ui/web/web_window_system.h"
 #include "update/update_dlg.h"
 
-namespace {
+extern "C" {
 
-constexpr size_t kMaxLanguageTag = 35;
-
-// A browser's language tag as a POSIX locale name: "zh-CN" is "zh_CN", so the language rule of
-// every other build (UiLanguageFromLocale, through LANG) picks the texts.
-std::string LocaleFromLanguageTag(const char* tag) {
-  std::string locale;
-  bool first = true;
-  for (size_t i = 0; tag[i] != '\0' && i < kMaxLanguageTag; ++i) {
-    const unsigned char c = static_cast<unsigned char>(tag[i]);
-    if (c == '-' || c == '_') {
-      locale += '_';
-      first = false;
-    } else {
-      locale += static_cast<char>(first ? std::tolower(c) : std::toupper(c));
-    }
-  }
-  return locale;
+// The language of the page's texts for a browser's language tag: the dialog's own rule.
+EMSCRIPTEN_KEEPALIVE int tarvix_page_language(const char* tag) {
+  return UiLanguageFromLanguageTag(tag);
 }
 
-}  // namespace
+// The controller identities the page offers in the browser's chooser, in the link's order: their
+// number, and each as vendor << 16 | product (0 past the end).
+EMSCRIPTEN_KEEPALIVE int tarvix_page_controller_count() {
+  return static_cast<int>(std::size(kControllerIdentities));
+}
+
+EMSCRIPTEN_KEEPALIVE unsigned tarvix_page_controller(int index) {
+  if (index < 0 || index >= tarvix_page_controller_count())
+    return 0;
+  const ControllerIdentity& identity = kControllerIdentities[index];
+  return static_cast<unsigned>(identity.vendorId) << 16 | identity.productId;
+}
+
+}  // extern "C"
 
 int main(int argc, char** argv) {
-  if (argc > 1 && argv[1][0] != '\0')
-    setenv("LANG", LocaleFromLanguageTag(argv[1]).c_str(), 1);
-  if (argc > 2 && std::strcmp(argv[2], "trace") == 0)
-    setenv("TARVIX_TRACE", "1", 1);
-  // The page's address asks for the trace, not the environment.
-  const TraceSink trace = WindowProgramTraceSink("tarvix-update", "?trace");
+  const char* languageTag = argc > 1 ? argv[1] : "";
+  const bool traced = argc > 2 && std::strcmp(argv[2], "trace") == 0;
+  // The page's address asks for the trace, not the environment: with ?trace the lines go to
+  // stderr (the console), else they are dropped after a line that says how to see them.
+  const TraceSink trace = traced ? TraceSink() : WindowProgramTraceSink("tarvix-update", "?trace");
   WebHidPlatform platform(trace);
-  CUpdateDlg dlg({&platform, trace, {}});
+  CUpdateDlg dlg({&platform, trace, UiLanguageFromLanguageTag(languageTag)});
   WebWindowSystem window(&dlg);
   dlg.AttachWindow(&window);
   dlg.OnInitDialog();

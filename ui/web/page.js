@@ -1,29 +1,29 @@
 // The page of the updater: draws the window that the program's window system (web_window_system.cpp)
 // drives from its worker threads, shows its boxes and the file chooser as page modals, asks before
-// the tab closes during an update, and offers the browser's chooser for the controller.
+// the tab closes during an update, and offers the browser's chooser for the controller. The
+// controllers it offers and the language of its own words come from the program's core once it is
+// loaded (tarvix_page_*), before the program's main() runs.
 'use strict';
 
-// The controller's three USB identities: running firmware (two) and boot loader.
-const CONTROLLERS = [
-  { vendorId: 0x0483, productId: 0x5750 },
-  { vendorId: 0x7a3d, productId: 0x5750 },
-  { vendorId: 0x7a3d, productId: 0x3208 },
-];
 const IDOK = 1, IDCANCEL = 2;
+// The most controller identities the page takes from the core.
+const MAX_CONTROLLERS = 16;
 // The largest file the page hands to the program (its memory is fixed at 64 MB and the file is
 // copied twice); a controller's firmware file is far smaller. A larger one is treated as a file
 // that cannot be opened: the choice ends without a message.
 const MAX_FILE_BYTES = 16 * 1024 * 1024;
 const CONTROL = { 1003: 'progress', 1007: 'update', [-1]: 'done', 1008: 'hint' };
 
-// The page's own words, beside the program's texts; Chinese by the program's rule (zh-CN only).
+// The page's own words, beside the program's texts, by language identifier as the program's texts
+// are; the core's rule picks the identifier (tarvix_page_language), English when it has no words.
+const ENGLISH = 0x409;
 const PAGE_TEXTS = {
-  en: { connect: 'Connect controller\u2026', choose: 'Choose file\u2026', ok: 'OK',
+  [ENGLISH]: { connect: 'Connect controller\u2026', choose: 'Choose file\u2026', ok: 'OK',
         cancel: 'Cancel', firstStep: 'Plug the controller in (steps 1 and 2), then connect it here:',
         noHid: 'This browser cannot reach USB controllers (no WebHID). Open this page in a ' +
           'Chromium-based desktop browser, or use the desktop programs (tarvix-update, tarvix-flash).',
         noIsolation: 'The page needs cross-origin isolation; serve it with make serve-web.' },
-  zh: { connect: '\u8fde\u63a5\u624b\u67c4\u2026', choose: '\u9009\u62e9\u6587\u4ef6\u2026',
+  0x804: { connect: '\u8fde\u63a5\u624b\u67c4\u2026', choose: '\u9009\u62e9\u6587\u4ef6\u2026',
         ok: '\u786e\u5b9a', cancel: '\u53d6\u6d88',
         firstStep: '按第 1、2 步插上手柄后，先在这里连接：',
         noHid: '此浏览器无法访问 USB 手柄（不支持 WebHID）。请用基于 Chromium 的桌面浏览器' +
@@ -31,25 +31,13 @@ const PAGE_TEXTS = {
         noIsolation: '页面需要跨源隔离；请用 make serve-web 提供本页。' },
 };
 const LANGUAGE_TAG = (navigator.languages && navigator.languages[0]) || navigator.language || '';
-const WORDS = /^zh[-_]cn$/i.test(LANGUAGE_TAG) ? PAGE_TEXTS.zh : PAGE_TEXTS.en;
 
 const $ = (id) => document.getElementById(id);
 
-function isController(device) {
-  return CONTROLLERS.some((c) => c.vendorId === device.vendorId && c.productId === device.productId);
-}
-
-// "name|pattern;pattern|...||" as the file chooser's accept list (".dat") and the first name.
-function parseFilter(filter) {
-  const fields = filter.split('|');
-  const accept = [];
-  for (let i = 0; i + 1 < fields.length && fields[i] !== ''; i += 2)
-    for (const p of fields[i + 1].split(';')) accept.push(p.trim().replace(/^\*/, ''));
-  return { name: fields[0] || '', accept: accept.join(',') };
-}
-
 class PageWindow {
   constructor() {
+    this.window = 0;        // the program's window system, while it lives (0: none)
+    this.controllers = [];  // the identities the core offers: {vendorId, productId}
     this.busy = false;
     this.boxes = [];      // boxes waiting to show, the first one showing: {answer, text, ...}
     this.file = null;     // the file choice under way: {answer, fromWorker}
@@ -63,6 +51,37 @@ class PageWindow {
     return text;
   }
   answer(answer, status, bytes) { this.module().webhid.answer(answer, status, bytes); }
+
+  // The core is loaded and its main() not yet run: the page's words in the core's language for
+  // the browser's, and the controllers it offers.
+  coreLoaded() {
+    const m = this.module();
+    let language = 0;
+    m.webhid.withBytes(new TextEncoder().encode(LANGUAGE_TAG + '\0'), (ptr) => {
+      language = m._tarvix_page_language(ptr);
+    });
+    showWords(PAGE_TEXTS[language] || PAGE_TEXTS[ENGLISH]);
+    const count = Math.min(Math.max(m._tarvix_page_controller_count(), 0), MAX_CONTROLLERS);
+    this.controllers = [];
+    for (let i = 0; i < count; ++i) {
+      const identity = m._tarvix_page_controller(i) >>> 0;
+      this.controllers.push({ vendorId: identity >>> 16, productId: identity & 0xffff });
+    }
+    if (navigator.hid) {
+      $('connect').disabled = false;
+      navigator.hid.addEventListener('connect', () => this.refreshConnect());
+      navigator.hid.addEventListener('disconnect', () => this.refreshConnect());
+      this.refreshConnect();
+    }
+  }
+  isController(device) {
+    return this.controllers.some((c) => c.vendorId === device.vendorId && c.productId === device.productId);
+  }
+
+  // The program's window system, from its making to its end: the page's events go to it.
+  attach(window) { this.window = window; }
+  detach(window) { if (this.window === window) this.window = 0; }
+  click() { if (this.window) this.module()._tarvix_click(this.window); }
 
   ready() {
     $('window').classList.remove('loading');
@@ -115,8 +134,8 @@ class PageWindow {
   }
 
   // ---- The file chooser: at once while the click's activation lasts, else from a modal ----
-  openFile(answer, filter, fromWorker) {
-    const { name, accept } = parseFilter(filter);
+  // name: the filter's first name; accept: its patterns as the chooser's list (".dat").
+  openFile(answer, name, accept, fromWorker) {
     this.file = { answer, fromWorker };
     const input = $('file');
     input.accept = accept;
@@ -162,7 +181,7 @@ class PageWindow {
   async refreshConnect() {
     let present = false;
     try {
-      present = (await navigator.hid.getDevices()).some(isController);
+      present = (await navigator.hid.getDevices()).some((d) => this.isController(d));
     } catch (e) {
       present = false;
     }
@@ -175,7 +194,7 @@ class PageWindow {
   async connect() {
     let devices = [];
     try {
-      devices = await navigator.hid.requestDevice({ filters: CONTROLLERS });
+      devices = await navigator.hid.requestDevice({ filters: this.controllers });
     } catch (e) {
       devices = [];
     }
@@ -196,14 +215,19 @@ async function isolate() {
   return false;
 }
 
+// The page's own words; the notice of a browser without WebHID with them.
+function showWords(words) {
+  $('connect').textContent = words.connect;
+  $('first-step').textContent = words.firstStep;
+  $('box-ok').textContent = words.ok;
+  $('box-cancel').textContent = words.cancel;
+  $('chooser-pick').textContent = words.choose;
+  $('chooser-cancel').textContent = words.cancel;
+  if (!navigator.hid) $('notice').textContent = words.noHid;
+}
+
 async function start() {
   const page = new PageWindow();
-  $('connect').textContent = WORDS.connect;
-  $('first-step').textContent = WORDS.firstStep;
-  $('box-ok').textContent = WORDS.ok;
-  $('box-cancel').textContent = WORDS.cancel;
-  $('chooser-pick').textContent = WORDS.choose;
-  $('chooser-cancel').textContent = WORDS.cancel;
   $('box').addEventListener('close', () => page.boxClosed());
   $('chooser').addEventListener('close', () => { if (page.file) page.fileChosen(null); });
   $('chooser-pick').addEventListener('click', () => $('file').click());
@@ -214,32 +238,27 @@ async function start() {
     e.preventDefault();
     e.returnValue = '';
   });
-  if (!navigator.hid) {
-    $('notice').textContent = WORDS.noHid;
-    $('connect').disabled = true;
-    $('first-step').hidden = true;
-  }
+  // Connecting waits for the controllers the core offers.
+  $('connect').disabled = true;
+  if (!navigator.hid) $('first-step').hidden = true;
   if (!(await isolate())) {
+    // Without threads the core does not load, and its language rule with it: both languages.
     $('window').classList.remove('loading');
-    $('notice').textContent = WORDS.noIsolation;
+    $('notice').textContent = Object.values(PAGE_TEXTS).map((w) => w.noIsolation).join(' ');
     return;
   }
   sessionStorage.removeItem('tarvix-isolating');
   const trace = new URLSearchParams(location.search).has('trace');
   window.Module = {
     arguments: [LANGUAGE_TAG, trace ? 'trace' : ''],
+    onRuntimeInitialized: () => page.coreLoaded(),
     page,
     print: (line) => console.log(line),
     printErr: (line) => console.warn(line),
   };
   window.Module.webhid = new WebHidBridge(window.Module, navigator.hid);
-  $('update').addEventListener('click', () => window.Module._tarvix_click());
+  $('update').addEventListener('click', () => page.click());
   $('connect').addEventListener('click', () => page.connect());
-  if (navigator.hid) {
-    navigator.hid.addEventListener('connect', () => page.refreshConnect());
-    navigator.hid.addEventListener('disconnect', () => page.refreshConnect());
-    page.refreshConnect();
-  }
   const script = document.createElement('script');
   script.src = 'tarvix-update.js';
   document.body.appendChild(script);

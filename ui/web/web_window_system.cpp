@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "base/dialog_filter.h"
 #include "base/trace.h"
 #include "base/wide_string.h"
 #include "device/webhid/page_call.h"
@@ -18,8 +19,6 @@ namespace {
 // Notices taken from a monitor per wake-up; a notice that arrives meanwhile wakes the thread again.
 constexpr int kMaxEventsPerWake = 64;
 constexpr size_t kMaxUploadName = 200;
-
-WebWindowSystem* g_pageWindow = nullptr;
 
 uint64_t NowMs() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -34,6 +33,21 @@ char* PageText(const std::u16string& text) {
 
 }  // namespace
 
+PageFileFilter PageFileFilterOf(const std::u16string& filter) {
+  PageFileFilter page;
+  for (const DialogFilter& entry : ParseDialogFilter(filter)) {
+    if (page.name.empty())
+      page.name = Utf16ToUtf8(entry.name);
+    for (const std::u16string& pattern : entry.patterns) {
+      const std::string text = Utf16ToUtf8(pattern);
+      if (!page.accept.empty())
+        page.accept += ',';
+      page.accept += text.compare(0, 1, "*") == 0 ? text.substr(1) : text;
+    }
+  }
+  return page;
+}
+
 std::string UploadName(const std::string& name) {
   const size_t slash = name.find_last_of("/\\");
   const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
@@ -44,12 +58,13 @@ std::string UploadName(const std::string& name) {
 
 WebWindowSystem::WebWindowSystem(CUpdateDlg* dlg)
     : m_pDlg(dlg), m_dialogThread(std::this_thread::get_id()) {
-  g_pageWindow = this;
+  MAIN_THREAD_EM_ASM({ Module["page"].attach($0); }, this);
 }
 
 WebWindowSystem::~WebWindowSystem() {
-  if (g_pageWindow == this)
-    g_pageWindow = nullptr;
+  // Waits for the page's thread: once it has let go, no click of the page reaches this window
+  // system (a click that was running has posted its event by then).
+  MAIN_THREAD_EM_ASM({ Module["page"].detach($0); }, this);
 }
 
 void WebWindowSystem::Post(std::function<void()> event) {
@@ -173,13 +188,14 @@ bool WebWindowSystem::OpenFileDialog(const std::u16string& filter,
   const bool fromWorker = FromWorker();
   if (fromWorker && m_bAborting)
     return false;
+  const PageFileFilter chooser = PageFileFilterOf(filter);
   PageAnswer answer;
   MAIN_THREAD_ASYNC_EM_ASM(
       {
         const page = Module["page"];
-        page.openFile($0, page.take($1), $2);
+        page.openFile($0, page.take($1), page.take($2), $3);
       },
-      &answer, PageText(filter), fromWorker ? 1 : 0);
+      &answer, PageString(chooser.name), PageString(chooser.accept), fromWorker ? 1 : 0);
   if (answer.Wait() != 1)
     return false;
   const std::string name = UploadName(answer.m_text);
@@ -282,7 +298,7 @@ void WebWindowSystem::EndDialog() {
   MAIN_THREAD_ASYNC_EM_ASM({ Module["page"].ended(); });
 }
 
-extern "C" void tarvix_click() {
-  if (g_pageWindow != nullptr)
-    g_pageWindow->OnButtonClicked();
+extern "C" void tarvix_click(WebWindowSystem* window) {
+  if (window != nullptr)
+    window->OnButtonClicked();
 }

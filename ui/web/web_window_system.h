@@ -25,8 +25,8 @@ class CUpdateDlg;
 
 class WebWindowSystem : public IWindowSystem {
  public:
-  // The constructing thread is the dialog's thread. The page's events reach the window system
-  // constructed last.
+  // The constructing thread is the dialog's thread. The page holds this window system from its
+  // construction to its destruction (attach, detach) and hands it back with each of its events.
   explicit WebWindowSystem(CUpdateDlg* dlg);
   ~WebWindowSystem() override;
   WebWindowSystem(const WebWindowSystem&) = delete;
@@ -89,9 +89,18 @@ class WebWindowSystem : public IWindowSystem {
   std::string m_upload;  // the file the last choice kept
 };
 
+// The page's file chooser for an open-file filter ("name|pattern||", as ParseDialogFilter reads
+// it): the first name, and every pattern as the chooser's accept list, without the leading "*"
+// ("*.dat;*.bin" gives ".dat,.bin").
+struct PageFileFilter {
+  std::string name;
+  std::string accept;
+};
+PageFileFilter PageFileFilterOf(const std::u16string& filter);
+
 // The file name part of a name the page gives (no folders, no "." or ".."): what is kept of it
 // under the upload folder. Empty when nothing is left.
 std::string UploadName(const std::string& name);
 
-// Called by the page's scripts (exported).
-extern "C" void tarvix_click();
+// Called by the page's scripts (exported), with the window system the page was handed.
+extern "C" void tarvix_click(WebWindowSystem* window);

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <vector>
 
+#include "base/dialog_filter.h"
 #include "base/trace.h"
 #include "base/wide_string.h"
 #include "update/update_dlg.h"
@@ -37,23 +38,19 @@ void TraceBox(const TraceSink& sink, const std::u16string& caption, const std::u
 
 std::wstring Win32FilterFromDialogFilter(const std::u16string& filter) {
   std::wstring result;
-  size_t start = 0;
-  int fields = 0;
-  // Fields come in pairs (name, pattern); an empty field ends the list ("||").
-  while (start < filter.size()) {
-    size_t bar = filter.find(u'|', start);
-    std::u16string field = filter.substr(start, bar == std::u16string::npos ? bar : bar - start);
-    if (field.empty())
-      break;
-    result += Wide(field);
+  for (const DialogFilter& entry : ParseDialogFilter(filter)) {
+    // The system's list cannot hold a name without patterns: an empty pattern would end it.
+    if (entry.patterns.empty())
+      continue;
+    result += Wide(entry.name);
     result.push_back(L'\0');
-    ++fields;
-    if (bar == std::u16string::npos)
-      break;
-    start = bar + 1;
+    for (size_t i = 0; i < entry.patterns.size(); ++i) {
+      if (i > 0)
+        result.push_back(L';');
+      result += Wide(entry.patterns[i]);
+    }
+    result.push_back(L'\0');
   }
-  if (fields % 2 != 0)  // a name without a pattern is dropped
-    result.erase(result.rfind(L'\0', result.size() - 2) + 1);
   result.push_back(L'\0');
   return result;
 }

@@ -21,7 +21,8 @@
 
 class CUpdateDlg;
 
-// "name|pattern|name|pattern||" as GetOpenFileNameW wants it: "name\0pattern\0...\0\0".
+// "name|pattern|name|pattern||" (as ParseDialogFilter reads it) as GetOpenFileNameW wants it:
+// "name\0pattern;pattern\0...\0\0". A name without patterns is left out.
 std::wstring Win32FilterFromDialogFilter(const std::u16string& filter);
 
 class Win32WindowSystem : public IWindowSystem {

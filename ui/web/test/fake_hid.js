@@ -21,7 +21,7 @@ function installFakeHid(config) {
   if (self.crossOriginIsolated) nap.postMessage(new SharedArrayBuffer(4));
   const wire = new MessageChannel();
   let timing = false;
-  let m = null, plugged = true, granted = config.granted, sent = 0;
+  let m = null, fake = 0, plugged = true, granted = config.granted, sent = 0;
   const hid = new EventTarget();
   const device = new EventTarget();
   Object.assign(device, { opened: false, productName: 'Tarvix gamepad', collections: [] });
@@ -38,7 +38,7 @@ function installFakeHid(config) {
     due.shift();
     const buffer = m._malloc(64);
     for (let i = 0; i < 64; ++i) {
-      const got = m._fake_receive(buffer);
+      const got = m._fake_receive(fake, buffer);
       if (got < 0 && plugged) unplug();
       if (got <= 0) break;
       const event = new Event('inputreport');
@@ -47,7 +47,7 @@ function installFakeHid(config) {
     }
     m._free(buffer);
     timing = false;
-    if (plugged && (due.length > 0 || m._fake_pending() > 0)) time();
+    if (plugged && (due.length > 0 || m._fake_pending(fake) > 0)) time();
   }
   // Replies the controller's whole-millisecond clock still holds back: looked at again later.
   function time() {
@@ -66,7 +66,7 @@ function installFakeHid(config) {
     const report = m._malloc(65);
     m.HEAPU8[report] = reportId;
     m.HEAPU8.set(bytes.subarray(0, 64), report + 1);
-    const taken = plugged && device.opened && m._fake_send(report, 1 + Math.min(64, bytes.length));
+    const taken = plugged && device.opened && m._fake_send(fake, report, 1 + Math.min(64, bytes.length));
     m._free(report);
     if (!taken) throw new DOMException('Failed to write the report.', 'NotAllowedError');
     ++sent;
@@ -81,9 +81,15 @@ function installFakeHid(config) {
   };
   ready.then((module) => {
     m = module;
-    const identity = m._fake_plug(config.appMode ? 1 : 0, config.latencyMs, config.unplugAfter);
+    fake = m._fake_create(config.appMode ? 1 : 0, config.latencyMs, config.unplugAfter);
+    const identity = m._fake_identity(fake) >>> 0;
     device.vendorId = identity >>> 16;
     device.productId = identity & 0xffff;
+  });
+  // The controller goes with the page (its calls answer as a pulled cable from then on).
+  window.addEventListener('pagehide', () => {
+    if (m && fake) m._fake_destroy(fake);
+    fake = 0;
   });
   Object.defineProperty(Navigator.prototype, 'hid', { get: () => (config.noHid ? undefined : hid) });
   if (config.noWaitAsync) delete Atomics.waitAsync;
@@ -94,5 +100,5 @@ function installFakeHid(config) {
     Object.defineProperty(Navigator.prototype, 'languages', { get: () => config.languages });
     Object.defineProperty(Navigator.prototype, 'language', { get: () => config.languages[0] });
   }
-  window.fakeHid = { version: () => (m ? m._fake_version() : -1), sent: () => sent, unplug };
+  window.fakeHid = { version: () => (m ? m._fake_version(fake) : -1), sent: () => sent, unplug };
 }

@@ -202,6 +202,8 @@ async function main() {
     const bytes = writer._fake_file(kind, length);
     files[name] = path.join(work, `${name}.dat`);
     fs.writeFileSync(files[name], writer.HEAPU8.slice(bytes, bytes + writer.HEAPU32[length >> 2]));
+    writer._free(bytes);
+    writer._free(length);
   }
   if (shots) fs.mkdirSync(shots, { recursive: true });
   const server = await serve(site, 0);
