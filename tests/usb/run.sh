@@ -101,6 +101,32 @@ case_flash_all_three() {
   done
 }
 
+# A controller whose update failed comes back sooner than a timed look's interval: its hidraw node
+# is taken away and made again 100 ms later (its HID driver unbound and bound again). The watch,
+# woken by udev's notices, sees it gone and back and updates it again; the node's time away is in
+# times.txt.
+case_watch_sees_a_quick_replug() {
+  start_gadget g0 dummy_udc.0 TVX-QUICK --mode app --fail-after-chunks 100 || return 1
+  watch_start 2
+  watch_results 1 || return 1
+  local node hid
+  node=$(hidraw_of 0483 5750) || return 1
+  hid=$(basename "$(readlink -f "/sys/class/hidraw/$node/device")")
+  hidraw_events_start
+  sleep 0.5  # the event reader is listening
+  echo "$hid" >/sys/bus/hid/drivers/hid-generic/unbind || return 1
+  sleep 0.1
+  echo "$hid" >/sys/bus/hid/drivers/hid-generic/bind || return 1
+  watch_results 2
+  local seen=$?
+  hidraw_events_stop
+  kill "$WATCH" 2>/dev/null
+  wait "$WATCH"
+  cat "$OUT/watch.json" >>"$LOG"
+  stop_gadgets
+  [[ $seen -eq 0 ]]
+}
+
 # The udev rule tags the hidraw node of each of the three identities, and of no other, uaccess.
 case_udev_rule() {
   cp "$HERE/../../res/70-tarvix-update.rules" /run/udev/rules.d/ || return 1
@@ -149,6 +175,6 @@ case_qt_window() {
 
 CASES=(list_and_device boot_update_verify app_update unplug_boot unplug_app
   reenumerates_after_update switch_to_boot_loader flash_all_three watch_one_after_another
-  watch_restart_right_after_update udev_rule qt_window)
+  watch_restart_right_after_update watch_sees_a_quick_replug udev_rule qt_window)
 [[ $# -gt 0 ]] && CASES=("$@")
 run_cases "${CASES[@]}"

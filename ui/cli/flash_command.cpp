@@ -1,6 +1,8 @@
 // tarvix-flash flash FILE.dat: the dialog's update of one controller, or of every controller all at
 // once, each with its result; --verify reads a boot loader's image back before it is told to
 // finish.
+#include <poll.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -218,8 +220,39 @@ int RunFlash(const Cli& cli, const CommandLine& line) {
   return exitCode;
 }
 
-// How often watch looks for controllers plugged in and unplugged.
+// How often watch looks for controllers plugged in and unplugged, at the latest.
 constexpr uint32_t kWatchPollMs = 250;
+// The notices a watch takes at one wake-up, at most: more wait for the next look.
+constexpr int kNoticesAtOnce = 64;
+
+// The watch's wait between two looks. Where the platform's monitor offers a descriptor (udev's
+// on Linux) the wait ends at the first arrival or removal notice, so that the watch looks at once:
+// a controller unplugged and plugged in again between two timed looks is still seen gone and back.
+// Elsewhere (the virtual controllers), the next look comes kWatchPollMs later on the platform's
+// clock.
+class WatchWait {
+ public:
+  explicit WatchWait(IHidPlatform& platform)
+      : m_clock(platform.Clock()), m_monitor(platform.CreateMonitor()) {}
+
+  void Wait() {
+    const int fd = m_monitor ? m_monitor->Descriptor() : -1;
+    if (fd < 0) {
+      m_clock.SleepMs(kWatchPollMs);
+      return;
+    }
+    // A signal ends the wait early too (EINTR): the loop then sees it.
+    pollfd watched{fd, POLLIN, 0};
+    if (::poll(&watched, 1, static_cast<int>(kWatchPollMs)) <= 0)
+      return;
+    for (int i = 0; i < kNoticesAtOnce && m_monitor->ReceiveEvent() != IDeviceMonitor::kNone; ++i) {
+    }
+  }
+
+ private:
+  IClock& m_clock;
+  std::unique_ptr<IDeviceMonitor> m_monitor;
+};
 
 // One controller's update in a watch, on a thread of its own.
 struct Station {
@@ -267,7 +300,7 @@ int RunWatch(const Cli& cli, const CommandLine& line) {
   cli.stops->BeginStoppable();
   if (!cli.quiet && !cli.json)
     cli.Fail(kExitOk, cli.Text(Say::kWatching));
-  IClock& clock = cli.platform->Clock();
+  WatchWait wait(*cli.platform);
   std::set<std::string> present;  // the controllers (WatchKey) of the last look
   std::set<std::string> again;    // plugged in again while their last update still ends
   // Controllers this watch has updated, with the version written: one that comes back with it
@@ -346,7 +379,7 @@ int RunWatch(const Cli& cli, const CommandLine& line) {
     present.clear();
     for (const auto& [key, path] : now)
       present.insert(key);
-    clock.SleepMs(kWatchPollMs);
+    wait.Wait();
   }
   reap(true);
   cli.stops->EndStoppable();
