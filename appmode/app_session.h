@@ -77,7 +77,7 @@ class CAppSession {
   int m_bTransferComplete = 0;
 
  private:
-  uint32_t ReadStep(uint64_t* waitedMs);
+  HidReadResult ReadStep(uint64_t* waitedMs);
   void AbandonTransfer(const std::string& cause);
   void SendNextChunk(int first);
   void ServeDataRequest();

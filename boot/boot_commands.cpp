@@ -32,12 +32,16 @@ enum class BootRead { kAnswer, kOther, kNothing, kGone };
 // Reads one report into the link's m_InReport: the answer to command, another report, nothing
 // within the read time-out, or no link at all (the controller is gone or the link is not open).
 BootRead ReadBootReply(CHid& hid, uint16_t command) {
-  uint32_t result = hid.ReadHid(hid.m_InReport, kPayloadLength);
-  if (result == WAIT_FAILED || result == WAIT_ABANDONED)
-    return BootRead::kGone;
-  if (result != WAIT_OBJECT_0)
-    return BootRead::kNothing;
-  return IsBootReply(hid.m_InReport, command) ? BootRead::kAnswer : BootRead::kOther;
+  switch (hid.ReadHid()) {
+    case HidReadResult::kReport:
+      return IsBootReply(hid.m_InReport, command) ? BootRead::kAnswer : BootRead::kOther;
+    case HidReadResult::kTimeout:
+      return BootRead::kNothing;
+    case HidReadResult::kError:
+    case HidReadResult::kNotOpen:
+      break;
+  }
+  return BootRead::kGone;
 }
 
 // Answers 1 when the image-write answer in the link's m_InReport echoes the address of an earlier
