@@ -105,9 +105,9 @@ int CBootSession::StopRequested() const {
 
 int CBootSession::SendBootPacket(const uint8_t* data, uint32_t length, uint32_t address,
                                  uint32_t size, uint16_t command, int withCrc) {
-  uint8_t packet[kBootRequestSize];
-  uint32_t sendLength = BuildBootRequest(packet, data, length, address, size, command, withCrc);
-  return m_Hid.WriteHid(packet, static_cast<uint8_t>(sendLength));
+  // Built straight in the link's output report; what follows the request there goes out again.
+  BuildBootRequest(m_Hid.OutPayload(), data, length, address, size, command, withCrc);
+  return m_Hid.WriteOutReport();
 }
 
 int CBootSession::BootReadMemory(uint8_t* destination, uint32_t length, uint32_t address) {

@@ -208,9 +208,13 @@ void CHid::SetReadTimeout(uint32_t milliseconds) {
 
 int CHid::WriteHid(const uint8_t* source, uint8_t count) {
   size_t n = std::min<size_t>(count, kPayloadLength);
-  m_OutReport[0] = 0;
   if (n > 0)
-    std::memcpy(m_OutReport + 1, source, n);
+    std::memmove(m_OutReport + 1, source, n);
+  return WriteOutReport();
+}
+
+int CHid::WriteOutReport() {
+  m_OutReport[0] = 0;
   if (m_hWriteHandle == INVALID_HANDLE_VALUE)
     return 0;
   IHidPlatform* platform = m_pPlatform;

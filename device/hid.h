@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <optional>
+#include <span>
 
 #include "base/trace.h"
 #include "device/device_notify.h"
@@ -32,6 +33,9 @@ constexpr HidHandle INVALID_HANDLE_VALUE = kNoHidHandle;
 
 constexpr int kReportLength = 65;  // report id + 64 payload bytes, both directions
 constexpr int kPayloadLength = 64;
+
+// The payload of an output report (positions 1..64), where the protocols build their requests.
+using ReportPayload = std::span<uint8_t, kPayloadLength>;
 
 // The code the protocol trace shows for a read that brought nothing: 0x102 for a time-out, 0x80
 // without a read handle, 0xffffffff for a failed read (0 for a report).
@@ -92,6 +96,12 @@ class CHid {
   // Builds the report in m_OutReport (id 0, then count payload bytes) and writes all 65 bytes.
   // Answers nonzero when the platform took the report, 0 otherwise (also without a write handle).
   int WriteHid(const uint8_t* source, uint8_t count);
+  // The payload of m_OutReport, for a request built in place: a builder writes the bytes it sends
+  // and no others, so that the positions after them keep what the previous report left there.
+  ReportPayload OutPayload() { return ReportPayload(m_OutReport + 1, kPayloadLength); }
+  // Writes m_OutReport as it stands, with report id 0, to the controller: a request built in
+  // place. Answers as WriteHid.
+  int WriteOutReport();
   // Waits up to m_nReadTimeout ms for one report and copies its positions 1..count to the
   // destination. Answers kReport with a report, else kTimeout, kNotOpen (no read handle, at once)
   // or kError (the read failed), leaving the destination untouched. A read of all 64 bytes lands
