@@ -59,6 +59,8 @@ class CAppSession {
   void SwapMaskTables();
 
   // ---- The running firmware's state ----
+  // The chunk buffer, zeroed with the dialog's state. The data requests do not pass through it:
+  // each chunk goes from the image straight into the link's output report.
   uint8_t m_DataBuf[128] = {};
   uint32_t m_appSerial[3] = {};
   uint32_t m_serial[3] = {};

@@ -73,10 +73,10 @@ void CAppSession::SendNextChunk(int first) {
     AbandonTransfer("the image in memory is shorter than its record");
     return;
   }
-  std::copy_n(t.m_image.data() + t.m_bytesDone, got, m_DataBuf);
   // From the first data packet on, the controller's image is no longer whole.
   t.m_bImageTouched = 1;
-  if (!SendFirmwareData(m_DataBuf, got)) {
+  // The chunk goes from the image straight into the output report.
+  if (!SendFirmwareData(t.m_image.data() + t.m_bytesDone, got)) {
     // A chunk the controller never got cannot be counted: every later one would land shifted.
     m_Hid.Trace("data packet could not be written, update abandoned\n");
     AbandonTransfer("a data packet could not be written");
