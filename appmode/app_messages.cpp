@@ -3,24 +3,19 @@
 #include "base/byte_order.h"
 
 #include <algorithm>
-#include <cstring>
 #include <iterator>
 #include <utility>
-#include <vector>
 
 #include "appmode/serial_mask.h"
 #include "base/trace.h"
 
 namespace {
 
-// Writes one piece: its length, the bytes after it, and length + 1 bytes out (only those reach
-// the link's output report).
-int WritePiece(CHid& hid, const uint8_t* piece, size_t length) {
-  uint8_t message[kPayloadLength] = {};
-  length = std::min<size_t>(length, kPayloadLength - 1);
-  message[0] = static_cast<uint8_t>(length);
-  std::memcpy(message + 1, piece, length);
-  return hid.WriteHid(message, static_cast<uint8_t>(length + 1));
+// Writes one piece of packet, from start on and at most maxPiece bytes, built in place in the
+// link's output report after its length byte; what follows it there goes out again.
+int WritePiece(CHid& hid, const FirmwarePacket& packet, uint32_t start, uint32_t maxPiece) {
+  BuildPacketPiece(hid.OutPayload(), packet, start, maxPiece);
+  return hid.WriteOutReport();
 }
 
 }  // namespace
@@ -39,26 +34,26 @@ void CAppSession::SwapMaskTables() {
 }
 
 int CAppSession::SendCommand(uint8_t type, uint8_t argument) {
-  const uint8_t message[kShortCommandLength] = {0x00, type, 0x01, 0x00, argument};
-  return WritePiece(m_Hid, message, sizeof message) ? 1 : 0;
+  BuildShortCommand(m_Hid.OutPayload(), type, argument);
+  return m_Hid.WriteOutReport() ? 1 : 0;
 }
 
 int CAppSession::SendFirmwarePacket(uint8_t command, const uint8_t* payload, int length) {
-  std::vector<uint8_t> message = BuildFirmwarePacket(command, payload, length);
-  if (message.empty())
+  FirmwarePacket packet;
+  if (!BuildFirmwarePacket(command, payload, length, &packet))
     return 0;
 
   if (command != FW_DATA) {
     m_Hid.Trace("SendFirmwarePacket cmd %d\n", command);
-    if (message.size() > static_cast<size_t>(kMaxMessageLength))
+    if (packet.Length() > static_cast<uint32_t>(kMaxMessageLength))
       return 0;  // a report cannot carry it; only data packets are split
-    return WritePiece(m_Hid, message.data(), message.size()) ? 1 : 0;
+    return WritePiece(m_Hid, packet, 0, kMaxMessageLength) ? 1 : 0;
   }
 
   // Data packets travel in pieces of at most 39 bytes; a chunk of 32 bytes is exactly one piece.
-  for (size_t start = 0; start < message.size(); start += kDataPieceLength) {
-    size_t pieceLength = std::min<size_t>(kDataPieceLength, message.size() - start);
-    if (!WritePiece(m_Hid, message.data() + start, pieceLength)) {
+  for (uint32_t start = 0; start < packet.Length(); start += kDataPieceLength) {
+    uint32_t pieceLength = std::min<uint32_t>(kDataPieceLength, packet.Length() - start);
+    if (!WritePiece(m_Hid, packet, start, kDataPieceLength)) {
       m_Hid.Trace("WriteHid error\n");
       return 0;
     }

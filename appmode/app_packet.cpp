@@ -1,5 +1,6 @@
 #include "appmode/app_packet.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/byte_order.h"
@@ -11,24 +12,55 @@ constexpr int kMaxPayloadLength = 0xFFFF - kFirmwarePayloadOffset;
 
 }  // namespace
 
-std::vector<uint8_t> BuildFirmwarePacket(uint8_t command, const uint8_t* payload, int length) {
-  std::vector<uint8_t> message;
+uint32_t BuildShortCommand(AppReport report, uint8_t type, uint8_t argument) {
+  const uint8_t bytes[kShortCommandLength + 1] = {
+      kShortCommandLength, 0x00, type, 0x01, 0x00, argument};
+  std::memcpy(report.data(), bytes, sizeof bytes);
+  return sizeof bytes;
+}
+
+int BuildFirmwarePacket(uint8_t command, const uint8_t* payload, int length,
+                        FirmwarePacket* packet) {
   if (length > 0 && (payload == nullptr || length > kMaxPayloadLength))
-    return message;  // nothing sensible to send
-  if (length <= 0)
-    return {0x00, MSG_FIRMWARE, 0x01, 0x00, command};
-  uint32_t bodyLength = static_cast<uint32_t>(length) + kFirmwarePayloadOffset;
-  message = {0x00,
-             MSG_FIRMWARE,
-             static_cast<uint8_t>(bodyLength),
-             static_cast<uint8_t>(bodyLength >> 8),
-             command,
-             static_cast<uint8_t>(length),
-             static_cast<uint8_t>(length >> 8)};
-  size_t header = message.size();
-  message.resize(header + static_cast<size_t>(length));
-  std::memcpy(message.data() + header, payload, static_cast<size_t>(length));
-  return message;
+    return 0;  // nothing sensible to send
+  *packet = FirmwarePacket{};
+  uint8_t* header = packet->header;
+  header[0] = 0x00;
+  header[1] = MSG_FIRMWARE;
+  if (length <= 0) {
+    WriteLe16(header + 2, 1);
+    header[4] = command;
+    packet->headerLength = kShortCommandLength;
+    return 1;
+  }
+  WriteLe16(header + 2, static_cast<uint16_t>(length + kFirmwarePayloadOffset));
+  header[4] = command;
+  WriteLe16(header + 5, static_cast<uint16_t>(length));
+  packet->headerLength = kMessageHeaderSize + kFirmwarePayloadOffset;
+  packet->payload = payload;
+  packet->payloadLength = static_cast<uint32_t>(length);
+  return 1;
+}
+
+uint32_t BuildPacketPiece(AppReport report, const FirmwarePacket& packet, uint32_t start,
+                          uint32_t maxPiece) {
+  const uint32_t total = packet.Length();
+  if (start >= total)
+    return 0;
+  uint32_t piece = std::min({maxPiece, total - start, static_cast<uint32_t>(kMaxMessageLength)});
+  report[0] = static_cast<uint8_t>(piece);
+  uint8_t* out = report.data() + 1;
+  uint32_t at = start;
+  const uint32_t end = start + piece;
+  if (at < packet.headerLength) {
+    const uint32_t fromHeader = std::min(end, packet.headerLength) - at;
+    std::memcpy(out, packet.header + at, fromHeader);
+    out += fromHeader;
+    at += fromHeader;
+  }
+  if (at < end)
+    std::memcpy(out, packet.payload + (at - packet.headerLength), end - at);
+  return piece;
 }
 
 DeviceIdentity DecodeDeviceId(const uint8_t* body) {

@@ -8,7 +8,7 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <span>
 
 // Message types.
 constexpr uint8_t MSG_FIRMWARE = 22;      // both directions: a firmware packet
@@ -42,10 +42,34 @@ constexpr int kDeviceIdBodyLength = 40;  // the identity bytes that are read
 // reply, a data request or a failure code. Anything else (ordinary input reports) answers 0.
 int IsUpdateMessage(const uint8_t* message);
 
-// Builds a firmware packet: 0x00, MSG_FIRMWARE, body length u16, command, and with a payload its
-// length u16 and the payload. Without a payload (length 0) the body is the command alone. Answers
-// nothing for a payload that is missing or too long for the u16 body length.
-std::vector<uint8_t> BuildFirmwarePacket(uint8_t command, const uint8_t* payload, int length);
+// The payload of an output report (positions 1..64): a message goes there after its length byte.
+using AppReport = std::span<uint8_t, 64>;
+
+// Writes a short command in place in report: length byte 5, then 0x00, type, body length 1,
+// argument. Nothing after these six bytes is written. Answers 6.
+uint32_t BuildShortCommand(AppReport report, uint8_t type, uint8_t argument);
+
+// A firmware packet: 0x00, MSG_FIRMWARE, body length u16, command, and with a payload its length
+// u16 and the payload. Without a payload (length 0) the body is the command alone. The payload is
+// not copied: the packet's pieces are written from it straight into the reports.
+struct FirmwarePacket {
+  uint8_t header[7] = {};
+  uint32_t headerLength = 0;  // 5 without a payload, 7 with one
+  const uint8_t* payload = nullptr;
+  uint32_t payloadLength = 0;
+  uint32_t Length() const { return headerLength + payloadLength; }
+};
+
+// Fills *packet for command and the payload (length 0 or less: none). Answers 0 for a payload
+// that is missing or too long for the u16 body length, 1 otherwise.
+int BuildFirmwarePacket(uint8_t command, const uint8_t* payload, int length,
+                        FirmwarePacket* packet);
+
+// Writes one piece of the packet in place in report: its length at byte 0, then the packet's
+// bytes from start on, at most maxPiece of them and never more than the 63 that fit. Nothing after
+// them is written. Answers the piece length (0 from the packet's end on).
+uint32_t BuildPacketPiece(AppReport report, const FirmwarePacket& packet, uint32_t start,
+                          uint32_t maxPiece);
 
 // The controller's identity message body (at least kDeviceIdBodyLength readable bytes).
 struct DeviceIdentity {

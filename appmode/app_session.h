@@ -59,6 +59,8 @@ class CAppSession {
   void SwapMaskTables();
 
   // ---- The running firmware's state ----
+  // The chunk buffer, zeroed with the dialog's state. The data requests do not pass through it:
+  // each chunk goes from the image straight into the link's output report.
   uint8_t m_DataBuf[128] = {};
   uint32_t m_appSerial[3] = {};
   uint32_t m_serial[3] = {};
@@ -77,7 +79,7 @@ class CAppSession {
   int m_bTransferComplete = 0;
 
  private:
-  uint32_t ReadStep(uint64_t* waitedMs);
+  HidReadResult ReadStep(uint64_t* waitedMs);
   void AbandonTransfer(const std::string& cause);
   void SendNextChunk(int first);
   void ServeDataRequest();

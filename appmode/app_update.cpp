@@ -22,29 +22,29 @@ constexpr uint64_t kControllerSilenceLimitMs = 5000;
 // How long one read waited, by the clock seam; a read that timed out counts at least its time-out,
 // so that a clock standing still cannot keep a loop alive.
 // Any read counts at least 1 ms: input reports come at most once per USB frame.
-uint64_t ReadWaitMs(uint64_t startMs, uint64_t endMs, uint32_t result, uint32_t timeoutMs) {
+uint64_t ReadWaitMs(uint64_t startMs, uint64_t endMs, HidReadResult result, uint32_t timeoutMs) {
   uint64_t elapsed = endMs - startMs;
-  uint64_t least = result == WAIT_TIMEOUT ? std::max<uint32_t>(timeoutMs, 1) : 1;
+  uint64_t least = result == HidReadResult::kTimeout ? std::max<uint32_t>(timeoutMs, 1) : 1;
   return std::max(elapsed, least);
 }
 
 // The controller is gone or the link is not open: no later read can bring anything.
-bool LinkLost(uint32_t result) {
-  return result == WAIT_FAILED || result == WAIT_ABANDONED;
+bool LinkLost(HidReadResult result) {
+  return result == HidReadResult::kError || result == HidReadResult::kNotOpen;
 }
 
 // One pass of either loop: read a report; dispatch it, or tell the controller the read failed.
-// Answers the wait code of the read and adds the time the read waited to *waitedMs.
+// Answers what the read brought and adds the time the read waited to *waitedMs.
 }  // namespace
 
-uint32_t CAppSession::ReadStep(uint64_t* waitedMs) {
+HidReadResult CAppSession::ReadStep(uint64_t* waitedMs) {
   uint64_t start = m_Hid.Clock().NowMs();
   uint32_t timeout = m_Hid.m_nReadTimeout.load();
-  uint8_t* report = m_Hid.m_InReport;
-  uint32_t result = m_Hid.ReadHid(report, kPayloadLength);
+  const uint8_t* report = m_Hid.m_InReport;
+  HidReadResult result = m_Hid.ReadHid();
   *waitedMs += ReadWaitMs(start, m_Hid.Clock().NowMs(), result, timeout);
-  if (result != WAIT_OBJECT_0) {
-    m_Hid.Trace("recv() failed with error code 0x%x\n", result);
+  if (result != HidReadResult::kReport) {
+    m_Hid.Trace("recv() failed with error code 0x%x\n", ReadTraceCode(result));
     SendCommand(MSG_READ_FAILED, 0);
     return result;
   }
@@ -73,10 +73,10 @@ void CAppSession::SendNextChunk(int first) {
     AbandonTransfer("the image in memory is shorter than its record");
     return;
   }
-  std::copy_n(t.m_image.data() + t.m_bytesDone, got, m_DataBuf);
   // From the first data packet on, the controller's image is no longer whole.
   t.m_bImageTouched = 1;
-  if (!SendFirmwareData(m_DataBuf, got)) {
+  // The chunk goes from the image straight into the output report.
+  if (!SendFirmwareData(t.m_image.data() + t.m_bytesDone, got)) {
     // A chunk the controller never got cannot be counted: every later one would land shifted.
     m_Hid.Trace("data packet could not be written, update abandoned\n");
     AbandonTransfer("a data packet could not be written");
@@ -150,11 +150,11 @@ int CAppSession::UsbUpdateLoop() {
 
   uint64_t silentMs = 0;  // time the reads waited since the controller last sent something
   do {
-    uint32_t result = ReadStep(&silentMs);
+    HidReadResult result = ReadStep(&silentMs);
     // Only the update's own messages are signs of life: a controller that keeps sending its
     // ordinary input reports is still silent as far as the update goes. Restarting the count here
     // also leaves out the time spent in our own boxes and dialogs.
-    if (result == WAIT_OBJECT_0 && IsUpdateMessage(m_Hid.m_InReport + 1)) {
+    if (result == HidReadResult::kReport && IsUpdateMessage(m_Hid.m_InReport + 1)) {
       silentMs = 0;
       continue;
     }
@@ -178,7 +178,7 @@ void CAppSession::QueryVersion() {
   SendFirmwarePacket(FW_VERSION, nullptr, 0);
   uint64_t waitedMs = 0;
   while (m_host.DeviceVersion() == VERSION_UNKNOWN) {
-    uint32_t result = ReadStep(&waitedMs);
+    HidReadResult result = ReadStep(&waitedMs);
     if (LinkLost(result) || waitedMs >= kVersionQueryLimitMs)
       break;
   }

@@ -32,12 +32,16 @@ enum class BootRead { kAnswer, kOther, kNothing, kGone };
 // Reads one report into the link's m_InReport: the answer to command, another report, nothing
 // within the read time-out, or no link at all (the controller is gone or the link is not open).
 BootRead ReadBootReply(CHid& hid, uint16_t command) {
-  uint32_t result = hid.ReadHid(hid.m_InReport, kPayloadLength);
-  if (result == WAIT_FAILED || result == WAIT_ABANDONED)
-    return BootRead::kGone;
-  if (result != WAIT_OBJECT_0)
-    return BootRead::kNothing;
-  return IsBootReply(hid.m_InReport, command) ? BootRead::kAnswer : BootRead::kOther;
+  switch (hid.ReadHid()) {
+    case HidReadResult::kReport:
+      return IsBootReply(hid.m_InReport, command) ? BootRead::kAnswer : BootRead::kOther;
+    case HidReadResult::kTimeout:
+      return BootRead::kNothing;
+    case HidReadResult::kError:
+    case HidReadResult::kNotOpen:
+      break;
+  }
+  return BootRead::kGone;
 }
 
 // Answers 1 when the image-write answer in the link's m_InReport echoes the address of an earlier
@@ -101,9 +105,9 @@ int CBootSession::StopRequested() const {
 
 int CBootSession::SendBootPacket(const uint8_t* data, uint32_t length, uint32_t address,
                                  uint32_t size, uint16_t command, int withCrc) {
-  uint8_t packet[kBootRequestSize];
-  uint32_t sendLength = BuildBootRequest(packet, data, length, address, size, command, withCrc);
-  return m_Hid.WriteHid(packet, static_cast<uint8_t>(sendLength));
+  // Built straight in the link's output report; what follows the request there goes out again.
+  BuildBootRequest(m_Hid.OutPayload(), data, length, address, size, command, withCrc);
+  return m_Hid.WriteOutReport();
 }
 
 int CBootSession::BootReadMemory(uint8_t* destination, uint32_t length, uint32_t address) {

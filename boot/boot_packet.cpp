@@ -23,22 +23,23 @@ uint16_t BootCrc16(const uint8_t* bytes, size_t count) {
   return crc;
 }
 
-uint32_t BuildBootRequest(uint8_t packet[kBootRequestSize], const uint8_t* data, uint32_t length,
-                          uint32_t address, uint32_t size, uint16_t command, int withCrc) {
-  std::memset(packet, 0, kBootRequestSize);
+uint32_t BuildBootRequest(std::span<uint8_t, kBootRequestSize> packet, const uint8_t* data,
+                          uint32_t length, uint32_t address, uint32_t size, uint16_t command,
+                          int withCrc) {
+  uint8_t* out = packet.data();
   uint32_t dataLength = length > kBootChunkSize ? kBootChunkSize : length;
-  packet[0] = kPacketType;
-  WriteLe16(packet + 1, command);
-  WriteLe16(packet + 3, 0);
-  WriteLe16(packet + 5, static_cast<uint16_t>(dataLength));
-  WriteLe32(packet + 9, size);
-  WriteLe32(packet + 13, address);
+  out[0] = kPacketType;
+  WriteLe16(out + 1, command);
+  WriteLe16(out + 3, 0);
+  WriteLe16(out + 5, static_cast<uint16_t>(dataLength));
   // The CRC covers the data bytes only. A command without data carries 0, never the CRC of nothing.
   uint16_t crc = withCrc && data ? BootCrc16(data, dataLength) : 0;
-  WriteLe16(packet + 7, crc);
+  WriteLe16(out + 7, crc);
+  WriteLe32(out + 9, size);
+  WriteLe32(out + 13, address);
   if (!data)
     return kBootHeaderSize;
-  std::memcpy(packet + kBootHeaderSize, data, dataLength);
+  std::memcpy(out + kBootHeaderSize, data, dataLength);
   return kBootHeaderSize + dataLength;
 }
 

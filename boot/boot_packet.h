@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 // Command codes.
 constexpr uint16_t BOOT_CMD_WRITE = 2;
@@ -22,18 +23,20 @@ constexpr uint16_t BOOT_CMD_DEVICE_ID = 8;
 constexpr uint32_t kBootChunkSize = 46;        // data bytes one request carries
 constexpr uint32_t kBootHeaderSize = 17;       // request bytes before the data
 constexpr uint32_t kBootReplyDataOffset = 18;  // returned data in a reply
-constexpr uint32_t kBootRequestSize = 64;      // what BuildBootRequest fills
+constexpr uint32_t kBootRequestSize = 64;      // the report payload a request is built in
 constexpr uint32_t kBootVersionAreaSize = 32;
 
 // The checksum of the boot loader's data bytes: CRC-16/MODBUS (reflected polynomial 0xA001,
 // initial value 0xFFFF, no final XOR), computed bit by bit. No bytes give 0xFFFF.
 uint16_t BootCrc16(const uint8_t* bytes, size_t count);
 
-// Builds a request into packet (kBootRequestSize bytes, zeroed first). The data (null for none) is
-// cut to 46 bytes; the CRC covers it only with withCrc, and is 0 without data. Answers the number
-// of bytes to send: the header, plus the data.
-uint32_t BuildBootRequest(uint8_t packet[kBootRequestSize], const uint8_t* data, uint32_t length,
-                          uint32_t address, uint32_t size, uint16_t command, int withCrc);
+// Builds a request in packet (an output report's payload, in place). The data (null for none) is
+// cut to 46 bytes; the CRC covers it only with withCrc, and is 0 without data. Writes the header
+// and the data and nothing after them: the bytes beyond keep what the previous report left there.
+// Answers the number of bytes written, the header plus the data.
+uint32_t BuildBootRequest(std::span<uint8_t, kBootRequestSize> packet, const uint8_t* data,
+                          uint32_t length, uint32_t address, uint32_t size, uint16_t command,
+                          int withCrc);
 
 // Answers 1 when report (an input report's 64 payload bytes) is the boot loader's answer to
 // command: a leading 0, then type 5, command field 0 and the answered command.

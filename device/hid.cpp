@@ -208,9 +208,13 @@ void CHid::SetReadTimeout(uint32_t milliseconds) {
 
 int CHid::WriteHid(const uint8_t* source, uint8_t count) {
   size_t n = std::min<size_t>(count, kPayloadLength);
-  m_OutReport[0] = 0;
   if (n > 0)
-    std::memcpy(m_OutReport + 1, source, n);
+    std::memmove(m_OutReport + 1, source, n);
+  return WriteOutReport();
+}
+
+int CHid::WriteOutReport() {
+  m_OutReport[0] = 0;
   if (m_hWriteHandle == INVALID_HANDLE_VALUE)
     return 0;
   IHidPlatform* platform = m_pPlatform;
@@ -219,22 +223,32 @@ int CHid::WriteHid(const uint8_t* source, uint8_t count) {
   return platform->Write(m_hWriteHandle, m_OutReport, kReportLength) ? 1 : 0;
 }
 
-uint32_t CHid::ReadHid(uint8_t* destination, uint8_t count) {
+HidReadResult CHid::ReadHid(uint8_t* destination, uint8_t count) {
   if (m_hReadHandle == INVALID_HANDLE_VALUE)
-    return WAIT_ABANDONED;
+    return HidReadResult::kNotOpen;
   IHidPlatform* platform = m_pPlatform;
   if (!platform)
-    return WAIT_FAILED;
+    return HidReadResult::kError;
+  // The platform writes its payload only with a report, so a whole read needs no area of its own.
+  if (count >= kPayloadLength)
+    return platform->Read(m_hReadHandle, destination, m_nReadTimeout);
   uint8_t payload[kPayloadLength] = {};
-  switch (platform->Read(m_hReadHandle, payload, m_nReadTimeout)) {
+  HidReadResult result = platform->Read(m_hReadHandle, payload, m_nReadTimeout);
+  if (result == HidReadResult::kReport && count > 0)
+    std::memcpy(destination, payload, count);
+  return result;
+}
+
+uint32_t ReadTraceCode(HidReadResult result) {
+  switch (result) {
     case HidReadResult::kReport:
-      if (count > 0)
-        std::memcpy(destination, payload, std::min<size_t>(count, kPayloadLength));
-      return WAIT_OBJECT_0;
+      return 0;
     case HidReadResult::kTimeout:
-      return WAIT_TIMEOUT;
+      return 0x102;
+    case HidReadResult::kNotOpen:
+      return 0x80;
     case HidReadResult::kError:
       break;
   }
-  return WAIT_FAILED;
+  return 0xFFFFFFFF;
 }

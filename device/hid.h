@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <optional>
+#include <span>
 
 #include "base/trace.h"
 #include "device/device_notify.h"
@@ -24,22 +25,21 @@ struct Seams {
   std::optional<uint16_t> language;  // unset: the user's language (UiLanguage)
 };
 
-// A file that also includes <windows.h> gets the system's own names for the handle value and the
-// wait codes, with the same values; the device link itself compares with kNoHidHandle.
+// A file that also includes <windows.h> gets the system's own name for the handle value, with the
+// same value.
 #ifndef INVALID_HANDLE_VALUE
 constexpr HidHandle INVALID_HANDLE_VALUE = kNoHidHandle;
 #endif
 
-// Wait codes that ReadHid answers.
-#ifndef WAIT_OBJECT_0
-constexpr uint32_t WAIT_OBJECT_0 = 0;         // a report arrived
-constexpr uint32_t WAIT_ABANDONED = 0x80;     // no read handle
-constexpr uint32_t WAIT_TIMEOUT = 0x102;      // nothing arrived within the time-out
-constexpr uint32_t WAIT_FAILED = 0xFFFFFFFF;  // the read failed (the controller is gone)
-#endif
-
 constexpr int kReportLength = 65;  // report id + 64 payload bytes, both directions
 constexpr int kPayloadLength = 64;
+
+// The payload of an output report (positions 1..64), where the protocols build their requests.
+using ReportPayload = std::span<uint8_t, kPayloadLength>;
+
+// The code the protocol trace shows for a read that brought nothing: 0x102 for a time-out, 0x80
+// without a read handle, 0xffffffff for a failed read (0 for a report).
+uint32_t ReadTraceCode(HidReadResult result);
 
 // Controller identities, tested in this order.
 struct ControllerIdentity {
@@ -96,10 +96,19 @@ class CHid {
   // Builds the report in m_OutReport (id 0, then count payload bytes) and writes all 65 bytes.
   // Answers nonzero when the platform took the report, 0 otherwise (also without a write handle).
   int WriteHid(const uint8_t* source, uint8_t count);
+  // The payload of m_OutReport, for a request built in place: a builder writes the bytes it sends
+  // and no others, so that the positions after them keep what the previous report left there.
+  ReportPayload OutPayload() { return ReportPayload(m_OutReport + 1, kPayloadLength); }
+  // Writes m_OutReport as it stands, with report id 0, to the controller: a request built in
+  // place. Answers as WriteHid.
+  int WriteOutReport();
   // Waits up to m_nReadTimeout ms for one report and copies its positions 1..count to the
-  // destination. Answers WAIT_OBJECT_0 with a report, else WAIT_TIMEOUT, WAIT_ABANDONED (no read
-  // handle, at once) or WAIT_FAILED (the read failed), leaving the destination untouched.
-  uint32_t ReadHid(uint8_t* destination, uint8_t count);
+  // destination. Answers kReport with a report, else kTimeout, kNotOpen (no read handle, at once)
+  // or kError (the read failed), leaving the destination untouched. A read of all 64 bytes lands
+  // straight in the destination.
+  HidReadResult ReadHid(uint8_t* destination, uint8_t count);
+  // A protocol's read: the whole payload, straight into m_InReport.
+  HidReadResult ReadHid() { return ReadHid(m_InReport, kPayloadLength); }
 
   // The output report of both protocols, this link's own. Never cleared: a write of n payload
   // bytes replaces positions 0..n only, later positions go out again with what the previous report

@@ -27,7 +27,10 @@ struct HidInterfaceInfo {
 
 enum class HidOpenResult { kOk, kAccessDenied, kFailed, kBusy };
 
-enum class HidReadResult { kReport, kTimeout, kError };
+// What one read brought: a report, nothing within the time-out, or a failure (the controller is
+// gone). kNotOpen is the device link's own answer when it has no read handle; a platform's Read
+// never answers it.
+enum class HidReadResult { kReport, kTimeout, kError, kNotOpen };
 
 class IHidPlatform {
  public:
@@ -42,7 +45,9 @@ class IHidPlatform {
   // Writes one whole report (report id first). Answers true when the platform took all of it.
   virtual bool Write(HidHandle handle, const uint8_t* report, size_t length) = 0;
   // Waits up to timeoutMs for one input report and copies its payload (the bytes after the report
-  // id, at most 64) to payload64. The payload's unused tail is zero.
+  // id, at most 64) to payload64. The payload's unused tail is zero. payload64 is written only
+  // when the answer is kReport: the device link reads straight into its input report, which a
+  // failed read must leave as it was.
   virtual HidReadResult Read(HidHandle handle, uint8_t* payload64, uint32_t timeoutMs) = 0;
   virtual void Close(HidHandle handle) = 0;
   // Starts watching HID arrival and removal; nullptr when the platform cannot.

@@ -71,6 +71,9 @@ TEST_F(AppMessagesTest, DataPacketsCarryTheChunkInOneReport) {
   EXPECT_EQ(Bytes(full.begin() + 9, full.begin() + 41), Bytes(chunk, chunk + 32));
   // The empty packet has no payload-length field.
   EXPECT_EQ(Head(m_platform.m_writes[1], 7), (Bytes{0x00, 0x05, 0x00, 0x16, 0x01, 0x00, 0x00}));
+  // After its 6 bytes the report goes out with what the full packet left there.
+  EXPECT_EQ(Bytes(m_platform.m_writes[1].begin() + 7, m_platform.m_writes[1].end()),
+            Bytes(full.begin() + 7, full.end()));
 
   // Data packets trace each piece written, not the command.
   EXPECT_EQ(m_traces, (std::vector<std::string>{"WriteHid 39 btye sucessful\n",

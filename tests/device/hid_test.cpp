@@ -123,7 +123,7 @@ TEST_F(HidTest, BeforeOpenWritesFailAndReadsAnswerAbandonedAtOnce) {
   EXPECT_EQ(hid.m_OutReport[1], 7);
   EXPECT_EQ(hid.m_OutReport[3], 9);
   uint8_t destination[4] = {1, 2, 3, 4};
-  EXPECT_EQ(hid.ReadHid(destination, 4), WAIT_ABANDONED);
+  EXPECT_EQ(hid.ReadHid(destination, 4), HidReadResult::kNotOpen);
   EXPECT_EQ(destination[0], 1);
   EXPECT_TRUE(m_platform.m_readTimeouts.empty());
   EXPECT_TRUE(m_platform.m_writes.empty());
@@ -194,18 +194,18 @@ TEST_F(OpenHidTest, ReadCopiesPositionsOneToCountAndMapsTheWaitCodes) {
 
   uint8_t destination[64] = {};
   std::fill(std::begin(destination), std::end(destination), 0xEE);
-  EXPECT_EQ(m_hid.ReadHid(destination, 5), WAIT_OBJECT_0);
+  EXPECT_EQ(m_hid.ReadHid(destination, 5), HidReadResult::kReport);
   EXPECT_EQ(destination[0], 1);
   EXPECT_EQ(destination[4], 5);
   EXPECT_EQ(destination[5], 0xEE);
 
   std::fill(std::begin(destination), std::end(destination), 0xEE);
-  EXPECT_EQ(m_hid.ReadHid(destination, 64), WAIT_TIMEOUT);
+  EXPECT_EQ(m_hid.ReadHid(destination, 64), HidReadResult::kTimeout);
   EXPECT_EQ(destination[0], 0xEE);
-  EXPECT_EQ(m_hid.ReadHid(destination, 64), WAIT_FAILED);
+  EXPECT_EQ(m_hid.ReadHid(destination, 64), HidReadResult::kError);
   EXPECT_EQ(destination[0], 0xEE);
   // Count 0 waits for a report and copies nothing.
-  EXPECT_EQ(m_hid.ReadHid(destination, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(m_hid.ReadHid(destination, 0), HidReadResult::kReport);
   EXPECT_EQ(destination[0], 0xEE);
 
   // Every read waited the link's time-out.

@@ -33,7 +33,7 @@ class EmulatorTest : public ::testing::Test {
   // Reads one report: its 64 payload bytes, or an empty vector when the read did not bring one.
   std::vector<uint8_t> Receive() {
     uint8_t in[kPayloadLength] = {};
-    if (m_hid->ReadHid(in, kPayloadLength) != WAIT_OBJECT_0)
+    if (m_hid->ReadHid(in, kPayloadLength) != HidReadResult::kReport)
       return {};
     return std::vector<uint8_t>(in, in + kPayloadLength);
   }

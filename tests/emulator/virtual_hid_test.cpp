@@ -60,10 +60,10 @@ TEST_F(VirtualHidTest, ReadWithNothingPendingCostsExactlyTheTimeOutInVirtualTime
   AttachEcho();
   uint64_t start = Now();
   uint8_t in[64];
-  EXPECT_EQ(m_hid->ReadHid(in, 64), WAIT_TIMEOUT);
+  EXPECT_EQ(m_hid->ReadHid(in, 64), HidReadResult::kTimeout);
   EXPECT_EQ(Now() - start, 10u);
   m_hid->SetReadTimeout(1000);
-  EXPECT_EQ(m_hid->ReadHid(in, 64), WAIT_TIMEOUT);
+  EXPECT_EQ(m_hid->ReadHid(in, 64), HidReadResult::kTimeout);
   EXPECT_EQ(Now() - start, 1010u);
 }
 
@@ -122,7 +122,7 @@ TEST_F(VirtualHidTest, UnplugFailsOpenHandlesAndPostsRemovalOnTheMonitor) {
 
   uint64_t start = Now();
   uint8_t in[64];
-  EXPECT_EQ(m_hid->ReadHid(in, 64), WAIT_FAILED);
+  EXPECT_EQ(m_hid->ReadHid(in, 64), HidReadResult::kError);
   EXPECT_EQ(Now(), start);  // at once
   EXPECT_EQ(Send({1}), 0);
 

@@ -216,6 +216,7 @@ int hid_read_timeout(hid_device* dev, unsigned char* data, size_t length, int mi
     case HidReadResult::kTimeout:
       return 0;
     case HidReadResult::kError:
+    case HidReadResult::kNotOpen:
       break;
   }
   return -1;

@@ -68,15 +68,15 @@ TEST_F(Win32HidTest, ReadsAnswerAReportATimeOutOrAFailure) {
     const char* name;
     std::deque<std::vector<uint8_t>> reports;
     bool unplug;
-    uint32_t answer;
+    HidReadResult answer;
     std::vector<uint8_t> payload;  // the destination afterwards
     int cancels;
   };
   const Case cases[] = {
-      {"whole report", {whole}, false, WAIT_OBJECT_0, wholePayload, 0},
-      {"short report", {{0, 0xAA}}, false, WAIT_OBJECT_0, shortPayload, 0},
-      {"time-out", {}, false, WAIT_TIMEOUT, untouched, 1},
-      {"unplugged during the read", {}, true, WAIT_FAILED, untouched, 0},
+      {"whole report", {whole}, false, HidReadResult::kReport, wholePayload, 0},
+      {"short report", {{0, 0xAA}}, false, HidReadResult::kReport, shortPayload, 0},
+      {"time-out", {}, false, HidReadResult::kTimeout, untouched, 1},
+      {"unplugged during the read", {}, true, HidReadResult::kError, untouched, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -93,7 +93,7 @@ TEST_F(Win32HidTest, ReadsAnswerAReportATimeOutOrAFailure) {
     EXPECT_EQ(m_system.m_cancels, c.cancels);
     EXPECT_EQ(in, c.payload);
     Controller().plugged = false;  // gone for good: the next read fails at once, without waiting
-    EXPECT_EQ(hid.ReadHid(in.data(), 64), WAIT_FAILED);
+    EXPECT_EQ(hid.ReadHid(in.data(), 64), HidReadResult::kError);
     EXPECT_EQ(m_system.m_waits.size(), 1u);
   }
 }

@@ -64,6 +64,7 @@ EMSCRIPTEN_KEEPALIVE int fake_receive(FakeController* fake, uint8_t* payload64) 
     case HidReadResult::kTimeout:
       return 0;
     case HidReadResult::kError:
+    case HidReadResult::kNotOpen:
       break;
   }
   return -1;
