@@ -61,9 +61,7 @@ std::string VersionText(uint32_t word, uint16_t language) {
   if (word == VERSION_UNKNOWN)
     return SayText(Say::kUnknownVersion, language);
   std::string figure =
-      word == kErasedVersionWord
-          ? SayText(Say::kErasedVersion, language)
-          : FormatVersionWord(word);
+      word == kErasedVersionWord ? SayText(Say::kErasedVersion, language) : FormatVersionWord(word);
   return figure + " (" + Hex(word, 8) + ")";
 }
 
@@ -296,8 +294,7 @@ Result ResultOf(const Cli& cli, const UpdateResult& result, const CUpdateRun& ru
               cli.Text(Say::kFileRefused, {RefusalText(result.refusal, cli.language), message})};
     case UpdateOutcome::kNothingDone: {
       const uint32_t word = result.deviceVersion;
-      const std::string current =
-          FormatVersionWord(word);
+      const std::string current = FormatVersionWord(word);
       const std::string next = FormatVersion(result.record.version, result.record.beta);
       const std::string line =
           result.why == UpdateCause::kOlder         ? cli.Text(Say::kOlderRefused, {next, current})
@@ -368,7 +365,8 @@ std::string TransferFigures(const Cli& cli, const Result& result) {
   const std::string seconds = Tenths((result.elapsedMs + 50) / 100);
   if (result.elapsedMs == 0)
     return cli.Text(Say::kTransferTime, {bytes, seconds});
-  return cli.Text(Say::kTransferFigures, {bytes, seconds, Tenths((Rate(result) * 10 + 512) / 1024)});
+  return cli.Text(Say::kTransferFigures,
+                  {bytes, seconds, Tenths((Rate(result) * 10 + 512) / 1024)});
 }
 
 int Report(const Cli& cli, const std::string& path, const Result& result) {

@@ -94,7 +94,8 @@ bool ControllerSession::Measure(uint64_t* elapsedMs, uint64_t* bytes) const {
   const uint64_t confirmedAt = m_pWindow->ConfirmedAtMs();
   const CUpdateRun& run = *m_pRun;
   *elapsedMs = m_endedAtMs > confirmedAt ? m_endedAtMs - confirmedAt : 0;
-  *bytes = run.m_bImageComplete || run.m_lastResult.outcome == UpdateOutcome::kDone ? run.m_imageSize
+  *bytes = run.m_bImageComplete || run.m_lastResult.outcome == UpdateOutcome::kDone
+               ? run.m_imageSize
            : run.m_bImageTouched ? run.m_bytesDone
                                  : 0;
   return true;

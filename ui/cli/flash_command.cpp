@@ -129,9 +129,8 @@ int CheckFlashStart(const Cli& cli, const CommandLine& line, const char* command
 // starts: each controller that would ask (its record found, the version guard passed) is listed
 // with its confirmation, then "Update these N controllers?". Answers them by path when the user
 // answered yes; none when the user answered no or there is nothing to ask.
-std::map<std::string, std::u16string> AskForEveryController(const Cli& cli,
-                                                           const CommandLine& line,
-                                                           const std::vector<std::string>& paths) {
+std::map<std::string, std::u16string> AskForEveryController(const Cli& cli, const CommandLine& line,
+                                                            const std::vector<std::string>& paths) {
   TerminalOptions quiet;
   quiet.out = &cli.out;
   quiet.in = cli.env.in;
@@ -147,8 +146,7 @@ std::map<std::string, std::u16string> AskForEveryController(const Cli& cli,
     if (run.LoadFirmwareRecord() != RecordRefusal::kNone)
       continue;
     const FirmwareRecordHeader& record = run.m_recordHeader;
-    if (CheckVersionGuard(record.version, record.beta, session.Version(),
-                          line.Has("--allow-older"),
+    if (CheckVersionGuard(record.version, record.beta, session.Version(), line.Has("--allow-older"),
                           line.Has("--allow-reinstall")) != GuardRefusal::kNone)
       continue;
     asked[path] = ConfirmationText(record, session.Version(), cli.language);
@@ -166,8 +164,8 @@ std::map<std::string, std::u16string> AskForEveryController(const Cli& cli,
     cli.err << question << " " << std::flush;
   }
   std::string answer;
-  const bool yes = ReadTerminalAnswer(cli.env.in, cli.env.inFd, *cli.stops, &answer) &&
-                   IsYes(answer);
+  const bool yes =
+      ReadTerminalAnswer(cli.env.in, cli.env.inFd, *cli.stops, &answer) && IsYes(answer);
   if (cli.log)
     cli.log->Line(question + " " + answer);
   if (!yes)

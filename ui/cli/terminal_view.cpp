@@ -241,8 +241,7 @@ bool TerminalView::AnswerBox(const std::u16string& text, bool question) {
     // Asked for every controller at once: yes to what the user read, no to anything else (the
     // controller changed since).
     const auto answered = m_options.answeredAtOnce->find(m_path);
-    const bool same =
-        answered != m_options.answeredAtOnce->end() && answered->second == text;
+    const bool same = answered != m_options.answeredAtOnce->end() && answered->second == text;
     if (m_options.log)
       m_options.log->Line(line + (same ? " (yes)" : " (not the one confirmed: no)"));
     return same;

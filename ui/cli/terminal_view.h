@@ -51,7 +51,7 @@ class ProgressBoard {
  private:
   int m_columns;
   std::vector<std::pair<std::string, std::string>> m_entries;  // path, state
-  size_t m_drawnWidth = 0;                                      // 0: nothing drawn
+  size_t m_drawnWidth = 0;                                     // 0: nothing drawn
 };
 
 // Reads one line of answer from inFd when it is >= 0 (watching for a stop meanwhile), else from

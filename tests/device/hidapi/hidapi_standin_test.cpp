@@ -23,7 +23,7 @@ class VirtualTimeHidapiPlatform : public HidapiPlatform {
 
 TEST(HidapiStandIn, ListsEachInterfaceWithItsLocationAndFlashesTheNamedOne) {
   struct Row {
-    const char* path;  // the node's number
+    const char* path;    // the node's number
     uint16_t productId;  // 0x3208 boot loader, 0x5750 running firmware, else no controller
     HidOpenResult open;  // kOk, kAccessDenied (not openable) or kFailed (refuses every open)
     const char* serial;
@@ -78,7 +78,7 @@ TEST(HidapiStandIn, ListsEachInterfaceWithItsLocationAndFlashesTheNamedOne) {
   };
   EXPECT_EQ(run({"list"}), 4);  // one is denied
   EXPECT_NE(out.str().find(nodes + "0  7a3d:3208  boot loader\n  port         1-2.3\n"
-                           "  serial       Ωmega-😀1\n"),
+                                   "  serial       Ωmega-😀1\n"),
             std::string::npos)
       << out.str();
   EXPECT_NE(err.str().find(nodes + "3: access denied"), std::string::npos) << err.str();

@@ -570,13 +570,13 @@ TEST_F(FlashCliTest, JsonEventsNameEachPhaseAndTheOutcome) {
       if (event == "progress")
         event = field(line, "phase");
       else if (event == "result")
-        event +=
-            ":" + field(line, "outcome") + ":" + field(line, "cause") + ":" + field(line, "exit") +
-            // An update that ran says what it wrote, in how long, how fast.
-            (field(line, "bytes").empty() ? ""
-                                          : ":" + field(line, "bytes") + "B/" +
-                                                field(line, "elapsedMs") + "ms/" +
-                                                field(line, "bytesPerSecond") + "Bps");
+        event += ":" + field(line, "outcome") + ":" + field(line, "cause") + ":" +
+                 field(line, "exit") +
+                 // An update that ran says what it wrote, in how long, how fast.
+                 (field(line, "bytes").empty()
+                      ? ""
+                      : ":" + field(line, "bytes") + "B/" + field(line, "elapsedMs") + "ms/" +
+                            field(line, "bytesPerSecond") + "Bps");
       if (events.empty() || events.substr(events.rfind(' ') + 1) != event)
         events += (events.empty() ? "" : " ") + event;
     }
@@ -613,13 +613,14 @@ TEST_F(FlashCliTest, QuietOutputAndTheLog) {
   const std::string log = m_folder.m_path.string() + "/flash.log";
   ASSERT_EQ(Run({"flash", "-qy", "--log", log, Sample()}), 0) << Err();
   // The result line ends with what was written, in how long (virtual time) and how fast.
-  const char* upgraded = "/dev/hidraw-virtual0: Firmware upgraded! (49152 bytes in 2.0 s, 24.0 KiB/s)";
+  const char* upgraded =
+      "/dev/hidraw-virtual0: Firmware upgraded! (49152 bytes in 2.0 s, 24.0 KiB/s)";
   EXPECT_EQ(Out(), std::string(upgraded) + "\n");
   std::ifstream file(log);
   const std::string text{std::istreambuf_iterator<char>(file), {}};
-  for (const char* line : {"/dev/hidraw-virtual0: New firmware 2.00 and current is 1.37 (--yes)",
-                           "/dev/hidraw-virtual0: erasing", "/dev/hidraw-virtual0: writing 50%",
-                           upgraded})
+  for (const char* line :
+       {"/dev/hidraw-virtual0: New firmware 2.00 and current is 1.37 (--yes)",
+        "/dev/hidraw-virtual0: erasing", "/dev/hidraw-virtual0: writing 50%", upgraded})
     EXPECT_NE(text.find(std::string(line) + "\n"), std::string::npos) << line << "\n" << text;
   std::istringstream lines(text);
   const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} \S.*)");
@@ -671,10 +672,11 @@ TEST_F(FlashCliTest, AllUpdatesEveryControllerAndOneFailureStopsNoOther) {
   }
   EXPECT_NE(Out().find("3 controllers: 2 upgraded, 1 failed\n"), std::string::npos);
   EXPECT_EQ(failing->m_nChunks, 100);
-  EXPECT_EQ(Err().rfind("tarvix-flash: /dev/hidraw-virtual1: update failed: Firmware update failure "
-                        "(the controller reported failure code 21 after 3200 bytes) (3200 bytes in ",
-                        0),
-            0u)
+  EXPECT_EQ(
+      Err().rfind("tarvix-flash: /dev/hidraw-virtual1: update failed: Firmware update failure "
+                  "(the controller reported failure code 21 after 3200 bytes) (3200 bytes in ",
+                  0),
+      0u)
       << Err();
   EXPECT_NE(Out().find("virtual0: Firmware upgraded! (49152 bytes in "), std::string::npos);
   EXPECT_NE(Out().find("virtual2: Firmware upgraded! (49152 bytes in "), std::string::npos);
@@ -1142,7 +1144,8 @@ TEST_F(FlashCliTest, UnderChineseTheHelpInfoAndCausesAreChinese) {
   EXPECT_NE(Err().find("missing.dat：无法打开：文件不存在\n"), std::string::npos) << Err();
   PlugApp(kApp1, {.failAfterChunks = 100});
   EXPECT_EQ(Run({"flash", Sample(), "--yes"}), 1);
-  EXPECT_NE(Err().find("（发送 3200 字节后，手柄报告失败代码 21）（3200 字节，用时 "), std::string::npos)
+  EXPECT_NE(Err().find("（发送 3200 字节后，手柄报告失败代码 21）（3200 字节，用时 "),
+            std::string::npos)
       << Err();
   EXPECT_EQ(Run({"info", "--json", Sample()}), 0);  // the JSON keeps its fixed words
   EXPECT_NE(Out().find("\"description\": \"boot loader, device type 0x3009\""), std::string::npos);
